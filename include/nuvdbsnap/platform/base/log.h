@@ -1,0 +1,70 @@
+// The suite's logger: the process-wide writer g_ptrLogWriter, the job event
+// context EvEvent and the EvDebug helpers. One line per call, written whole.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Process-wide log writer. A line is written when its level is at most the
+// writer's level; level -1 (errors) is always written. The level comes from
+// the settings registry (EventManager / nDebugLevel) unless set explicitly.
+class JzLogWriter {
+public:
+    JzLogWriter();
+    ~JzLogWriter();
+    int getLevel() const;
+    void setLevel(int level);
+    bool enabled(int level) const { return level < 0 || level <= getLevel(); }
+
+    // One whole line: time, pid, thread, job id, level, tag, text (verbatim).
+    void Write(int level, char const* tag, uint64_t jobId, char const* format, ...)
+        __attribute__((format(printf, 5, 6)));
+    void WriteV(int level, char const* tag, uint64_t jobId, char const* format, va_list ap);
+    void WriteText(int level, char const* tag, uint64_t jobId, std::string const& text);
+
+    std::string const& path() const;  // the log file this writer appends to
+private:
+    struct Impl;
+    Impl* m_impl;
+};
+
+extern JzLogWriter* g_ptrLogWriter;
+
+// The job event: job id, log context and the queued arguments of the next
+// event raised to the job manager.
+class EvEvent {
+public:
+    EvEvent();                          // job id from the process's job context (JZ_JOB_ID), else 0
+    explicit EvEvent(uint64_t jobId);
+    EvEvent(EvEvent const&) = default;
+    EvEvent& operator=(EvEvent const&) = default;
+    virtual ~EvEvent();
+
+    uint64_t getJobId() const { return m_jobId; }
+    void setJobId(uint64_t jobId) { m_jobId = jobId; }
+
+    // Queues a text argument (type 11 = C string) for the next event.
+    EvEvent& operator<<(char const* text) { return addArgument(text, 11); }
+    EvEvent& addArgument(char const* text, int type);
+    std::vector<std::string> const& getArguments() const { return m_arguments; }
+    std::vector<std::string> takeArguments();
+
+private:
+    uint64_t m_jobId;
+    std::vector<std::string> m_arguments;
+};
+
+class EvDebug {
+public:
+    static void Debug(EvEvent* ev, char const* tag, char const* format, ...)
+        __attribute__((format(printf, 3, 4)));                       // level 0
+    static void DebugLvl(EvEvent* ev, int level, char const* tag, char const* format, ...)
+        __attribute__((format(printf, 4, 5)));
+    static void Error(EvEvent* ev, char const* tag, char const* format, ...)
+        __attribute__((format(printf, 3, 4)));                       // level -1
+    static int getDebugLevel();
+    int GetDebugLevel() { return getDebugLevel(); }
+    static std::string getClientName();
+};

@@ -1,0 +1,63 @@
+// The local suite's shared ground: the state root, the fault table, the call
+// journal and the program substitution table. All four live in the one SQLite
+// catalogue under the state root, so tests, plug-ins and helper programs in
+// other processes see the same rows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nuvsuite {
+
+// The state root: $JZ_SUITE_ROOT, else $XDG_STATE_HOME/nuvsuite, else
+// $HOME/.local/state/nuvsuite. Created (with its catalogue) on first use.
+std::string StateRootPath();
+
+// A directory of the state root, created when missing: "registry", "jobresults",
+// "temp", "basehome", "logs", "locks", "snapshots", "mounts".
+std::string StatePath(char const* sub);
+
+// Path of the SQLite catalogue file.
+std::string CataloguePath();
+
+// Brannox id of the local suite (several callers hard-wire 2).
+constexpr int kLocalBrannoxId = 2;
+
+struct FaultHit {
+    int code = -1;
+    std::string text;
+};
+
+// True when the fault table says this call must fail now; consumes one use of
+// a counted fault. `args` is matched against the fault's optional pattern.
+bool CheckFault(std::string const& service, std::string const& call,
+                std::string const& args, FaultHit* hit);
+
+// Appends one row to the call journal.
+void JournalCall(std::string const& service, std::string const& call, std::string const& args);
+
+// The program to run in place of `program` (an absolute path), or `program` itself.
+std::string SubstituteProgram(std::string const& program);
+
+// --- control, for tests and the admin command ---
+void AddFault(std::string const& service, std::string const& call, int code,
+              std::string const& text, int count /* -1: always */,
+              std::string const& argsPattern = "");
+void ClearFaults();
+
+struct JournalEntry {
+    int64_t id = 0;
+    int64_t time = 0;
+    int pid = 0;
+    std::string service;
+    std::string call;
+    std::string args;
+};
+std::vector<JournalEntry> ReadJournal(std::string const& service = "", std::string const& call = "");
+void ClearJournal();
+
+void SetSubstitution(std::string const& program, std::string const& replacement);
+void ClearSubstitutions();
+
+}  // namespace nuvsuite
