@@ -1,0 +1,57 @@
+// The one SQLite catalogue of the local suite. Only platform services use it;
+// each service declares its own tables with a SchemaPart and reads and writes
+// them through this class. Safe across threads (one connection per process,
+// serialised) and across processes (WAL, busy timeout, IMMEDIATE transactions).
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace nuvsuite {
+
+using CatValue = std::variant<std::nullptr_t, int64_t, double, std::string>;
+using CatRow = std::vector<CatValue>;
+
+int64_t AsInt(CatValue const& v);         // 0 for null
+std::string AsText(CatValue const& v);    // "" for null
+
+// A service's tables: applied (CREATE ... IF NOT EXISTS, then migrations keyed
+// by version) when the catalogue is opened. Register with a static object:
+//   static nuvsuite::SchemaPart s_schema{"archive", 1, "CREATE TABLE IF NOT EXISTS ..."};
+struct SchemaPart {
+    SchemaPart(char const* service, int version, char const* ddl);
+    char const* service;
+    int version;
+    char const* ddl;
+};
+
+class Catalogue {
+public:
+    // The catalogue of the current state root; reopened when the state root
+    // (JZ_SUITE_ROOT) has changed since the last call.
+    static Catalogue& Instance();
+
+    [[nodiscard]] CFzError Exec(std::string const& sql, std::vector<CatValue> const& params = {});
+    [[nodiscard]] CFzError Query(std::string const& sql, std::vector<CatValue> const& params,
+                                 std::vector<CatRow>* rows);
+    int64_t LastInsertId();
+
+    // Runs fn inside one IMMEDIATE transaction; a failure (or an exception)
+    // rolls it back. Nested calls join the outer transaction.
+    [[nodiscard]] CFzError Transaction(std::function<CFzError()> const& fn);
+
+    std::string const& path() const;
+
+private:
+    Catalogue();
+    struct Impl;
+    Impl* m_impl;
+    friend struct CatalogueAccess;
+};
+
+}  // namespace nuvsuite
