@@ -1,2 +1,4 @@
-// Out-of-line anchors of the foundation types that the library provides.
-#include "nuvdbsnap/foundation/error.h"
+// The foundation types are header-only in this library (their out-of-line parts
+// live in the platform's base library, which the platform services share); this
+// unit compiles every foundation header once so that each stays self-contained.
+#include "nuvdbsnap/foundation.h"

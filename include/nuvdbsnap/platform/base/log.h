@@ -1,5 +1,10 @@
 // The suite's logger: the process-wide writer g_ptrLogWriter, the job event
 // context EvEvent and the EvDebug helpers. One line per call, written whole.
+//
+// A line is "<yyyy-mm-dd hh:mm:ss.mmm> <pid> <thread id> <job id> <level> [<tag>] <text>",
+// appended with a single write(2) to $JZ_LOG_FILE, else to StatePath("logs") +
+// "/nuvdbsnap.log". The level of a writer is setLevel's, else the settings
+// registry's EventManager / nDebugLevel (read at the first question), else 1.
 #pragma once
 
 #include <cstdarg>
@@ -50,6 +55,11 @@ public:
     EvEvent& addArgument(char const* text, int type);
     std::vector<std::string> const& getArguments() const { return m_arguments; }
     std::vector<std::string> takeArguments();
+
+    // Raise a critical / major event on this event's job with the queued
+    // arguments (taken); the job manager records it. False when it could not.
+    bool CriticalEvent(int code, long long value, int flags);
+    bool MajorEvent(int code, long long value, int flags);
 
 private:
     uint64_t m_jobId;

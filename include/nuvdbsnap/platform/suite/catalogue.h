@@ -33,19 +33,25 @@ struct SchemaPart {
 class Catalogue {
 public:
     // The catalogue of the current state root; reopened when the state root
-    // (JZ_SUITE_ROOT) has changed since the last call.
+    // (JZ_SUITE_ROOT) has changed since the last call (outside a transaction),
+    // and in a child process after fork(). Errors of the open are returned by
+    // the next Exec/Query/Transaction.
     static Catalogue& Instance();
 
     [[nodiscard]] CFzError Exec(std::string const& sql, std::vector<CatValue> const& params = {});
     [[nodiscard]] CFzError Query(std::string const& sql, std::vector<CatValue> const& params,
                                  std::vector<CatRow>* rows);
+    // Row id of the last insert of this process; read it inside the same
+    // Transaction as the insert (another thread may insert in between otherwise).
     int64_t LastInsertId();
 
-    // Runs fn inside one IMMEDIATE transaction; a failure (or an exception)
-    // rolls it back. Nested calls join the outer transaction.
+    // Runs fn inside one IMMEDIATE transaction; a failure (or an exception,
+    // which is rethrown) rolls it back. Nested calls join the outer
+    // transaction as savepoints: a failing nested call undoes only its own
+    // work, and nothing is committed before the outer call ends.
     [[nodiscard]] CFzError Transaction(std::function<CFzError()> const& fn);
 
-    std::string const& path() const;
+    std::string const& path() const;  // the open catalogue file, "" when none
 
 private:
     Catalogue();

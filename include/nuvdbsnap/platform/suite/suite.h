@@ -11,7 +11,8 @@
 namespace nuvsuite {
 
 // The state root: $JZ_SUITE_ROOT, else $XDG_STATE_HOME/nuvsuite, else
-// $HOME/.local/state/nuvsuite. Created (with its catalogue) on first use.
+// $HOME/.local/state/nuvsuite (a relative path is made absolute). The
+// directory is created on first use, its catalogue when first opened.
 std::string StateRootPath();
 
 // A directory of the state root, created when missing: "registry", "jobresults",
@@ -24,17 +25,23 @@ std::string CataloguePath();
 // Brannox id of the local suite (several callers hard-wire 2).
 constexpr int kLocalBrannoxId = 2;
 
+// A job's job-results directory: StatePath("jobresults") +
+// "/JZ_JobResults/<brannox>/0/<job>"; made when `create` is set.
+std::string JobResultsDirectory(uint64_t jobId, bool create, int brannoxId = kLocalBrannoxId);
+
 struct FaultHit {
     int code = -1;
     std::string text;
 };
 
 // True when the fault table says this call must fail now; consumes one use of
-// a counted fault. `args` is matched against the fault's optional pattern.
+// a counted fault (atomically across processes). `args` is matched against the
+// fault's optional pattern (a substring; empty matches any); the oldest matching
+// fault wins.
 bool CheckFault(std::string const& service, std::string const& call,
                 std::string const& args, FaultHit* hit);
 
-// Appends one row to the call journal.
+// Appends one row to the call journal (time in milliseconds since the epoch).
 void JournalCall(std::string const& service, std::string const& call, std::string const& args);
 
 // The program to run in place of `program` (an absolute path), or `program` itself.

@@ -1,0 +1,349 @@
+// NuvSnapUtil: prepare, pre-create, create, post-create and delete of the
+// job's snapshot, and the snapshot-info file that hands a prepared record to a
+// create in another process.
+#include "nuvdbsnap/engine/nuv_snap_util.h"
+
+#include "nuvdbsnap/engine/quiesce_fs.h"
+#include "nuvdbsnap/engine/snap_util_interface.h"
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/paths.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <list>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kVolumeFlagEngine1 = 4;
+constexpr int kVolumeFlagBlockLevel = 0x4000;
+constexpr int kVolumeFlagCloudArray = 0x08000000;
+constexpr uint64_t kSnapFlagExCloudArray = 0x100000000ull;
+
+char const* Text(char const* s) { return s != nullptr ? s : ""; }
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+}  // namespace
+
+SnapUtilInterface* NuvSnapUtil::newExecutor() {
+    return SnapUtilInterface::getInstance(static_cast<SNAPUTIL_INSTANCE>(m_replicationType), m_engineType,
+                                          m_snapType, m_verbose, std::string(Text(m_host)), m_jobCtrlClient,
+                                          m_spawnProcess, m_blockLevel, m_jobState->skipDelete != 0);
+}
+
+bool NuvSnapUtil::getJobResultsDir(std::string& directory) {
+    static char const* const kTag = "NuvSnapUtil::getJobResultsDir";
+    JZPI_CommClient comm(m_event);
+    comm.setFocus(JZPI_Focus::getFocus());
+    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
+    if (root == nullptr || *root == '\0') {
+        EvDebug::Error(m_event, kTag, "Failed to get the job results directory");
+        return false;
+    }
+    directory = root;
+    char jobId[32];
+    std::snprintf(jobId, sizeof jobId, "%lld", static_cast<long long>(m_event->getJobId()));
+    for (char const* component : {"JZ_JobResults", "2", "0", static_cast<char const*>(jobId)})
+        (void)FXPath::Append(directory, component);
+    EvDebug::Debug(m_event, kTag, "Job Results directory=<%s>", directory.c_str());
+    return true;
+}
+
+bool NuvSnapUtil::getSnapShotInfoFilePath(std::string& path) {
+    std::string directory;
+    if (!getJobResultsDir(directory)) return false;
+    char name[64];
+    std::snprintf(name, sizeof name, "/.snapShotInfo_%lld", static_cast<long long>(m_event->getJobId()));
+    path = directory + name;
+    return true;
+}
+
+// Writes the text to a temporary file beside the snapshot-info file (mode
+// 0600), then renames it into place, so a reader never sees a partial file.
+int NuvSnapUtil::writeSnapShotInfoFile(std::string const& text) {
+    static char const* const kTag = "NuvSnapUtil::prepareSnapShot";
+    std::string path;
+    if (!getSnapShotInfoFilePath(path)) return -1;
+    std::string const temporary = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
+    (void)unlink(temporary.c_str());
+
+    CFzFile file;
+    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (error.IsError()) {
+        EvDebug::Error(m_event, kTag, "Failed to create the file  - %s: %s", path.c_str(), error.AsString().c_str());
+        return -1;
+    }
+    uint32_t written = 0;
+    error = file.Write(text.data(), static_cast<uint32_t>(text.size()), &written);
+    if (!error.IsError() && written != text.size())
+        error = FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "short write: %u of %zu bytes", written, text.size());
+    if (!error.IsError() && fsync(file.Descriptor()) != 0)
+        error = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "fsync: %s", ErrnoText(errno).c_str());
+    if (error.IsError()) {
+        EvDebug::Error(m_event, kTag, "Failed to write to the file  - %s: %s", path.c_str(), error.AsString().c_str());
+        (void)file.Close();
+        (void)unlink(temporary.c_str());
+        return -1;
+    }
+    error = file.Close();
+    if (error.IsError()) {
+        EvDebug::Error(m_event, kTag, "Failed to close to the file  - %s: %s", path.c_str(), error.AsString().c_str());
+        (void)unlink(temporary.c_str());
+        return -1;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        int const err = errno;
+        EvDebug::Error(m_event, kTag, "Failed to create the file  - %s: %s", path.c_str(), ErrnoText(err).c_str());
+        (void)unlink(temporary.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool flag) {
+    static char const* const kTag = "NuvSnapUtil::prepareSnapShot";
+    if (m_engineType == 1 || m_blockLevel || m_engineType == 60) {
+        for (auto it = m_snapShotInfo.volumeListBegin(); it != m_snapShotInfo.volumeListEnd(); ++it) {
+            int flags = it->getVolumeFlags();
+            if (m_engineType == 60) flags |= kVolumeFlagCloudArray;
+            if (m_engineType == 1) flags |= kVolumeFlagEngine1;
+            if (m_blockLevel) flags |= kVolumeFlagBlockLevel;
+            it->setVolumeFlags(flags);
+        }
+    }
+    SP<SnapUtilInterface> executor(newExecutor());
+    if (!executor) {
+        EvDebug::Error(m_event, kTag, "No snapshot executor for replication type %u", m_replicationType);
+        return -1;
+    }
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "Before calling Prepare snapshot");
+
+    m_snapShotInfo.setSnapShotEngineId(m_engineType);
+    m_snapShotInfo.setJobId(static_cast<int>(m_jobId));
+    m_snapShotInfo.setCopyParamType(2);
+    m_snapShotInfo.setCopyParam(0);
+
+    if (m_engineType == 60) {
+        JZPlatformInfo settings;
+        std::string array;
+        if (settings.getString("Sarnel", "sAmazonArray", &array) == 0 || array.empty())
+            array = "AWS-DefaultUseIAMRoleArray";
+        EvDebug::Debug(m_event, kTag, "Amazon array name [%s]", array.c_str());
+        JZMMSnapAPI manager(4);
+        SMControlHostInfo host;
+        if (manager.getControlHostInfoByHostName(array.c_str(), host)) {
+            EvDebug::Debug(m_event, kTag, "Array ID [%d] retrieved.", host.getControlHostId());
+            m_snapShotInfo.setArrayNum(host.getControlHostId());
+        } else {
+            std::string text;
+            int const code = manager.getErrCodeAndString(text);
+            EvDebug::Debug(m_event, kTag, "getControlHostInfo failed: [%d:%s]", code, text.c_str());
+        }
+    }
+
+    int const result = executor->PrepareSnap(m_snapShotInfo, callback, context, flag);
+    if (result != 0) {
+        EvDebug::Error(m_event, kTag, "Prepare snapshot failed with an error %d", result);
+        return -1;
+    }
+
+    if (m_snapShotInfo.getAppTypeId() == 135) {
+        std::string xml;
+        if (JZSnapClientAPI_VolSnapInfoObjectToXMLStr(m_snapShotInfo, xml) != 0 || xml.empty()) {
+            EvDebug::Error(m_event, kTag, "Could not gather the meta data after the prepare");
+            return -1;
+        }
+        if (writeSnapShotInfoFile(xml) != 0) return -1;
+    }
+    m_prepared = true;
+    return 0;
+}
+
+int NuvSnapUtil::preCreateSnapShot(ErrorCallback /*callback*/, void* /*context*/, bool flag, SMVolSnapInfo* out) {
+    static char const* const kTag = "NuvSnapUtil::preCreateSnapShot";
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+    int result = 0;
+    JZSnapClientAPI client;
+    if (client.preCreateVolumeSnaps(m_snapShotInfo) == 0) {
+        EvDebug::Error(m_event, kTag, "PreSnap failed for one of the volumes");
+        result = -1;
+        if (!flag) {
+            if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+            return -1;
+        }
+    }
+    if (out != nullptr) *out = m_snapShotInfo;
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+    return result;
+}
+
+int NuvSnapUtil::postCreateSnapShot(ErrorCallback /*callback*/, void* /*context*/, bool flag, SMVolSnapInfo* out) {
+    static char const* const kTag = "NuvSnapUtil::postCreateSnapShot";
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+    int result = 0;
+    JZSnapClientAPI client;
+    if (client.postCreateVolumeSnaps(m_snapShotInfo) == 0) {
+        EvDebug::Error(m_event, kTag, "PostSnap failed for one of the volumes");
+        result = -1;
+        if (!flag) {
+            if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+            return -1;
+        }
+    }
+    if (out != nullptr) *out = m_snapShotInfo;
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+    return result;
+}
+
+// Rebuilds the record from the snapshot-info file that a prepare in another
+// process left; removes the file once the record is back. -1 (file kept,
+// record reset) when it cannot be read or parsed or holds no prepared volume.
+int NuvSnapUtil::reloadPreparedRecord() {
+    static char const* const kTag = "NuvSnapUtil::createSnapShot";
+    m_snapShotInfo.reset(0);
+    m_snapShotInfo.setSnapActionFlags(2);
+    m_snapShotInfo.setBrannoxId(2);
+    m_snapShotInfo.setJobId(static_cast<int>(m_jobId));
+    m_snapShotInfo.setSnapJobId(static_cast<int>(m_jobId));
+    m_snapShotInfo.setRetrieveValidFlags(0x425);
+    m_snapShotInfo.setSourceClientId(m_ClientID);
+
+    std::string path;
+    if (!getSnapShotInfoFilePath(path)) return -1;
+    if (!FXFile::DoesFileExist(path)) {
+        EvDebug::Error(m_event, kTag, "Failed to locate the file  - %s", path.c_str());
+        return -1;
+    }
+    char* buffer = nullptr;
+    unsigned long size = 0;
+    CFzError error = CFzFile::ReadWholeFile(path, &buffer, size);
+    if (error.IsError()) {
+        EvDebug::Error(m_event, kTag, "Failed to open snapshot info file saved during the prepare - %s: %s",
+                       path.c_str(), error.AsString().c_str());
+        delete[] buffer;
+        return -1;
+    }
+    if (buffer == nullptr) {
+        EvDebug::Error(m_event, kTag, "NULL buffer returned from ReadWholeFile [%s]", path.c_str());
+        return -1;
+    }
+    std::string const text(buffer, size);
+    delete[] buffer;
+    EvDebug::DebugLvl(m_event, 2, kTag, "File content [%s]", text.c_str());
+    if (text.empty()) {
+        EvDebug::Error(m_event, kTag, "Could not get the meta data after the prepare");
+        return -1;
+    }
+    if (JZSnapClientAPI_VolSnapInfoXMLStrToObject(text, m_snapShotInfo) != 0) {
+        EvDebug::Error(m_event, kTag, "Failed to parse the snapshot info file saved during the prepare - %s",
+                       path.c_str());
+        return -1;
+    }
+    if (m_snapShotInfo.getNumVolumes() == 0 || m_snapShotInfo.volumeListBegin()->getSMVolumeId() <= 0) {
+        EvDebug::Error(m_event, kTag, "Prepare must be called before %s", kTag);
+        return -1;
+    }
+    m_prepared = true;
+    if (unlink(path.c_str()) != 0) {
+        int const err = errno;
+        EvDebug::Error(m_event, kTag, "Failed to remove the snapshot info file %s: %s", path.c_str(),
+                       ErrnoText(err).c_str());
+    }
+    return 0;
+}
+
+int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag, SMVolSnapInfo* out) {
+    static char const* const kTag = "NuvSnapUtil::createSnapShot";
+    SP<SnapUtilInterface> executor(newExecutor());
+    if (!executor) {
+        EvDebug::Error(m_event, kTag, "No snapshot executor for replication type %u", m_replicationType);
+        return -1;
+    }
+    if (!m_prepared && m_jobState->reload == 1) {
+        if (reloadPreparedRecord() != 0) return -1;
+    }
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+    sync();
+    sync();
+    sync();
+
+    if (m_blockLevel && m_replicationType == 0 && HandleBlockLevelConfig(false) != 0) {
+        EvDebug::Error(m_event, kTag, "Block level config failed for one of the volumes");
+        return -1;
+    }
+
+    bool const quiesce = m_spawnProcess != SPAWN_HELPER_PROCESS;
+    NuvDBQuiesceFS quiescer;
+    std::list<std::string> frozen;
+    // Thaws what is frozen; a failure clears the prepared flag. -1 on failure.
+    auto thaw = [&]() -> int {
+        if (!quiesce) return 0;
+        if (quiescer.UnQuiesceFileSystem(m_snapShotInfo, frozen) != 0) {
+            m_prepared = false;
+            EvDebug::DebugLvl(m_event, -1, kTag,
+                              "UnQuiesceFileSystem failed. Please manually unqueisce XFS FS before restarting the job.");
+            return -1;
+        }
+        return 0;
+    };
+
+    int result = 0;
+    try {
+        if (quiesce && quiescer.QuiesceFileSystem(m_snapShotInfo, frozen) != 0) {
+            EvDebug::DebugLvl(m_event, -1, kTag, "QuiesceFileSystem failed. Calling UnQuiesce FileSystem.");
+            if (quiescer.UnQuiesceFileSystem(m_snapShotInfo, frozen) != 0)
+                EvDebug::DebugLvl(m_event, -1, kTag, "UnQuiesceFileSystem failed");
+            return -1;
+        }
+        if (m_engineType == 60) {
+            for (auto it = m_snapShotInfo.volumeListBegin(); it != m_snapShotInfo.volumeListEnd(); ++it)
+                it->setVolumeFlags(it->getVolumeFlags() | kVolumeFlagCloudArray);
+            for (auto it = m_snapShotInfo.snapListBegin(); it != m_snapShotInfo.snapListEnd(); ++it)
+                it->setSnapFlagsEx(it->getSnapFlagsEx() | kSnapFlagExCloudArray);
+        }
+        if (executor->Snap(m_snapShotInfo, callback, context, flag, static_cast<unsigned long>(m_backupType)) != 0) {
+            EvDebug::Error(m_event, kTag, "Snap failed for one of the volumes");
+            result = -1;
+        }
+    } catch (...) {
+        // Nothing leaves while a file system is frozen.
+        (void)thaw();
+        throw;
+    }
+    if (thaw() != 0) result = -1;
+
+    if (result != 0 && !flag) return result;
+
+    if (m_blockLevel && m_replicationType == 0 && HandleBlockLevelConfig(true) != 0) {
+        EvDebug::Error(m_event, kTag, "Block level config failed for one of the volumes");
+        return -1;
+    }
+    if (out != nullptr) *out = m_snapShotInfo;
+    if (result == 0) m_prepared = false;
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+    return result;
+}
+
+int NuvSnapUtil::deleteSnapShot(ErrorCallback callback, void* context, bool flag) {
+    static char const* const kTag = "NuvSnapUtil::deleteSnapShot";
+    SP<SnapUtilInterface> executor(newExecutor());
+    if (!executor) {
+        EvDebug::Error(m_event, kTag, "No snapshot executor for replication type %u", m_replicationType);
+        return -1;
+    }
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+    if (executor->DeleteSnap(m_snapShotInfo, callback, context, flag) != 0) {
+        EvDebug::Error(m_event, kTag, "Delete snap failed for one of the volumes");
+        return -1;
+    }
+    m_prepared = false;
+    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+    return 0;
+}

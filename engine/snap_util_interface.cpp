@@ -1,0 +1,143 @@
+// The executors' common part, the factory and the plain-snapshot executor.
+#include "nuvdbsnap/engine/snap_util_interface.h"
+
+#include "nuvdbsnap/engine/lrep_snap_util.h"
+#include "nuvdbsnap/engine/snap_handler_interface.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+char const* ConvertToRepTypeStr(SNAPUTIL_INSTANCE kind) {
+    switch (kind) {
+    case NUV_SNAPSHOT: return "NUV_SNAPSHOT";
+    case LREP_REPLICATION: return "LREP REPLICATION";
+    default: return "";
+    }
+}
+
+SnapUtilInterface::~SnapUtilInterface() {
+    // The helper-process channel is never opened in this build (see
+    // CreateSnapUtilProcess), so there is no channel object to release.
+    m_channel = nullptr;
+}
+
+void SnapUtilInterface::initFields(int engineType, int snapType, bool verbose, std::string const& host,
+                                   JZJobCtrlClient* jobControl, SpawnProcess mode) {
+    m_logger = new EvEvent();
+    m_channel = nullptr;
+    m_replyType = 0;
+    m_host = host;
+    m_jobControl = jobControl;
+    m_spawnMode = mode;
+    m_helperStarted = false;
+    m_engineType = engineType;
+    m_snapType = snapType;
+    m_verbose = verbose;
+}
+
+int SnapUtilInterface::CreateSnapUtilProcess() {
+    static char const* const kTag = "DbSnapUtil::CreateSnapUtilProcess";
+    if (m_helperStarted) return 0;
+    // The helper-process channel of the suite's network layer is not part of
+    // this build: the attach fails, as an attach to an unreachable host does,
+    // and the helper stays not started.
+    EvDebug::Debug(m_logger, kTag, "dataAgentAttach() failed: m_jzsMux.getLastError: Error=%s",
+                   "the helper-process channel is not available");
+    return -1;
+}
+
+int SnapUtilInterface::SndRcvFromSnapUtilProcess(SMVolSnapInfo& /*record*/, unsigned long /*requestType*/,
+                                                 unsigned long /*replyType*/) {
+    static char const* const kTag = "SnapUtilInterface::SndRcvFromSnapUtilProcess";
+    // No channel can be attached in this build (see CreateSnapUtilProcess): the send fails.
+    EvDebug::Debug(m_logger, kTag, "-getLastError: Error=%s\n", "the helper process is not attached");
+    return -1;
+}
+
+SnapUtilInterface* SnapUtilInterface::getInstance(SNAPUTIL_INSTANCE kind, int engineType, int snapType,
+                                                  bool verbose, std::string const& host,
+                                                  JZJobCtrlClient* jobControl, SpawnProcess mode, bool blockLevel,
+                                                  bool skipDelete) {
+    switch (kind) {
+    case NUV_SNAPSHOT: return new DbSnapUtil(engineType, snapType, verbose, host, jobControl, mode);
+    case LREP_REPLICATION:
+        return new LREPSnapUtil(engineType, snapType, verbose, host, jobControl, mode, blockLevel, skipDelete);
+    default: return nullptr;
+    }
+}
+
+DbSnapUtil::DbSnapUtil(int engineType, int snapType, bool verbose, std::string const& host,
+                       JZJobCtrlClient* jobControl, SpawnProcess mode) {
+    initFields(engineType, snapType, verbose, host, jobControl, mode);
+}
+
+DbSnapUtil::~DbSnapUtil() {
+    delete m_logger;
+    m_logger = nullptr;
+}
+
+int DbSnapUtil::PrepareSnap(SMVolSnapInfo& record, ErrorCallback /*callback*/, void* /*context*/,
+                            bool const& /*flag*/) {
+    static char const* const kTag = "DbSnapUtil::PrepareSnap";
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
+        if (CreateSnapUtilProcess() != 0) {
+            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
+            return -1;
+        }
+        return SndRcvFromSnapUtilProcess(record, kPrepareRequest, kPrepareReply);
+    }
+    JZSnapClientAPI client;
+    (void)client.prepareVolumeSnaps(record);
+    int const code = record.getErrorCode();
+    if (code != 0) {
+        EvDebug::Error(m_logger, kTag, "Prepare snapshot failed with an error %d", code);
+        return -1;
+    }
+    return 0;
+}
+
+int DbSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& flag,
+                     unsigned long /*backupType*/) {
+    static char const* const kTag = "DbSnapUtil::Snap";
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
+        if (CreateSnapUtilProcess() != 0) {
+            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
+            return -1;
+        }
+        return SndRcvFromSnapUtilProcess(record, kSnapRequest, kSnapReply);
+    }
+    if (m_spawnMode == SPAWN_SNAP_HANDLER) {
+        SnapHandlerInterface handler(m_verbose);
+        if (handler.loadSnapHandlerLibrary() != 0) return -1;
+        return handler.createSnapShot(record, callback, context, flag);
+    }
+    // Every other mode runs in process (no caller builds one but 2).
+    JZSnapClientAPI client;
+    if (client.createVolumeSnaps(record)) return 0;
+    std::string text;
+    (void)client.getErrCodeAndStr(text);
+    int const code = client.getErrCode();
+    EvDebug::Debug(m_logger, kTag, "Multi-Snap failed with the following error\n ErrorCode:%d: %s ", code,
+                   text.c_str());
+    if (callback != nullptr) callback(context, -1, "<Multi-Snap Mount>", code, text.c_str());
+    return -1;
+}
+
+int DbSnapUtil::DeleteSnap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& /*flag*/) {
+    static char const* const kTag = "DbSnapUtil::DeleteSnap";
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
+        if (CreateSnapUtilProcess() != 0) {
+            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
+            return -1;
+        }
+        return SndRcvFromSnapUtilProcess(record, kDeleteRequest, kDeleteReply);
+    }
+    JZSnapClientAPI client;
+    if (client.deleteVolumeSnaps(record)) return 0;
+    std::string text;
+    (void)client.getErrCodeAndStr(text);
+    int const code = client.getErrCode();
+    EvDebug::Debug(m_logger, kTag, "Delete-Snap failed with the following error\n ErrorCode:%d: %s ", code,
+                   text.c_str());
+    if (callback != nullptr) callback(context, -1, "<Delete-Snap>", code, text.c_str());
+    return -1;
+}

@@ -1,0 +1,97 @@
+// Files and directories: CFzFile (an open descriptor), FXFile, CFzDirectory (a
+// directory walk with a name pattern, and directory creation), SFzDirEntry, and
+// the POSIX-like UTF-8 path wrappers. Every failure is a CFzError that carries
+// errno and the path.
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/base/strings.h"
+
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// An open file. Closed by Close or by the destructor.
+class CFzFile {
+public:
+    CFzFile() = default;
+    CFzFile(CFzFile const&) = delete;
+    CFzFile& operator=(CFzFile const&) = delete;
+    ~CFzFile();
+
+    // flags and mode as open(2) takes them (0x241 = write only, create, truncate).
+    [[nodiscard]] CFzError Open(std::string const& path, int flags, int mode = 0644);
+    // Writes all `length` bytes (retrying short writes); `written` may be null.
+    [[nodiscard]] CFzError Write(void const* data, uint32_t length, uint32_t* written);
+    // Reads up to `length` bytes; `got` receives the count (0 at the end of the file).
+    [[nodiscard]] CFzError Read(void* data, uint32_t length, uint32_t* got);
+    [[nodiscard]] CFzError Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    int Descriptor() const { return m_fd; }
+    std::string const& Path() const { return m_path; }
+
+    // The whole file in a new[] buffer of size + 1 bytes (NUL-terminated); the
+    // caller frees it with delete[]. On failure *buffer is null and size 0.
+    [[nodiscard]] static CFzError ReadWholeFile(std::string const& path, char** buffer, unsigned long& size);
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
+class FXFile {
+public:
+    // True when the path names an existing entry that is not a directory (links followed).
+    static bool DoesFileExist(std::string const& path);
+};
+
+// One entry of a directory walk: its name.
+struct SFzDirEntry {
+    SFzDirEntry() = default;
+    ~SFzDirEntry() = default;
+    CFzString name;
+};
+
+// Walks the entries of one directory whose names match a glob pattern.
+class CFzDirectory {
+public:
+    CFzDirectory() = default;
+    CFzDirectory(CFzDirectory const&) = delete;
+    CFzDirectory& operator=(CFzDirectory const&) = delete;
+    ~CFzDirectory();
+
+    // pattern: fnmatch glob ("" or "*" = every entry); skipDots: leave out "." and "..".
+    [[nodiscard]] CFzError Open(std::string const& directory, std::string const& pattern, bool skipDots);
+    // The next matching entry; done is set (and entry untouched) after the last one.
+    [[nodiscard]] CFzError GetEntry(SFzDirEntry* entry, bool& done);
+    [[nodiscard]] CFzError Close();
+
+    // Makes the directory exist (with every missing parent when recursive).
+    [[nodiscard]] static CFzError Create(std::string const& path, bool recursive, int mode = 0755);
+
+private:
+    DIR* m_dir = nullptr;
+    std::string m_path;
+    std::string m_pattern;
+    bool m_skipDots = true;
+};
+
+// The suite's path wrappers, with the meaning of their POSIX namesakes.
+int lstat_utf(char const* path, struct stat* st);
+DIR* opendir_utf(char const* path);
+// Copies the next entry into *entry and sets *result to entry, or to null at the end;
+// 0 on success, an errno value on failure.
+int readdir_r_utf(DIR* dir, struct dirent* entry, struct dirent** result);
+int closedir_utf(DIR* dir);
+int unlink_utf(char const* path);
+
+// The directory that holds the data-aging and other per-application files of an
+// application: <job-results root>/Subclients/<brannox>/<app id>. Writes it into
+// `out` (1024 bytes); 0 on success, ENAMETOOLONG or EINVAL otherwise.
+int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out);
+// Makes the directory exist (with its parents); 0 on success, else errno.
+int CreateSubclientDir(char const* dir);
+
+// Sleeps for the given milliseconds (the source site is for traces only).
+void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* file, int line);

@@ -1,0 +1,48 @@
+// JzProcess: runs a program and collects its standard output and error.
+//
+// No form ever hands a caller's text to a shell:
+// - the argument-vector form executes argv[0] with exactly the given arguments;
+// - the command-line form splits the line into words (blanks separate words;
+//   '...' and "..." quote, a backslash escapes the next character; nothing is
+//   expanded and ; | & $ ( ) > < are ordinary characters), then runs those words;
+// - only systemShell runs /bin/sh -c, and is meant for fixed, literal pipelines
+//   written in the source, never for texts that hold values.
+//
+// Every run: argv[0] is resolved through PATH when it holds no '/', then replaced
+// by nuvsuite::SubstituteProgram (tried on the name as given, as found in PATH and
+// with links resolved; the first with a substitution wins); the call is journalled as
+// JournalCall("process", "system", <the caller's argv joined by '\x1f'>) and a
+// fault ("process", "system", pattern on that text) makes it fail without running
+// (error text = the fault's text, result = the fault's code, or -1 when it is 0).
+// Standard input is /dev/null; stdout and stderr are read together (poll), so a
+// child that fills both never blocks.
+//
+// Result: 0 when the program exited with status 0; its exit status when it
+// exited otherwise; 128 + signal when a signal ended it (or the time-out killed
+// it); 127 when it could not be executed; -1 when it could not be started. errno
+// is that of the failure for 127 and -1, and the caller's own value otherwise.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class JzProcess {
+public:
+    // timeoutSeconds: 0 waits without limit; otherwise the program is killed
+    // (SIGKILL) when it runs longer. quiet: true leaves the command out of the log.
+    static int system(std::vector<std::string> const& argv, std::string* output, std::string* error,
+                      int timeoutSeconds = 0, bool quiet = false);
+    // The command-line form takes a C text only: a one-element braced list such as
+    // {mountPoint} then always means the argument-vector form.
+    static int system(char const* commandLine, std::string* output, std::string* error, int timeoutSeconds = 0,
+                      bool quiet = false);
+    // /bin/sh -c <pipeline>: only for fixed pipelines written in the source.
+    static int systemShell(char const* fixedPipeline, std::string* output, std::string* error,
+                           int timeoutSeconds = 0);
+
+    // The words of a command line (rules above); false (errno EINVAL) for an
+    // unterminated quote or a trailing backslash.
+    static bool SplitCommandLine(char const* commandLine, std::vector<std::string>* words);
+    // The journal text of an argument vector: the arguments joined by '\x1f'.
+    static std::string JournalText(std::vector<std::string> const& argv);
+};

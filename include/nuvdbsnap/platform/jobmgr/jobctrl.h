@@ -1,0 +1,36 @@
+// The job-control client: registers this process for one job of the job
+// manager (Init2) and answers its job id, job token and quit request.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class JZJobCtrlClient {
+public:
+    explicit JZJobCtrlClient(int verbose = 0);
+    virtual ~JZJobCtrlClient();
+    JZJobCtrlClient(JZJobCtrlClient const&) = delete;
+    JZJobCtrlClient& operator=(JZJobCtrlClient const&) = delete;
+
+    // Registers with the job: false for job 0, an unknown or ended job, a
+    // non-empty token that is not the job's, or an injected fault. `flags`
+    // and `platformType` are recorded in the journal only.
+    bool Init2(long long jobId, char const* server, int flags, int platformType, char const* token,
+               void* reserved);
+
+    uint64_t GetJobID() const { return m_jobId; }
+    // The job's token; null before a successful Init2.
+    char const* GetJobToken() const { return m_registered ? m_token.c_str() : nullptr; }
+    // Non-zero when the job manager asked the job to stop (or the job is gone).
+    int checkQuitFlag();
+
+    bool isRegistered() const { return m_registered; }
+    std::string const& lastError() const { return m_lastError; }
+
+private:
+    int m_verbose = 0;
+    uint64_t m_jobId = 0;
+    std::string m_token;
+    bool m_registered = false;
+    std::string m_lastError;
+};

@@ -1,0 +1,67 @@
+// The snapshot client: every operation of the local snapshot manager on a
+// job's snapshot record, in place. Snapshots are point-in-time copies of each
+// volume's tree under StatePath("snapshots")/<SM snap id> (reflink clones where
+// the file system allows), mounts are read-only bind mounts; both are catalogue
+// rows. Every call clears the record's error first and, on failure, sets the
+// record's error code and text and keeps them for getErrCode/getErrCodeAndStr.
+// Every call journals ("snapmgr", "<method>", args) and obeys the fault table.
+#pragma once
+
+#include "nuvdbsnap/platform/snapmgr/sm_errors.h"
+#include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
+
+#include <string>
+
+class JZSnapClientAPI {
+public:
+    JZSnapClientAPI() = default;
+    ~JZSnapClientAPI() = default;
+
+    // Resolves each volume (declared volume, else the mount that holds its
+    // source path), fills its device and "fstype:options" and gives it an SM
+    // volume id (> 0). Success is read from the record's error code.
+    bool prepareVolumeSnaps(SMVolSnapInfo& record);
+    // Fills the volumes' devices and mount options only.
+    bool discoverVolumeDetails(SMVolSnapInfo& record);
+    // 1 when every volume is prepared and its source is present, else 0.
+    int preCreateVolumeSnaps(SMVolSnapInfo& record);
+    // Makes one point-in-time copy per volume, all or none; adds the snaps and
+    // the volume-snap map to the record. True when all exist.
+    bool createVolumeSnaps(SMVolSnapInfo& record);
+    // 1 when every volume's snapshot exists, else 0.
+    int postCreateVolumeSnaps(SMVolSnapInfo& record);
+    // Removes the record's snapshots (unmounting them first) and the prepared
+    // volume ids without a snapshot. Only copies that lie under the state root
+    // and that the catalogue knows are removed; anything else is refused.
+    bool deleteVolumeSnaps(SMVolSnapInfo& record);
+    // Mounts each volume's snapshot read-only at its mount path (a default under
+    // StatePath("mounts") when empty), all or none; the mount paths are written back.
+    bool mountVolumes(SMVolSnapInfo& record);
+    // Unmounts the mounts the suite made of the record's snapshots.
+    bool unmount(SMVolSnapInfo& record);
+    // Fills the record with the volumes and snaps selected by its archive file id,
+    // else its snap job id, else its job id. False when nothing is found.
+    bool getVolumeSnaps(SMVolSnapInfo& record);
+    // Saves the record's volume entries with their snapshots; 1 on success, 0 otherwise.
+    int updateVolumeSnaps(SMVolSnapInfo& record);
+    // Turns a record of ASM disk-group volumes into a record of their disks.
+    // The local suite knows no ASM disk groups: false for a record with one.
+    bool GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord);
+
+    int getErrCode() const { return m_errCode; }
+    int getErrCodeAndStr(std::string& text) const {
+        text = m_errStr;
+        return m_errCode;
+    }
+
+private:
+    int m_errCode = 0;
+    std::string m_errStr;
+};
+
+// The record as XML text (0 on success; on failure -1 and an empty text).
+// A string that holds a NUL byte cannot be written and fails the call.
+int JZSnapClientAPI_VolSnapInfoObjectToXMLStr(SMVolSnapInfo const& record, std::string& text);
+// Reads such a text back into an equal record: 0 on success; non-zero on an
+// empty or malformed text, and the record is then left unchanged.
+int JZSnapClientAPI_VolSnapInfoXMLStrToObject(std::string const& text, SMVolSnapInfo& record);

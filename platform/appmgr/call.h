@@ -1,0 +1,43 @@
+// Shared plumbing of the application manager's calls: journal and fault table,
+// one-row catalogue reads, and the process-wide home of the objects that
+// ApplicationId hands out.
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nuvappmgr {
+namespace detail {
+
+// Journals the call ("appmgr", call, args) and consults the fault table. False
+// when the call must fail: *code (never 0) and *text then say how.
+bool Enter(char const* call, std::string const& args, int* code, std::string* text);
+
+// Reads at most one row; *found tells whether there was one.
+[[nodiscard]] CFzError QueryOne(std::string const& sql, std::vector<nuvsuite::CatValue> const& params,
+                                nuvsuite::CatRow* row, bool* found);
+
+inline nuvsuite::CatValue Id(unsigned long id) {
+    return static_cast<int64_t>(id);
+}
+
+// The one object of `key` (kind and ids) in the current state root, made by
+// `make` on first use and kept until the process ends.
+template <class T>
+T* Keep(std::string const& key, std::function<std::unique_ptr<T>()> const& make);
+
+void* KeepErased(std::string const& key, std::function<void*()> const& make, void (*destroy)(void*));
+
+template <class T>
+T* Keep(std::string const& key, std::function<std::unique_ptr<T>()> const& make) {
+    return static_cast<T*>(KeepErased(
+        key, [&make]() -> void* { return make().release(); }, [](void* p) { delete static_cast<T*>(p); }));
+}
+
+}  // namespace detail
+}  // namespace nuvappmgr

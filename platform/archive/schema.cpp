@@ -1,0 +1,34 @@
+// The archive manager's catalogue tables and their admin-command kind.
+#include "nuvdbsnap/platform/suite/admin.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
+namespace {
+
+nuvsuite::SchemaPart s_schema{"archive", 1, R"SQL(
+CREATE TABLE IF NOT EXISTS archive_groups (
+    id     INTEGER PRIMARY KEY AUTOINCREMENT,
+    app_id INTEGER NOT NULL UNIQUE
+);
+CREATE TABLE IF NOT EXISTS archive_files (
+    id          INTEGER PRIMARY KEY AUTOINCREMENT,
+    brannox_id  INTEGER NOT NULL,
+    group_id    INTEGER NOT NULL,
+    job_id      INTEGER NOT NULL,
+    type        INTEGER NOT NULL,
+    created     INTEGER NOT NULL,
+    flags       INTEGER NOT NULL DEFAULT 0,
+    copy_id     INTEGER NOT NULL,
+    app_id      INTEGER NOT NULL,
+    client_id   INTEGER NOT NULL,
+    backup_type INTEGER NOT NULL,
+    name        TEXT NOT NULL DEFAULT '',
+    closed      INTEGER NOT NULL DEFAULT 0,
+    closed_time INTEGER NOT NULL DEFAULT 0,
+    size_bytes  INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, created, id);
+)SQL"};
+
+nuvsuite::AdminTable s_afiles{"afile", "archive_files", false, "created DESC, id DESC"};
+
+}  // namespace

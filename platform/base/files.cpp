@@ -1,0 +1,217 @@
+// CFzFile, FXFile, CFzDirectory and the path wrappers.
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <unistd.h>
+
+namespace {
+CFzError ErrnoError(FXCodeLocation const& loc, int err, char const* what, std::string const& path) {
+    CFzError e = FXErrorUtil::ErrorErrNo(loc, err, "%s [%s]: %s", what, path.c_str(), strerror(err));
+    errno = err;
+    return e;
+}
+}  // namespace
+
+CFzFile::~CFzFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+CFzError CFzFile::Open(std::string const& path, int flags, int mode) {
+    if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "File [%s] is already open", m_path.c_str());
+    if (path.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Empty file path");
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0) return ErrnoError(FZ_LOC, errno, "Cannot open file", path);
+    m_fd = fd;
+    m_path = path;
+    return CFzError::Success();
+}
+
+CFzError CFzFile::Write(void const* data, uint32_t length, uint32_t* written) {
+    if (written) *written = 0;
+    if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBADF, "File is not open");
+    char const* p = static_cast<char const*>(data);
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(m_fd, p + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (written) *written = done;
+            return ErrnoError(FZ_LOC, errno, "Cannot write file", m_path);
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    if (written) *written = done;
+    return CFzError::Success();
+}
+
+CFzError CFzFile::Read(void* data, uint32_t length, uint32_t* got) {
+    if (got) *got = 0;
+    if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBADF, "File is not open");
+    ssize_t n;
+    do {
+        n = ::read(m_fd, data, length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return ErrnoError(FZ_LOC, errno, "Cannot read file", m_path);
+    if (got) *got = static_cast<uint32_t>(n);
+    return CFzError::Success();
+}
+
+CFzError CFzFile::Close() {
+    if (m_fd < 0) return CFzError::Success();
+    int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 && errno != EINTR) return ErrnoError(FZ_LOC, errno, "Cannot close file", m_path);
+    return CFzError::Success();
+}
+
+CFzError CFzFile::ReadWholeFile(std::string const& path, char** buffer, unsigned long& size) {
+    if (buffer == nullptr) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Null buffer pointer");
+    *buffer = nullptr;
+    size = 0;
+    CFzFile file;
+    CFzError e = file.Open(path, O_RDONLY);
+    if (e.IsError()) return e;
+    struct stat st;
+    if (fstat(file.m_fd, &st) != 0) return ErrnoError(FZ_LOC, errno, "Cannot stat file", path);
+    std::string content;
+    content.reserve(static_cast<size_t>(st.st_size));
+    char chunk[65536];
+    while (true) {
+        uint32_t got = 0;
+        e = file.Read(chunk, sizeof chunk, &got);
+        if (e.IsError()) return e;
+        if (got == 0) break;
+        content.append(chunk, got);
+    }
+    char* out = new char[content.size() + 1];
+    memcpy(out, content.data(), content.size());
+    out[content.size()] = '\0';
+    *buffer = out;
+    size = content.size();
+    return CFzError::Success();
+}
+
+bool FXFile::DoesFileExist(std::string const& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+CFzDirectory::~CFzDirectory() {
+    if (m_dir) closedir(m_dir);
+}
+
+CFzError CFzDirectory::Open(std::string const& directory, std::string const& pattern, bool skipDots) {
+    if (m_dir) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "Directory [%s] is already open", m_path.c_str());
+    if (directory.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Empty directory path");
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) return ErrnoError(FZ_LOC, errno, "Cannot open directory", directory);
+    m_dir = dir;
+    m_path = directory;
+    m_pattern = pattern;
+    m_skipDots = skipDots;
+    return CFzError::Success();
+}
+
+CFzError CFzDirectory::GetEntry(SFzDirEntry* entry, bool& done) {
+    done = false;
+    if (m_dir == nullptr) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBADF, "Directory is not open");
+    while (true) {
+        errno = 0;
+        struct dirent* d = readdir(m_dir);
+        if (d == nullptr) {
+            if (errno != 0) return ErrnoError(FZ_LOC, errno, "Cannot read directory", m_path);
+            done = true;
+            return CFzError::Success();
+        }
+        char const* name = d->d_name;
+        if (m_skipDots && (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)) continue;
+        if (!m_pattern.empty() && fnmatch(m_pattern.c_str(), name, FNM_PERIOD) != 0) continue;
+        if (entry) entry->name = name;
+        return CFzError::Success();
+    }
+}
+
+CFzError CFzDirectory::Close() {
+    if (m_dir == nullptr) return CFzError::Success();
+    DIR* dir = m_dir;
+    m_dir = nullptr;
+    if (closedir(dir) != 0) return ErrnoError(FZ_LOC, errno, "Cannot close directory", m_path);
+    return CFzError::Success();
+}
+
+CFzError CFzDirectory::Create(std::string const& path, bool recursive, int mode) {
+    if (path.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Empty directory path");
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return CFzError::Success();
+        return ErrnoError(FZ_LOC, ENOTDIR, "Not a directory", path);
+    }
+    if (recursive) {
+        size_t end = path.find_last_not_of('/');
+        size_t slash = end == std::string::npos ? std::string::npos : path.rfind('/', end);
+        if (slash != std::string::npos && slash > 0) {
+            CFzError e = Create(path.substr(0, slash), true, mode);
+            if (e.IsError()) return e;
+        }
+    }
+    if (mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+        int err = errno;
+        if (err == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return CFzError::Success();
+        return ErrnoError(FZ_LOC, err, "Cannot create directory", path);
+    }
+    return CFzError::Success();
+}
+
+int lstat_utf(char const* path, struct stat* st) { return ::lstat(path, st); }
+DIR* opendir_utf(char const* path) { return ::opendir(path); }
+
+int readdir_r_utf(DIR* dir, struct dirent* entry, struct dirent** result) {
+    if (dir == nullptr || entry == nullptr || result == nullptr) return EINVAL;
+    errno = 0;
+    struct dirent* d = ::readdir(dir);
+    if (d == nullptr) {
+        *result = nullptr;
+        return errno;
+    }
+    entry->d_ino = d->d_ino;
+    entry->d_off = d->d_off;
+    entry->d_reclen = d->d_reclen;
+    entry->d_type = d->d_type;
+    size_t n = strnlen(d->d_name, sizeof entry->d_name - 1);
+    memcpy(entry->d_name, d->d_name, n);
+    entry->d_name[n] = '\0';
+    *result = entry;
+    return 0;
+}
+
+int closedir_utf(DIR* dir) { return ::closedir(dir); }
+int unlink_utf(char const* path) { return ::unlink(path); }
+
+int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out) {
+    if (out == nullptr) return EINVAL;
+    out[0] = '\0';
+    std::string dir = nuvsuite::StatePath("jobresults") + "/Subclients/" + std::to_string(brannoxId) + "/" +
+                      std::to_string(appId);
+    if (dir.size() >= 1024) return ENAMETOOLONG;
+    memcpy(out, dir.c_str(), dir.size() + 1);
+    return 0;
+}
+
+int CreateSubclientDir(char const* dir) {
+    if (dir == nullptr || *dir == '\0') return EINVAL;
+    CFzError e = CFzDirectory::Create(dir, true);
+    return e.IsError() ? (errno ? errno : EIO) : 0;
+}
+
+void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* /*file*/, int /*line*/) {
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,252 @@
+// The logger: one line per call, written whole with one write(2) on a file
+// opened with O_APPEND, so lines of threads and processes never interleave.
+//
+// Line: "<yyyy-mm-dd hh:mm:ss.mmm> <pid> <thread id> <job id> <level> [<tag>] <text>"
+// followed by a line feed (the text is written verbatim; a line feed is added
+// only when the text does not end with one).
+// File: $JZ_LOG_FILE, else StatePath("logs") + "/nuvdbsnap.log"; resolved at the
+// first line and again whenever JZ_LOG_FILE or JZ_SUITE_ROOT changes. A line that
+// cannot be written (no file) is dropped; the first such failure goes to stderr.
+// Level: setLevel's, else EventManager / nDebugLevel of the focus instance
+// (read once, at the first question), else 1.
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kLevelUnset = -1000000;
+
+std::string EnvOr(char const* name) {
+    char const* v = getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+// All writers of the process share one lock so that fork() (which takes it in
+// its prepare handler) never leaves a child with a lock held by a lost thread.
+std::mutex& WriterMutex() {
+    static std::mutex* m = [] {
+        auto* mutex = new std::mutex;
+        pthread_atfork([] { WriterMutex().lock(); }, [] { WriterMutex().unlock(); },
+                       [] { WriterMutex().unlock(); });
+        return mutex;
+    }();
+    return *m;
+}
+
+std::string FormatV(char const* format, va_list ap) {
+    if (format == nullptr) return std::string();
+    va_list copy;
+    va_copy(copy, ap);
+    char small[1024];
+    int n = vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(&out[0], out.size(), format, ap);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+uint64_t JobIdFromEnvironment() {
+    char const* v = getenv("JZ_JOB_ID");
+    if (v == nullptr || *v == '\0') return 0;
+    char* end = nullptr;
+    unsigned long long id = strtoull(v, &end, 10);
+    return (end && *end == '\0') ? static_cast<uint64_t>(id) : 0;
+}
+
+JzLogWriter* ProcessWriter() {
+    static JzLogWriter* writer = new JzLogWriter();  // never destroyed: lines may come late at exit
+    return writer;
+}
+
+}  // namespace
+
+struct JzLogWriter::Impl {
+    std::atomic<int> level{kLevelUnset};
+    int fd = -1;
+    std::string path;
+    std::string keyLogFile;   // JZ_LOG_FILE and JZ_SUITE_ROOT when the file was resolved
+    std::string keySuiteRoot;
+    bool resolved = false;
+    bool reportedFailure = false;
+
+    // Under WriterMutex: true when the file resolved for this environment is current.
+    bool Current(std::string const& logFile, std::string const& suiteRoot) const {
+        return resolved && logFile == keyLogFile && suiteRoot == keySuiteRoot;
+    }
+
+    // Under WriterMutex: opens `newPath` as the file for this environment.
+    void Reopen(std::string const& logFile, std::string const& suiteRoot, std::string const& newPath) {
+        if (Current(logFile, suiteRoot)) return;
+        if (fd >= 0) close(fd);
+        keyLogFile = logFile;
+        keySuiteRoot = suiteRoot;
+        path = newPath;
+        resolved = true;
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0 && !reportedFailure) {
+            reportedFailure = true;
+            fprintf(stderr, "nuvdbsnap: cannot open log file %s: %s\n", path.c_str(), strerror(errno));
+        }
+    }
+
+    // Makes the file current for the environment; the path is worked out outside
+    // the lock (the state root may log while it is created: those lines are dropped).
+    void Resolve(std::string const& logFile, std::string const& suiteRoot) {
+        {
+            std::lock_guard<std::mutex> lock(WriterMutex());
+            if (Current(logFile, suiteRoot)) return;
+        }
+        static thread_local bool resolving = false;
+        if (resolving) return;
+        resolving = true;
+        std::string newPath = logFile.empty() ? nuvsuite::StatePath("logs") + "/nuvdbsnap.log" : logFile;
+        resolving = false;
+        std::lock_guard<std::mutex> lock(WriterMutex());
+        Reopen(logFile, suiteRoot, newPath);
+    }
+};
+
+JzLogWriter* g_ptrLogWriter = ProcessWriter();
+
+JzLogWriter::JzLogWriter() : m_impl(new Impl) {}
+
+JzLogWriter::~JzLogWriter() {
+    if (m_impl->fd >= 0) close(m_impl->fd);
+    delete m_impl;
+}
+
+int JzLogWriter::getLevel() const {
+    int level = m_impl->level.load(std::memory_order_relaxed);
+    if (level != kLevelUnset) return level;
+    static thread_local bool reading = false;  // the registry read may itself log
+    if (reading) return 1;
+    reading = true;
+    unsigned long value = 1;
+    JZPlatformInfo info;
+    if (info.getNumber("EventManager", "nDebugLevel", &value) == 0) value = 1;
+    reading = false;
+    int expected = kLevelUnset;
+    m_impl->level.compare_exchange_strong(expected, static_cast<int>(value));
+    return m_impl->level.load(std::memory_order_relaxed);
+}
+
+void JzLogWriter::setLevel(int level) {
+    if (level == kLevelUnset) level = kLevelUnset + 1;
+    m_impl->level.store(level, std::memory_order_relaxed);
+}
+
+void JzLogWriter::Write(int level, char const* tag, uint64_t jobId, char const* format, ...) {
+    if (!enabled(level)) return;
+    va_list ap;
+    va_start(ap, format);
+    std::string text = FormatV(format, ap);
+    va_end(ap);
+    WriteText(level, tag, jobId, text);
+}
+
+void JzLogWriter::WriteV(int level, char const* tag, uint64_t jobId, char const* format, va_list ap) {
+    if (!enabled(level)) return;
+    WriteText(level, tag, jobId, FormatV(format, ap));
+}
+
+void JzLogWriter::WriteText(int level, char const* tag, uint64_t jobId, std::string const& text) {
+    if (!enabled(level)) return;
+    int savedErrno = errno;  // logging never disturbs the caller's errno
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm tmv;
+    localtime_r(&tv.tv_sec, &tmv);
+    char head[160];
+    int n = snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %d %ld %llu %d [",
+                     tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
+                     static_cast<long>(tv.tv_usec / 1000), static_cast<int>(getpid()),
+                     static_cast<long>(syscall(SYS_gettid)), static_cast<unsigned long long>(jobId), level);
+    std::string line(head, n > 0 ? static_cast<size_t>(n) : 0);
+    line += tag ? tag : "";
+    line += "] ";
+    line += text;
+    if (line.empty() || line.back() != '\n') line += '\n';
+
+    std::string logFile = EnvOr("JZ_LOG_FILE");
+    std::string suiteRoot = EnvOr("JZ_SUITE_ROOT");
+    m_impl->Resolve(logFile, suiteRoot);
+    {
+        std::lock_guard<std::mutex> lock(WriterMutex());
+        if (m_impl->Current(logFile, suiteRoot) && m_impl->fd >= 0) {
+            ssize_t w;
+            do {
+                w = ::write(m_impl->fd, line.data(), line.size());
+            } while (w < 0 && errno == EINTR);
+        }
+    }
+    errno = savedErrno;
+}
+
+std::string const& JzLogWriter::path() const {
+    m_impl->Resolve(EnvOr("JZ_LOG_FILE"), EnvOr("JZ_SUITE_ROOT"));
+    return m_impl->path;
+}
+
+EvEvent::EvEvent() : m_jobId(JobIdFromEnvironment()) {}
+EvEvent::EvEvent(uint64_t jobId) : m_jobId(jobId) {}
+EvEvent::~EvEvent() {}
+
+EvEvent& EvEvent::addArgument(char const* text, int /*type*/) {
+    m_arguments.emplace_back(text ? text : "");
+    return *this;
+}
+
+std::vector<std::string> EvEvent::takeArguments() {
+    std::vector<std::string> out;
+    out.swap(m_arguments);
+    return out;
+}
+
+namespace {
+uint64_t JobOf(EvEvent* ev) { return ev ? ev->getJobId() : JobIdFromEnvironment(); }
+JzLogWriter* Writer() { return g_ptrLogWriter ? g_ptrLogWriter : ProcessWriter(); }
+}  // namespace
+
+void EvDebug::Debug(EvEvent* ev, char const* tag, char const* format, ...) {
+    if (!Writer()->enabled(0)) return;
+    va_list ap;
+    va_start(ap, format);
+    Writer()->WriteV(0, tag, JobOf(ev), format, ap);
+    va_end(ap);
+}
+
+void EvDebug::DebugLvl(EvEvent* ev, int level, char const* tag, char const* format, ...) {
+    if (!Writer()->enabled(level)) return;
+    va_list ap;
+    va_start(ap, format);
+    Writer()->WriteV(level, tag, JobOf(ev), format, ap);
+    va_end(ap);
+}
+
+void EvDebug::Error(EvEvent* ev, char const* tag, char const* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    Writer()->WriteV(-1, tag, JobOf(ev), format, ap);
+    va_end(ap);
+}
+
+int EvDebug::getDebugLevel() { return Writer()->getLevel(); }
+
+std::string EvDebug::getClientName() { return JZPI_Focus::getFocusClientName(true); }

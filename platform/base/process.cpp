@@ -1,0 +1,307 @@
+// JzProcess (contract in process.h).
+#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The absolute path of a program named without '/', through PATH; the name
+// itself when it holds a '/' or is not found.
+std::string ResolveProgram(std::string const& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return name;
+    char const* env = getenv("PATH");
+    std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t colon = path.find(':', start);
+        std::string dir = path.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (dir.empty()) dir = ".";
+        std::string candidate = dir + "/" + name;
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return name;
+}
+
+// argv[0] through the substitution table: tried as given, as found in PATH and
+// with its links resolved; the first name with a substitution wins.
+std::string ProgramToRun(std::string const& name) {
+    std::string resolved = ResolveProgram(name);
+    std::vector<std::string> candidates{name, resolved};
+    char* real = realpath(resolved.c_str(), nullptr);
+    if (real != nullptr) {
+        candidates.emplace_back(real);
+        free(real);
+    }
+    for (std::string const& candidate : candidates) {
+        if (candidate.empty() || candidate[0] != '/') continue;
+        std::string substitute = nuvsuite::SubstituteProgram(candidate);
+        if (substitute != candidate) return substitute;
+    }
+    return resolved;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+// Runs the prepared program; the caller has journalled and checked faults.
+int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
+        std::string* error, int timeoutSeconds) {
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
+    argv.push_back(nullptr);
+
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1};
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
+        int err = errno;
+        for (int* p : {outPipe, errPipe, execPipe}) {
+            CloseFd(p[0]);
+            CloseFd(p[1]);
+        }
+        errno = err;
+        return -1;
+    }
+    int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        for (int* p : {outPipe, errPipe, execPipe}) {
+            CloseFd(p[0]);
+            CloseFd(p[1]);
+        }
+        CloseFd(devNull);
+        errno = err;
+        return -1;
+    }
+    if (pid == 0) {
+        // Child: only async-signal-safe calls from here on. Its own process group,
+        // so that a time-out ends the programs it started too.
+        setpgid(0, 0);
+        if (devNull >= 0) dup2(devNull, 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+        execv(argv[0], argv.data());
+        int err = errno;
+        ssize_t ignored = write(execPipe[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+
+    CloseFd(outPipe[1]);
+    CloseFd(errPipe[1]);
+    CloseFd(execPipe[1]);
+    CloseFd(devNull);
+
+    std::string out, err;
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool killed = false;
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int openCount = 2;
+    char buf[65536];
+    while (openCount > 0) {
+        int waitMs = -1;
+        if (timeoutSeconds > 0 && !killed) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            waitMs = left > 0 ? static_cast<int>(left) : 0;
+        }
+        int r = poll(fds, 2, waitMs);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (r == 0) {  // time-out: kill, then drain what is left
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+            killed = true;
+            continue;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --openCount;
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+
+    int execErr = 0;
+    ssize_t got;
+    do {
+        got = read(execPipe[0], &execErr, sizeof execErr);
+    } while (got < 0 && errno == EINTR);
+    CloseFd(execPipe[0]);
+
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+
+    if (output) *output = std::move(out);
+    if (error) *error = std::move(err);
+
+    if (got == static_cast<ssize_t>(sizeof execErr)) {
+        if (error && error->empty()) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
+        errno = execErr;
+        return 127;
+    }
+    if (w < 0) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+int Start(std::vector<std::string> const& args, std::string* output, std::string* error, int timeoutSeconds,
+          bool quiet) {
+    if (output) output->clear();
+    if (error) error->clear();
+    if (args.empty() || args[0].empty()) {
+        if (error) *error = "empty command";
+        errno = EINVAL;
+        return -1;
+    }
+    int callerErrno = errno;
+    std::string journal = JzProcess::JournalText(args);
+    nuvsuite::JournalCall("process", "system", journal);
+    nuvsuite::FaultHit hit;
+    if (nuvsuite::CheckFault("process", "system", journal, &hit)) {
+        if (error) *error = hit.text;
+        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", hit.code,
+                                      args[0].c_str());
+        errno = EIO;
+        return hit.code != 0 ? hit.code : -1;
+    }
+    std::string program = ProgramToRun(args[0]);
+    if (!quiet) {
+        std::string shown = journal;
+        for (char& c : shown)
+            if (c == '\x1f') c = ' ';
+        EvDebug::DebugLvl(nullptr, 2, "JzProcess::system", "Running [%s] as [%s]", shown.c_str(), program.c_str());
+    }
+    errno = callerErrno;
+    int rc = Run(program, args, output, error, timeoutSeconds);
+    if (rc != 127 && rc != -1) errno = callerErrno;
+    return rc;
+}
+
+}  // namespace
+
+bool JzProcess::SplitCommandLine(char const* commandLine, std::vector<std::string>* words) {
+    std::vector<std::string> out;
+    if (commandLine == nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    std::string word;
+    bool inWord = false;
+    for (char const* p = commandLine; *p; ++p) {
+        char c = *p;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (inWord) out.push_back(word);
+            word.clear();
+            inWord = false;
+        } else if (c == '\'') {
+            inWord = true;
+            char const* end = strchr(p + 1, '\'');
+            if (end == nullptr) {
+                errno = EINVAL;
+                return false;
+            }
+            word.append(p + 1, static_cast<size_t>(end - p - 1));
+            p = end;
+        } else if (c == '"') {
+            inWord = true;
+            ++p;
+            while (*p && *p != '"') {
+                if (*p == '\\' && (p[1] == '"' || p[1] == '\\' || p[1] == '$' || p[1] == '`')) ++p;
+                word += *p++;
+            }
+            if (*p != '"') {
+                errno = EINVAL;
+                return false;
+            }
+        } else if (c == '\\') {
+            if (p[1] == '\0') {
+                errno = EINVAL;
+                return false;
+            }
+            inWord = true;
+            word += *++p;
+        } else {
+            inWord = true;
+            word += c;
+        }
+    }
+    if (inWord) out.push_back(word);
+    if (words) *words = std::move(out);
+    return true;
+}
+
+std::string JzProcess::JournalText(std::vector<std::string> const& argv) {
+    std::string text;
+    for (size_t i = 0; i < argv.size(); ++i) {
+        if (i) text += '\x1f';
+        text += argv[i];
+    }
+    return text;
+}
+
+int JzProcess::system(std::vector<std::string> const& argv, std::string* output, std::string* error,
+                      int timeoutSeconds, bool quiet) {
+    return Start(argv, output, error, timeoutSeconds, quiet);
+}
+
+int JzProcess::system(char const* commandLine, std::string* output, std::string* error, int timeoutSeconds,
+                      bool quiet) {
+    std::vector<std::string> words;
+    if (!SplitCommandLine(commandLine, &words)) {
+        if (output) output->clear();
+        if (error) *error = "unusable command line (unterminated quote or escape)";
+        errno = EINVAL;
+        return -1;
+    }
+    return Start(words, output, error, timeoutSeconds, quiet);
+}
+
+int JzProcess::systemShell(char const* fixedPipeline, std::string* output, std::string* error,
+                           int timeoutSeconds) {
+    if (fixedPipeline == nullptr || *fixedPipeline == '\0') {
+        if (output) output->clear();
+        if (error) *error = "empty command";
+        errno = EINVAL;
+        return -1;
+    }
+    return Start({"/bin/sh", "-c", fixedPipeline}, output, error, timeoutSeconds, false);
+}

@@ -1,0 +1,244 @@
+#include "nuvdbsnap/platform/snapbase/snap_util_base.h"
+
+#include "snapmgr/sm_paths.h"
+#include "snapmgr/volume_resolver.h"
+
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+#include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr char const* kTag = "NuvSnapUtilBase";
+
+CFzError ClientError(JZSnapClientAPI const& client, char const* what) {
+    std::string text;
+    int code = client.getErrCodeAndStr(text);
+    return FXErrorUtil::ErrorJZResult(FZ_LOC, code, "%s: %s", what, text.c_str());
+}
+
+}  // namespace
+
+NuvSnapUtilBase::NuvSnapUtilBase(int engineType, int snapType, bool verbose, JZJobCtrlClient* jobControl,
+                                 char* host, SpawnProcess const& spawnMode)
+    : m_spawnProcess(spawnMode),
+      m_engineType(engineType),
+      m_snapType(snapType),
+      m_jobCtrlClient(jobControl),
+      m_jobState(new NuvSnapJobState()),
+      m_verbose(verbose) {
+    if (host) {
+        m_hostCopy.assign(host, host + std::strlen(host) + 1);
+        m_host = m_hostCopy.data();
+    }
+    m_jobId = (jobControl && jobControl->GetJobID() != 0) ? jobControl->GetJobID() : EvEvent().getJobId();
+    m_event = new EvEvent(m_jobId);
+    refreshReloadFlag();
+}
+
+NuvSnapUtilBase::~NuvSnapUtilBase() { delete m_event; }
+
+std::string NuvSnapUtilBase::SnapShotInfoFilePath(uint64_t jobId) {
+    JZPI_CommClient comm;
+    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
+    if (!root || !*root) return std::string();
+    std::string job = std::to_string(jobId);
+    return std::string(root) + "/JZ_JobResults/2/0/" + job + "/.snapShotInfo_" + job;
+}
+
+bool NuvSnapUtilBase::refreshReloadFlag() {
+    struct stat st;
+    std::string path = m_jobId ? SnapShotInfoFilePath(m_jobId) : std::string();
+    bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    m_jobState->reload = exists ? 1 : 0;
+    if (exists) EvDebug::DebugLvl(m_event, 2, kTag, "prepare made elsewhere: [%s] exists", path.c_str());
+    return exists;
+}
+
+bool NuvSnapUtilBase::checkIfShouldQuit() { return m_jobCtrlClient && m_jobCtrlClient->checkQuitFlag() != 0; }
+
+CFzError NuvSnapUtilBase::setMountPath(SMVolumeInfo&) { return CFzError::Success(); }
+
+int NuvSnapUtilBase::addPath(char const* path, bool directoryOnly) {
+    if (!path || path[0] != '/') {
+        EvDebug::Error(m_event, kTag, "mount point [%s] is not an absolute path", path ? path : "(null)");
+        return 0;
+    }
+    struct stat st;
+    if (::stat(path, &st) != 0 || (directoryOnly && !S_ISDIR(st.st_mode))) {
+        EvDebug::Error(m_event, kTag, "mount point [%s] is not an existing %s", path,
+                       directoryOnly ? "directory" : "path");
+        return 0;
+    }
+    nuvsnapmgr::ResolvedVolume volume;
+    CFzError e = nuvsnapmgr::ResolveVolume(path, &volume);
+    if (e.IsError()) {
+        EvDebug::Error(m_event, kTag, "no volume holds [%s]: %s", path, e.AsString().c_str());
+        return 0;
+    }
+    m_mountPoints[volume.mountPoint].insert(nuvsnapmgr::NormalisePath(path));
+    EvDebug::DebugLvl(m_event, 3, kTag, "added [%s] under volume [%s]", path, volume.mountPoint.c_str());
+    return 1;
+}
+
+int NuvSnapUtilBase::addMountPoint(char const* path, void*) { return addPath(path, false); }
+
+int NuvSnapUtilBase::addMountPointByDirectory(char const* path, void*) { return addPath(path, true); }
+
+std::string NuvSnapUtilBase::getMountPoint(char const* path) const {
+    if (!path || path[0] != '/') return std::string();
+    nuvsnapmgr::ResolvedVolume volume;
+    if (nuvsnapmgr::ResolveVolume(path, &volume).IsError()) return std::string();
+    return volume.mountPoint;
+}
+
+JZJobClient* NuvSnapUtilBase::getJobObject() {
+    if (m_jobObjectBuilt) return m_jobObject.get();
+    m_jobObjectBuilt = true;
+    if (!m_jobCtrlClient || m_jobCtrlClient->GetJobID() == 0) return nullptr;
+    uint64_t job = m_jobCtrlClient->GetJobID();
+    std::unique_ptr<JZBkpJobClient> backup(new JZBkpJobClient());
+    char const* token = m_jobCtrlClient->GetJobToken();
+    if (backup->init("", static_cast<long long>(job), 0, 4, false, token ? token : "")) {
+        m_jobObject = std::move(backup);
+    } else {
+        m_jobObject.reset(new JZJobClient(job));
+    }
+    return m_jobObject.get();
+}
+
+int NuvSnapUtilBase::runPrePostSnapTask(unsigned long appId, int phase, int, int backupLevel) {
+    std::string args = "app=" + std::to_string(appId) + " phase=" + std::to_string(phase) +
+                       " level=" + std::to_string(backupLevel);
+    nuvsuite::JournalCall("snapbase", "runPrePostSnapTask", args);
+    nuvsuite::FaultHit hit;
+    if (nuvsuite::CheckFault("snapbase", "runPrePostSnapTask", args, &hit)) {
+        EvDebug::Error(m_event, kTag, "snap task failed: %s", hit.text.c_str());
+        return hit.code != 0 ? hit.code : -1;
+    }
+    std::vector<nuvsuite::CatRow> rows;
+    CFzError e = nuvsuite::Catalogue::Instance().Query(
+        "SELECT program, args FROM sm_snap_tasks WHERE app_id = ? AND phase = ?",
+        {static_cast<int64_t>(appId), static_cast<int64_t>(phase)}, &rows);
+    if (e.IsError()) {
+        EvDebug::Error(m_event, kTag, "cannot read the snap tasks: %s", e.AsString().c_str());
+        return -1;
+    }
+    if (rows.empty()) return 0;
+    std::vector<std::string> argv{nuvsuite::AsText(rows[0][0])};
+    std::vector<std::string> words;
+    std::string line = nuvsuite::AsText(rows[0][1]);
+    if (!JzProcess::SplitCommandLine(line.c_str(), &words)) {
+        EvDebug::Error(m_event, kTag, "snap task arguments [%s] cannot be split", line.c_str());
+        return -1;
+    }
+    argv.insert(argv.end(), words.begin(), words.end());
+    std::string out, err;
+    int rc = JzProcess::system(argv, &out, &err);
+    if (rc != 0)
+        EvDebug::Error(m_event, kTag, "snap task [%s] (phase %d) failed with %d: %s", argv[0].c_str(), phase, rc,
+                       err.c_str());
+    else
+        EvDebug::DebugLvl(m_event, 2, kTag, "snap task [%s] (phase %d) done", argv[0].c_str(), phase);
+    return rc;
+}
+
+CFzError NuvSnapUtilBase::mountRecord(SMVolSnapInfo& record, unsigned long mountHostId) {
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
+        if (m_brannoxId != 0) it->setBrannoxId(m_brannoxId);
+        it->setMountHostId(mountHostId != 0 ? static_cast<int>(mountHostId) : it->getSourceClientId());
+    }
+    JZSnapClientAPI client;
+    if (!client.mountVolumes(record)) return ClientError(client, "mount failed");
+    return CFzError::Success();
+}
+
+CFzError NuvSnapUtilBase::LoadAndMountVolumesForArchiveFiles(std::vector<unsigned int> const& archFileIds,
+                                                             unsigned int brannoxId, SMVolSnapInfo& out) {
+    SMVolSnapInfo all;
+    all.setJobId(static_cast<int>(m_jobId));
+    all.setBrannoxId(static_cast<int>(brannoxId));
+    for (unsigned int id : archFileIds) {
+        SMVolSnapInfo one;
+        one.setJobId(static_cast<int>(m_jobId));
+        one.setBrannoxId(static_cast<int>(brannoxId));
+        one.setArchFileId(static_cast<int>(id));
+        JZSnapClientAPI client;
+        if (!client.getVolumeSnaps(one)) return ClientError(client, "cannot load the snapshots of an archive file");
+        for (auto const& v : one.volumes()) all.addVolume(v, true);
+        for (auto const& s : one.snaps()) all.addSnap(s);
+        for (auto const& m : one.volSnapMap()) all.addVolSnapMap(m);
+    }
+    CFzError e = mountRecord(all, 0);
+    if (e.IsError()) return e;
+    out = all;
+    m_snapShotInfo = all;
+    return CFzError::Success();
+}
+
+CFzError NuvSnapUtilBase::LoadAndMountVolumestForJobID(long long const& snapJobId, bool mount,
+                                                       unsigned long mountHostId) {
+    SMVolSnapInfo record;
+    record.setJobId(static_cast<int>(m_jobId));
+    record.setSnapJobId(static_cast<int>(snapJobId));
+    record.setBrannoxId(m_brannoxId);
+    JZSnapClientAPI client;
+    if (!client.getVolumeSnaps(record)) return ClientError(client, "cannot load the snapshots of the snap job");
+    if (mount) {
+        CFzError e = mountRecord(record, mountHostId);
+        if (e.IsError()) return e;
+    }
+    m_snapShotInfo = record;
+    return CFzError::Success();
+}
+
+CFzError NuvSnapUtilBase::UnmountSnapshots() { return UnmountSnapshots(m_snapShotInfo); }
+
+CFzError NuvSnapUtilBase::UnmountSnapshots(unsigned int brannoxId, long long snapJobId) {
+    SMVolSnapInfo record;
+    record.setJobId(static_cast<int>(m_jobId));
+    record.setSnapJobId(static_cast<int>(snapJobId));
+    record.setBrannoxId(static_cast<int>(brannoxId));
+    JZSnapClientAPI client;
+    if (!client.getVolumeSnaps(record)) return ClientError(client, "cannot load the snapshots of the snap job");
+    return UnmountSnapshots(record);
+}
+
+CFzError NuvSnapUtilBase::UnmountSnapshots(SMVolSnapInfo& record) {
+    JZSnapClientAPI client;
+    if (!client.unmount(record)) return ClientError(client, "unmount failed");
+    return CFzError::Success();
+}
+
+void NuvSnapUtilBase::consolidateSnaps(SMVolSnapInfo const& record, SMVolSnapInfo& consolidated,
+                                       std::map<int, int>& snapToVolume, std::map<int, int>& volumeToSnap) {
+    consolidated = record;
+    consolidated.volumes().clear();
+    consolidated.snaps().clear();
+    consolidated.volSnapMap().clear();
+    std::set<int> volumes, snaps;
+    for (auto const& v : record.volumes())
+        if (v.getSMVolumeId() <= 0 || volumes.insert(v.getSMVolumeId()).second) consolidated.addVolume(v, true);
+    for (auto const& s : record.snaps())
+        if (snaps.insert(s.getSMSnapId()).second) consolidated.addSnap(s);
+    std::set<std::pair<int, int>> pairs;
+    for (auto const& m : record.volSnapMap())
+        if (pairs.insert({m.getSMVolumeId(), m.getSMSnapId()}).second) {
+            consolidated.addVolSnapMap(m);
+            snapToVolume[m.getSMSnapId()] = m.getSMVolumeId();
+            volumeToSnap[m.getSMVolumeId()] = m.getSMSnapId();
+        }
+}
+
+void NuvSnapUtilBase::setMountRequest(NuvSnapMountRequest const& request) {
+    m_mountRequest.reset(new NuvSnapMountRequest(request));
+}

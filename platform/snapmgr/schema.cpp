@@ -1,0 +1,78 @@
+// Catalogue tables of the snapshot manager and the ones the admin command shows.
+//   sm_volumes        declared volumes: a path taken as a volume of its own (device, fstype, options)
+//   sm_volume_ids     SM volume ids given by a prepare
+//   sm_snapshots      point-in-time copies (state 'creating' until the copy is in place, then 'ready')
+//   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
+//   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
+//   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
+#include "nuvdbsnap/platform/suite/admin.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
+namespace {
+
+nuvsuite::SchemaPart s_schema{"snapmgr", 1, R"SQL(
+CREATE TABLE IF NOT EXISTS sm_volumes (
+  path TEXT PRIMARY KEY,
+  device TEXT NOT NULL DEFAULT '',
+  fstype TEXT NOT NULL DEFAULT '',
+  options TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS sm_volume_ids (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  job_id INTEGER NOT NULL DEFAULT 0,
+  source_path TEXT NOT NULL,
+  source_device TEXT NOT NULL DEFAULT '',
+  created INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS sm_snapshots (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  job_id INTEGER NOT NULL DEFAULT 0,
+  brannox_id INTEGER NOT NULL DEFAULT 0,
+  app_id INTEGER NOT NULL DEFAULT 0,
+  arch_file_id INTEGER NOT NULL DEFAULT 0,
+  sm_volume_id INTEGER NOT NULL DEFAULT 0,
+  source_path TEXT NOT NULL DEFAULT '',
+  source_device TEXT NOT NULL DEFAULT '',
+  snap_device TEXT NOT NULL DEFAULT '',
+  engine_id INTEGER NOT NULL DEFAULT 0,
+  state TEXT NOT NULL DEFAULT 'creating',
+  reflink INTEGER NOT NULL DEFAULT 0,
+  created INTEGER NOT NULL DEFAULT 0,
+  volume_xml TEXT NOT NULL DEFAULT '');
+CREATE INDEX IF NOT EXISTS sm_snapshots_job ON sm_snapshots(job_id);
+CREATE INDEX IF NOT EXISTS sm_snapshots_afile ON sm_snapshots(arch_file_id);
+CREATE TABLE IF NOT EXISTS sm_mounts (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  snapshot_id INTEGER NOT NULL,
+  job_id INTEGER NOT NULL DEFAULT 0,
+  mount_path TEXT NOT NULL UNIQUE,
+  created_dirs TEXT NOT NULL DEFAULT '',
+  created INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS sm_control_hosts (
+  id INTEGER PRIMARY KEY,
+  host_name TEXT NOT NULL UNIQUE,
+  vendor_name TEXT NOT NULL DEFAULT '',
+  engine_id INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS sm_engines (
+  id INTEGER PRIMARY KEY,
+  vendor_name TEXT NOT NULL DEFAULT '',
+  engine_name TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS sm_replication (
+  app_id INTEGER PRIMARY KEY,
+  enabled INTEGER NOT NULL DEFAULT 0,
+  type INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS sm_snap_tasks (
+  app_id INTEGER NOT NULL,
+  phase INTEGER NOT NULL,
+  program TEXT NOT NULL,
+  args TEXT NOT NULL DEFAULT '',
+  PRIMARY KEY (app_id, phase));
+)SQL"};
+
+nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
+nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};
+nuvsuite::AdminTable s_mounts{"mount", "sm_mounts", false, "id"};
+nuvsuite::AdminTable s_controlHosts{"controlhost", "sm_control_hosts", true, "id"};
+nuvsuite::AdminTable s_engines{"snapengine", "sm_engines", true, "id"};
+nuvsuite::AdminTable s_replication{"replication", "sm_replication", true, "app_id"};
+nuvsuite::AdminTable s_snapTasks{"snaptask", "sm_snap_tasks", true, "app_id, phase"};
+
+}  // namespace

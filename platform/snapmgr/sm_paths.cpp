@@ -1,0 +1,54 @@
+#include "sm_paths.h"
+
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+namespace nuvsnapmgr {
+
+std::string NormalisePath(std::string const& path) {
+    if (path.empty()) return path;
+    bool absolute = path[0] == '/';
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string part = path.substr(i, j - i);
+        if (!part.empty() && part != ".") parts.push_back(part);
+        i = j + 1;
+    }
+    std::string out = absolute ? "/" : "";
+    for (size_t k = 0; k < parts.size(); ++k) {
+        if (k) out += "/";
+        out += parts[k];
+    }
+    if (out.empty()) out = absolute ? "/" : ".";
+    return out;
+}
+
+bool PathHolds(std::string const& root, std::string const& path) {
+    std::string r = NormalisePath(root), p = NormalisePath(path);
+    if (r.empty() || p.empty()) return false;
+    if (r == "/") return p[0] == '/';
+    return p == r || (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '/');
+}
+
+std::string RealPath(std::string const& path) {
+    char buf[PATH_MAX];
+    if (path.empty() || !::realpath(path.c_str(), buf)) return std::string();
+    return buf;
+}
+
+bool ResolvesStrictlyUnder(std::string const& root, std::string const& path) {
+    std::string r = RealPath(root), p = RealPath(path);
+    if (r.empty() || p.empty() || r == p) return false;
+    return PathHolds(r, p);
+}
+
+std::string SnapshotRoot() { return nuvsuite::StatePath("snapshots"); }
+std::string MountRoot() { return nuvsuite::StatePath("mounts"); }
+
+}  // namespace nuvsnapmgr

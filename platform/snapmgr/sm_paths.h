@@ -1,0 +1,26 @@
+// Path rules of the snapshot manager: lexical normalisation, containment, and
+// the check that a path the suite is about to remove lies under the state root.
+#pragma once
+
+#include <string>
+
+namespace nuvsnapmgr {
+
+// Collapses repeated "/", drops "." components and trailing "/" ("/" stays "/").
+// Does not touch "..". Relative paths stay relative.
+std::string NormalisePath(std::string const& path);
+
+// True when `path` is `root` or lies below it (both normalised first); "/" holds every absolute path.
+bool PathHolds(std::string const& root, std::string const& path);
+
+// realpath(3); empty when the path does not resolve.
+std::string RealPath(std::string const& path);
+
+// True when `path` resolves (realpath) to a strict descendant of the resolved `root`.
+bool ResolvesStrictlyUnder(std::string const& root, std::string const& path);
+
+// The snapshot and mount roots of the current state root.
+std::string SnapshotRoot();
+std::string MountRoot();
+
+}  // namespace nuvsnapmgr

@@ -1,0 +1,227 @@
+// JZSnapClientAPI: prepare, discover, pre-create, create, post-create, delete.
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+#include "mountinfo.h"
+#include "sm_call.h"
+#include "sm_paths.h"
+#include "snapshot_store.h"
+#include "tree_copy.h"
+#include "volume_resolver.h"
+
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+
+using namespace nuvsnapmgr;
+
+namespace {
+
+bool IsDirectory(std::string const& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int64_t JobOf(SMVolSnapInfo const& record, SMVolumeInfo const& volume) {
+    return record.getJobId() != 0 ? record.getJobId() : volume.getJobId();
+}
+
+// Fills one volume's device and mount options; refuses a source that cannot be
+// copied (missing, not a directory, or the root file system not declared as a volume).
+bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
+    std::string const& source = volume.getSourcePath();
+    if (source.empty() || source[0] != '/')
+        return call.Fail(SM_ERR_INVALID_ARGUMENT, "volume source path [" + source + "] is not absolute");
+    if (!IsDirectory(source)) return call.Fail(SM_ERR_VOLUME, "volume source [" + source + "] is not a directory");
+    ResolvedVolume resolved;
+    CFzError e = ResolveVolume(source, &resolved);
+    if (e.IsError()) return call.Fail(SM_ERR_VOLUME, e, "cannot resolve volume [" + source + "]");
+    if (!resolved.declared && RealPath(source) == "/")
+        return call.Fail(SM_ERR_VOLUME,
+                         "the root file system is no volume of its own; declare the volume to snapshot");
+    volume.setSourceDevice(resolved.device);
+    volume.setMountOptions(resolved.MountOptions());
+    return true;
+}
+
+}  // namespace
+
+bool JZSnapClientAPI::discoverVolumeDetails(SMVolSnapInfo& record) {
+    SMCall call("discoverVolumeDetails", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return false;
+    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    for (auto& v : volumes)
+        if (!FillDetails(call, v)) return false;
+    record.volumes() = volumes;
+    return true;
+}
+
+bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
+    SMCall call("prepareVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return false;
+    if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
+    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    for (auto& v : volumes)
+        if (!FillDetails(call, v)) return false;
+    std::vector<int64_t> made;
+    for (auto& v : volumes) {
+        bool known = false;
+        if (v.getSMVolumeId() > 0) {
+            CFzError e = VolumeIdExists(v.getSMVolumeId(), &known);
+            if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot read the volume ids");
+        }
+        if (known) continue;
+        int64_t id = 0;
+        CFzError e = NewVolumeId(JobOf(record, v), v.getSourcePath(), v.getSourceDevice(), &id);
+        if (e.IsError() || id <= 0 || id > INT32_MAX) {
+            for (int64_t m : made) (void)DeleteVolumeId(m);
+            return call.Fail(SM_ERR_INTERNAL, e, "cannot give volume [" + v.getSourcePath() + "] an id");
+        }
+        made.push_back(id);
+        v.setSMVolumeId(static_cast<int>(id));
+    }
+    record.volumes() = volumes;
+    return true;
+}
+
+int JZSnapClientAPI::preCreateVolumeSnaps(SMVolSnapInfo& record) {
+    SMCall call("preCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return 0;
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
+        bool known = false;
+        if (it->getSMVolumeId() > 0) (void)VolumeIdExists(it->getSMVolumeId(), &known);
+        if (!known) return call.Fail(SM_ERR_NOT_PREPARED, "volume [" + it->getSourcePath() + "] is not prepared"), 0;
+        if (!IsDirectory(it->getSourcePath()))
+            return call.Fail(SM_ERR_VOLUME, "volume source [" + it->getSourcePath() + "] is gone"), 0;
+    }
+    return 1;
+}
+
+bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
+    SMCall call("createVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return false;
+    if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
+
+    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    for (auto& v : volumes) {
+        bool known = false;
+        if (v.getSMVolumeId() > 0) (void)VolumeIdExists(v.getSMVolumeId(), &known);
+        if (!known) return call.Fail(SM_ERR_NOT_PREPARED, "volume [" + v.getSourcePath() + "] is not prepared");
+        if (!FillDetails(call, v)) return false;
+    }
+
+    std::string const snapRoot = SnapshotRoot();
+    std::string const stateRoot = nuvsuite::StateRootPath();
+    struct Made {
+        int64_t id = 0;
+        std::string partial;
+        std::string final;
+        bool renamed = false;
+        CopyStats stats;
+    };
+    std::vector<Made> made;
+    auto undo = [&]() {
+        for (auto const& m : made) {
+            (void)RemoveTree(m.renamed ? m.final : m.partial);
+            (void)DeleteSnapshotRow(m.id);
+        }
+    };
+
+    // Rows first: the ids name the copies.
+    for (auto const& v : volumes) {
+        SnapshotRow row;
+        row.jobId = JobOf(record, v);
+        row.brannoxId = v.getBrannoxId() != 0 ? v.getBrannoxId() : record.getBrannoxId();
+        row.appId = v.getAppId();
+        row.archFileId = v.getArchFileId();
+        row.smVolumeId = v.getSMVolumeId();
+        row.sourcePath = v.getSourcePath();
+        row.sourceDevice = v.getSourceDevice();
+        row.engineId = record.getSnapShotEngineId();
+        Made m;
+        CFzError e = InsertSnapshot(row, &m.id);
+        if (e.IsError() || m.id <= 0 || m.id > INT32_MAX) {
+            undo();
+            return call.Fail(SM_ERR_INTERNAL, e, "cannot record the snapshot of [" + v.getSourcePath() + "]");
+        }
+        m.final = snapRoot + "/" + std::to_string(m.id);
+        m.partial = snapRoot + "/.partial-" + std::to_string(m.id);
+        made.push_back(m);
+    }
+    // The copies, each into its partial directory.
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        CopyRequest req;
+        req.source = RealPath(volumes[i].getSourcePath());
+        req.destination = made[i].partial;
+        req.excluded = {stateRoot};
+        req.event = call.event();
+        CFzError e = CopyTree(req, &made[i].stats);
+        if (e.IsError()) {
+            undo();
+            return call.Fail(SM_ERR_COPY, e, "copy of [" + volumes[i].getSourcePath() + "] failed");
+        }
+    }
+    // All copies made: put them in place, then mark them ready.
+    for (auto& m : made) {
+        if (::rename(m.partial.c_str(), m.final.c_str()) != 0) {
+            int err = errno;
+            undo();
+            return call.Fail(SM_ERR_COPY, "cannot put the copy [" + m.final + "] in place: " + std::strerror(err));
+        }
+        m.renamed = true;
+    }
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    SMVolSnapInfo result = record;
+    result.volumes().clear();
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        SMVolumeInfo v = volumes[i];
+        v.setSMSnapId(static_cast<int>(made[i].id));
+        CFzError e = FinishSnapshot(made[i].id, made[i].final, made[i].stats.cloned > 0, VolumeToXml(v));
+        if (e.IsError()) {
+            undo();
+            return call.Fail(SM_ERR_INTERNAL, e, "cannot record the snapshot [" + made[i].final + "]");
+        }
+        SMSnapInfo snap;
+        snap.setSMSnapId(static_cast<int>(made[i].id));
+        snap.setSnapDevice(made[i].final);
+        snap.setSnapSourceDevice(v.getSourceDevice());
+        snap.setUniqueIdentifier(std::to_string(made[i].id));
+        snap.setSnapShotEngineId(record.getSnapShotEngineId());
+        snap.setCreationTime(now);
+        result.addVolume(v, true);
+        result.addSnap(snap);
+        result.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), snap.getSMSnapId()));
+        EvDebug::DebugLvl(call.event(), 2, call.tag().c_str(),
+                          "snapshot %lld of [%s] at [%s]: %llu files (%llu cloned, %llu copied), %llu dirs, "
+                          "%llu links, %llu skipped",
+                          static_cast<long long>(made[i].id), v.getSourcePath().c_str(), made[i].final.c_str(),
+                          static_cast<unsigned long long>(made[i].stats.files),
+                          static_cast<unsigned long long>(made[i].stats.cloned),
+                          static_cast<unsigned long long>(made[i].stats.fullCopies),
+                          static_cast<unsigned long long>(made[i].stats.directories),
+                          static_cast<unsigned long long>(made[i].stats.symlinks),
+                          static_cast<unsigned long long>(made[i].stats.skipped));
+    }
+    record = result;
+    return true;
+}
+
+int JZSnapClientAPI::postCreateVolumeSnaps(SMVolSnapInfo& record) {
+    SMCall call("postCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return 0;
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
+        SnapshotRow row;
+        bool found = false;
+        if (it->getSMSnapId() > 0) (void)GetSnapshot(it->getSMSnapId(), &row, &found);
+        if (!found || row.state != "ready" || !IsDirectory(row.snapDevice))
+            return call.Fail(SM_ERR_NOT_FOUND, "volume [" + it->getSourcePath() + "] has no snapshot"), 0;
+    }
+    return 1;
+}

@@ -1,0 +1,185 @@
+// JZSnapClientAPI: mount, list, update, ASM disks.
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+#include "mount_ops.h"
+#include "release.h"
+#include "sm_call.h"
+#include "sm_paths.h"
+#include "snapshot_store.h"
+
+using namespace nuvsnapmgr;
+
+namespace {
+
+// The snapshot of a volume: its own SM snap id, else the record's map, else the
+// newest ready snapshot of its SM volume id.
+bool SnapshotOfVolume(SMVolSnapInfo const& record, SMVolumeInfo const& v, SnapshotRow* row) {
+    int snapId = v.getSMSnapId();
+    if (snapId <= 0)
+        for (auto it = record.volSnapMapListBegin(); it != record.volSnapMapListEnd(); ++it)
+            if (it->getSMVolumeId() == v.getSMVolumeId() && v.getSMVolumeId() > 0) snapId = it->getSMSnapId();
+    bool found = false;
+    if (snapId > 0) {
+        if (GetSnapshot(snapId, row, &found).IsError()) return false;
+        return found && row->state == "ready";
+    }
+    if (v.getSMVolumeId() <= 0) return false;
+    std::vector<SnapshotRow> rows;
+    if (ListReadySnapshots("sm_volume_id", v.getSMVolumeId(), &rows).IsError() || rows.empty()) return false;
+    *row = rows.back();
+    return true;
+}
+
+}  // namespace
+
+bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
+    std::string args = RecordArgs(record) + " paths=";
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
+        args += (it == record.volumeListBegin() ? "" : ",") + it->getMountPath();
+    SMCall call("mountVolumes", args, &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return false;
+    if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
+
+    std::vector<MountRow> madeNow;
+    auto undo = [&]() {
+        for (auto it = madeNow.rbegin(); it != madeNow.rend(); ++it) (void)ReleaseMount(*it);
+    };
+    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    for (auto& v : volumes) {
+        SnapshotRow snap;
+        if (!SnapshotOfVolume(record, v, &snap)) {
+            undo();
+            return call.Fail(SM_ERR_NOT_FOUND, "volume [" + v.getSourcePath() + "] has no snapshot to mount");
+        }
+        std::string path = v.getMountPath().empty() ? MountRoot() + "/" + std::to_string(snap.id)
+                                                    : NormalisePath(v.getMountPath());
+        if (path.empty() || path[0] != '/' || path == "/") {
+            undo();
+            return call.Fail(SM_ERR_INVALID_ARGUMENT, "mount path [" + path + "] is not usable");
+        }
+        MountRow existing;
+        bool found = false;
+        CFzError e = MountAtPath(path, &existing, &found);
+        if (e.IsError()) {
+            undo();
+            return call.Fail(SM_ERR_INTERNAL, e, "cannot read the mounts");
+        }
+        if (found && existing.snapshotId != snap.id) {
+            undo();
+            return call.Fail(SM_ERR_MOUNT, "[" + path + "] already holds snapshot " +
+                                               std::to_string(existing.snapshotId));
+        }
+        if (!found) {
+            MountRow row;
+            row.snapshotId = snap.id;
+            row.jobId = record.getJobId();
+            row.mountPath = path;
+            e = BindMountReadOnly(snap.snapDevice, path, &row.createdDirs);
+            if (e.IsError()) {
+                undo();
+                return call.Fail(SM_ERR_MOUNT, e, "cannot mount snapshot " + std::to_string(snap.id));
+            }
+            e = InsertMount(row, &row.id);
+            if (e.IsError()) {
+                row.id = 0;
+                (void)ReleaseMount(row);
+                undo();
+                return call.Fail(SM_ERR_INTERNAL, e, "cannot record the mount at [" + path + "]");
+            }
+            madeNow.push_back(row);
+        }
+        v.setMountPath(path);
+        v.setSMSnapId(static_cast<int>(snap.id));
+    }
+    record.volumes() = volumes;
+    return true;
+}
+
+bool JZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
+    std::string args = "job=" + std::to_string(record.getJobId()) + " snapJob=" +
+                       std::to_string(record.getSnapJobId()) + " afile=" + std::to_string(record.getArchFileId());
+    SMCall call("getVolumeSnaps", args, &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return false;
+
+    std::vector<SnapshotRow> rows;
+    CFzError e;
+    std::string what;
+    if (record.getArchFileId() != 0) {
+        e = ListReadySnapshots("arch_file_id", record.getArchFileId(), &rows);
+        what = "archive file " + std::to_string(record.getArchFileId());
+    } else {
+        int job = record.getSnapJobId() != 0 ? record.getSnapJobId() : record.getJobId();
+        e = ListReadySnapshots("job_id", job, &rows);
+        what = "job " + std::to_string(job);
+    }
+    if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot read the snapshots");
+    if (rows.empty()) return call.Fail(SM_ERR_NOT_FOUND, "no snapshots of " + what);
+
+    record.volumes().clear();
+    record.snaps().clear();
+    record.volSnapMap().clear();
+    for (auto const& row : rows) {
+        SMVolumeInfo v;
+        if (!VolumeFromXml(row.volumeXml, &v)) {
+            v.setSourcePath(row.sourcePath);
+            v.setSourceDevice(row.sourceDevice);
+            v.setSMVolumeId(static_cast<int>(row.smVolumeId));
+            v.setArchFileId(static_cast<int>(row.archFileId));
+            v.setAppId(static_cast<int>(row.appId));
+            v.setBrannoxId(static_cast<int>(row.brannoxId));
+            v.setJobId(static_cast<int>(row.jobId));
+        }
+        v.setSMSnapId(static_cast<int>(row.id));
+        std::vector<MountRow> mounts;
+        (void)MountsOfSnapshot(row.id, &mounts);
+        v.setMountPath(mounts.empty() ? std::string() : mounts.front().mountPath);
+        SMSnapInfo s;
+        s.setSMSnapId(static_cast<int>(row.id));
+        s.setSnapDevice(row.snapDevice);
+        s.setSnapSourceDevice(row.sourceDevice);
+        s.setUniqueIdentifier(std::to_string(row.id));
+        s.setSnapShotEngineId(static_cast<int>(row.engineId));
+        s.setCreationTime(row.created);
+        record.addVolume(v, true);
+        record.addSnap(s);
+        record.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), s.getSMSnapId()));
+    }
+    return true;
+}
+
+int JZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
+    SMCall call("updateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    if (call.Faulted()) return 0;
+    std::vector<std::pair<int64_t, std::string>> updates;
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
+        SnapshotRow row;
+        if (!SnapshotOfVolume(record, *it, &row))
+            return call.Fail(SM_ERR_NOT_FOUND, "volume [" + it->getSourcePath() + "] has no snapshot"), 0;
+        SMVolumeInfo v = *it;
+        v.setSMSnapId(static_cast<int>(row.id));
+        updates.emplace_back(row.id, VolumeToXml(v));
+    }
+    for (auto const& u : updates) {
+        CFzError e = UpdateSnapshotVolume(u.first, u.second);
+        if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot save the volume entries"), 0;
+    }
+    return 1;
+}
+
+bool JZSnapClientAPI::GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord) {
+    SMCall call("GetDiskVolSnapForASMVolSnap", RecordArgs(record), nullptr, &m_errCode, &m_errStr);
+    if (call.Faulted()) {
+        diskRecord.setError(m_errCode, m_errStr);
+        return false;
+    }
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
+        if (it->getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP) {
+            call.Fail(SM_ERR_NOT_SUPPORTED,
+                      "ASM disk group [" + it->getSourcePath() + "] is unknown to the local snapshot manager");
+            diskRecord.setError(m_errCode, m_errStr);
+            return false;
+        }
+    diskRecord = record;
+    diskRecord.clearError();
+    return true;
+}

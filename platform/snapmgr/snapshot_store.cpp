@@ -1,0 +1,185 @@
+#include "snapshot_store.h"
+
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
+#include <ctime>
+#include <sstream>
+
+namespace nuvsnapmgr {
+namespace {
+
+using nuvsuite::AsInt;
+using nuvsuite::AsText;
+using nuvsuite::CatRow;
+using nuvsuite::Catalogue;
+
+constexpr char const* kSnapshotColumns =
+    "id, job_id, brannox_id, app_id, arch_file_id, sm_volume_id, source_path, source_device, snap_device, "
+    "engine_id, state, reflink, created, volume_xml";
+
+SnapshotRow ToSnapshot(CatRow const& r) {
+    SnapshotRow s;
+    s.id = AsInt(r[0]);
+    s.jobId = AsInt(r[1]);
+    s.brannoxId = AsInt(r[2]);
+    s.appId = AsInt(r[3]);
+    s.archFileId = AsInt(r[4]);
+    s.smVolumeId = AsInt(r[5]);
+    s.sourcePath = AsText(r[6]);
+    s.sourceDevice = AsText(r[7]);
+    s.snapDevice = AsText(r[8]);
+    s.engineId = AsInt(r[9]);
+    s.state = AsText(r[10]);
+    s.reflink = AsInt(r[11]) != 0;
+    s.created = AsInt(r[12]);
+    s.volumeXml = AsText(r[13]);
+    return s;
+}
+
+MountRow ToMount(CatRow const& r) {
+    MountRow m;
+    m.id = AsInt(r[0]);
+    m.snapshotId = AsInt(r[1]);
+    m.jobId = AsInt(r[2]);
+    m.mountPath = AsText(r[3]);
+    std::istringstream dirs(AsText(r[4]));
+    for (std::string d; std::getline(dirs, d);)
+        if (!d.empty()) m.createdDirs.push_back(d);
+    m.created = AsInt(r[5]);
+    return m;
+}
+
+int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// Insert inside a transaction so the id read back is the row's own.
+CFzError InsertReturningId(std::string const& sql, std::vector<nuvsuite::CatValue> const& params, int64_t* id) {
+    Catalogue& cat = Catalogue::Instance();
+    return cat.Transaction([&]() -> CFzError {
+        CFzError e = cat.Exec(sql, params);
+        if (!e.IsError()) *id = cat.LastInsertId();
+        return e;
+    });
+}
+
+}  // namespace
+
+CFzError NewVolumeId(int64_t jobId, std::string const& sourcePath, std::string const& device, int64_t* id) {
+    return InsertReturningId(
+        "INSERT INTO sm_volume_ids(job_id, source_path, source_device, created) VALUES(?, ?, ?, ?)",
+        {jobId, sourcePath, device, Now()}, id);
+}
+
+CFzError VolumeIdExists(int64_t id, bool* exists) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query("SELECT id FROM sm_volume_ids WHERE id = ?", {id}, &rows);
+    *exists = !e.IsError() && !rows.empty();
+    return e;
+}
+
+CFzError DeleteVolumeId(int64_t id) {
+    return Catalogue::Instance().Exec("DELETE FROM sm_volume_ids WHERE id = ?", {id});
+}
+
+CFzError InsertSnapshot(SnapshotRow const& r, int64_t* id) {
+    return InsertReturningId(
+        "INSERT INTO sm_snapshots(job_id, brannox_id, app_id, arch_file_id, sm_volume_id, source_path, "
+        "source_device, snap_device, engine_id, state, reflink, created, volume_xml) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'creating', 0, ?, ?)",
+        {r.jobId, r.brannoxId, r.appId, r.archFileId, r.smVolumeId, r.sourcePath, r.sourceDevice, r.snapDevice,
+         r.engineId, Now(), r.volumeXml},
+        id);
+}
+
+CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink, std::string const& volumeXml) {
+    return Catalogue::Instance().Exec(
+        "UPDATE sm_snapshots SET state = 'ready', snap_device = ?, reflink = ?, volume_xml = ? WHERE id = ?",
+        {snapDevice, int64_t(reflink ? 1 : 0), volumeXml, id});
+}
+
+CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml) {
+    return Catalogue::Instance().Exec("UPDATE sm_snapshots SET volume_xml = ? WHERE id = ?", {volumeXml, id});
+}
+
+CFzError DeleteSnapshotRow(int64_t id) {
+    return Catalogue::Instance().Exec("DELETE FROM sm_snapshots WHERE id = ?", {id});
+}
+
+CFzError GetSnapshot(int64_t id, SnapshotRow* row, bool* found) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        std::string("SELECT ") + kSnapshotColumns + " FROM sm_snapshots WHERE id = ?", {id}, &rows);
+    *found = !e.IsError() && !rows.empty();
+    if (*found) *row = ToSnapshot(rows[0]);
+    return e;
+}
+
+CFzError ListReadySnapshots(char const* column, int64_t value, std::vector<SnapshotRow>* out) {
+    std::string col = column;
+    if (col != "job_id" && col != "arch_file_id" && col != "sm_volume_id")
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "no selection by [%s]", column);
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(std::string("SELECT ") + kSnapshotColumns +
+                                                 " FROM sm_snapshots WHERE state = 'ready' AND " + col +
+                                                 " = ? ORDER BY id",
+                                             {value}, &rows);
+    out->clear();
+    for (auto const& r : rows) out->push_back(ToSnapshot(r));
+    return e;
+}
+
+CFzError CountSnapshotsOfVolume(int64_t smVolumeId, int64_t* count) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query("SELECT COUNT(*) FROM sm_snapshots WHERE sm_volume_id = ?",
+                                             {smVolumeId}, &rows);
+    *count = rows.empty() ? 0 : AsInt(rows[0][0]);
+    return e;
+}
+
+CFzError InsertMount(MountRow const& m, int64_t* id) {
+    std::string dirs;
+    for (auto const& d : m.createdDirs) dirs += d + "\n";
+    return InsertReturningId(
+        "INSERT INTO sm_mounts(snapshot_id, job_id, mount_path, created_dirs, created) VALUES(?, ?, ?, ?, ?)",
+        {m.snapshotId, m.jobId, m.mountPath, dirs, Now()}, id);
+}
+
+CFzError DeleteMountRow(int64_t id) { return Catalogue::Instance().Exec("DELETE FROM sm_mounts WHERE id = ?", {id}); }
+
+CFzError MountsOfSnapshot(int64_t snapshotId, std::vector<MountRow>* out) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "SELECT id, snapshot_id, job_id, mount_path, created_dirs, created FROM sm_mounts WHERE snapshot_id = ? "
+        "ORDER BY id",
+        {snapshotId}, &rows);
+    out->clear();
+    for (auto const& r : rows) out->push_back(ToMount(r));
+    return e;
+}
+
+CFzError MountAtPath(std::string const& path, MountRow* row, bool* found) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "SELECT id, snapshot_id, job_id, mount_path, created_dirs, created FROM sm_mounts WHERE mount_path = ?",
+        {path}, &rows);
+    *found = !e.IsError() && !rows.empty();
+    if (*found) *row = ToMount(rows[0]);
+    return e;
+}
+
+std::string VolumeToXml(SMVolumeInfo const& volume) {
+    SMVolSnapInfo one;
+    one.addVolume(volume, true);
+    std::string text;
+    if (JZSnapClientAPI_VolSnapInfoObjectToXMLStr(one, text) != 0) return std::string();
+    return text;
+}
+
+bool VolumeFromXml(std::string const& xml, SMVolumeInfo* volume) {
+    SMVolSnapInfo one;
+    if (JZSnapClientAPI_VolSnapInfoXMLStrToObject(xml, one) != 0 || one.getNumVolumes() != 1) return false;
+    *volume = *one.volumeListBegin();
+    return true;
+}
+
+}  // namespace nuvsnapmgr

@@ -1,0 +1,67 @@
+// Catalogue rows of the snapshot manager: SM volume ids, snapshots, mounts.
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/snapmgr/sm_volume_info.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nuvsnapmgr {
+
+struct SnapshotRow {
+    int64_t id = 0;
+    int64_t jobId = 0;
+    int64_t brannoxId = 0;
+    int64_t appId = 0;
+    int64_t archFileId = 0;
+    int64_t smVolumeId = 0;
+    std::string sourcePath;
+    std::string sourceDevice;
+    std::string snapDevice;
+    int64_t engineId = 0;
+    std::string state;  // "creating" or "ready"
+    bool reflink = false;
+    int64_t created = 0;
+    std::string volumeXml;
+};
+
+struct MountRow {
+    int64_t id = 0;
+    int64_t snapshotId = 0;
+    int64_t jobId = 0;
+    std::string mountPath;
+    std::vector<std::string> createdDirs;  // outermost first
+    int64_t created = 0;
+};
+
+// SM volume ids.
+[[nodiscard]] CFzError NewVolumeId(int64_t jobId, std::string const& sourcePath, std::string const& device,
+                                   int64_t* id);
+[[nodiscard]] CFzError VolumeIdExists(int64_t id, bool* exists);
+[[nodiscard]] CFzError DeleteVolumeId(int64_t id);
+
+// Snapshots.
+[[nodiscard]] CFzError InsertSnapshot(SnapshotRow const& row, int64_t* id);
+[[nodiscard]] CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink,
+                                      std::string const& volumeXml);
+[[nodiscard]] CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml);
+[[nodiscard]] CFzError DeleteSnapshotRow(int64_t id);
+// found = false when there is no row with this id.
+[[nodiscard]] CFzError GetSnapshot(int64_t id, SnapshotRow* row, bool* found);
+// Ready snapshots with this column equal to value, oldest first ("job_id", "arch_file_id", "sm_volume_id").
+[[nodiscard]] CFzError ListReadySnapshots(char const* column, int64_t value, std::vector<SnapshotRow>* rows);
+[[nodiscard]] CFzError CountSnapshotsOfVolume(int64_t smVolumeId, int64_t* count);
+
+// Mounts.
+[[nodiscard]] CFzError InsertMount(MountRow const& row, int64_t* id);
+[[nodiscard]] CFzError DeleteMountRow(int64_t id);
+[[nodiscard]] CFzError MountsOfSnapshot(int64_t snapshotId, std::vector<MountRow>* rows);
+[[nodiscard]] CFzError MountAtPath(std::string const& path, MountRow* row, bool* found);
+
+// One volume as XML (the record's XML form with that volume alone) and back.
+std::string VolumeToXml(SMVolumeInfo const& volume);
+bool VolumeFromXml(std::string const& xml, SMVolumeInfo* volume);
+
+}  // namespace nuvsnapmgr

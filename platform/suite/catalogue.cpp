@@ -1,0 +1,454 @@
+// The SQLite catalogue of the local suite: one connection per process and
+// state root, serialised by one recursive mutex, reopened after fork() and
+// when JZ_SUITE_ROOT changes.
+#include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+#include "suite/schema_registry.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace nuvsuite {
+
+int64_t AsInt(CatValue const& v) {
+    if (auto const* i = std::get_if<int64_t>(&v)) return *i;
+    if (auto const* d = std::get_if<double>(&v)) return static_cast<int64_t>(*d);
+    if (auto const* s = std::get_if<std::string>(&v)) return std::strtoll(s->c_str(), nullptr, 0);
+    return 0;
+}
+
+std::string AsText(CatValue const& v) {
+    if (auto const* s = std::get_if<std::string>(&v)) return *s;
+    if (auto const* i = std::get_if<int64_t>(&v)) return std::to_string(*i);
+    if (auto const* d = std::get_if<double>(&v)) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.17g", *d);
+        return buf;
+    }
+    return "";
+}
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 30000;
+constexpr size_t kStatementCacheLimit = 256;
+
+bool OnlySpaceOrSemicolons(char const* text) {
+    for (; text && *text; ++text) {
+        if (*text != ';' && *text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
+    }
+    return true;
+}
+
+std::string Excerpt(std::string const& sql) {
+    return sql.size() <= 160 ? sql : sql.substr(0, 157) + "...";
+}
+
+// A recursive lock that a forked child can take over: the child gets a fresh
+// lock (a recursive pthread mutex records its owner's thread id, which the
+// child's thread does not have, so it could never unlock the inherited one).
+class ForkSafeRecursiveLock {
+public:
+    ForkSafeRecursiveLock() { Init(); }
+    void lock() { pthread_mutex_lock(&m_mutex); }
+    void unlock() { pthread_mutex_unlock(&m_mutex); }
+    void ReinitInChild() { Init(); }
+
+private:
+    void Init() {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+        pthread_mutex_init(&m_mutex, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    pthread_mutex_t m_mutex;
+};
+
+}  // namespace
+
+struct Catalogue::Impl {
+    ForkSafeRecursiveLock mutex;
+    sqlite3* db = nullptr;
+    std::string path;
+    pid_t pid = 0;
+    int depth = 0;                // transaction nesting: 0 none, 1 BEGIN, >1 savepoints
+    uint64_t schemaGeneration = ~uint64_t(0);
+    std::string openError;
+    std::unordered_map<std::string, sqlite3_stmt*> cache;
+
+    CFzError SqliteError(int rc, char const* what, std::string const& sql) const {
+        char const* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        return FXErrorUtil::ErrorJZResult(FZ_LOC, rc, "catalogue %s failed: %s [%s] (%s)", what, msg,
+                                          Excerpt(sql).c_str(), path.c_str());
+    }
+
+    void DropStatements() {
+        for (auto& entry : cache) sqlite3_finalize(entry.second);
+        cache.clear();
+    }
+
+    void Close() {
+        DropStatements();
+        if (db) sqlite3_close_v2(db);
+        db = nullptr;
+        depth = 0;
+        path.clear();
+        schemaGeneration = ~uint64_t(0);
+    }
+
+    // Runs every statement of `sql` (no parameters, no cache): DDL and control.
+    CFzError ExecScript(std::string const& sql) {
+        char* err = nullptr;
+        int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+        if (rc != SQLITE_OK) {
+            CFzError e = FXErrorUtil::ErrorJZResult(FZ_LOC, rc, "catalogue exec failed: %s [%s] (%s)",
+                                                    err ? err : sqlite3_errstr(rc), Excerpt(sql).c_str(),
+                                                    path.c_str());
+            sqlite3_free(err);
+            return e;
+        }
+        return CFzError::Success();
+    }
+
+    CFzError Open(std::string const& newPath) {
+        Close();
+        openError.clear();
+        pid = getpid();
+        path = newPath;
+        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc != SQLITE_OK) {
+            CFzError e = SqliteError(rc, "open", newPath);
+            if (db) sqlite3_close_v2(db);
+            db = nullptr;
+            return e;
+        }
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db, 1);
+        CFzError e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        if (e.IsError()) {
+            Close();
+            return e;
+        }
+        return CFzError::Success();
+    }
+
+    // Applies every registered part whose version is above the recorded one,
+    // one service per IMMEDIATE transaction. A failing service is reported on
+    // stderr and left for the next registration; the others go on.
+    CFzError ApplySchema() {
+        uint64_t generation = 0;
+        std::vector<SchemaPart> parts = detail::RegisteredSchemaParts(&generation);
+        CFzError result = ExecScript(
+            "CREATE TABLE IF NOT EXISTS schema_versions (service TEXT PRIMARY KEY, version INTEGER NOT NULL)");
+        if (result.IsError()) return result;
+
+        std::map<std::string, std::vector<SchemaPart>> byService;
+        for (SchemaPart const& part : parts) byService[part.service ? part.service : ""].push_back(part);
+        for (auto& entry : byService) {
+            std::vector<SchemaPart>& list = entry.second;
+            std::stable_sort(list.begin(), list.end(),
+                             [](SchemaPart const& a, SchemaPart const& b) { return a.version < b.version; });
+            CFzError e = ApplyService(entry.first, list);
+            if (e.IsError()) {
+                std::fprintf(stderr, "nuvsuite: schema of service '%s' not applied: %s\n", entry.first.c_str(),
+                             e.AsString().c_str());
+                result = e;
+            }
+        }
+        schemaGeneration = generation;
+        return result;
+    }
+
+    CFzError ApplyService(std::string const& service, std::vector<SchemaPart> const& list) {
+        CFzError e = ExecScript("BEGIN IMMEDIATE");
+        if (e.IsError()) return e;
+        int64_t current = 0;
+        {
+            std::vector<CatRow> rows;
+            e = RunStatement("SELECT version FROM schema_versions WHERE service = ?", {service}, &rows);
+            if (!e.IsError() && !rows.empty()) current = AsInt(rows[0][0]);
+        }
+        int64_t reached = current;
+        for (SchemaPart const& part : list) {
+            if (e.IsError()) break;
+            if (part.version <= current) continue;
+            e = ExecScript(part.ddl ? part.ddl : "");
+            if (!e.IsError()) reached = std::max<int64_t>(reached, part.version);
+        }
+        if (!e.IsError() && reached != current) {
+            e = RunStatement("INSERT INTO schema_versions(service, version) VALUES(?, ?) "
+                             "ON CONFLICT(service) DO UPDATE SET version = excluded.version",
+                             {service, reached}, nullptr);
+        }
+        if (e.IsError()) {
+            if (!sqlite3_get_autocommit(db)) (void)ExecScript("ROLLBACK");
+            return e;
+        }
+        return ExecScript("COMMIT");
+    }
+
+    // Brings the connection in line with this process and the current state root.
+    CFzError EnsureCurrent() {
+        if (db && pid != getpid()) {
+            // A child of fork(): the parent's connection must not be used here.
+            // Closing it only releases this process's view (its fcntl locks were
+            // not inherited), and it keeps the shared per-file state of SQLite
+            // from pairing a fresh connection with locks the child does not hold.
+            Close();
+        }
+        if (depth == 0) {
+            std::string wanted = CataloguePath();
+            if (!db || wanted != path) {
+                CFzError e = Open(wanted);
+                if (e.IsError()) {
+                    openError = e.AsString();
+                    return e;
+                }
+            }
+        }
+        if (!db) {
+            return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_CANTOPEN, "catalogue not open: %s",
+                                              openError.c_str());
+        }
+        if (depth == 0 && schemaGeneration != detail::SchemaGeneration()) {
+            // Failures are reported by ApplySchema; statements of a broken service fail on their own.
+            (void)ApplySchema();
+        }
+        return CFzError::Success();
+    }
+
+    CFzError Prepare(std::string const& sql, bool hasParams, sqlite3_stmt** out, bool* cached) {
+        *cached = false;
+        auto found = cache.find(sql);
+        if (found != cache.end()) {
+            *out = found->second;
+            *cached = true;
+            return CFzError::Success();
+        }
+        sqlite3_stmt* stmt = nullptr;
+        char const* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
+        if (rc != SQLITE_OK) return SqliteError(rc, "prepare", sql);
+        if (!OnlySpaceOrSemicolons(tail)) {
+            sqlite3_finalize(stmt);
+            if (hasParams)
+                return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_MISUSE,
+                                                  "catalogue: one statement expected with parameters [%s]",
+                                                  Excerpt(sql).c_str());
+            *out = nullptr;  // a script: the caller runs it whole
+            return CFzError::Success();
+        }
+        if (stmt == nullptr) {  // empty text
+            *out = nullptr;
+            return CFzError::Success();
+        }
+        if (cache.size() >= kStatementCacheLimit) DropStatements();
+        cache.emplace(sql, stmt);
+        *out = stmt;
+        *cached = true;
+        return CFzError::Success();
+    }
+
+    CFzError Bind(sqlite3_stmt* stmt, std::vector<CatValue> const& params, std::string const& sql) {
+        int expected = sqlite3_bind_parameter_count(stmt);
+        if (expected != static_cast<int>(params.size())) {
+            return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_RANGE,
+                                              "catalogue: %d parameters expected, %zu given [%s]", expected,
+                                              params.size(), Excerpt(sql).c_str());
+        }
+        for (size_t i = 0; i < params.size(); ++i) {
+            int idx = static_cast<int>(i) + 1;
+            int rc = SQLITE_OK;
+            CatValue const& v = params[i];
+            if (std::holds_alternative<std::nullptr_t>(v)) rc = sqlite3_bind_null(stmt, idx);
+            else if (auto const* n = std::get_if<int64_t>(&v)) rc = sqlite3_bind_int64(stmt, idx, *n);
+            else if (auto const* d = std::get_if<double>(&v)) rc = sqlite3_bind_double(stmt, idx, *d);
+            else {
+                std::string const& s = std::get<std::string>(v);
+                rc = sqlite3_bind_text64(stmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+            }
+            if (rc != SQLITE_OK) return SqliteError(rc, "bind", sql);
+        }
+        return CFzError::Success();
+    }
+
+    CFzError RunStatement(std::string const& sql, std::vector<CatValue> const& params, std::vector<CatRow>* rows) {
+        if (rows) rows->clear();
+        sqlite3_stmt* stmt = nullptr;
+        bool cached = false;
+        CFzError e = Prepare(sql, !params.empty(), &stmt, &cached);
+        if (e.IsError()) return e;
+        if (stmt == nullptr) return rows ? FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_MISUSE,
+                                                                      "catalogue: one query expected [%s]",
+                                                                      Excerpt(sql).c_str())
+                                         : ExecScript(sql);
+        e = Bind(stmt, params, sql);
+        int rc = SQLITE_ROW;
+        while (!e.IsError()) {
+            rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) {
+                e = SqliteError(rc, "step", sql);
+                break;
+            }
+            if (!rows) continue;
+            int n = sqlite3_column_count(stmt);
+            CatRow row;
+            row.reserve(n);
+            for (int c = 0; c < n; ++c) {
+                switch (sqlite3_column_type(stmt, c)) {
+                case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(stmt, c))); break;
+                case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(stmt, c)); break;
+                case SQLITE_NULL: row.emplace_back(nullptr); break;
+                default: {
+                    auto const* p = static_cast<char const*>(sqlite3_column_blob(stmt, c));
+                    int len = sqlite3_column_bytes(stmt, c);
+                    row.emplace_back(std::string(p ? p : "", p ? static_cast<size_t>(len) : 0));
+                }
+                }
+            }
+            rows->push_back(std::move(row));
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (!cached) sqlite3_finalize(stmt);
+        if (e.IsError() && rows) rows->clear();
+        return e;
+    }
+};
+
+namespace {
+
+Catalogue* g_catalogue = nullptr;  // never destroyed: used up to process exit
+
+void LockForFork();
+void UnlockInParent();
+void RenewInChild();
+
+}  // namespace
+
+struct CatalogueAccess {
+    static Catalogue::Impl& Of(Catalogue& c) { return *c.m_impl; }
+    static Catalogue* Make() { return new Catalogue(); }
+};
+
+namespace {
+
+void LockForFork() {
+    if (g_catalogue) CatalogueAccess::Of(*g_catalogue).mutex.lock();
+}
+void UnlockInParent() {
+    if (g_catalogue) CatalogueAccess::Of(*g_catalogue).mutex.unlock();
+}
+void RenewInChild() {
+    if (g_catalogue) CatalogueAccess::Of(*g_catalogue).mutex.ReinitInChild();
+}
+
+}  // namespace
+
+Catalogue::Catalogue() : m_impl(new Impl()) {}
+
+Catalogue& Catalogue::Instance() {
+    static std::once_flag s_once;
+    std::call_once(s_once, [] {
+        g_catalogue = CatalogueAccess::Make();
+        // No other thread may be inside the catalogue while the process
+        // forks, so the child inherits a connection at rest.
+        pthread_atfork(LockForFork, UnlockInParent, RenewInChild);
+    });
+    Impl& impl = *g_catalogue->m_impl;
+    std::lock_guard<ForkSafeRecursiveLock> lock(impl.mutex);
+    (void)impl.EnsureCurrent();  // a failure is reported by the next call
+    return *g_catalogue;
+}
+
+CFzError Catalogue::Exec(std::string const& sql, std::vector<CatValue> const& params) {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    CFzError e = m_impl->EnsureCurrent();
+    if (e.IsError()) return e;
+    return m_impl->RunStatement(sql, params, nullptr);
+}
+
+CFzError Catalogue::Query(std::string const& sql, std::vector<CatValue> const& params, std::vector<CatRow>* rows) {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    std::vector<CatRow> scratch;
+    CFzError e = m_impl->EnsureCurrent();
+    if (e.IsError()) {
+        if (rows) rows->clear();
+        return e;
+    }
+    return m_impl->RunStatement(sql, params, rows ? rows : &scratch);
+}
+
+int64_t Catalogue::LastInsertId() {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    return m_impl->db ? sqlite3_last_insert_rowid(m_impl->db) : 0;
+}
+
+CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    Impl& impl = *m_impl;
+    CFzError e = impl.EnsureCurrent();
+    if (e.IsError()) return e;
+
+    // The outer call holds one IMMEDIATE transaction; a nested call is a
+    // savepoint inside it, so its failure undoes only its own work.
+    int const level = impl.depth;
+    std::string const savepoint = "nuv_sp" + std::to_string(level);
+    e = impl.ExecScript(level == 0 ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT " + savepoint);
+    if (e.IsError()) return e;
+    impl.depth = level + 1;
+
+    auto undo = [&impl, level, &savepoint] {
+        impl.depth = level;
+        if (sqlite3_get_autocommit(impl.db)) return;  // SQLite already rolled back
+        if (level == 0) (void)impl.ExecScript("ROLLBACK");
+        else (void)impl.ExecScript("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint);
+    };
+
+    CFzError result;
+    try {
+        result = fn();
+    } catch (...) {
+        if (impl.db && impl.pid == getpid()) undo();
+        throw;
+    }
+    if (!impl.db || impl.pid != getpid()) {
+        impl.depth = 0;
+        return result.IsError() ? result
+                                : FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_MISUSE,
+                                                             "catalogue transaction lost its connection");
+    }
+    if (result.IsError()) {
+        undo();
+        return result;
+    }
+    if (sqlite3_get_autocommit(impl.db)) {
+        impl.depth = level;
+        return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_ABORT, "catalogue transaction was rolled back");
+    }
+    impl.depth = level;
+    e = impl.ExecScript(level == 0 ? std::string("COMMIT") : "RELEASE " + savepoint);
+    if (e.IsError()) {
+        impl.depth = level + 1;
+        undo();
+        return e;
+    }
+    return CFzError::Success();
+}
+
+std::string const& Catalogue::path() const {
+    return m_impl->path;
+}
+
+}  // namespace nuvsuite

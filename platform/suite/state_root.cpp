@@ -1,0 +1,103 @@
+// The state root of the local suite and its sub-directories.
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nuvsuite {
+namespace {
+
+std::string EnvText(char const* name) {
+    char const* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string HomeDirectory() {
+    std::string home = EnvText("HOME");
+    if (!home.empty()) return home;
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/tmp";
+}
+
+// A relative root is made absolute against the current working directory.
+std::string Absolute(std::string path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// mkdir -p; errors surface later when the directory is used.
+void MakeDirectories(std::string const& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) return;
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
+        }
+    }
+}
+
+}  // namespace
+
+std::string StateRootPath() {
+    std::string root = EnvText("JZ_SUITE_ROOT");
+    if (root.empty()) {
+        std::string xdg = EnvText("XDG_STATE_HOME");
+        root = !xdg.empty() ? xdg + "/nuvsuite" : HomeDirectory() + "/.local/state/nuvsuite";
+    }
+    root = WithoutTrailingSlashes(Absolute(root));
+
+    // The root is made once per path and process; a removed root is made again.
+    static std::mutex s_mutex;
+    static std::string s_made;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    struct stat st {};
+    if (s_made != root || stat(root.c_str(), &st) != 0) {
+        MakeDirectories(root);
+        s_made = root;
+    }
+    return root;
+}
+
+std::string StatePath(char const* sub) {
+    std::string path = StateRootPath();
+    if (sub && *sub) {
+        path += "/";
+        path += sub;
+        MakeDirectories(path);
+    }
+    return path;
+}
+
+std::string CataloguePath() {
+    return StateRootPath() + "/catalogue.db";
+}
+
+}  // namespace nuvsuite
+
+namespace nuvsuite {
+
+std::string JobResultsDirectory(uint64_t jobId, bool create, int brannoxId) {
+    std::string path = StatePath("jobresults") + "/JZ_JobResults/" + std::to_string(brannoxId) + "/0/" +
+                       std::to_string(jobId);
+    if (create) MakeDirectories(path);
+    return path;
+}
+
+}  // namespace nuvsuite

@@ -1,0 +1,44 @@
+// jzsuite init and jzsuite set.
+#include "cli_args.h"
+#include "commands.h"
+
+#include "nuvdbsnap/platform/base/registry.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace jzsuite {
+
+int CmdInit(Words const& words) {
+    Args args;
+    std::string error;
+    if (!ParseArgs(words, {"root"}, {}, &args, &error)) return UsageError("init", error);
+    if (!args.positional.empty()) return UsageError("init", "unexpected word '" + args.positional[0] + "'");
+    if (args.has("root")) {
+        if (args.get("root").empty()) return UsageError("init", "--root needs a directory");
+        setenv("JZ_SUITE_ROOT", args.get("root").c_str(), 1);
+    }
+    std::string const root = nuvsuite::StateRootPath();
+    for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"})
+        nuvsuite::StatePath(sub);
+    std::vector<nuvsuite::CatRow> rows;
+    CFzError e = nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM schema_versions", {}, &rows);
+    if (e.IsError()) return Fail(1, "cannot open the catalogue under " + root + ": " + e.AsString());
+    std::printf("%s\n", root.c_str());
+    return 0;
+}
+
+int CmdSet(Words const& words) {
+    Args args;
+    std::string error;
+    if (!ParseArgs(words, {"instance"}, {}, &args, &error)) return UsageError("set", error);
+    if (args.positional.size() != 3) return UsageError("set", "SECTION, KEY and VALUE expected");
+    std::string const instance = args.get("instance", JZRegistry::kDefaultInstance);
+    CFzError e = JZRegistry::setValue(instance, args.positional[0], args.positional[1], args.positional[2]);
+    if (e.IsError()) return Fail(1, "cannot set " + args.positional[0] + "/" + args.positional[1] + ": " + e.AsString());
+    return 0;
+}
+
+}  // namespace jzsuite

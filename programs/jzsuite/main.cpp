@@ -1,0 +1,66 @@
+// jzsuite: the admin command of the local suite.
+#include "commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace jzsuite {
+
+int Fail(int code, std::string const& text) {
+    std::fprintf(stderr, "jzsuite: %s\n", text.c_str());
+    return code;
+}
+
+std::string Usage(std::string const& command) {
+    static std::map<std::string, std::string> const usage = {
+        {"init", "jzsuite init [--root DIR]"},
+        {"set", "jzsuite set SECTION KEY VALUE [--instance I]"},
+        {"declare", "jzsuite declare KIND col=value ..."},
+        {"list", "jzsuite list KIND [--job N] [--json]"},
+        {"job", "jzsuite job new --app ID [--type T]\n"
+                "jzsuite job show N [--json]\n"
+                "jzsuite job quit N"},
+        {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
+                  "jzsuite fault clear"},
+        {"journal", "jzsuite journal [--service S] [--json]"},
+    };
+    auto found = usage.find(command);
+    if (found != usage.end()) return "usage: " + found->second + "\n";
+    std::string all = "usage:\n";
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal"}) {
+        std::string const& text = usage.at(c);
+        for (size_t start = 0; start < text.size();) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            all += "  " + text.substr(start, end - start) + "\n";
+            start = end + 1;
+        }
+    }
+    return all;
+}
+
+int UsageError(std::string const& command, std::string const& text) {
+    std::fprintf(stderr, "jzsuite: %s\n%s", text.c_str(), Usage(command).c_str());
+    return 2;
+}
+
+}  // namespace jzsuite
+
+int main(int argc, char** argv) {
+    using namespace jzsuite;
+    if (argc < 2) return UsageError("", "no command given");
+    std::string const command = argv[1];
+    Words words(argv + 2, argv + argc);
+    if (command == "-h" || command == "--help" || command == "help") {
+        std::fputs(Usage().c_str(), stdout);
+        return 0;
+    }
+    static std::map<std::string, int (*)(Words const&)> const commands = {
+        {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
+        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal},
+    };
+    auto found = commands.find(command);
+    if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
+    return found->second(words);
+}

@@ -1,0 +1,60 @@
+// The snap-handler plug-in: snaps a record's volumes through the local suite's
+// snapshot client, journals each call ("snaphandler", ...) and obeys the fault
+// table, so tests can make it fail:
+//   ("snaphandler", "createSnapShotWithStatus"): the snap fails with the fault's
+//       code and text in the record;
+//   ("snaphandler", "throw"): the entry throws JzException with the fault's text;
+//   ("snaphandler", "hold"): before snapping, the entry creates the file
+//       "<text>/held" and waits (at most 120 s) until "<text>/release" exists.
+#include "nuvdbsnap/engine/snap_handler_entry.h"
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <fcntl.h>
+#include <string>
+
+namespace {
+
+char const* const kService = "snaphandler";
+char const* const kTag = "JZSnapHandler_createSnapShotWithStatus";
+
+// Tells the holder that the snap is under way, then waits for its release.
+void HoldUntilReleased(std::string const& directory) {
+    CFzFile marker;
+    if (marker.Open(directory + "/held", O_WRONLY | O_CREAT | O_TRUNC, 0644).IsError()) return;
+    (void)marker.Close();
+    for (int waited = 0; waited < 120000; waited += 10) {
+        if (FXFile::DoesFileExist(directory + "/release")) return;
+        FZSLEEP_InTeRnAl(10, __FILE__, __LINE__);
+    }
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) bool JZSnapHandler_createSnapShotWithStatus(SMVolSnapInfo& record) {
+    std::string const args =
+        "job=" + std::to_string(record.getJobId()) + " volumes=" + std::to_string(record.getNumVolumes());
+    nuvsuite::JournalCall(kService, "createSnapShotWithStatus", args);
+
+    EvEvent event(static_cast<uint64_t>(record.getJobId()));
+    nuvsuite::FaultHit hit;
+    if (nuvsuite::CheckFault(kService, "hold", args, &hit)) HoldUntilReleased(hit.text);
+    if (nuvsuite::CheckFault(kService, "throw", args, &hit))
+        throw JzException(kTag, hit.text, __FILE__, __LINE__, hit.code);
+    if (nuvsuite::CheckFault(kService, "createSnapShotWithStatus", args, &hit)) {
+        record.setError(hit.code != 0 ? hit.code : -1, hit.text);
+        EvDebug::Error(&event, kTag, "injected failure %d: %s", hit.code, hit.text.c_str());
+        return false;
+    }
+
+    JZSnapClientAPI client;
+    if (!client.createVolumeSnaps(record)) {
+        EvDebug::Error(&event, kTag, "snapshot failed %d: %s", record.getErrorCode(), record.getErrorString().c_str());
+        return false;
+    }
+    EvDebug::Debug(&event, kTag, "snapped %zu volume(s)", record.getNumVolumes());
+    return true;
+}

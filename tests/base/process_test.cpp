@@ -1,0 +1,166 @@
+// The process runner: capture, status, no shell for values, substitution,
+// journal and faults.
+#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+#include "support/suite_root.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class ProcessTest : public nuvtest::SuiteTest {
+protected:
+    std::string Dir() { return m_root.base(); }
+    bool Exists(std::string const& path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0;
+    }
+    // A script that records its arguments, one a line, in `record`.
+    std::string RecorderScript(std::string const& record) {
+        std::string path = Dir() + "/recorder.sh";
+        std::ofstream(path) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record
+                            << "'\necho recorded\n";
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    std::string Read(std::string const& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+};
+
+TEST_F(ProcessTest, ExitStatusIsTheResult) {
+    struct Case {
+        std::vector<std::string> argv;
+        int expected;
+    } const cases[] = {{{"/bin/true"}, 0},
+                       {{"/bin/false"}, 1},
+                       {{"/bin/sh", "-c", "exit 3"}, 3},
+                       {{"/bin/sh", "-c", "kill -TERM $$"}, 128 + 15},
+                       {{"no-such-program-for-test"}, 127}};
+    for (auto const& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(JzProcess::system(c.argv, &out, &err), c.expected) << c.argv[0];
+    }
+    std::string out, err;
+    errno = 0;
+    EXPECT_EQ(JzProcess::system({Dir() + "/missing dir/prog"}, &out, &err), 127);  // one argument, blank kept
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_NE(err.find("cannot execute"), std::string::npos);
+    EXPECT_EQ(nuvsuite::ReadJournal("process", "system").back().args, Dir() + "/missing dir/prog");
+    EXPECT_EQ(JzProcess::system(std::vector<std::string>{}, &out, &err), -1);
+}
+
+TEST_F(ProcessTest, OutputAndErrorAreCapturedTogetherWithoutDeadlock) {
+    std::string out, err;
+    // Several MiB on both streams: a runner reading one stream at a time would block.
+    int rc = JzProcess::systemShell(
+        "i=0; while [ $i -lt 40 ]; do head -c 65536 /dev/zero | tr '\\0' o; head -c 65536 /dev/zero | tr '\\0' e >&2;"
+        " i=$((i+1)); done",
+        &out, &err);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out.size(), 40u * 65536u);
+    EXPECT_EQ(err.size(), 40u * 65536u);
+    EXPECT_EQ(out.find_first_not_of('o'), std::string::npos);
+    EXPECT_EQ(err.find_first_not_of('e'), std::string::npos);
+
+    EXPECT_EQ(JzProcess::system("id -u", &out, &err), 0);
+    EXPECT_EQ(out, std::to_string(getuid()) + "\n");
+}
+
+TEST_F(ProcessTest, AValueWithShellCharactersIsOneArgumentAndRunsNothing) {
+    std::string marker1 = Dir() + "/x1", marker2 = Dir() + "/x2";
+    std::string value = "/mnt/my data; touch " + marker1 + " $(touch " + marker2 + ") `touch " + marker2 + "`";
+    std::string out, err;
+    ASSERT_EQ(JzProcess::system({"/usr/bin/printf", "[%s]\\n", value}, &out, &err), 0);
+    EXPECT_EQ(out, "[" + value + "]\n");
+    EXPECT_FALSE(Exists(marker1));
+    EXPECT_FALSE(Exists(marker2));
+
+    // The command-line form splits into words but never hands them to a shell.
+    std::string line = "/usr/bin/printf [%s] a;touch " + marker1 + " '$(touch " + marker2 + ")'";
+    ASSERT_EQ(JzProcess::system(line.c_str(), &out, &err), 0);
+    EXPECT_EQ(out, "[a;touch][" + marker1 + "][$(touch " + marker2 + ")]");
+    EXPECT_FALSE(Exists(marker1));
+    EXPECT_FALSE(Exists(marker2));
+}
+
+TEST_F(ProcessTest, CommandLineWords) {
+    struct Case {
+        char const* line;
+        bool ok;
+        std::vector<std::string> words;
+    } const cases[] = {
+        {"/usr/sbin/xfs_freeze -f /data", true, {"/usr/sbin/xfs_freeze", "-f", "/data"}},
+        {"  id   oracle ", true, {"id", "oracle"}},
+        {"a 'b c' \"d \\\"e\\\"\" f\\ g", true, {"a", "b c", "d \"e\"", "f g"}},
+        {"a '' b", true, {"a", "", "b"}},
+        {"x;y|z>w $HOME", true, {"x;y|z>w", "$HOME"}},
+        {"a 'open", false, {}},
+        {"a \"open", false, {}},
+        {"a \\", false, {}},
+        {"", true, {}},
+    };
+    for (auto const& c : cases) {
+        std::vector<std::string> words;
+        EXPECT_EQ(JzProcess::SplitCommandLine(c.line, &words), c.ok) << c.line;
+        if (c.ok) {
+            EXPECT_EQ(words, c.words) << c.line;
+        }
+    }
+    std::string out, err;
+    EXPECT_EQ(JzProcess::system("echo 'unterminated", &out, &err), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(ProcessTest, SubstitutedProgramRunsAndTheCallIsJournalled) {
+    std::string record = Dir() + "/args";
+    nuvsuite::SetSubstitution("/usr/sbin/xfs_freeze", RecorderScript(record));
+    std::string out, err;
+    ASSERT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/a b"}, &out, &err), 0);
+    EXPECT_EQ(out, "recorded\n");
+    EXPECT_EQ(Read(record), "-f\n/mnt/a b\n");
+
+    auto journal = nuvsuite::ReadJournal("process", "system");
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back().args, std::string("/usr/sbin/xfs_freeze\x1f-f\x1f/mnt/a b"));
+    EXPECT_EQ(journal.back().pid, getpid());
+
+    // A program named without a path is looked up in PATH before substitution.
+    nuvsuite::SetSubstitution("/usr/bin/id", RecorderScript(record));
+    ASSERT_EQ(JzProcess::system("id oracle", &out, &err), 0);
+    EXPECT_EQ(Read(record), "oracle\n");
+}
+
+TEST_F(ProcessTest, AFaultFailsTheCallWithoutRunningIt) {
+    std::string record = Dir() + "/args";
+    nuvsuite::SetSubstitution("/usr/sbin/xfs_freeze", RecorderScript(record));
+    nuvsuite::AddFault("process", "system", 5, "freeze refused", 1, "/mnt/b");
+    std::string out, err;
+    EXPECT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/a"}, &out, &err), 0);  // pattern misses
+    unlink(record.c_str());
+    EXPECT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/b"}, &out, &err), 5);
+    EXPECT_EQ(err, "freeze refused");
+    EXPECT_FALSE(Exists(record));
+    EXPECT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/b"}, &out, &err), 0);  // count used up
+    EXPECT_TRUE(Exists(record));
+    EXPECT_EQ(nuvsuite::ReadJournal("process", "system").size(), 3u);
+}
+
+TEST_F(ProcessTest, TimeOutKillsTheProgramAndTheCallersErrnoIsKept) {
+    std::string out, err;
+    EXPECT_EQ(JzProcess::system({"/bin/sh", "-c", "echo started; sleep 30; echo never"}, &out, &err, 1),
+              128 + 9);
+    EXPECT_EQ(out, "started\n");
+
+    errno = 4321;
+    EXPECT_EQ(JzProcess::system({"/bin/false"}, &out, &err), 1);
+    EXPECT_EQ(errno, 4321);
+}
+
+}  // namespace

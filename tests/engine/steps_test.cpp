@@ -1,0 +1,212 @@
+// The snapshot steps of NuvSnapUtil on a plain directory volume: archive
+// records, prepare, pre-create, create, post-create and delete, with their
+// results, callbacks and copies of the record on failure.
+#include "tests/engine/engine_fixture.h"
+
+#include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+using namespace nuvenginetest;
+
+namespace {
+
+class StepsTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        DeclareVolume(m_data, "/dev/fakedata", "ext4", "rw,relatime");
+    }
+
+    std::unique_ptr<NuvSnapUtil> MakeUtil(int engineType = 2, SpawnProcess mode = SPAWN_IN_PROCESS) {
+        auto util = std::make_unique<NuvSnapUtil>(engineType, 1, m_application.get(), 0, true, nullptr, nullptr, mode);
+        EXPECT_FALSE(util->initialize().IsError());
+        return util;
+    }
+
+    // Adds the data volume and creates its archive record.
+    void AddData(NuvSnapUtil& util) {
+        ASSERT_EQ(1, util.addMountPoint(m_data.c_str(), nullptr));
+        JZArchive archive(nullptr, false, nullptr);
+        archive.SetJobID(m_jobId);
+        CreateArgs_t request = Request();
+        ASSERT_EQ(0, util.createSnapArchiveFiles(archive, request, nullptr, nullptr));
+    }
+};
+
+TEST_F(StepsTest, FullRoadMakesAPointInTimeCopy) {
+    DeclareApp(125);
+    auto util = MakeUtil();
+    AddData(*util);
+    CallbackLog log;
+    ASSERT_EQ(0, util->prepareSnapShot(&CallbackLog::Record, &log, false));
+    EXPECT_TRUE(util->isPrepared());
+    SMVolSnapInfo out;
+    ASSERT_EQ(0, util->preCreateSnapShot(&CallbackLog::Record, &log, false, &out));
+    ASSERT_EQ(0, util->createSnapShot(&CallbackLog::Record, &log, false, &out));
+    EXPECT_FALSE(util->isPrepared());
+    WriteFile(m_data + "/table.dat", "changed after the snapshot\n");
+    ASSERT_EQ(0, util->postCreateSnapShot(&CallbackLog::Record, &log, false, &out));
+    EXPECT_TRUE(log.calls.empty());
+
+    std::vector<std::string> steps;
+    for (auto const& call : JournalCalls({"snapmgr"}))
+        if (call.find("VolumeSnaps") != std::string::npos) steps.push_back(call);
+    EXPECT_EQ((std::vector<std::string>{"snapmgr.prepareVolumeSnaps", "snapmgr.preCreateVolumeSnaps",
+                                        "snapmgr.createVolumeSnaps", "snapmgr.postCreateVolumeSnaps"}),
+              steps);
+    ASSERT_EQ(1u, out.getNumSnaps());
+    std::string const copy = out.snapListBegin()->getSnapDevice();
+    EXPECT_EQ("rows of the first table\n", ReadFile(copy + "/table.dat"));
+    // A non-SAP-HANA prepare leaves no snapshot-info file.
+    EXPECT_FALSE(Exists(SnapShotInfoFile()));
+}
+
+// A failing step: its result, the callback, and whether the record is copied out.
+struct StepFailure {
+    char const* call;           // snapshot-manager call made to fail
+    bool flag;                  // carry on after a failure
+    int prepare, preCreate, create, postCreate;  // expected results
+    size_t callbacks;           // error callback calls
+    bool createCopiesOut;       // create's out record written
+    int callbackCode;           // code handed to the callback
+};
+
+void PrintTo(StepFailure const& c, std::ostream* os) { *os << c.call << (c.flag ? " with flag" : ""); }
+
+class StepFailureTest : public StepsTest, public ::testing::WithParamInterface<StepFailure> {};
+
+TEST_P(StepFailureTest, ReportsAsTheStepsSay) {
+    StepFailure const& c = GetParam();
+    DeclareApp(125);
+    auto util = MakeUtil();
+    AddData(*util);
+    nuvsuite::AddFault("snapmgr", c.call, 77, "injected by the test", -1);
+    CallbackLog log;
+    EXPECT_EQ(c.prepare, util->prepareSnapShot(&CallbackLog::Record, &log, c.flag));
+    SMVolSnapInfo out;
+    out.setJobId(-5);
+    EXPECT_EQ(c.preCreate, util->preCreateSnapShot(&CallbackLog::Record, &log, c.flag, &out));
+    out.setJobId(-5);
+    EXPECT_EQ(c.create, util->createSnapShot(&CallbackLog::Record, &log, c.flag, &out));
+    EXPECT_EQ(c.createCopiesOut, out.getJobId() != -5);
+    EXPECT_EQ(c.postCreate, util->postCreateSnapShot(&CallbackLog::Record, &log, c.flag, nullptr));
+    ASSERT_EQ(c.callbacks, log.calls.size());
+    for (auto const& call : log.calls) {
+        EXPECT_EQ(-1, call.type);
+        EXPECT_EQ("<Multi-Snap Mount>", call.tag);
+        EXPECT_EQ(c.callbackCode, call.code);
+        if (c.callbackCode == 77) {
+            EXPECT_EQ("injected by the test", call.text);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StepFailureTest,
+    ::testing::Values(
+        // prepare fails: nothing is prepared, so the create fails in the snapshot manager as well
+        StepFailure{"prepareVolumeSnaps", false, -1, -1, -1, -1, 1, false, SM_ERR_NOT_PREPARED},
+        StepFailure{"preCreateVolumeSnaps", false, 0, -1, 0, 0, 0, true, 77},
+        StepFailure{"preCreateVolumeSnaps", true, 0, -1, 0, 0, 0, true, 77},
+        // the snap fails: the callback tells the tag, the out record only with the flag
+        StepFailure{"createVolumeSnaps", false, 0, 0, -1, -1, 1, false, 77},
+        StepFailure{"createVolumeSnaps", true, 0, 0, -1, -1, 1, true, 77},
+        StepFailure{"postCreateVolumeSnaps", false, 0, 0, 0, -1, 0, true, 77}));
+
+TEST_F(StepsTest, PrepareFailureIsNotReportedThroughTheCallback) {
+    DeclareApp(125);
+    auto util = MakeUtil();
+    AddData(*util);
+    nuvsuite::AddFault("snapmgr", "prepareVolumeSnaps", 12, "no devices", -1);
+    CallbackLog log;
+    EXPECT_EQ(-1, util->prepareSnapShot(&CallbackLog::Record, &log, false));
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_FALSE(util->isPrepared());
+}
+
+// Destroying a utility that prepared but never created: only DB2 on engines 20
+// and 21 deletes the prepared devices.
+struct HalfMade {
+    int appType;
+    int engine;
+    bool deletes;
+};
+
+class HalfMadeTest : public StepsTest, public ::testing::WithParamInterface<HalfMade> {};
+
+TEST_P(HalfMadeTest, DestructorDeletesOnlyForDb2OnEngines20And21) {
+    DeclareApp(GetParam().appType);
+    {
+        auto util = MakeUtil(GetParam().engine);
+        AddData(*util);
+        ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+        EXPECT_EQ(GetParam().deletes, util->ShouldDeleteSnapOnFailure());
+    }
+    EXPECT_EQ(GetParam().deletes ? 1u : 0u, JournalArgs("snapmgr", "deleteVolumeSnaps").size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Apps, HalfMadeTest,
+                         ::testing::Values(HalfMade{37, 20, true}, HalfMade{62, 21, true}, HalfMade{103, 20, true},
+                                           HalfMade{37, 22, false}, HalfMade{22, 20, false}));
+
+TEST_F(StepsTest, DestructorAfterACreateDeletesNothing) {
+    DeclareApp(37);
+    {
+        auto util = MakeUtil(20);
+        AddData(*util);
+        ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+        ASSERT_EQ(0, util->createSnapShot(nullptr, nullptr, false, nullptr));
+    }
+    EXPECT_TRUE(JournalArgs("snapmgr", "deleteVolumeSnaps").empty());
+}
+
+TEST_F(StepsTest, DeleteOfAHalfMadeSnapshotAndItsFailure) {
+    DeclareApp(125);
+    auto util = MakeUtil();
+    AddData(*util);
+    ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+
+    nuvsuite::AddFault("snapmgr", "deleteVolumeSnaps", 31, "array busy", 1);
+    CallbackLog log;
+    EXPECT_EQ(-1, util->deleteSnapShot(&CallbackLog::Record, &log, false));
+    EXPECT_TRUE(util->isPrepared());
+    ASSERT_EQ(1u, log.calls.size());
+    EXPECT_EQ("<Delete-Snap>", log.calls[0].tag);
+    EXPECT_EQ(31, log.calls[0].code);
+    EXPECT_EQ("array busy", log.calls[0].text);
+
+    EXPECT_EQ(0, util->deleteSnapShot(&CallbackLog::Record, &log, false));
+    EXPECT_FALSE(util->isPrepared());
+    // The prepared volume is gone: a create has nothing to snap.
+    EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
+}
+
+TEST_F(StepsTest, HelperRoadFailsAsAnUnreachableHelperDoes) {
+    DeclareApp(125);
+    auto util = MakeUtil(2, SPAWN_HELPER_PROCESS);
+    AddData(*util);
+    CallbackLog log;
+    EXPECT_EQ(-1, util->prepareSnapShot(&CallbackLog::Record, &log, false));
+    EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "prepareVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+}
+
+TEST(ExecutorFactory, KindsAndTexts) {
+    SP<SnapUtilInterface> plain(
+        SnapUtilInterface::getInstance(NUV_SNAPSHOT, 2, 0, false, "", nullptr, SPAWN_IN_PROCESS, false, false));
+    ASSERT_TRUE(plain);
+    EXPECT_NE(nullptr, dynamic_cast<DbSnapUtil*>(plain.getPtr()));
+    SP<SnapUtilInterface> lrep(
+        SnapUtilInterface::getInstance(LREP_REPLICATION, 48, 0, false, "", nullptr, SPAWN_IN_PROCESS, false, true));
+    ASSERT_TRUE(lrep);
+    EXPECT_NE(nullptr, dynamic_cast<LREPSnapUtil*>(lrep.getPtr()));
+    EXPECT_EQ(nullptr, SnapUtilInterface::getInstance(static_cast<SNAPUTIL_INSTANCE>(2), 2, 0, false, "", nullptr,
+                                                      SPAWN_IN_PROCESS, false, false));
+    EXPECT_STREQ("NUV_SNAPSHOT", ConvertToRepTypeStr(NUV_SNAPSHOT));
+    EXPECT_STREQ("LREP REPLICATION", ConvertToRepTypeStr(LREP_REPLICATION));
+    EXPECT_STREQ("", ConvertToRepTypeStr(static_cast<SNAPUTIL_INSTANCE>(2)));
+}
+
+}  // namespace

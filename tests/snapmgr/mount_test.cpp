@@ -1,0 +1,137 @@
+// Mounts are read-only bind mounts; unmount and delete leave nothing behind.
+#include "snap_env.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+using snaptest::Exists;
+using snaptest::IsMounted;
+using snaptest::ReadFile;
+using snaptest::SnapEnv;
+using snaptest::WriteFile;
+
+int64_t CountRows(char const* table) {
+    std::vector<nuvsuite::CatRow> rows;
+    EXPECT_FALSE(nuvsuite::Catalogue::Instance().Query(std::string("SELECT COUNT(*) FROM ") + table, {}, &rows).IsError());
+    return rows.empty() ? -1 : nuvsuite::AsInt(rows[0][0]);
+}
+
+class MountTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!snaptest::IsRoot()) GTEST_SKIP() << "mounting needs root";
+    }
+};
+
+TEST_F(MountTest, MountIsReadOnlyAndUnmountLeavesNothing) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "content");
+    SMVolSnapInfo r = SnapEnv::Snap(5, {src});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+
+    struct Case {
+        char const* name;
+        std::string askedPath;  // empty: the default under the state root
+        std::string expected;
+    } const cases[] = {
+        {"default path", "", env.state() + "/mounts/" + std::to_string(r.snaps()[0].getSMSnapId())},
+        {"asked path", env.state() + "/temp/FSSNAP_c1_2_7/", env.state() + "/temp/FSSNAP_c1_2_7"},
+        {"asked nested path", env.state() + "/temp/a/b/c", env.state() + "/temp/a/b/c"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        SMVolSnapInfo m = r;
+        m.volumes()[0].setMountPath(c.askedPath);
+        JZSnapClientAPI client;
+        ASSERT_TRUE(client.mountVolumes(m)) << m.getErrorString();
+        std::string path = m.volumes()[0].getMountPath();
+        EXPECT_EQ(c.expected, path);
+        EXPECT_TRUE(IsMounted(path));
+        EXPECT_EQ("content", ReadFile(path + "/f"));
+        struct statvfs vfs;
+        ASSERT_EQ(0, ::statvfs(path.c_str(), &vfs));
+        EXPECT_TRUE(vfs.f_flag & ST_RDONLY);
+        int fd = ::open((path + "/new").c_str(), O_WRONLY | O_CREAT, 0644);
+        EXPECT_LT(fd, 0);
+        EXPECT_EQ(EROFS, errno);
+        if (fd >= 0) ::close(fd);
+        EXPECT_EQ(1, CountRows("sm_mounts"));
+
+        ASSERT_TRUE(client.unmount(m)) << m.getErrorString();
+        EXPECT_FALSE(IsMounted(path));
+        EXPECT_FALSE(Exists(path));
+        EXPECT_EQ("", m.volumes()[0].getMountPath());
+        EXPECT_EQ(0, CountRows("sm_mounts"));
+    }
+    EXPECT_FALSE(Exists(env.state() + "/temp/a"));  // directories made for the mount are gone too
+    EXPECT_EQ("content", ReadFile(r.snaps()[0].getSnapDevice() + "/f"));
+}
+
+TEST_F(MountTest, DeletingAMountedSnapshotUnmountsItFirst) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "x");
+    SMVolSnapInfo r = SnapEnv::Snap(6, {src});
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.mountVolumes(r)) << r.getErrorString();
+    std::string path = r.volumes()[0].getMountPath();
+    std::string copy = r.snaps()[0].getSnapDevice();
+    ASSERT_TRUE(IsMounted(path));
+    ASSERT_TRUE(client.deleteVolumeSnaps(r)) << r.getErrorString();
+    EXPECT_FALSE(IsMounted(path));
+    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(Exists(copy));
+    EXPECT_EQ(0, CountRows("sm_mounts"));
+    EXPECT_EQ(0, CountRows("sm_snapshots"));
+    EXPECT_EQ(0, CountRows("sm_volume_ids"));
+    EXPECT_EQ("x", ReadFile(src + "/f"));
+}
+
+TEST_F(MountTest, MountOutsideTheStateRootKeepsTheCallersDirectory) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "x");
+    std::string outside = env.dir() + "/agent-mount";  // the agent's own directory, not under the state root
+    SMVolSnapInfo r = SnapEnv::Snap(8, {src});
+    r.volumes()[0].setMountPath(outside);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.mountVolumes(r)) << r.getErrorString();
+    EXPECT_TRUE(IsMounted(outside));
+    ASSERT_TRUE(client.unmount(r));
+    EXPECT_FALSE(IsMounted(outside));
+    EXPECT_TRUE(Exists(outside));  // made outside the state root: not the suite's to remove
+}
+
+TEST_F(MountTest, UnmountAndMountRefuseWhatTheSuiteDidNotMake) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "x");
+    SMVolSnapInfo r = SnapEnv::Snap(11, {src});
+    JZSnapClientAPI client;
+
+    SMVolSnapInfo foreign = r;
+    foreign.volumes()[0].setMountPath(env.dir());  // never mounted by the suite
+    EXPECT_FALSE(client.unmount(foreign));
+    EXPECT_EQ(SM_ERR_NOT_FOUND, foreign.getErrorCode());
+    EXPECT_TRUE(Exists(env.dir() + "/src/f"));
+
+    SMVolSnapInfo unsnapped = SnapEnv::Record(12, {src});
+    EXPECT_FALSE(client.mountVolumes(unsnapped));
+    EXPECT_EQ(SM_ERR_NOT_FOUND, unsnapped.getErrorCode());
+
+    // Two volumes, the second without a snapshot: the first is not left mounted.
+    SMVolSnapInfo mixed = r;
+    mixed.volSnapMap().clear();
+    SMVolumeInfo extra;
+    extra.setSourcePath(src);
+    mixed.addVolume(extra, true);
+    EXPECT_FALSE(client.mountVolumes(mixed));
+    EXPECT_EQ(0, CountRows("sm_mounts"));
+    EXPECT_FALSE(Exists(env.state() + "/mounts/" + std::to_string(r.snaps()[0].getSMSnapId())));
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+// A snapshot keeps the content and metadata of the moment it was made.
+#include "snap_env.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+using snaptest::Exists;
+using snaptest::ReadFile;
+using snaptest::SnapEnv;
+using snaptest::WriteFile;
+
+std::string SnapDir(SMVolSnapInfo const& r, size_t i = 0) { return r.snaps().at(i).getSnapDevice(); }
+
+TEST(SnapshotContent, KeepsTheMomentWhileTheSourceChanges) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    std::string const big(200000, 'b');
+    WriteFile(src + "/rewrite.txt", "original-content");
+    WriteFile(src + "/append.log", "line1\n");
+    WriteFile(src + "/delete.me", "doomed");
+    WriteFile(src + "/sub/deep/file", "deep");
+    WriteFile(src + "/truncate.bin", big);
+
+    SMVolSnapInfo r = SnapEnv::Snap(42, {src});
+    ASSERT_EQ(0, r.getErrorCode()) << r.getErrorString();
+    ASSERT_EQ(1u, r.getNumSnaps());
+    std::string snap = SnapDir(r);
+    EXPECT_EQ(env.state() + "/snapshots/" + std::to_string(r.snaps()[0].getSMSnapId()), snap);
+
+    struct Change {
+        char const* name;
+        void (*apply)(std::string const& src);
+    } const changes[] = {
+        {"rewritten in place", [](std::string const& s) {
+             int fd = ::open((s + "/rewrite.txt").c_str(), O_WRONLY);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(16, ::pwrite(fd, "CHANGED-CONTENT!", 16, 0));
+             ::close(fd);
+         }},
+        {"appended", [](std::string const& s) {
+             int fd = ::open((s + "/append.log").c_str(), O_WRONLY | O_APPEND);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(6, ::write(fd, "line2\n", 6));
+             ::close(fd);
+         }},
+        {"deleted", [](std::string const& s) { ASSERT_EQ(0, ::unlink((s + "/delete.me").c_str())); }},
+        {"new file", [](std::string const& s) { WriteFile(s + "/new.txt", "new"); }},
+        {"deep rewrite", [](std::string const& s) { WriteFile(s + "/sub/deep/file", "DEEP!"); }},
+        {"truncated", [](std::string const& s) { ASSERT_EQ(0, ::truncate((s + "/truncate.bin").c_str(), 10)); }},
+        {"new directory", [](std::string const& s) { WriteFile(s + "/newdir/x", "x"); }},
+    };
+    for (auto const& c : changes) {
+        SCOPED_TRACE(c.name);
+        c.apply(src);
+    }
+    EXPECT_EQ("original-content", ReadFile(snap + "/rewrite.txt"));
+    EXPECT_EQ("line1\n", ReadFile(snap + "/append.log"));
+    EXPECT_EQ("doomed", ReadFile(snap + "/delete.me"));
+    EXPECT_FALSE(Exists(snap + "/new.txt"));
+    EXPECT_EQ("deep", ReadFile(snap + "/sub/deep/file"));
+    EXPECT_EQ(big, ReadFile(snap + "/truncate.bin"));
+    EXPECT_FALSE(Exists(snap + "/newdir"));
+    // The source really changed (the copy is no alias of it).
+    EXPECT_EQ("CHANGED-CONTENT!", ReadFile(src + "/rewrite.txt"));
+    struct stat a, b;
+    ASSERT_EQ(0, ::stat((src + "/append.log").c_str(), &a));
+    ASSERT_EQ(0, ::stat((snap + "/append.log").c_str(), &b));
+    EXPECT_NE(a.st_ino, b.st_ino);
+}
+
+TEST(SnapshotContent, KeepsLinksModesAndTimes) {
+    SnapEnv env;
+    std::string src = env.dir() + "/meta";
+    WriteFile(src + "/plain", "p");
+    WriteFile(src + "/script", "#!/bin/true\n");
+    WriteFile(src + "/secret", "s");
+    WriteFile(src + "/ro/inside", "i");
+    ASSERT_EQ(0, ::symlink("plain", (src + "/rel-link").c_str()));
+    ASSERT_EQ(0, ::symlink("/nonexistent/target", (src + "/dangling").c_str()));
+    ASSERT_EQ(0, ::symlink("ro", (src + "/dir-link").c_str()));
+
+    struct ModeCase {
+        char const* name;
+        mode_t mode;
+    } const modes[] = {{"plain", 0644}, {"script", 0751}, {"secret", 0600}, {"ro", 0555}, {"ro/inside", 0444}};
+    for (auto const& m : modes) ASSERT_EQ(0, ::chmod((src + "/" + m.name).c_str(), m.mode));
+    struct timespec times[2] = {{1000000000, 111111111}, {1200000000, 222222222}};
+    for (char const* name : {"plain", "ro/inside", "ro"})
+        ASSERT_EQ(0, ::utimensat(AT_FDCWD, (src + "/" + name).c_str(), times, 0));
+    struct timespec linkTimes[2] = {{1300000000, 5}, {1400000000, 6}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, (src + "/rel-link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW));
+    if (snaptest::IsRoot()) ASSERT_EQ(0, ::chown((src + "/secret").c_str(), 1234, 4321));
+
+    SMVolSnapInfo r = SnapEnv::Snap(7, {src});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    std::string snap = SnapDir(r);
+
+    for (auto const& m : modes) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat((snap + "/" + m.name).c_str(), &st)) << m.name;
+        EXPECT_EQ(m.mode, st.st_mode & 07777) << m.name;
+    }
+    struct LinkCase {
+        char const* name;
+        char const* target;
+    } const links[] = {{"rel-link", "plain"}, {"dangling", "/nonexistent/target"}, {"dir-link", "ro"}};
+    for (auto const& l : links) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat((snap + "/" + l.name).c_str(), &st)) << l.name;
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << l.name;
+        char buf[256] = {};
+        ASSERT_GT(::readlink((snap + "/" + l.name).c_str(), buf, sizeof buf - 1), 0);
+        EXPECT_STREQ(l.target, buf);
+    }
+    for (char const* name : {"plain", "ro/inside", "ro"}) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat((snap + "/" + name).c_str(), &st));
+        EXPECT_EQ(1200000000, st.st_mtim.tv_sec) << name;
+        EXPECT_EQ(222222222, st.st_mtim.tv_nsec) << name;
+        EXPECT_EQ(1000000000, st.st_atim.tv_sec) << name;
+    }
+    struct stat ls;
+    ASSERT_EQ(0, ::lstat((snap + "/rel-link").c_str(), &ls));
+    EXPECT_EQ(1400000000, ls.st_mtim.tv_sec);
+    if (snaptest::IsRoot()) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat((snap + "/secret").c_str(), &st));
+        EXPECT_EQ(1234u, st.st_uid);
+        EXPECT_EQ(4321u, st.st_gid);
+    }
+}
+
+TEST(SnapshotContent, SkipsSpecialFilesAndTheStateRoot) {
+    SnapEnv env;
+    // The volume holds the state root itself: the copy must not swallow the catalogue or earlier copies.
+    std::string src = env.dir();
+    WriteFile(src + "/data/file", "f");
+    ASSERT_EQ(0, ::mkfifo((src + "/data/fifo").c_str(), 0600));
+    SMVolSnapInfo r = SnapEnv::Snap(9, {src});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    std::string snap = SnapDir(r);
+    EXPECT_EQ("f", ReadFile(snap + "/data/file"));
+    EXPECT_FALSE(Exists(snap + "/data/fifo"));
+    EXPECT_FALSE(Exists(snap + "/state"));
+}
+
+TEST(SnapshotContent, DoesNotDescendIntoOtherMounts) {
+    if (!snaptest::IsRoot()) GTEST_SKIP() << "needs root to mount inside the source";
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/own", "own");
+    WriteFile(env.dir() + "/other/foreign", "foreign");
+    ASSERT_EQ(0, ::mkdir((src + "/inner").c_str(), 0755));
+    ASSERT_EQ(0, ::mount((env.dir() + "/other").c_str(), (src + "/inner").c_str(), nullptr, MS_BIND, nullptr));
+    SMVolSnapInfo r = SnapEnv::Snap(10, {src});
+    ::umount2((src + "/inner").c_str(), MNT_DETACH);
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    std::string snap = SnapDir(r);
+    EXPECT_EQ("own", ReadFile(snap + "/own"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat((snap + "/inner").c_str(), &st));  // the mount point stays, empty
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_FALSE(Exists(snap + "/inner/foreign"));
+}
+
+TEST(SnapshotContent, CreateRefusesVolumesItCannotCopy) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "f");
+    SnapEnv::DeclareVolume(src);
+    JZSnapClientAPI client;
+    struct Case {
+        char const* name;
+        std::vector<std::string> sources;
+        bool prepare;
+        int code;
+    } const cases[] = {
+        {"not prepared", {src}, false, SM_ERR_NOT_PREPARED},
+        {"missing source", {env.dir() + "/missing"}, true, SM_ERR_VOLUME},
+        {"relative source", {"relative/dir"}, true, SM_ERR_INVALID_ARGUMENT},
+        {"no volumes", {}, true, SM_ERR_INVALID_ARGUMENT},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        SMVolSnapInfo r = SnapEnv::Record(1, c.sources);
+        bool ok = c.prepare ? client.prepareVolumeSnaps(r) && client.createVolumeSnaps(r) : client.createVolumeSnaps(r);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(c.code, r.getErrorCode()) << r.getErrorString();
+        EXPECT_EQ(c.code, client.getErrCode());
+    }
+    // Nothing was made.
+    EXPECT_TRUE(std::filesystem::is_empty(env.state() + "/snapshots"));
+}
+
+TEST(SnapshotContent, PrepareFillsDetailsAndIds) {
+    SnapEnv env;
+    std::string a = env.dir() + "/a", b = env.dir() + "/b";
+    WriteFile(a + "/f", "1");
+    WriteFile(b + "/f", "2");
+    SnapEnv::DeclareVolume(a, "xfs", "rw,noatime");
+    SnapEnv::DeclareVolume(b);
+    SMVolSnapInfo r = SnapEnv::Record(3, {a, b});
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.prepareVolumeSnaps(r)) << r.getErrorString();
+    auto const& v = r.volumes();
+    EXPECT_EQ("xfs:rw,noatime", v[0].getMountOptions());
+    EXPECT_EQ("ext4:rw", v[1].getMountOptions());
+    EXPECT_FALSE(v[0].getSourceDevice().empty());
+    EXPECT_GT(v[0].getSMVolumeId(), 0);
+    EXPECT_GT(v[1].getSMVolumeId(), 0);
+    EXPECT_NE(v[0].getSMVolumeId(), v[1].getSMVolumeId());
+    // A second prepare keeps the ids it gave.
+    SMVolSnapInfo again = r;
+    ASSERT_TRUE(client.prepareVolumeSnaps(again));
+    EXPECT_EQ(r.volumes()[0].getSMVolumeId(), again.volumes()[0].getSMVolumeId());
+    EXPECT_EQ(1, client.preCreateVolumeSnaps(again));
+    ASSERT_TRUE(client.createVolumeSnaps(again));
+    EXPECT_EQ(2u, again.getNumSnaps());
+    EXPECT_EQ("2", ReadFile(again.snaps()[1].getSnapDevice() + "/f"));
+    EXPECT_EQ(1, client.postCreateVolumeSnaps(again));
+}
+
+TEST(SnapshotContent, ListAndUpdateByJobAndArchiveFile) {
+    SnapEnv env;
+    std::string a = env.dir() + "/a";
+    WriteFile(a + "/f", "1");
+    SnapEnv::DeclareVolume(a);
+    SMVolSnapInfo r = SnapEnv::Record(55, {a});
+    r.volumes()[0].setArchFileId(777);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.prepareVolumeSnaps(r));
+    ASSERT_TRUE(client.createVolumeSnaps(r));
+
+    SMVolSnapInfo byJob;
+    byJob.setJobId(99);
+    byJob.setSnapJobId(55);
+    ASSERT_TRUE(client.getVolumeSnaps(byJob)) << byJob.getErrorString();
+    ASSERT_EQ(1u, byJob.getNumVolumes());
+    EXPECT_EQ(r.snaps()[0].getSnapDevice(), byJob.snaps()[0].getSnapDevice());
+    EXPECT_EQ(r.volumes()[0].getSMVolumeId(), byJob.volumes()[0].getSMVolumeId());
+
+    SMVolSnapInfo byAfile;
+    byAfile.setArchFileId(777);
+    ASSERT_TRUE(client.getVolumeSnaps(byAfile));
+    EXPECT_EQ(1u, byAfile.getNumSnaps());
+
+    byJob.volumes()[0].setVolumeFlags(0x20000);
+    EXPECT_EQ(1, client.updateVolumeSnaps(byJob));
+    SMVolSnapInfo reread;
+    reread.setSnapJobId(55);
+    ASSERT_TRUE(client.getVolumeSnaps(reread));
+    EXPECT_EQ(0x20000, reread.volumes()[0].getVolumeFlags());
+
+    SMVolSnapInfo none;
+    none.setSnapJobId(56);
+    EXPECT_FALSE(client.getVolumeSnaps(none));
+    EXPECT_EQ(SM_ERR_NOT_FOUND, none.getErrorCode());
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include "support/suite_root.h"
+
+#include <filesystem>
+#include <poll.h>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace nuvtest {
+namespace {
+
+std::string GetEnv(char const* name, bool* had) {
+    char const* v = std::getenv(name);
+    *had = v != nullptr;
+    return v ? v : "";
+}
+
+void Restore(char const* name, bool had, std::string const& value) {
+    if (had) setenv(name, value.c_str(), 1);
+    else unsetenv(name);
+}
+
+}  // namespace
+
+ScopedSuiteRoot::ScopedSuiteRoot() {
+    m_oldRoot = GetEnv("JZ_SUITE_ROOT", &m_hadRoot);
+    m_oldReg = GetEnv("JZREG", &m_hadReg);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "nuvsuite-test-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_base = buf.data();
+    m_path = m_base + "/root";
+    setenv("JZ_SUITE_ROOT", m_path.c_str(), 1);
+    setenv("JZREG", (m_path + "/registry").c_str(), 1);
+}
+
+ScopedSuiteRoot::~ScopedSuiteRoot() {
+    Restore("JZ_SUITE_ROOT", m_hadRoot, m_oldRoot);
+    Restore("JZREG", m_hadReg, m_oldReg);
+    std::error_code ec;
+    std::filesystem::remove_all(m_base, ec);
+}
+
+PipeSignal::PipeSignal() {
+    if (pipe(m_fds) != 0) throw std::runtime_error("pipe failed");
+}
+
+PipeSignal::~PipeSignal() {
+    CloseRead();
+    CloseWrite();
+}
+
+void PipeSignal::Send(char byte) {
+    while (write(m_fds[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+bool PipeSignal::Wait() {
+    char byte = 0;
+    ssize_t n;
+    while ((n = read(m_fds[0], &byte, 1)) < 0 && errno == EINTR) {
+    }
+    return n == 1;
+}
+
+void PipeSignal::CloseRead() {
+    if (m_fds[0] >= 0) close(m_fds[0]);
+    m_fds[0] = -1;
+}
+
+void PipeSignal::CloseWrite() {
+    if (m_fds[1] >= 0) close(m_fds[1]);
+    m_fds[1] = -1;
+}
+
+int StartChild(std::function<int()> const& body) {
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+            code = 98;
+        }
+        _exit(code);
+    }
+    return pid;
+}
+
+int WaitChild(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+ProgramResult RunProgram(std::string const& path, std::vector<std::string> const& args) {
+    ProgramResult result;
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return result;
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(path.c_str()));
+        for (auto const& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    result.exitCode = WaitChild(pid);
+    return result;
+}
+
+}  // namespace nuvtest

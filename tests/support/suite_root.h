@@ -1,0 +1,71 @@
+// Test helpers over the local suite: a fresh state root per test, child
+// processes with a pipe handshake, and running a built program.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace nuvtest {
+
+// Points JZ_SUITE_ROOT and JZREG into a new temporary directory for its
+// lifetime; restores the previous values and removes the directory after.
+class ScopedSuiteRoot {
+public:
+    ScopedSuiteRoot();
+    ~ScopedSuiteRoot();
+    ScopedSuiteRoot(ScopedSuiteRoot const&) = delete;
+    ScopedSuiteRoot& operator=(ScopedSuiteRoot const&) = delete;
+
+    std::string const& path() const { return m_path; }
+    std::string const& base() const { return m_base; }  // temporary directory holding the root
+
+private:
+    std::string m_base;
+    std::string m_path;
+    std::string m_oldRoot;
+    std::string m_oldReg;
+    bool m_hadRoot = false;
+    bool m_hadReg = false;
+};
+
+// A test with its own state root.
+class SuiteTest : public ::testing::Test {
+protected:
+    ScopedSuiteRoot m_root;
+};
+
+// A one-way signal between two processes over a pipe.
+class PipeSignal {
+public:
+    PipeSignal();
+    ~PipeSignal();
+    void Send(char byte = 'x');          // writes one byte
+    [[nodiscard]] bool Wait();           // reads one byte; false on end of file
+    void CloseRead();
+    void CloseWrite();
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+// Runs `body` in a forked child that exits with its result (gtest failures in
+// the child do not reach the parent: return a non-zero code instead).
+// Returns the child's pid.
+int StartChild(std::function<int()> const& body);
+// Waits for the child; its exit code, or 128 + signal.
+int WaitChild(int pid);
+
+struct ProgramResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with these arguments (no shell) and the current environment;
+// stdin is /dev/null.
+ProgramResult RunProgram(std::string const& path, std::vector<std::string> const& args);
+
+}  // namespace nuvtest
