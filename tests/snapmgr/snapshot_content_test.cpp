@@ -94,7 +94,9 @@ TEST(SnapshotContent, KeepsLinksModesAndTimes) {
         ASSERT_EQ(0, ::utimensat(AT_FDCWD, (src + "/" + name).c_str(), times, 0));
     struct timespec linkTimes[2] = {{1300000000, 5}, {1400000000, 6}};
     ASSERT_EQ(0, ::utimensat(AT_FDCWD, (src + "/rel-link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW));
-    if (snaptest::IsRoot()) ASSERT_EQ(0, ::chown((src + "/secret").c_str(), 1234, 4321));
+    if (snaptest::IsRoot()) {
+        ASSERT_EQ(0, ::chown((src + "/secret").c_str(), 1234, 4321));
+    }
 
     SMVolSnapInfo r = SnapEnv::Snap(7, {src});
     ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
