@@ -166,40 +166,40 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
     return 0;
 }
 
-int NuvSnapUtil::preCreateSnapShot(ErrorCallback /*callback*/, void* /*context*/, bool flag, SMVolSnapInfo* out) {
-    static char const* const kTag = "NuvSnapUtil::preCreateSnapShot";
-    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+namespace {
+
+// Pre-create and post-create: one in-process snapshot-client call on the
+// record. With `flag` a failure still copies the record out before -1.
+int RunClientStep(EvEvent* event, bool verbose, char const* tag, char const* failureText,
+                  int (JZSnapClientAPI::*step)(SMVolSnapInfo&), SMVolSnapInfo& record, bool flag,
+                  SMVolSnapInfo* out) {
+    if (verbose) EvDebug::Debug(event, tag, "Entering function");
     int result = 0;
     JZSnapClientAPI client;
-    if (client.preCreateVolumeSnaps(m_snapShotInfo) == 0) {
-        EvDebug::Error(m_event, kTag, "PreSnap failed for one of the volumes");
+    if ((client.*step)(record) == 0) {
+        EvDebug::Error(event, tag, "%s", failureText);
         result = -1;
         if (!flag) {
-            if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+            if (verbose) EvDebug::Debug(event, tag, "End function");
             return -1;
         }
     }
-    if (out != nullptr) *out = m_snapShotInfo;
-    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
+    if (out != nullptr) *out = record;
+    if (verbose) EvDebug::Debug(event, tag, "End function");
     return result;
 }
 
+}  // namespace
+
+int NuvSnapUtil::preCreateSnapShot(ErrorCallback /*callback*/, void* /*context*/, bool flag, SMVolSnapInfo* out) {
+    return RunClientStep(m_event, m_verbose, "NuvSnapUtil::preCreateSnapShot", "PreSnap failed for one of the volumes",
+                         &JZSnapClientAPI::preCreateVolumeSnaps, m_snapShotInfo, flag, out);
+}
+
 int NuvSnapUtil::postCreateSnapShot(ErrorCallback /*callback*/, void* /*context*/, bool flag, SMVolSnapInfo* out) {
-    static char const* const kTag = "NuvSnapUtil::postCreateSnapShot";
-    if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
-    int result = 0;
-    JZSnapClientAPI client;
-    if (client.postCreateVolumeSnaps(m_snapShotInfo) == 0) {
-        EvDebug::Error(m_event, kTag, "PostSnap failed for one of the volumes");
-        result = -1;
-        if (!flag) {
-            if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
-            return -1;
-        }
-    }
-    if (out != nullptr) *out = m_snapShotInfo;
-    if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
-    return result;
+    return RunClientStep(m_event, m_verbose, "NuvSnapUtil::postCreateSnapShot",
+                         "PostSnap failed for one of the volumes", &JZSnapClientAPI::postCreateVolumeSnaps,
+                         m_snapShotInfo, flag, out);
 }
 
 // Rebuilds the record from the snapshot-info file that a prepare in another

@@ -1,5 +1,6 @@
 // The error library: detail records, Push, AsString and the FXErrorUtil makers.
 #include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/base/error_detail.h"
 
 #include <boost/make_shared.hpp>
@@ -8,21 +9,6 @@
 #include <cstring>
 
 namespace {
-
-std::string FormatV(char const* format, va_list ap) {
-    if (format == nullptr) return std::string();
-    va_list copy;
-    va_copy(copy, ap);
-    char small[512];
-    int n = vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::string out(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(&out[0], out.size(), format, ap);
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
 
 FXErrorFrame MakeFrame(FXCodeLocation const& loc, std::string text) {
     FXErrorFrame f;
@@ -93,7 +79,7 @@ CFzError& CFzError::Push(FXCodeLocation const& loc) {
 CFzError& CFzError::Push(FXCodeLocation const& loc, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FormatV(format, ap);
+    std::string text = FXString::FormatV(format, ap);
     va_end(ap);
     if (!m_detail) m_detail = boost::make_shared<FXErrorPrivate>();
     m_detail->frames.push_back(MakeFrame(loc, std::move(text)));
@@ -132,7 +118,7 @@ CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code) {
 CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FormatV(format, ap);
+    std::string text = FXString::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::Win32, code, loc, std::move(text));
 }
@@ -140,7 +126,7 @@ CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code, char 
 CFzError FXErrorUtil::ErrorErrNo(FXCodeLocation const& loc, int err, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FormatV(format, ap);
+    std::string text = FXString::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::ErrNo, err, loc, std::move(text));
 }
@@ -148,7 +134,7 @@ CFzError FXErrorUtil::ErrorErrNo(FXCodeLocation const& loc, int err, char const*
 CFzError FXErrorUtil::ErrorJZResult(FXCodeLocation const& loc, int result, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FormatV(format, ap);
+    std::string text = FXString::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::JZResult, result, loc, std::move(text));
 }

@@ -10,6 +10,7 @@
 // Level: setLevel's, else EventManager / nDebugLevel of the focus instance
 // (read once, at the first question), else 1.
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -47,20 +48,6 @@ std::mutex& WriterMutex() {
     return *m;
 }
 
-std::string FormatV(char const* format, va_list ap) {
-    if (format == nullptr) return std::string();
-    va_list copy;
-    va_copy(copy, ap);
-    char small[1024];
-    int n = vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::string out(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(&out[0], out.size(), format, ap);
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
 
 uint64_t JobIdFromEnvironment() {
     char const* v = getenv("JZ_JOB_ID");
@@ -156,14 +143,14 @@ void JzLogWriter::Write(int level, char const* tag, uint64_t jobId, char const* 
     if (!enabled(level)) return;
     va_list ap;
     va_start(ap, format);
-    std::string text = FormatV(format, ap);
+    std::string text = FXString::FormatV(format, ap);
     va_end(ap);
     WriteText(level, tag, jobId, text);
 }
 
 void JzLogWriter::WriteV(int level, char const* tag, uint64_t jobId, char const* format, va_list ap) {
     if (!enabled(level)) return;
-    WriteText(level, tag, jobId, FormatV(format, ap));
+    WriteText(level, tag, jobId, FXString::FormatV(format, ap));
 }
 
 void JzLogWriter::WriteText(int level, char const* tag, uint64_t jobId, std::string const& text) {

@@ -72,20 +72,27 @@ void FXString::Trim(std::string& text, std::string const& set) {
     TrimLeft(text, set);
 }
 
-std::string FXString::Format(char const* format, ...) {
+std::string FXString::FormatV(char const* format, va_list ap) {
     if (format == nullptr) return std::string();
-    va_list ap;
-    va_start(ap, format);
     va_list copy;
     va_copy(copy, ap);
-    int n = vsnprintf(nullptr, 0, format, copy);
+    char small[1024];
+    int n = vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
-    std::string out;
-    if (n > 0) {
-        out.resize(static_cast<size_t>(n) + 1);
-        vsnprintf(&out[0], out.size(), format, ap);
-        out.resize(static_cast<size_t>(n));
-    }
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    va_copy(copy, ap);
+    vsnprintf(&out[0], out.size(), format, copy);
+    va_end(copy);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string FXString::Format(char const* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    std::string out = FormatV(format, ap);
     va_end(ap);
     return out;
 }

@@ -5,26 +5,16 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include "support/suite_root.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-class AppMgrTest : public ::testing::Test {
+class AppMgrTest : public nuvtest::SuiteTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/appmgr-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        setenv("JZ_SUITE_ROOT", m_root.c_str(), 1);
-        setenv("JZREG", (m_root + "/registry").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);
-    }
-
     static unsigned long AddClient(std::string const& name, std::string const& host = "", int appType = 0) {
         nuvappmgr::ClientDecl d;
         d.name = name;
@@ -57,6 +47,4 @@ protected:
         EXPECT_FALSE(err.IsError()) << err.AsString();
         return id;
     }
-
-    std::string m_root;
 };

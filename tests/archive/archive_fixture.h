@@ -5,26 +5,16 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include "support/suite_root.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public nuvtest::SuiteTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/archive-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        setenv("JZ_SUITE_ROOT", m_root.c_str(), 1);
-        setenv("JZREG", (m_root + "/registry").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);
-    }
-
     // Creates one archive file of `jobId` the way the snapshot engine asks for it.
     static CreateRet_t Create(int64_t jobId, int64_t appId, int64_t type, int64_t clientId = 3,
                               int64_t backupType = 1) {
@@ -59,6 +49,4 @@ protected:
                                {when, static_cast<int64_t>(fileId)})
                          .IsError());
     }
-
-    std::string m_root;
 };

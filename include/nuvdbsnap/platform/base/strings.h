@@ -3,6 +3,8 @@
 // casts for printf formats.
 #pragma once
 
+#include <cstdarg>
+
 #include "nuvdbsnap/platform/base/memory.h"
 
 #include <cstdint>
@@ -54,6 +56,8 @@ public:
     static void Trim(std::string& text, std::string const& set);
     static std::string ToString(std::string const& text) { return text; }
     static std::string Format(char const* format, ...) __attribute__((format(printf, 1, 2)));
+    // The same over a va_list (left as it was: the list is copied).
+    static std::string FormatV(char const* format, va_list ap);
     // Splits at each character of `delimiters`; empty parts are dropped unless keepEmpty.
     static std::vector<std::string> Split(std::string const& text, std::string const& delimiters,
                                           bool keepEmpty = false);
