@@ -132,6 +132,10 @@ struct HalfMade {
     bool deletes;
 };
 
+void PrintTo(HalfMade const& p, std::ostream* os) {
+    *os << "app " << p.appType << ", engine " << p.engine << (p.deletes ? ", deletes" : ", keeps");
+}
+
 class HalfMadeTest : public StepsTest, public ::testing::WithParamInterface<HalfMade> {};
 
 TEST_P(HalfMadeTest, DestructorDeletesOnlyForDb2OnEngines20And21) {
@@ -147,7 +151,11 @@ TEST_P(HalfMadeTest, DestructorDeletesOnlyForDb2OnEngines20And21) {
 
 INSTANTIATE_TEST_SUITE_P(Apps, HalfMadeTest,
                          ::testing::Values(HalfMade{37, 20, true}, HalfMade{62, 21, true}, HalfMade{103, 20, true},
-                                           HalfMade{37, 22, false}, HalfMade{22, 20, false}));
+                                           HalfMade{37, 22, false}, HalfMade{22, 20, false}),
+                         [](::testing::TestParamInfo<HalfMade> const& info) {
+                             return "App" + std::to_string(info.param.appType) + "Engine" +
+                                    std::to_string(info.param.engine);
+                         });
 
 TEST_F(StepsTest, DestructorAfterACreateDeletesNothing) {
     DeclareApp(37);
