@@ -75,7 +75,7 @@ int NuvSnapUtil::writeSnapShotInfoFile(std::string const& text) {
     (void)unlink(temporary.c_str());
 
     CFzFile file;
-    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0600);
     if (error.IsError()) {
         EvDebug::Error(m_event, kTag, "Failed to create the file  - %s: %s", path.c_str(), error.AsString().c_str());
         return -1;

@@ -94,7 +94,7 @@ int NuvSnapUtilBase::addMountPoint(char const* path, void*) { return addPath(pat
 
 int NuvSnapUtilBase::addMountPointByDirectory(char const* path, void*) { return addPath(path, true); }
 
-std::string NuvSnapUtilBase::getMountPoint(char const* path) const {
+std::string NuvSnapUtilBase::getMountPoint(char const* path, bool) const {
     if (!path || path[0] != '/') return std::string();
     nuvsnapmgr::ResolvedVolume volume;
     if (nuvsnapmgr::ResolveVolume(path, &volume).IsError()) return std::string();
@@ -210,6 +210,8 @@ CFzError NuvSnapUtilBase::UnmountSnapshots(unsigned int brannoxId, long long sna
     record.setBrannoxId(static_cast<int>(brannoxId));
     JZSnapClientAPI client;
     if (!client.getVolumeSnaps(record)) return ClientError(client, "cannot load the snapshots of the snap job");
+    // No mount path: every mount of each snapshot is released, not only the first one listed.
+    for (auto& v : record.volumes()) v.setMountPath("");
     return UnmountSnapshots(record);
 }
 

@@ -5,6 +5,7 @@
 #include "sm_paths.h"
 #include "tree_copy.h"
 
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <sys/stat.h>
@@ -14,19 +15,46 @@
 
 namespace nuvsnapmgr {
 
+bool IsSnapshotMountedAt(std::string const& path, std::string const& snapDevice) {
+    std::string target = RealPath(path);  // the mount table shows resolved paths
+    if (target.empty() || snapDevice.empty() || !IsMountPoint(target)) return false;
+    struct stat mounted, copy;
+    if (::stat(target.c_str(), &mounted) != 0 || ::stat(snapDevice.c_str(), &copy) != 0) return false;
+    return S_ISDIR(copy.st_mode) && mounted.st_dev == copy.st_dev && mounted.st_ino == copy.st_ino;
+}
+
 CFzError ReleaseMount(MountRow const& mount) {
-    std::string target = RealPath(mount.mountPath);  // the mount table shows resolved paths
+    static char const* const kTag = "nuvsnapmgr::ReleaseMount";
+    EvEvent event(mount.jobId > 0 ? static_cast<uint64_t>(mount.jobId) : 0);
+    std::string target = RealPath(mount.mountPath);
     if (!target.empty() && IsMountPoint(target)) {
-        CFzError e = UnmountPath(target);
+        SnapshotRow snapshot;
+        bool found = false;
+        CFzError e = GetSnapshot(mount.snapshotId, &snapshot, &found);
         if (e.IsError()) return e;
+        if (found && IsSnapshotMountedAt(target, snapshot.snapDevice)) {
+            e = UnmountPath(target);
+            if (e.IsError()) return e;
+        } else {
+            // The suite's mount is gone and another one sits there now: not the suite's to unmount.
+            EvDebug::DebugLvl(&event, 1, kTag, "[%s] no longer holds snapshot %lld: the mount there is left alone",
+                              target.c_str(), static_cast<long long>(mount.snapshotId));
+        }
     }
     std::string stateRoot = RealPath(nuvsuite::StateRootPath());
     for (auto it = mount.createdDirs.rbegin(); it != mount.createdDirs.rend(); ++it) {
         std::string real = RealPath(*it);
         if (real.empty()) continue;  // already gone
         if (stateRoot.empty() || !PathHolds(stateRoot, real) || real == stateRoot) continue;  // not ours to remove
-        if (::rmdir(real.c_str()) != 0 && errno != ENOENT)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot remove mount directory [%s]", real.c_str());
+        if (::rmdir(real.c_str()) != 0 && errno != ENOENT) {
+            int const err = errno;
+            if (err == ENOTEMPTY || err == EEXIST || err == EBUSY) {
+                // It holds something the suite did not put there: it stays.
+                EvDebug::DebugLvl(&event, 1, kTag, "mount directory [%s] is not empty: kept", real.c_str());
+                continue;
+            }
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot remove mount directory [%s]", real.c_str());
+        }
     }
     return DeleteMountRow(mount.id);
 }
@@ -57,6 +85,34 @@ CFzError ReleaseSnapshot(SnapshotRow const& snapshot) {
     e = RemoveTree(snapshot.snapDevice);
     if (e.IsError()) return e;
     return DeleteSnapshotRow(snapshot.id);
+}
+
+void SweepAbandonedCreates(EvEvent* event) {
+    static char const* const kTag = "nuvsnapmgr::SweepAbandonedCreates";
+    std::vector<int64_t> ids;
+    CFzError e = ClaimAbandonedCreates(&ids);
+    if (e.IsError()) {
+        EvDebug::Error(event, kTag, "cannot look for abandoned snapshots: %s", e.AsString().c_str());
+        return;
+    }
+    std::string const root = SnapshotRoot();
+    for (int64_t id : ids) {
+        bool removed = true;
+        for (std::string const& copy : {root + "/.partial-" + std::to_string(id), root + "/" + std::to_string(id)}) {
+            if (!IsOwnSnapshotDevice(copy)) continue;
+            e = RemoveTree(copy);
+            if (e.IsError()) {
+                removed = false;
+                EvDebug::Error(event, kTag, "cannot remove [%s]: %s", copy.c_str(), e.AsString().c_str());
+            }
+        }
+        if (removed && (e = DeleteSnapshotRow(id)).IsError())
+            EvDebug::Error(event, kTag, "cannot drop snapshot row %lld: %s", static_cast<long long>(id),
+                           e.AsString().c_str());
+        else if (removed)
+            EvDebug::DebugLvl(event, 1, kTag, "removed snapshot %lld of a create that died half way",
+                              static_cast<long long>(id));
+    }
 }
 
 }  // namespace nuvsnapmgr

@@ -7,14 +7,28 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
+class EvEvent;
+
 namespace nuvsnapmgr {
 
+// Unmounts the mount only when the directory visible at its path is still the
+// snapshot's copy (a mount made outside the suite, or one that took the place of
+// the suite's, is left alone), removes the directories made for it that lie
+// under the state root and are empty, and drops its row.
 [[nodiscard]] CFzError ReleaseMount(MountRow const& mount);
+
+// True when `path` resolves to a mount point whose root is the directory
+// `snapDevice` (same device and inode): the snapshot is mounted there.
+bool IsSnapshotMountedAt(std::string const& path, std::string const& snapDevice);
 
 // True when `device` may be removed as a snapshot copy: it resolves strictly
 // under the snapshot root (or, when it no longer exists, lies there lexically).
 bool IsOwnSnapshotDevice(std::string const& device);
 
 [[nodiscard]] CFzError ReleaseSnapshot(SnapshotRow const& snapshot);
+
+// Removes what creates that died half way left behind: their partial or
+// renamed copies under the snapshot root and their rows. Failures are logged.
+void SweepAbandonedCreates(EvEvent* event);
 
 }  // namespace nuvsnapmgr

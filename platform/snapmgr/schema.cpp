@@ -1,7 +1,8 @@
 // Catalogue tables of the snapshot manager and the ones the admin command shows.
 //   sm_volumes        declared volumes: a path taken as a volume of its own (device, fstype, options)
 //   sm_volume_ids     SM volume ids given by a prepare
-//   sm_snapshots      point-in-time copies (state 'creating' until the copy is in place, then 'ready')
+//   sm_snapshots      point-in-time copies (state 'creating', with the creating process, until the
+//                     copy is in place, then 'ready')
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
@@ -66,6 +67,11 @@ CREATE TABLE IF NOT EXISTS sm_snap_tasks (
   args TEXT NOT NULL DEFAULT '',
   PRIMARY KEY (app_id, phase));
 )SQL"};
+
+// The process that is making a snapshot, so that the copy of a create that died
+// half way can be told from one still running (see SweepAbandonedCreates).
+nuvsuite::SchemaPart s_creatorPid{"snapmgr", 2,
+    "ALTER TABLE sm_snapshots ADD COLUMN creator_pid INTEGER NOT NULL DEFAULT 0"};
 
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};

@@ -42,6 +42,20 @@ std::string RealPath(std::string const& path) {
     return buf;
 }
 
+std::string ResolveAsFarAsExists(std::string const& path) {
+    std::string head = NormalisePath(path);
+    std::string tail;
+    while (!head.empty()) {
+        std::string real = RealPath(head);
+        if (!real.empty()) return NormalisePath(tail.empty() ? real : real + "/" + tail);
+        size_t slash = head.find_last_of('/');
+        if (slash == std::string::npos || head == "/") break;
+        tail = tail.empty() ? head.substr(slash + 1) : head.substr(slash + 1) + "/" + tail;
+        head = slash == 0 ? "/" : head.substr(0, slash);
+    }
+    return NormalisePath(path);
+}
+
 bool ResolvesStrictlyUnder(std::string const& root, std::string const& path) {
     std::string r = RealPath(root), p = RealPath(path);
     if (r.empty() || p.empty() || r == p) return false;

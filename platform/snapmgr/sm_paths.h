@@ -16,6 +16,10 @@ bool PathHolds(std::string const& root, std::string const& path);
 // realpath(3); empty when the path does not resolve.
 std::string RealPath(std::string const& path);
 
+// `path` (absolute) with its deepest existing ancestor resolved (realpath) and
+// the rest appended as written: where a mkdir -p of it would end up.
+std::string ResolveAsFarAsExists(std::string const& path);
+
 // True when `path` resolves (realpath) to a strict descendant of the resolved `root`.
 bool ResolvesStrictlyUnder(std::string const& root, std::string const& path);
 

@@ -2,17 +2,20 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include "mountinfo.h"
+#include "release.h"
 #include "sm_call.h"
 #include "sm_paths.h"
 #include "snapshot_store.h"
 #include "tree_copy.h"
 #include "volume_resolver.h"
 
+#include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -70,23 +73,27 @@ bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
     SMVolSnapInfo::VolumeList volumes = record.volumes();
     for (auto& v : volumes)
         if (!FillDetails(call, v)) return false;
-    std::vector<int64_t> made;
-    for (auto& v : volumes) {
-        bool known = false;
-        if (v.getSMVolumeId() > 0) {
-            CFzError e = VolumeIdExists(v.getSMVolumeId(), &known);
-            if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot read the volume ids");
+    // Every new id in one transaction: all volumes get theirs, or none does.
+    nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
+    std::string failedVolume;
+    CFzError e = cat.Transaction([&]() -> CFzError {
+        for (auto& v : volumes) {
+            bool known = false;
+            if (v.getSMVolumeId() > 0) {
+                CFzError r = VolumeIdExists(v.getSMVolumeId(), &known);
+                if (r.IsError()) return r.Push(FZ_LOC, "cannot read the volume ids");
+            }
+            if (known) continue;
+            int64_t id = 0;
+            CFzError r = NewVolumeId(JobOf(record, v), v.getSourcePath(), v.getSourceDevice(), &id);
+            if (!r.IsError() && (id <= 0 || id > INT32_MAX))
+                r = FXErrorUtil::ErrorErrNo(FZ_LOC, EOVERFLOW, "volume id %lld out of range", (long long)id);
+            if (r.IsError()) return r.Push(FZ_LOC, "cannot give volume [%s] an id", v.getSourcePath().c_str());
+            v.setSMVolumeId(static_cast<int>(id));
         }
-        if (known) continue;
-        int64_t id = 0;
-        CFzError e = NewVolumeId(JobOf(record, v), v.getSourcePath(), v.getSourceDevice(), &id);
-        if (e.IsError() || id <= 0 || id > INT32_MAX) {
-            for (int64_t m : made) (void)DeleteVolumeId(m);
-            return call.Fail(SM_ERR_INTERNAL, e, "cannot give volume [" + v.getSourcePath() + "] an id");
-        }
-        made.push_back(id);
-        v.setSMVolumeId(static_cast<int>(id));
-    }
+        return CFzError::Success();
+    });
+    if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "prepare of the volumes failed");
     record.volumes() = volumes;
     return true;
 }
@@ -107,6 +114,7 @@ int JZSnapClientAPI::preCreateVolumeSnaps(SMVolSnapInfo& record) {
 bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
     SMCall call("createVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
+    SweepAbandonedCreates(call.event());
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
 
     SMVolSnapInfo::VolumeList volumes = record.volumes();
@@ -134,26 +142,33 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         }
     };
 
-    // Rows first: the ids name the copies.
-    for (auto const& v : volumes) {
-        SnapshotRow row;
-        row.jobId = JobOf(record, v);
-        row.brannoxId = v.getBrannoxId() != 0 ? v.getBrannoxId() : record.getBrannoxId();
-        row.appId = v.getAppId();
-        row.archFileId = v.getArchFileId();
-        row.smVolumeId = v.getSMVolumeId();
-        row.sourcePath = v.getSourcePath();
-        row.sourceDevice = v.getSourceDevice();
-        row.engineId = record.getSnapShotEngineId();
-        Made m;
-        CFzError e = InsertSnapshot(row, &m.id);
-        if (e.IsError() || m.id <= 0 || m.id > INT32_MAX) {
-            undo();
-            return call.Fail(SM_ERR_INTERNAL, e, "cannot record the snapshot of [" + v.getSourcePath() + "]");
+    // Rows first (one transaction): the ids name the copies.
+    nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
+    CFzError rowsMade = cat.Transaction([&]() -> CFzError {
+        for (auto const& v : volumes) {
+            SnapshotRow row;
+            row.jobId = JobOf(record, v);
+            row.brannoxId = v.getBrannoxId() != 0 ? v.getBrannoxId() : record.getBrannoxId();
+            row.appId = v.getAppId();
+            row.archFileId = v.getArchFileId();
+            row.smVolumeId = v.getSMVolumeId();
+            row.sourcePath = v.getSourcePath();
+            row.sourceDevice = v.getSourceDevice();
+            row.engineId = record.getSnapShotEngineId();
+            Made m;
+            CFzError e = InsertSnapshot(row, &m.id);
+            if (!e.IsError() && (m.id <= 0 || m.id > INT32_MAX))
+                e = FXErrorUtil::ErrorErrNo(FZ_LOC, EOVERFLOW, "snapshot id %lld out of range", (long long)m.id);
+            if (e.IsError()) return e.Push(FZ_LOC, "cannot record the snapshot of [%s]", v.getSourcePath().c_str());
+            m.final = snapRoot + "/" + std::to_string(m.id);
+            m.partial = snapRoot + "/.partial-" + std::to_string(m.id);
+            made.push_back(m);
         }
-        m.final = snapRoot + "/" + std::to_string(m.id);
-        m.partial = snapRoot + "/.partial-" + std::to_string(m.id);
-        made.push_back(m);
+        return CFzError::Success();
+    });
+    if (rowsMade.IsError()) {
+        made.clear();  // rolled back: no row, no copy yet
+        return call.Fail(SM_ERR_INTERNAL, rowsMade, "cannot record the snapshots");
     }
     // The copies, each into its partial directory.
     for (size_t i = 0; i < volumes.size(); ++i) {
@@ -177,17 +192,26 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         }
         m.renamed = true;
     }
+    // Every snapshot becomes ready in one transaction: all of them or none.
+    CFzError ready = cat.Transaction([&]() -> CFzError {
+        for (size_t i = 0; i < volumes.size(); ++i) {
+            SMVolumeInfo v = volumes[i];
+            v.setSMSnapId(static_cast<int>(made[i].id));
+            CFzError e = FinishSnapshot(made[i].id, made[i].final, made[i].stats.cloned > 0, VolumeToXml(v));
+            if (e.IsError()) return e.Push(FZ_LOC, "cannot record the snapshot [%s]", made[i].final.c_str());
+        }
+        return CFzError::Success();
+    });
+    if (ready.IsError()) {
+        undo();
+        return call.Fail(SM_ERR_INTERNAL, ready, "cannot record the snapshots");
+    }
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     SMVolSnapInfo result = record;
     result.volumes().clear();
     for (size_t i = 0; i < volumes.size(); ++i) {
         SMVolumeInfo v = volumes[i];
         v.setSMSnapId(static_cast<int>(made[i].id));
-        CFzError e = FinishSnapshot(made[i].id, made[i].final, made[i].stats.cloned > 0, VolumeToXml(v));
-        if (e.IsError()) {
-            undo();
-            return call.Fail(SM_ERR_INTERNAL, e, "cannot record the snapshot [" + made[i].final + "]");
-        }
         SMSnapInfo snap;
         snap.setSMSnapId(static_cast<int>(made[i].id));
         snap.setSnapDevice(made[i].final);

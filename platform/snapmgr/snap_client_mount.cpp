@@ -7,6 +7,8 @@
 #include "sm_paths.h"
 #include "snapshot_store.h"
 
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
 using namespace nuvsnapmgr;
 
 namespace {
@@ -28,6 +30,15 @@ bool SnapshotOfVolume(SMVolSnapInfo const& record, SMVolumeInfo const& v, Snapsh
     if (ListReadySnapshots("sm_volume_id", v.getSMVolumeId(), &rows).IsError() || rows.empty()) return false;
     *row = rows.back();
     return true;
+}
+
+// True when the snapshot that the mount row names is still mounted at its path.
+bool MountStillStands(MountRow const& mount, SnapshotRow const& wanted) {
+    if (mount.snapshotId == wanted.id) return IsSnapshotMountedAt(mount.mountPath, wanted.snapDevice);
+    SnapshotRow other;
+    bool found = false;
+    if (GetSnapshot(mount.snapshotId, &other, &found).IsError()) return true;  // cannot tell: keep it
+    return found && IsSnapshotMountedAt(mount.mountPath, other.snapDevice);
 }
 
 }  // namespace
@@ -53,9 +64,16 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
         }
         std::string path = v.getMountPath().empty() ? MountRoot() + "/" + std::to_string(snap.id)
                                                     : NormalisePath(v.getMountPath());
-        if (path.empty() || path[0] != '/' || path == "/") {
+        bool const dotDot = path.find("/../") != std::string::npos ||
+                            (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
+        if (path.empty() || path[0] != '/' || path == "/" || dotDot) {
             undo();
             return call.Fail(SM_ERR_INVALID_ARGUMENT, "mount path [" + path + "] is not usable");
+        }
+        if (PathHolds(RealPath(SnapshotRoot()), ResolveAsFarAsExists(path))) {
+            // A mount there would change a point-in-time copy (or hide one).
+            undo();
+            return call.Fail(SM_ERR_INVALID_ARGUMENT, "mount path [" + path + "] lies among the snapshot copies");
         }
         MountRow existing;
         bool found = false;
@@ -63,6 +81,18 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
         if (e.IsError()) {
             undo();
             return call.Fail(SM_ERR_INTERNAL, e, "cannot read the mounts");
+        }
+        std::vector<std::string> madeBefore;  // directories made for an earlier mount at this path
+        if (found && !MountStillStands(existing, snap)) {
+            // The suite's mount at this path went away outside the suite: its row
+            // goes, and the snapshot is mounted there anew.
+            e = DeleteMountRow(existing.id);
+            if (e.IsError()) {
+                undo();
+                return call.Fail(SM_ERR_INTERNAL, e, "cannot drop the stale mount at [" + path + "]");
+            }
+            madeBefore = existing.createdDirs;
+            found = false;
         }
         if (found && existing.snapshotId != snap.id) {
             undo();
@@ -79,6 +109,7 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
                 undo();
                 return call.Fail(SM_ERR_MOUNT, e, "cannot mount snapshot " + std::to_string(snap.id));
             }
+            row.createdDirs.insert(row.createdDirs.begin(), madeBefore.begin(), madeBefore.end());
             e = InsertMount(row, &row.id);
             if (e.IsError()) {
                 row.id = 0;
@@ -157,12 +188,22 @@ int JZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
             return call.Fail(SM_ERR_NOT_FOUND, "volume [" + it->getSourcePath() + "] has no snapshot"), 0;
         SMVolumeInfo v = *it;
         v.setSMSnapId(static_cast<int>(row.id));
-        updates.emplace_back(row.id, VolumeToXml(v));
+        std::string xml = VolumeToXml(v);
+        if (xml.empty())
+            return call.Fail(SM_ERR_INVALID_ARGUMENT,
+                             "the entry of volume [" + it->getSourcePath() + "] cannot be saved"), 0;
+        updates.emplace_back(row.id, xml);
     }
-    for (auto const& u : updates) {
-        CFzError e = UpdateSnapshotVolume(u.first, u.second);
-        if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot save the volume entries"), 0;
-    }
+    // All entries are saved, or none is.
+    nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
+    CFzError e = cat.Transaction([&]() -> CFzError {
+        for (auto const& u : updates) {
+            CFzError r = UpdateSnapshotVolume(u.first, u.second);
+            if (r.IsError()) return r;
+        }
+        return CFzError::Success();
+    });
+    if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot save the volume entries"), 0;
     return 1;
 }
 

@@ -3,7 +3,10 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
+#include <cerrno>
+#include <csignal>
 #include <ctime>
+#include <unistd.h>
 #include <sstream>
 
 namespace nuvsnapmgr {
@@ -84,11 +87,32 @@ CFzError DeleteVolumeId(int64_t id) {
 CFzError InsertSnapshot(SnapshotRow const& r, int64_t* id) {
     return InsertReturningId(
         "INSERT INTO sm_snapshots(job_id, brannox_id, app_id, arch_file_id, sm_volume_id, source_path, "
-        "source_device, snap_device, engine_id, state, reflink, created, volume_xml) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'creating', 0, ?, ?)",
+        "source_device, snap_device, engine_id, state, reflink, created, volume_xml, creator_pid) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'creating', 0, ?, ?, ?)",
         {r.jobId, r.brannoxId, r.appId, r.archFileId, r.smVolumeId, r.sourcePath, r.sourceDevice, r.snapDevice,
-         r.engineId, Now(), r.volumeXml},
+         r.engineId, Now(), r.volumeXml, int64_t(::getpid())},
         id);
+}
+
+CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids) {
+    ids->clear();
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "SELECT id, creator_pid FROM sm_snapshots WHERE state = 'creating' AND creator_pid > 0 AND creator_pid != ?",
+        {int64_t(::getpid())}, &rows);
+    if (e.IsError()) return e;
+    for (auto const& r : rows) {
+        pid_t pid = static_cast<pid_t>(AsInt(r[1]));
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // the creator still runs (or cannot be told)
+        // Claimed by one process only: the state moves on exactly once.
+        std::vector<CatRow> claimed;
+        e = Catalogue::Instance().Query(
+            "UPDATE sm_snapshots SET state = 'abandoned' WHERE id = ? AND state = 'creating' RETURNING id",
+            {AsInt(r[0])}, &claimed);
+        if (e.IsError()) return e;
+        if (!claimed.empty()) ids->push_back(AsInt(r[0]));
+    }
+    return CFzError::Success();
 }
 
 CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink, std::string const& volumeXml) {

@@ -21,7 +21,7 @@ struct SnapshotRow {
     std::string sourceDevice;
     std::string snapDevice;
     int64_t engineId = 0;
-    std::string state;  // "creating" or "ready"
+    std::string state;  // "creating", "ready" or "abandoned" (a create that died half way)
     bool reflink = false;
     int64_t created = 0;
     std::string volumeXml;
@@ -44,6 +44,9 @@ struct MountRow {
 
 // Snapshots.
 [[nodiscard]] CFzError InsertSnapshot(SnapshotRow const& row, int64_t* id);
+// Snapshots whose create died half way (state 'creating', the creating process
+// gone): each is moved to state 'abandoned' by exactly one caller, who gets its id.
+[[nodiscard]] CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids);
 [[nodiscard]] CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink,
                                       std::string const& volumeXml);
 [[nodiscard]] CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml);

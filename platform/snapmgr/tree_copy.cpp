@@ -343,6 +343,18 @@ CFzError RemoveTree(std::string const& path) {
             return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot remove [%s]", path.c_str());
         return CFzError::Success();
     }
+    // The directory itself must not be a mount point: whatever is mounted there
+    // (maybe a directory from anywhere, bound in) is not part of the tree.
+    std::string parent = path;
+    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+    size_t const slash = parent.find_last_of('/');
+    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    struct statx up;
+    if (::statx(AT_FDCWD, parent.c_str(), 0, STATX_BASIC_STATS | STATX_MNT_ID, &up) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot stat [%s]", parent.c_str());
+    bool const mountIds = (st.stx_mask & STATX_MNT_ID) != 0 && (up.stx_mask & STATX_MNT_ID) != 0;
+    if (mountIds ? st.stx_mnt_id != up.stx_mnt_id : IdentityOf(st).dev != IdentityOf(up).dev)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "[%s] is a mount point: not removed", path.c_str());
     ::chmod(path.c_str(), 0700);
     Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (dir.fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", path.c_str());

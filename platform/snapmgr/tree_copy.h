@@ -39,7 +39,8 @@ struct CopyRequest {
 [[nodiscard]] CFzError CopyTree(CopyRequest const& request, CopyStats* stats);
 
 // Removes a directory tree without following symbolic links; refuses (error,
-// nothing more removed) to descend into a directory that is another mount.
+// nothing more removed) a tree that is itself a mount point, or to descend into
+// a directory that is another mount.
 [[nodiscard]] CFzError RemoveTree(std::string const& path);
 
 }  // namespace nuvsnapmgr

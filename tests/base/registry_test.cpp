@@ -91,6 +91,9 @@ TEST_F(RegistryTest, NumbersAndTheir32BitRead) {
     unsigned long wide = 0;
     ASSERT_NE(info.getNumber("FileSystemAgent", "nBig", &wide), 0);
     EXPECT_EQ(wide, 4294967297ul);
+    // A presence test without an out-value.
+    EXPECT_NE(info.getNumber("FileSystemAgent", "nBig", static_cast<unsigned*>(nullptr)), 0);
+    EXPECT_EQ(info.getNumber("FileSystemAgent", "nMissing", static_cast<unsigned*>(nullptr)), 0);
 }
 
 TEST_F(RegistryTest, BooleansAndBufferReads) {

@@ -59,6 +59,47 @@ TEST(CAutoMemoryTest, ReleaseClearsAndABorrowedBufferIsNeverFreed) {
     EXPECT_EQ(zeroSize.Ptr_const(), nullptr);  // size 0: not to be read
 }
 
+// Every road that drops a borrowed buffer leaves it to its owner: an explicit
+// Release, a move into the holder, a new allocation or attachment. A free of the
+// stack buffer on any of them would be reported by the address sanitizer.
+TEST(CAutoMemoryTest, NoRoadFreesABorrowedBuffer) {
+    char stackBuffer[8] = "abc";
+    auto borrow = [&stackBuffer](CAutoMemory<char>& m) { m.Attach(stackBuffer, sizeof stackBuffer, false); };
+    struct Case {
+        char const* road;
+        void (*drop)(CAutoMemory<char>&);
+    } const cases[] = {
+        {"Release", [](CAutoMemory<char>& m) { m.Release(); }},
+        {"move assignment", [](CAutoMemory<char>& m) { m = CAutoMemory<char>(4); }},
+        {"Allocate", [](CAutoMemory<char>& m) { m.Allocate(4); }},
+        {"Attach", [](CAutoMemory<char>& m) { m.Attach(new char[4](), 4, true); }},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.road);
+        {
+            CAutoMemory<char> holder;
+            borrow(holder);
+            c.drop(holder);
+            EXPECT_NE(holder.Ptr_const(), stackBuffer);
+            if (holder.Ptr_const() != nullptr) {
+                EXPECT_TRUE(holder.Owns());  // what it holds now is its own, freed with it
+            }
+        }
+        EXPECT_STREQ(stackBuffer, "abc");
+    }
+
+    // Moving a borrowed buffer out hands the borrowing on, never ownership.
+    CAutoMemory<char> first;
+    borrow(first);
+    CAutoMemory<char> second(std::move(first));
+    EXPECT_EQ(second.Ptr_const(), stackBuffer);
+    EXPECT_FALSE(second.Owns());
+    CAutoMemory<char> third(8);
+    third = std::move(second);
+    EXPECT_EQ(third.Ptr_const(), stackBuffer);
+    EXPECT_FALSE(third.Owns());
+}
+
 TEST(StringConcat, AppendsTextsAndNumbers) {
     std::string s = "x";
     EXPECT_EQ(s + -5, "x-5");

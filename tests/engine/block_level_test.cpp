@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -260,9 +261,14 @@ TEST_F(BlockLevelTest, IndexConfigurationFile) {
     EXPECT_TRUE(util->GenerateBlocklevelIdxConfig(m_root.base() + "/missing").IsError());
 }
 
-TEST_F(BlockLevelTest, IndexConfigurationShortWriteFails) {
+TEST_F(BlockLevelTest, IndexConfigurationShortWriteFailsAndLeavesNoHalfFile) {
     DeclareApp(125);
     auto util = MakeUtil();
+    (void)nuvsuite::JobResultsDirectory(static_cast<uint64_t>(m_jobId), true, 2);
+    std::string const file = JobResultsDir() + "/IdxConfig_" + std::to_string(m_jobId) + ".xml";
+    std::string const earlier = "earlier configuration";
+    WriteFile(file, earlier);
+    ASSERT_EQ(earlier, ReadFile(file));
     // In a child whose file-size limit lets only part of the text be written.
     int pid = nuvtest::StartChild([&]() -> int {
         signal(SIGXFSZ, SIG_IGN);
@@ -274,6 +280,15 @@ TEST_F(BlockLevelTest, IndexConfigurationShortWriteFails) {
         return e.IsError() ? 0 : 1;
     });
     EXPECT_EQ(0, nuvtest::WaitChild(pid));
+    // The earlier file is untouched and no partial file is left beside it.
+    EXPECT_EQ(earlier, ReadFile(file));
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(JobResultsDir().c_str())) {
+        while (dirent* e = readdir(dir))
+            if (std::string(e->d_name).find("IdxConfig_") != std::string::npos) names.push_back(e->d_name);
+        closedir(dir);
+    }
+    EXPECT_EQ(std::vector<std::string>{"IdxConfig_" + std::to_string(m_jobId) + ".xml"}, names);
 }
 
 }  // namespace

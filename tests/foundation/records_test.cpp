@@ -126,6 +126,31 @@ TEST(Records, VolumeBlockAndTokenFileDefaults) {
     EXPECT_EQ(sizeof token, 256u + 256u + 128u + 1024u);
 }
 
+// The data buffer frees only memory of its own (the sanitizers report a free of
+// the caller's stack buffer, and a leak of an owned one).
+TEST(Records, DataBufferLeavesAnExternalBufferToTheCaller) {
+    char callers[16] = "xdr payload";
+    {
+        jzsDatabuf_v2 data;
+        data.buffer.Allocate(64);
+        data.setExternalBuffer(callers, sizeof callers);
+        EXPECT_EQ(data.buffer.Ptr(), callers);
+        EXPECT_EQ(data.dataLength, sizeof callers);
+    }
+    EXPECT_STREQ(callers, "xdr payload");
+
+    jzsDatabuf_v2 moved;
+    moved.setExternalBuffer(callers, sizeof callers);
+    {
+        jzsDatabuf_v2 owner;
+        owner.buffer.Allocate(8);
+        moved.buffer = std::move(owner.buffer);  // now moved's own
+    }
+    EXPECT_NE(moved.buffer.Ptr(), nullptr);
+    EXPECT_TRUE(moved.buffer.Owns());
+    EXPECT_STREQ(callers, "xdr payload");
+}
+
 TEST(Records, PasswdEntryOfAUserId) {
     JzPwEnt root(0);
     EXPECT_TRUE(root.found);

@@ -139,6 +139,34 @@ TEST(MessageRegistry, TheGivenFieldIdsAreInTheTable) {
     }
 }
 
+// Records known only by their (family, number) inside other messages: each has
+// its row, so that reading it back from text makes a message of that type.
+TEST(MessageRegistry, TheNamedRecordTypesHaveTheirRows) {
+    struct Row {
+        int family, number;
+    } const rows[] = {
+        {100, 71}, {100, 4},  {100, 61},  {100, 38}, {100, 35}, {100, 98}, {100, 93}, {100, 0},
+        {100, 9},  {100, 113}, {18, 3},   {18, 10},  {101, 0},  {101, 1},  {101, 37}, {101, 9},
+        {101, 12}, {101, 13}, {101, 32},  {101, 17}, {101, 78}, {9, 1},    {22, 204}, {22, 422},
+        {30, 351},
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(std::to_string(row.family) + "," + std::to_string(row.number));
+        CNMessageTypeInfo const* info = CNMessageRegistry::findByType(row.family, row.number);
+        ASSERT_NE(info, nullptr);
+        EXPECT_EQ(info->tagId >> 24, static_cast<std::uint32_t>(row.family));
+    }
+    // Classes the agents name without giving their numbers.
+    EXPECT_EQ(databrowse::BrowseResponse::kFamily, 100);
+    EXPECT_EQ(databrowse::BrowseData::kFamily, 100);
+    EXPECT_EQ(databrowse::BrowseError::kFamily, 100);
+    EXPECT_EQ(Nuv::OraTableSpace::kFamily, 22);
+    EXPECT_EQ(Nuv::OraDataFile::kFamily, 22);
+    EXPECT_EQ(Nuv::OraPDB::kFamily, 22);
+    EXPECT_EQ(Nuv::OracleDB2DatafilePath::kFamily, 22);
+    EXPECT_EQ(Nuv::CheckDBAgentReadinessResp::kFamily, 22);
+}
+
 TEST(MessageRegistry, TypesOutsideTheTableStillWork) {
     CNMessageBase adHoc(100, 4000);
     EXPECT_EQ(adHoc.getTagID() >> 24, 100u);

@@ -230,8 +230,16 @@ TEST_F(SnapUtilBaseMount, LoadMountAndUnmountASnapJob) {
         ASSERT_EQ(1u, out.getNumVolumes());
         std::string path = out.volumes()[0].getMountPath();
         EXPECT_EQ("B", ReadFile(path + "/f"));
+        // The same snapshot mounted a second time elsewhere (a verification mount, say).
+        SMVolSnapInfo second = out;
+        std::string other = env.state() + "/temp/FSSNAP_2_502";
+        second.volumes()[0].setMountPath(other);
+        ASSERT_TRUE(client.mountVolumes(second)) << second.getErrorString();
+        ASSERT_TRUE(IsMounted(other));
         ASSERT_FALSE(u.UnmountSnapshots(2, 71).IsError());
         EXPECT_FALSE(IsMounted(path));
+        EXPECT_FALSE(IsMounted(other));  // every mount of the snap job's snapshots is released
+        EXPECT_FALSE(Exists(other));
     }
     {  // a snap job without snapshots is an error
         Utility u;

@@ -1,6 +1,8 @@
 // Delete removes only the copies the snapshot manager made under the state root.
 #include "snap_env.h"
 
+#include <sys/mount.h>
+
 namespace {
 
 using snaptest::Exists;
@@ -94,6 +96,29 @@ TEST(Delete, NeverTouchesAPathOutsideTheStateRoot) {
     EXPECT_EQ("keep me", ReadFile(victim + "/precious"));
     // The true record still deletes.
     EXPECT_TRUE(client.deleteVolumeSnaps(made)) << made.getErrorString();
+    EXPECT_FALSE(Exists(copy));
+}
+
+TEST(Delete, NeverEmptiesSomethingMountedOnACopy) {
+    if (!snaptest::IsRoot()) GTEST_SKIP() << "mounting needs root";
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "source");
+    std::string victim = env.dir() + "/victim";
+    WriteFile(victim + "/precious", "keep me");
+    SMVolSnapInfo made = SnapEnv::Snap(24, {src});
+    ASSERT_EQ(1u, made.getNumSnaps()) << made.getErrorString();
+    std::string copy = made.snaps()[0].getSnapDevice();
+    // Someone binds a directory of their own onto the copy.
+    ASSERT_EQ(0, ::mount(victim.c_str(), copy.c_str(), nullptr, MS_BIND, nullptr));
+    JZSnapClientAPI client;
+    SMVolSnapInfo attempt = made;
+    EXPECT_FALSE(client.deleteVolumeSnaps(attempt));
+    EXPECT_NE(0, attempt.getErrorCode());
+    EXPECT_NE(std::string::npos, attempt.getErrorString().find("mount point")) << attempt.getErrorString();
+    EXPECT_EQ("keep me", ReadFile(victim + "/precious"));
+    ASSERT_EQ(0, ::umount2(copy.c_str(), 0));
+    EXPECT_TRUE(client.deleteVolumeSnaps(made)) << made.getErrorString();  // once it is gone, the delete works
     EXPECT_FALSE(Exists(copy));
 }
 

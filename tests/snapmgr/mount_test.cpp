@@ -2,8 +2,12 @@
 #include "snap_env.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -119,6 +123,21 @@ TEST_F(MountTest, UnmountAndMountRefuseWhatTheSuiteDidNotMake) {
     EXPECT_EQ(SM_ERR_NOT_FOUND, foreign.getErrorCode());
     EXPECT_TRUE(Exists(env.dir() + "/src/f"));
 
+    // Mount paths among the snapshot copies (or climbing out with "..") are refused.
+    std::string copy = r.snaps()[0].getSnapDevice();
+    for (std::string const& asked : {copy, copy + "/sub", env.state() + "/snapshots/new",
+                                     env.state() + "/mounts/../snapshots/x", env.state() + "/temp/.."}) {
+        SCOPED_TRACE(asked);
+        SMVolSnapInfo m = r;
+        m.volumes()[0].setMountPath(asked);
+        EXPECT_FALSE(client.mountVolumes(m));
+        EXPECT_EQ(SM_ERR_INVALID_ARGUMENT, m.getErrorCode()) << m.getErrorString();
+    }
+    EXPECT_FALSE(Exists(copy + "/sub"));
+    EXPECT_FALSE(Exists(env.state() + "/snapshots/new"));
+    EXPECT_FALSE(IsMounted(copy));
+    EXPECT_EQ(0, CountRows("sm_mounts"));
+
     SMVolSnapInfo unsnapped = SnapEnv::Record(12, {src});
     EXPECT_FALSE(client.mountVolumes(unsnapped));
     EXPECT_EQ(SM_ERR_NOT_FOUND, unsnapped.getErrorCode());
@@ -132,6 +151,77 @@ TEST_F(MountTest, UnmountAndMountRefuseWhatTheSuiteDidNotMake) {
     EXPECT_FALSE(client.mountVolumes(mixed));
     EXPECT_EQ(0, CountRows("sm_mounts"));
     EXPECT_FALSE(Exists(env.state() + "/mounts/" + std::to_string(r.snaps()[0].getSMSnapId())));
+}
+
+// A bind mount of `dir` at `target` (made outside the snapshot manager).
+void ForeignMount(std::string const& dir, std::string const& target) {
+    std::filesystem::create_directories(target);
+    ASSERT_EQ(0, ::mount(dir.c_str(), target.c_str(), nullptr, MS_BIND, nullptr)) << std::strerror(errno);
+}
+
+TEST_F(MountTest, UnmountLeavesAMountThatIsNotTheSuitesAlone) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "snap");
+    std::string victim = env.dir() + "/victim";
+    WriteFile(victim + "/precious", "keep me");
+    SMVolSnapInfo r = SnapEnv::Snap(13, {src});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+
+    struct Case {
+        char const* name;
+        std::string asked;  // mount path asked for ("" = default)
+        bool viaLink;       // the path is replaced by a link to another mount
+    } const cases[] = {
+        {"another mount in its place", "", false},
+        {"path swapped for a link to another mount", env.state() + "/temp/q", true},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        SMVolSnapInfo m = r;
+        m.volumes()[0].setMountPath(c.asked);
+        JZSnapClientAPI client;
+        ASSERT_TRUE(client.mountVolumes(m)) << m.getErrorString();
+        std::string path = m.volumes()[0].getMountPath();
+        // The suite's mount goes away behind its back and something else takes its place.
+        ASSERT_EQ(0, ::umount2(path.c_str(), 0));
+        std::string foreign = path;
+        if (c.viaLink) {
+            foreign = env.dir() + "/foreign-mount";
+            ASSERT_EQ(0, ::rmdir(path.c_str()));
+            ASSERT_EQ(0, ::symlink(foreign.c_str(), path.c_str()));
+        }
+        ForeignMount(victim, foreign);
+        ASSERT_TRUE(IsMounted(foreign));
+
+        EXPECT_TRUE(client.unmount(m)) << m.getErrorString();
+        EXPECT_TRUE(IsMounted(foreign));  // not the suite's to unmount
+        EXPECT_EQ("keep me", ReadFile(foreign + "/precious"));
+        EXPECT_EQ(0, CountRows("sm_mounts"));
+        ASSERT_EQ(0, ::umount2(foreign.c_str(), 0));
+        if (c.viaLink) ::unlink(path.c_str());
+    }
+    EXPECT_EQ("keep me", ReadFile(victim + "/precious"));
+}
+
+TEST_F(MountTest, AMountThatWentAwayIsMadeAgain) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "snap");
+    SMVolSnapInfo r = SnapEnv::Snap(14, {src});
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.mountVolumes(r)) << r.getErrorString();
+    std::string path = r.volumes()[0].getMountPath();
+    ASSERT_EQ(0, ::umount2(path.c_str(), 0));  // gone outside the suite, its row stays
+
+    ASSERT_TRUE(client.mountVolumes(r)) << r.getErrorString();
+    EXPECT_EQ(path, r.volumes()[0].getMountPath());
+    EXPECT_TRUE(IsMounted(path));
+    EXPECT_EQ("snap", ReadFile(path + "/f"));
+    EXPECT_EQ(1, CountRows("sm_mounts"));
+    ASSERT_TRUE(client.unmount(r)) << r.getErrorString();
+    EXPECT_FALSE(IsMounted(path));
+    EXPECT_FALSE(Exists(path));
 }
 
 }  // namespace

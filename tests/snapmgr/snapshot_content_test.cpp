@@ -5,7 +5,10 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <iterator>
 
 namespace {
 
@@ -262,6 +265,79 @@ TEST(SnapshotContent, ListAndUpdateByJobAndArchiveFile) {
     none.setSnapJobId(56);
     EXPECT_FALSE(client.getVolumeSnaps(none));
     EXPECT_EQ(SM_ERR_NOT_FOUND, none.getErrorCode());
+}
+
+TEST(SnapshotContent, AnUpdateThatFailsPartWaySavesNothing) {
+    SnapEnv env;
+    std::string a = env.dir() + "/a", b = env.dir() + "/b";
+    WriteFile(a + "/f", "1");
+    WriteFile(b + "/f", "2");
+    SMVolSnapInfo r = SnapEnv::Snap(57, {a, b});
+    ASSERT_EQ(2u, r.getNumSnaps()) << r.getErrorString();
+    // The catalogue refuses the second volume's entry (a trigger of this connection only).
+    auto& cat = nuvsuite::Catalogue::Instance();
+    ASSERT_FALSE(cat.Exec("CREATE TEMP TRIGGER refuse_second BEFORE UPDATE OF volume_xml ON sm_snapshots WHEN NEW.id = " +
+                          std::to_string(r.snaps()[1].getSMSnapId()) +
+                          " BEGIN SELECT RAISE(ABORT, 'entry refused'); END")
+                     .IsError());
+    for (auto& v : r.volumes()) v.setVolumeFlags(0x20000);
+    JZSnapClientAPI client;
+    EXPECT_EQ(0, client.updateVolumeSnaps(r));
+    EXPECT_EQ(SM_ERR_INTERNAL, r.getErrorCode());
+    EXPECT_NE(std::string::npos, r.getErrorString().find("entry refused")) << r.getErrorString();
+    ASSERT_FALSE(cat.Exec("DROP TRIGGER refuse_second").IsError());
+    SMVolSnapInfo reread;
+    reread.setSnapJobId(57);
+    ASSERT_TRUE(client.getVolumeSnaps(reread)) << reread.getErrorString();
+    ASSERT_EQ(2u, reread.getNumVolumes());
+    for (auto const& v : reread.volumes()) EXPECT_EQ(0, v.getVolumeFlags()) << v.getSourcePath();
+}
+
+TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
+    SnapEnv env;
+    pid_t dead = ::fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(dead, ::waitpid(dead, nullptr, 0));  // a creator that is gone
+
+    struct Case {
+        char const* name;
+        pid_t creator;
+        bool renamed;  // the copy had been put in place, the row not yet marked ready
+        bool swept;
+    } const cases[] = {
+        {"partial copy of a dead creator", dead, false, true},
+        {"copy in place, creator died before marking it ready", dead, true, true},
+        {"partial copy of a creator still running", ::getppid(), false, false},
+    };
+    auto& cat = nuvsuite::Catalogue::Instance();
+    std::vector<int64_t> ids;
+    std::vector<std::string> copies;
+    for (auto const& c : cases) {
+        std::vector<nuvsuite::CatRow> rows;
+        ASSERT_FALSE(cat.Query("INSERT INTO sm_snapshots(job_id, source_path, state, creator_pid) "
+                               "VALUES(60, '/x', 'creating', ?) RETURNING id",
+                               {int64_t(c.creator)}, &rows)
+                         .IsError());
+        ASSERT_EQ(1u, rows.size());
+        ids.push_back(nuvsuite::AsInt(rows[0][0]));
+        std::string name = (c.renamed ? "" : ".partial-") + std::to_string(ids.back());
+        copies.push_back(env.state() + "/snapshots/" + name);
+        WriteFile(copies.back() + "/sub/file", "half");
+    }
+
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "whole");
+    SMVolSnapInfo r = SnapEnv::Snap(61, {src});  // the next create sweeps
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    EXPECT_EQ("whole", ReadFile(SnapDir(r) + "/f"));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(!cases[i].swept, Exists(copies[i]));
+        std::vector<nuvsuite::CatRow> rows;
+        ASSERT_FALSE(cat.Query("SELECT state FROM sm_snapshots WHERE id = ?", {ids[i]}, &rows).IsError());
+        EXPECT_EQ(cases[i].swept ? 0u : 1u, rows.size());
+    }
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ public:
     bool shouldAppendDeviceConfig(int appType);
     // Removes the "*.bmp" disk bitmaps of the directory; false when it cannot be read.
     bool BlockLevelCleanup(std::string directory);
-    // Writes "<directory>/IdxConfig_<job id>.xml"; a short write or failed close fails.
+    // Writes "<directory>/IdxConfig_<job id>.xml" through a temporary file and a
+    // rename; a short write or failed close fails and leaves any earlier file as it was.
     [[nodiscard]] CFzError GenerateBlocklevelIdxConfig(std::string directory);
 
 private:

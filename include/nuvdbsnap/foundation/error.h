@@ -18,9 +18,9 @@ public:
         : m_file(file), m_function(function), m_line(line) {}
     ~FXCodeLocation() {}
 
-    char const* m_file;
-    char const* m_function;
-    int m_line;
+    char const* m_file = nullptr;
+    char const* m_function = nullptr;
+    int m_line = 0;
 };
 
 // The site of the current line, as error makers and Push expect it.
@@ -60,7 +60,7 @@ public:
     long DetailUseCount() const { return m_detail.use_count(); }
 
 private:
-    int32_t m_code;
+    int32_t m_code = 0;
     boost::shared_ptr<FXErrorPrivate> m_detail;
 };
 
@@ -104,7 +104,7 @@ public:
 private:
     std::string m_message;
     std::string m_file;
-    int m_line;
-    int m_errno;
+    int m_line = 0;
+    int m_errno = 0;
     std::string m_function;
 };

@@ -1,6 +1,8 @@
 // Records of the network layer (CJzNetwork).
 #pragma once
 
+#include "nuvdbsnap/platform/base/memory.h"
+
 #include <cstdint>
 
 // Result of CJzNetwork::ExecRemoteCmdAndWait.
@@ -18,4 +20,19 @@ struct jzsHostProtocolHeader {
     int64_t flags = 0;
     int64_t sourceId = 0;
     int64_t destinationId = 0;
+};
+
+// XDR data buffer of a message sent or received. Destroying it frees the buffer
+// only when the buffer is its own: one handed in with setExternalBuffer stays the
+// caller's.
+struct jzsDatabuf_v2 {
+    uint32_t messageType = 0;    // free
+    uint64_t dataLength = 0;     // bytes of data in the buffer
+    CAutoMemory<char> buffer;
+
+    // Uses the caller's memory (which must outlive this use) as the buffer.
+    void setExternalBuffer(char* address, uint64_t length) {
+        buffer.Attach(address, length, false);
+        dataLength = address != nullptr ? length : 0;
+    }
 };

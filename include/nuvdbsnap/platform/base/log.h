@@ -62,7 +62,7 @@ public:
     bool MajorEvent(int code, long long value, int flags);
 
 private:
-    uint64_t m_jobId;
+    uint64_t m_jobId = 0;
     std::vector<std::string> m_arguments;
 };
 

@@ -14,21 +14,21 @@ public:
     CAutoMemory(CAutoMemory const&) = delete;
     CAutoMemory& operator=(CAutoMemory const&) = delete;
     CAutoMemory(CAutoMemory&& other) noexcept { Swap(other); }
+    // Drops (frees only when owned) what this holds, then takes other's buffer with
+    // its ownership; other is left empty.
     CAutoMemory& operator=(CAutoMemory&& other) noexcept {
         if (this != &other) {
-            if (m_owns) Release();
+            Release();
             m_owns = true;
             Swap(other);
         }
         return *this;
     }
-    ~CAutoMemory() {
-        if (m_owns) Release();
-    }
+    ~CAutoMemory() { Release(); }
 
     // Replaces the buffer with a new owned, value-initialised array of count elements.
     void Allocate(uint64_t count) {
-        if (m_owns) Release();
+        Release();
         m_buffer = count ? new T[count]() : nullptr;
         m_count = count;
         m_size = count;
@@ -36,15 +36,16 @@ public:
     }
     // Holds a buffer given by the caller; frees it on destruction only when owns is set.
     void Attach(T* buffer, uint64_t count, bool owns) {
-        if (m_owns) Release();
+        Release();
         m_buffer = buffer;
         m_count = count;
         m_size = buffer ? count : 0;
         m_owns = owns;
     }
-    // Frees the buffer (when there is one) and clears buffer, count and size.
+    // Frees the buffer when there is one and it is owned (a borrowed one is only
+    // dropped), then clears buffer, count and size; the owns flag keeps its value.
     void Release() {
-        if (m_buffer != nullptr) delete[] m_buffer;
+        if (m_buffer != nullptr && m_owns) delete[] m_buffer;
         m_buffer = nullptr;
         m_count = 0;
         m_size = 0;

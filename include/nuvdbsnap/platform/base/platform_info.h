@@ -43,7 +43,7 @@ public:
     int getNumber(char const* section, char const* key, unsigned* value) {
         unsigned long wide = 0;
         int found = getNumber(section, key, &wide);
-        if (found != 0) *value = static_cast<unsigned>(wide & 0xFFFFFFFFul);
+        if (found != 0 && value != nullptr) *value = static_cast<unsigned>(wide & 0xFFFFFFFFul);
         return found;
     }
     // true/yes/y/on/1 and false/no/n/off/0 (any case); anything else counts as absent.

@@ -71,8 +71,8 @@ public:
     int addMountPoint(char const* path, void* reserved);
     // The same for a directory: 0 when the path is not a directory.
     int addMountPointByDirectory(char const* path, void* reserved);
-    // The volume mount point that holds `path` ("" when none).
-    std::string getMountPoint(char const* path) const;
+    // The volume mount point that holds `path` ("" when none). The second argument is not used.
+    std::string getMountPoint(char const* path, bool reserved = false) const;
     std::map<std::string, std::set<std::string>> const& getMountPoints() const { return m_mountPoints; }
 
     // The job's job client (a backup-job client bound to the job when the job
@@ -94,7 +94,8 @@ public:
     // mountHostId 0: each volume's source client.
     [[nodiscard]] CFzError LoadAndMountVolumestForJobID(long long const& snapJobId, bool mount,
                                                         unsigned long mountHostId);
-    // Unmounts the snapshots the record holds / of a snap job / of `record`.
+    // Unmounts the snapshots the record holds / every mount of a snap job's
+    // snapshots / the snapshots of `record` (at their mount paths when set).
     [[nodiscard]] CFzError UnmountSnapshots();
     [[nodiscard]] CFzError UnmountSnapshots(unsigned int brannoxId, long long snapJobId);
     [[nodiscard]] CFzError UnmountSnapshots(SMVolSnapInfo& record);

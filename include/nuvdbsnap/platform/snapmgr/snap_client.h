@@ -26,7 +26,8 @@ public:
     // 1 when every volume is prepared and its source is present, else 0.
     int preCreateVolumeSnaps(SMVolSnapInfo& record);
     // Makes one point-in-time copy per volume, all or none; adds the snaps and
-    // the volume-snap map to the record. True when all exist.
+    // the volume-snap map to the record. True when all exist. What an earlier
+    // create that died half way left behind is removed first.
     bool createVolumeSnaps(SMVolSnapInfo& record);
     // 1 when every volume's snapshot exists, else 0.
     int postCreateVolumeSnaps(SMVolSnapInfo& record);
@@ -36,8 +37,11 @@ public:
     bool deleteVolumeSnaps(SMVolSnapInfo& record);
     // Mounts each volume's snapshot read-only at its mount path (a default under
     // StatePath("mounts") when empty), all or none; the mount paths are written back.
+    // A path among the snapshot copies (or with "..") is refused; a mount of the
+    // suite that went away outside it is made again.
     bool mountVolumes(SMVolSnapInfo& record);
-    // Unmounts the mounts the suite made of the record's snapshots.
+    // Unmounts the mounts the suite made of the record's snapshots; a path where
+    // the snapshot is no longer what is mounted is left mounted (its row goes).
     bool unmount(SMVolSnapInfo& record);
     // Fills the record with the volumes and snaps selected by its archive file id,
     // else its snap job id, else its job id. False when nothing is found.
