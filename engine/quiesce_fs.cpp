@@ -6,6 +6,7 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
 #include <vector>
@@ -67,6 +68,14 @@ int NuvDBQuiesceFS::QuiesceFileSystem(SMVolSnapInfo& record, std::list<std::stri
         if ((it->getVolumeFlags() & kVolumeFlagNoQuiesce) != 0) continue;
         if (fsType != "xfs") continue;
 
+        // The suite keeps its catalogue, copies and logs there: a freeze would
+        // block the suite itself until nothing could thaw it.
+        if (nuvsuite::HoldsSuiteState(mountPoint)) {
+            EvDebug::DebugLvl(&event, -1, kTag,
+                              "Not freezing mount point = [%s]: it holds the local suite's state root",
+                              mountPoint.c_str());
+            continue;
+        }
         EvDebug::DebugLvl(&event, 3, kTag, "XFS mount point [%s], will freeze it", mountPoint.c_str());
         std::string const command = CommandText("-f", mountPoint);
         EvDebug::DebugLvl(&event, 0, kTag, "Command to run [%s] Mount point is XFS info %s", command.c_str(),

@@ -266,6 +266,8 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
         EvDebug::Error(m_event, kTag, "No snapshot executor for replication type %u", m_replicationType);
         return -1;
     }
+    // A prepare made in another process after this object was built counts too.
+    if (!m_prepared && m_jobState->reload != 1) (void)refreshReloadFlag();
     if (!m_prepared && m_jobState->reload == 1) {
         if (reloadPreparedRecord() != 0) return -1;
     }

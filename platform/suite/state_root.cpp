@@ -6,6 +6,7 @@
 #include <mutex>
 #include <pwd.h>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,22 @@ std::string StatePath(char const* sub) {
         MakeDirectories(path);
     }
     return path;
+}
+
+bool HoldsSuiteState(std::string const& path) {
+    struct stat target {};
+    if (path.empty() || stat(path.c_str(), &target) != 0) return false;
+    std::vector<std::string> held{StateRootPath()};
+    std::string log = EnvText("JZ_LOG_FILE");
+    if (!log.empty()) {
+        std::string::size_type slash = log.find_last_of('/');
+        held.push_back(slash == std::string::npos ? "." : (slash == 0 ? "/" : log.substr(0, slash)));
+    }
+    for (std::string const& p : held) {
+        struct stat st {};
+        if (stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev) return true;
+    }
+    return false;
 }
 
 std::string CataloguePath() {

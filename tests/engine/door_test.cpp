@@ -154,6 +154,19 @@ INSTANTIATE_TEST_SUITE_P(Files, BadInfoFileTest,
                                            BadInfoFile{"UnpreparedVolume", &UnpreparedVolume}),
                          [](auto const& info) { return std::string(info.param.name); });
 
+TEST_F(DoorTest, CreatePicksUpAPrepareMadeAfterTheDoorStarted) {
+    DeclareApp(135);
+    initializeNuvSnapUtil(2, 1, m_application.get(), 0, false);
+    ASSERT_EQ(1, addMountPoint(m_data.c_str()));
+    ASSERT_FALSE(Exists(SnapShotInfoFile()));
+    ASSERT_EQ(0, PrepareInAnotherProcess());
+    ASSERT_TRUE(Exists(SnapShotInfoFile()));
+
+    EXPECT_EQ(0, createSnapShot(0, nullptr, nullptr, false));
+    EXPECT_FALSE(Exists(SnapShotInfoFile()));
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "createVolumeSnaps").size());
+}
+
 TEST_F(DoorTest, CreateFailsWhenTheFileVanishedAfterStartUp) {
     DeclareApp(135);
     WriteFile(SnapShotInfoFile(), NoVolume());

@@ -5,6 +5,8 @@
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 
+#include <sys/stat.h>
+
 using namespace nuvenginetest;
 
 namespace {
@@ -63,6 +65,27 @@ INSTANTIATE_TEST_SUITE_P(
                       Decision{"OnOracle", "1", 22, 2, {"-f /e"}},
                       Decision{"OnEngine1", "1", 22, 1, {}}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// The suite writes its catalogue, copies and logs while the snap runs: a file
+// system that holds them is never frozen, whatever the volume says.
+TEST_F(QuiesceTest, FileSystemOfTheSuitesStateIsNeverFrozen) {
+    SetSetting("FileSystemAgent", "nDoQuiesce", "1");
+    std::string const inRoot = nuvsuite::StatePath("temp");
+    std::string const logDir = m_root.base() + "/logs";
+    ASSERT_EQ(0, mkdir(logDir.c_str(), 0755));
+    setenv("JZ_LOG_FILE", (logDir + "/agent.log").c_str(), 1);
+
+    SMVolSnapInfo record;
+    record.addVolume(Volume(inRoot, "xfs:rw"));
+    record.addVolume(Volume(logDir, "xfs:rw"));
+    record.addVolume(Volume("/not/on/the/suite", "xfs:rw"));
+    std::list<std::string> frozen;
+    NuvDBQuiesceFS quiesce;
+    EXPECT_EQ(0, quiesce.QuiesceFileSystem(record, frozen));
+    unsetenv("JZ_LOG_FILE");
+    EXPECT_EQ(std::vector<std::string>{"-f /not/on/the/suite"}, FreezeRuns());
+    EXPECT_EQ(std::list<std::string>{"/not/on/the/suite"}, frozen);
+}
 
 TEST_F(QuiesceTest, SecondFreezeFailingStopsTheWalk) {
     SetSetting("FileSystemAgent", "nDoQuiesce", "1");

@@ -1,5 +1,7 @@
 #include "support/suite_root.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <poll.h>
 #include <cstdlib>
@@ -34,6 +36,18 @@ ScopedSuiteRoot::ScopedSuiteRoot() {
     if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     m_base = buf.data();
     m_path = m_base + "/root";
+    // Where it can, the state root lies on another file system than the test's
+    // data (as the suite's state does beside a database): a freeze of a data
+    // volume must never reach the suite's own files.
+    struct stat tmpSt {}, shmSt {};
+    if (stat(m_base.c_str(), &tmpSt) == 0 && stat("/dev/shm", &shmSt) == 0 && S_ISDIR(shmSt.st_mode) &&
+        tmpSt.st_dev != shmSt.st_dev) {
+        char shm[] = "/dev/shm/nuvsuite-root-XXXXXX";
+        if (mkdtemp(shm) != nullptr) {
+            m_separate = shm;
+            m_path = m_separate + "/root";
+        }
+    }
     setenv("JZ_SUITE_ROOT", m_path.c_str(), 1);
     setenv("JZREG", (m_path + "/registry").c_str(), 1);
 }
@@ -43,6 +57,7 @@ ScopedSuiteRoot::~ScopedSuiteRoot() {
     Restore("JZREG", m_hadReg, m_oldReg);
     std::error_code ec;
     std::filesystem::remove_all(m_base, ec);
+    if (!m_separate.empty()) std::filesystem::remove_all(m_separate, ec);
 }
 
 PipeSignal::PipeSignal() {

@@ -20,11 +20,12 @@ public:
     ScopedSuiteRoot& operator=(ScopedSuiteRoot const&) = delete;
 
     std::string const& path() const { return m_path; }
-    std::string const& base() const { return m_base; }  // temporary directory holding the root
+    std::string const& base() const { return m_base; }  // temporary directory for the test's data
 
 private:
     std::string m_base;
     std::string m_path;
+    std::string m_separate;  // the root's own temporary directory on another file system, if any
     std::string m_oldRoot;
     std::string m_oldReg;
     bool m_hadRoot = false;

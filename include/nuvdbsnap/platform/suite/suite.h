@@ -19,6 +19,11 @@ std::string StateRootPath();
 // "temp", "basehome", "logs", "locks", "snapshots", "mounts".
 std::string StatePath(char const* sub);
 
+// True when `path` lies on a file system that the local suite writes to while
+// it works (the state root's, or the log file's directory when JZ_LOG_FILE is
+// set): freezing it would stop the suite itself in the middle of a job.
+bool HoldsSuiteState(std::string const& path);
+
 // Path of the SQLite catalogue file.
 std::string CataloguePath();
 
