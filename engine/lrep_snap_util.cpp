@@ -3,6 +3,7 @@
 
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/foundation/so_interface.h"
+#include "engine/snap_failure.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
@@ -66,11 +67,5 @@ int LREPSnapUtil::DeleteSnap(SMVolSnapInfo& record, ErrorCallback callback, void
     static char const* const kTag = "LREPSnapUtil::DeleteSnap";
     JZSOInterface operations(m_logger);
     if (operations.deleteVolumeSnaps(record)) return 0;
-    std::string text;
-    (void)operations.getErrCodeAndStr(text);
-    int const code = operations.getErrCode();
-    EvDebug::Debug(m_logger, kTag, "Delete-Snap failed with the following error\n ErrorCode:%d: %s ", code,
-                   text.c_str());
-    if (callback != nullptr) callback(context, -1, "<Delete-Snap>", code, text.c_str());
-    return -1;
+    return nuvengine::ReportSnapFailure(operations, m_logger, kTag, "Delete-Snap", "<Delete-Snap>", callback, context);
 }

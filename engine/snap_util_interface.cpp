@@ -3,6 +3,7 @@
 
 #include "nuvdbsnap/engine/lrep_snap_util.h"
 #include "nuvdbsnap/engine/snap_handler_interface.h"
+#include "engine/snap_failure.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
@@ -113,13 +114,7 @@ int DbSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* contex
     // Every other mode runs in process (no caller builds one but 2).
     JZSnapClientAPI client;
     if (client.createVolumeSnaps(record)) return 0;
-    std::string text;
-    (void)client.getErrCodeAndStr(text);
-    int const code = client.getErrCode();
-    EvDebug::Debug(m_logger, kTag, "Multi-Snap failed with the following error\n ErrorCode:%d: %s ", code,
-                   text.c_str());
-    if (callback != nullptr) callback(context, -1, "<Multi-Snap Mount>", code, text.c_str());
-    return -1;
+    return nuvengine::ReportSnapFailure(client, m_logger, kTag, "Multi-Snap", "<Multi-Snap Mount>", callback, context);
 }
 
 int DbSnapUtil::DeleteSnap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& /*flag*/) {
@@ -133,11 +128,5 @@ int DbSnapUtil::DeleteSnap(SMVolSnapInfo& record, ErrorCallback callback, void* 
     }
     JZSnapClientAPI client;
     if (client.deleteVolumeSnaps(record)) return 0;
-    std::string text;
-    (void)client.getErrCodeAndStr(text);
-    int const code = client.getErrCode();
-    EvDebug::Debug(m_logger, kTag, "Delete-Snap failed with the following error\n ErrorCode:%d: %s ", code,
-                   text.c_str());
-    if (callback != nullptr) callback(context, -1, "<Delete-Snap>", code, text.c_str());
-    return -1;
+    return nuvengine::ReportSnapFailure(client, m_logger, kTag, "Delete-Snap", "<Delete-Snap>", callback, context);
 }
