@@ -190,35 +190,10 @@ CFzError NuvSnapUtil::GenerateBlocklevelIdxConfig(std::string directory) {
     std::snprintf(name, sizeof name, "/IdxConfig_%llu.xml", static_cast<unsigned long long>(m_jobId));
     std::string const path = directory + name;
 
-    // Written beside the file and renamed over it: a failed write never leaves
-    // a half-written configuration (an earlier file stays as it was).
-    std::string const temporary = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
-    (void)unlink(temporary.c_str());
-    CFzFile file;
-    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0644);
-    if (error.IsError()) {
-        int const err = errno;
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "Failed to create file [%s] to write", path.c_str());
-    }
-    uint32_t written = 0;
-    error = file.Write(text.data(), static_cast<uint32_t>(text.size()), &written);
-    if (error.IsError() || written != text.size()) {
-        int const err = error.IsError() ? errno : EIO;
-        (void)file.Close();
-        (void)unlink(temporary.c_str());
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "Failed to write [%s] to file [%s]", text.c_str(), path.c_str());
-    }
-    error = file.Close();
-    if (error.IsError()) {
-        int const err = errno;
-        (void)unlink(temporary.c_str());
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "Failed to close file [%s]", path.c_str());
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        int const err = errno;
-        (void)unlink(temporary.c_str());
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "Failed to create file [%s] to write", path.c_str());
-    }
+    // Written whole: a failed write never leaves a half-written configuration
+    // (an earlier file stays as it was).
+    CFzError error = FXFile::WriteWhole(path, text, 0644);
+    if (error.IsError()) return error.Push(FZ_LOC, "Failed to write [%s] to file [%s]", text.c_str(), path.c_str());
     EvDebug::DebugLvl(m_event, 2, kTag, "Config file [%s] created for Index for block level backup", path.c_str());
     return CFzError::Success();
 }

@@ -40,18 +40,11 @@ SnapUtilInterface* NuvSnapUtil::newExecutor() {
 
 bool NuvSnapUtil::getJobResultsDir(std::string& directory) {
     static char const* const kTag = "NuvSnapUtil::getJobResultsDir";
-    JZPI_CommClient comm(m_event);
-    comm.setFocus(JZPI_Focus::getFocus());
-    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
-    if (root == nullptr || *root == '\0') {
+    directory = JobResultsDirectory(m_event->getJobId());
+    if (directory.empty()) {
         EvDebug::Error(m_event, kTag, "Failed to get the job results directory");
         return false;
     }
-    directory = root;
-    char jobId[32];
-    std::snprintf(jobId, sizeof jobId, "%lld", static_cast<long long>(m_event->getJobId()));
-    for (char const* component : {"JZ_JobResults", "2", "0", static_cast<char const*>(jobId)})
-        (void)FXPath::Append(directory, component);
     EvDebug::Debug(m_event, kTag, "Job Results directory=<%s>", directory.c_str());
     return true;
 }
@@ -65,43 +58,14 @@ bool NuvSnapUtil::getSnapShotInfoFilePath(std::string& path) {
     return true;
 }
 
-// Writes the text to a temporary file beside the snapshot-info file (mode
-// 0600), then renames it into place, so a reader never sees a partial file.
+// Writes the snapshot-info file whole (mode 0600): a reader never sees a partial file.
 int NuvSnapUtil::writeSnapShotInfoFile(std::string const& text) {
     static char const* const kTag = "NuvSnapUtil::prepareSnapShot";
     std::string path;
     if (!getSnapShotInfoFilePath(path)) return -1;
-    std::string const temporary = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
-    (void)unlink(temporary.c_str());
-
-    CFzFile file;
-    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0600);
-    if (error.IsError()) {
-        EvDebug::Error(m_event, kTag, "Failed to create the file  - %s: %s", path.c_str(), error.AsString().c_str());
-        return -1;
-    }
-    uint32_t written = 0;
-    error = file.Write(text.data(), static_cast<uint32_t>(text.size()), &written);
-    if (!error.IsError() && written != text.size())
-        error = FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "short write: %u of %zu bytes", written, text.size());
-    if (!error.IsError() && fsync(file.Descriptor()) != 0)
-        error = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "fsync: %s", ErrnoText(errno).c_str());
+    CFzError error = FXFile::WriteWhole(path, text, 0600);
     if (error.IsError()) {
         EvDebug::Error(m_event, kTag, "Failed to write to the file  - %s: %s", path.c_str(), error.AsString().c_str());
-        (void)file.Close();
-        (void)unlink(temporary.c_str());
-        return -1;
-    }
-    error = file.Close();
-    if (error.IsError()) {
-        EvDebug::Error(m_event, kTag, "Failed to close to the file  - %s: %s", path.c_str(), error.AsString().c_str());
-        (void)unlink(temporary.c_str());
-        return -1;
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        int const err = errno;
-        EvDebug::Error(m_event, kTag, "Failed to create the file  - %s: %s", path.c_str(), ErrnoText(err).c_str());
-        (void)unlink(temporary.c_str());
         return -1;
     }
     return 0;

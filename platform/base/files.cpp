@@ -1,7 +1,11 @@
 // CFzFile, FXFile, CFzDirectory and the path wrappers.
 #include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/base/paths.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -15,6 +19,31 @@ CFzError ErrnoError(FXCodeLocation const& loc, int err, char const* what, std::s
     errno = err;
     return e;
 }
+
+// The fault point of a file operation (see files.h).
+CFzError FileFault(FXCodeLocation const& loc, char const* call, std::string const& path) {
+    if (!nuvsuite::FaultsMayFire("file")) return CFzError::Success();
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::CallFaulted("file", call, path, &fault)) return CFzError::Success();
+    int err = fault.code > 0 ? fault.code : EIO;
+    CFzError e = FXErrorUtil::ErrorErrNo(loc, err, "Cannot %s [%s]: %s", call, path.c_str(), fault.text.c_str());
+    errno = err;
+    return e;
+}
+
+// fsync of a descriptor, through the fault point.
+CFzError Flush(int fd, std::string const& path) {
+    CFzError e = FileFault(FZ_LOC, "fsync", path);
+    if (e.IsError()) return e;
+    if (::fsync(fd) != 0) return ErrnoError(FZ_LOC, errno, "Cannot flush", path);
+    return CFzError::Success();
+}
+
+std::string DirectoryOf(std::string const& path) {
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 }  // namespace
 
 CFzFile::~CFzFile() {
@@ -24,6 +53,8 @@ CFzFile::~CFzFile() {
 CFzError CFzFile::Open(std::string const& path, int flags, int mode) {
     if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "File [%s] is already open", m_path.c_str());
     if (path.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Empty file path");
+    CFzError fault = FileFault(FZ_LOC, "open", path);
+    if (fault.IsError()) return fault;
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     if (fd < 0) return ErrnoError(FZ_LOC, errno, "Cannot open file", path);
     m_fd = fd;
@@ -34,6 +65,8 @@ CFzError CFzFile::Open(std::string const& path, int flags, int mode) {
 CFzError CFzFile::Write(void const* data, uint32_t length, uint32_t* written) {
     if (written) *written = 0;
     if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EBADF, "File is not open");
+    CFzError fault = FileFault(FZ_LOC, "write", m_path);
+    if (fault.IsError()) return fault;
     char const* p = static_cast<char const*>(data);
     uint32_t done = 0;
     while (done < length) {
@@ -66,7 +99,7 @@ CFzError CFzFile::Close() {
     int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0 && errno != EINTR) return ErrnoError(FZ_LOC, errno, "Cannot close file", m_path);
-    return CFzError::Success();
+    return FileFault(FZ_LOC, "close", m_path);
 }
 
 CFzError CFzFile::ReadWholeFile(std::string const& path, char** buffer, unsigned long& size) {
@@ -99,6 +132,65 @@ CFzError CFzFile::ReadWholeFile(std::string const& path, char** buffer, unsigned
 bool FXFile::DoesFileExist(std::string const& path) {
     struct stat st;
     return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+CFzError FXFile::WriteWhole(std::string const& path, std::string const& data, int mode) {
+    if (path.empty() || path.back() == '/') return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Unusable file path [%s]", path.c_str());
+    static std::atomic<unsigned> s_sequence{0};
+    CFzFile file;
+    std::string temporary;
+    CFzError e;
+    for (int attempt = 0; attempt < 100; ++attempt) {  // a name left by a dead process is skipped
+        temporary = path + ".tmp." + std::to_string(static_cast<long>(getpid())) + "." +
+                    std::to_string(s_sequence.fetch_add(1));
+        e = file.Open(temporary, O_WRONLY | O_CREAT | O_EXCL, mode);
+        if (!e.IsError() || !FXErrorUtil::IsErrNo(e, EEXIST)) break;
+    }
+    if (e.IsError()) return e.Push(FZ_LOC, "Cannot write [%s]", path.c_str());
+    if (::fchmod(file.Descriptor(), static_cast<mode_t>(mode)) != 0)
+        e = ErrnoError(FZ_LOC, errno, "Cannot set the mode of", temporary);
+    uint32_t written = 0;
+    if (!e.IsError()) e = file.Write(data.data(), static_cast<uint32_t>(data.size()), &written);
+    if (!e.IsError() && written != data.size()) e = ErrnoError(FZ_LOC, EIO, "Short write to", temporary);
+    if (!e.IsError()) e = Flush(file.Descriptor(), temporary);
+    CFzError closed = file.Close();
+    if (!e.IsError()) e = closed;
+    if (!e.IsError()) e = FileFault(FZ_LOC, "rename", path);
+    if (!e.IsError() && ::rename(temporary.c_str(), path.c_str()) != 0)
+        e = ErrnoError(FZ_LOC, errno, "Cannot rename the new content over", path);
+    if (e.IsError()) {
+        int err = errno;
+        (void)::unlink(temporary.c_str());
+        errno = err;
+        return e.Push(FZ_LOC, "Cannot write [%s]", path.c_str());
+    }
+    // The rename is durable once the directory is.
+    std::string directory = DirectoryOf(path);
+    int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return ErrnoError(FZ_LOC, errno, "Cannot open directory", directory);
+    e = Flush(dirFd, directory);
+    ::close(dirFd);
+    return e;
+}
+
+std::string JobResultsDirectory(uint64_t jobId, int brannoxId) {
+    JZPI_CommClient comm;
+    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
+    if (root == nullptr || *root == '\0') return std::string();
+    std::string directory = root;
+    for (std::string const& part :
+         {std::string("JZ_JobResults"), std::to_string(brannoxId), std::string("0"), std::to_string(jobId)})
+        (void)FXPath::Append(directory, part);
+    return directory;
+}
+
+CFzError MakeJobResultsDirectory(uint64_t jobId, std::string* path, int brannoxId) {
+    std::string directory = JobResultsDirectory(jobId, brannoxId);
+    if (directory.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOENT, "No job-results root");
+    CFzError e = CFzDirectory::Create(directory, true);
+    if (e.IsError()) return e;
+    if (path) *path = directory;
+    return CFzError::Success();
 }
 
 CFzDirectory::~CFzDirectory() {
@@ -159,6 +251,8 @@ CFzError CFzDirectory::Create(std::string const& path, bool recursive, int mode)
             if (e.IsError()) return e;
         }
     }
+    CFzError fault = FileFault(FZ_LOC, "mkdir", path);
+    if (fault.IsError()) return fault;
     if (mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
         int err = errno;
         if (err == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return CFzError::Success();

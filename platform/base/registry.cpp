@@ -88,16 +88,7 @@ CFzError Rewrite(std::string const& instance, std::string const& section,
     std::string content;
     for (auto const& kv : values) content += kv.first + " " + kv.second + "\n";
 
-    std::string tmp = path + ".tmp." + std::to_string(getpid());
-    CFzFile file;
-    e = file.Open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!e.IsError()) e = file.Write(content.data(), static_cast<uint32_t>(content.size()), nullptr);
-    if (!e.IsError() && fsync(file.Descriptor()) != 0)
-        e = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "Cannot flush [%s]", tmp.c_str());
-    if (!e.IsError()) e = file.Close();
-    if (!e.IsError() && rename(tmp.c_str(), path.c_str()) != 0)
-        e = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "Cannot replace [%s]", path.c_str());
-    if (e.IsError()) unlink(tmp.c_str());
+    e = FXFile::WriteWhole(path, content, 0644);
     close(lockFd);  // releases the lock
     return e.IsError() ? e.Push(FZ_LOC, "Registry write failed") : CFzError::Success();
 }

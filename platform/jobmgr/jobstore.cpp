@@ -1,5 +1,6 @@
 // Jobs, events and pending causes as catalogue rows.
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/json.h"
@@ -139,7 +140,7 @@ CFzError NewJob(int64_t appId, int type, JobInfo* job) {
     });
     if (e.IsError()) return e.Push(FZ_LOC, "cannot create a job for application %lld", (long long)appId);
     nuvsuite::JournalCall("jobmgr", "NewJob", "job=" + std::to_string(id) + " app=" + std::to_string(appId));
-    nuvsuite::JobResultsDirectory(static_cast<uint64_t>(id), true);
+    (void)MakeJobResultsDirectory(static_cast<uint64_t>(id), nullptr);  // a failure shows when the job writes there
     if (job && !GetJob(id, job))
         return FXErrorUtil::ErrorJZResult(FZ_LOC, -1, "job %lld created but not readable", (long long)id);
     return CFzError::Success();

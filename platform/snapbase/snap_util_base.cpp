@@ -1,6 +1,7 @@
 #include "nuvdbsnap/platform/snapbase/snap_util_base.h"
 
 
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
@@ -47,11 +48,9 @@ NuvSnapUtilBase::NuvSnapUtilBase(int engineType, int snapType, bool verbose, JZJ
 NuvSnapUtilBase::~NuvSnapUtilBase() { delete m_event; }
 
 std::string NuvSnapUtilBase::SnapShotInfoFilePath(uint64_t jobId) {
-    JZPI_CommClient comm;
-    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
-    if (!root || !*root) return std::string();
-    std::string job = std::to_string(jobId);
-    return std::string(root) + "/JZ_JobResults/2/0/" + job + "/.snapShotInfo_" + job;
+    std::string directory = JobResultsDirectory(jobId);
+    if (directory.empty()) return std::string();
+    return directory + "/.snapShotInfo_" + std::to_string(jobId);
 }
 
 bool NuvSnapUtilBase::refreshReloadFlag() {

@@ -85,6 +85,8 @@ struct Catalogue::Impl {
     uint64_t schemaGeneration = ~uint64_t(0);
     std::string openError;
     std::unordered_map<std::string, sqlite3_stmt*> cache;
+    bool stampWatch = false;     // the fault-table triggers of this connection are in place
+    bool faultsTouched = false;  // the fault table changed in the work under way
 
     CFzError SqliteError(int rc, char const* what, std::string const& sql) const {
         char const* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -104,6 +106,33 @@ struct Catalogue::Impl {
         depth = 0;
         path.clear();
         schemaGeneration = ~uint64_t(0);
+        stampWatch = false;
+        faultsTouched = false;
+    }
+
+    // Temporary triggers of this connection mark any change of the fault table;
+    // the change is announced once the work that made it has ended (committed),
+    // so that another process never reads the announcement before the rows.
+    void WatchFaultTable() {
+        if (stampWatch) return;
+        auto mark = [](sqlite3_context* ctx, int, sqlite3_value**) {
+            static_cast<Impl*>(sqlite3_user_data(ctx))->faultsTouched = true;
+        };
+        if (sqlite3_create_function(db, "nuv_faults_touched", 0, SQLITE_UTF8, this, mark, nullptr, nullptr) !=
+            SQLITE_OK)
+            return;
+        std::string script;
+        for (char const* op : {"INSERT", "UPDATE", "DELETE"})
+            script += std::string("CREATE TEMP TRIGGER IF NOT EXISTS nuv_faults_") + op + " AFTER " + op +
+                      " ON main.faults BEGIN SELECT nuv_faults_touched(); END;";
+        stampWatch = !ExecScript(script).IsError();
+    }
+
+    // After the outermost piece of work: announces a change of the fault table.
+    void AnnounceFaultChange() {
+        if (depth != 0 || !faultsTouched) return;
+        faultsTouched = false;
+        detail::BumpFaultStamp(path);
     }
 
     // Runs every statement of `sql` (no parameters, no cache): DDL and control.
@@ -224,6 +253,7 @@ struct Catalogue::Impl {
             // Failures are reported by ApplySchema; statements of a broken service fail on their own.
             (void)ApplySchema();
         }
+        if (depth == 0) WatchFaultTable();
         return CFzError::Success();
     }
 
@@ -376,7 +406,9 @@ CFzError Catalogue::Exec(std::string const& sql, std::vector<CatValue> const& pa
     std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
     CFzError e = m_impl->EnsureCurrent();
     if (e.IsError()) return e;
-    return m_impl->RunStatement(sql, params, nullptr);
+    e = m_impl->RunStatement(sql, params, nullptr);
+    m_impl->AnnounceFaultChange();
+    return e;
 }
 
 CFzError Catalogue::Query(std::string const& sql, std::vector<CatValue> const& params, std::vector<CatRow>* rows) {
@@ -387,7 +419,9 @@ CFzError Catalogue::Query(std::string const& sql, std::vector<CatValue> const& p
         if (rows) rows->clear();
         return e;
     }
-    return m_impl->RunStatement(sql, params, rows ? rows : &scratch);
+    e = m_impl->RunStatement(sql, params, rows ? rows : &scratch);
+    m_impl->AnnounceFaultChange();
+    return e;
 }
 
 int64_t Catalogue::LastInsertId() {
@@ -411,9 +445,11 @@ CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
 
     auto undo = [&impl, level, &savepoint] {
         impl.depth = level;
-        if (sqlite3_get_autocommit(impl.db)) return;  // SQLite already rolled back
-        if (level == 0) (void)impl.ExecScript("ROLLBACK");
-        else (void)impl.ExecScript("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint);
+        if (!sqlite3_get_autocommit(impl.db)) {  // else SQLite already rolled back
+            if (level == 0) (void)impl.ExecScript("ROLLBACK");
+            else (void)impl.ExecScript("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint);
+        }
+        impl.AnnounceFaultChange();
     };
 
     CFzError result;
@@ -444,6 +480,7 @@ CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
         undo();
         return e;
     }
+    impl.AnnounceFaultChange();
     return CFzError::Success();
 }
 

@@ -1,8 +1,22 @@
 // The fault table: calls that must fail, by service, call and an optional
 // substring of the call's arguments, with a use count (-1: always).
+//
+// Checking costs nothing while no fault of a service is declared: every change
+// of the table bumps a counter in the shared file "faults.stamp" of the state
+// root (mapped into each process); a thread asks the catalogue whether a
+// service has faults only when the counter moved since it last asked.
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "schema_registry.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace nuvsuite {
 namespace {
@@ -23,9 +37,100 @@ char const* const kMatchSql =
     " WHERE service = ? AND call = ? AND remaining != 0"
     " AND (pattern = '' OR instr(?, pattern) > 0) ORDER BY id";
 
+using Counter = std::atomic<uint64_t>;
+static_assert(Counter::is_always_lock_free, "the shared fault counter must be lock-free");
+
+// The counter of the state root whose catalogue is `cataloguePath`, mapped
+// shared; null when the file cannot be made or mapped.
+Counter* MapStamp(std::string const& cataloguePath) {
+    std::string::size_type slash = cataloguePath.find_last_of('/');
+    if (slash == std::string::npos) return nullptr;
+    std::string path = cataloguePath.substr(0, slash) + "/faults.stamp";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    void* p = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(Counter)) ||
+                                ftruncate(fd, sizeof(Counter)) == 0))
+        p = mmap(nullptr, sizeof(Counter), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    return p == MAP_FAILED ? nullptr : static_cast<Counter*>(p);
+}
+
+// One thread's view of the stamp: no lock on the way, nothing held across fork().
+struct StampView {
+    std::string envKey;     // the environment the state root was found from
+    std::string catalogue;  // catalogue path of that root
+    Counter* counter = nullptr;
+    std::map<std::string, std::pair<uint64_t, bool>> known;  // service -> (counter seen, has faults)
+
+    ~StampView() { Unmap(); }
+    void Unmap() {
+        if (counter) munmap(counter, sizeof(Counter));
+        counter = nullptr;
+    }
+    void Point(std::string const& cataloguePath) {
+        if (cataloguePath == catalogue && counter) return;
+        Unmap();
+        catalogue = cataloguePath;
+        counter = MapStamp(cataloguePath);
+        known.clear();
+    }
+};
+
+thread_local StampView t_view;
+
+std::string EnvironmentKey() {
+    std::string key;
+    for (char const* name : {"JZ_SUITE_ROOT", "XDG_STATE_HOME", "HOME"}) {
+        char const* value = std::getenv(name);
+        key += value ? value : "";
+        key += '\n';
+    }
+    return key;
+}
+
+// False only when the service surely has no fault that could fire.
+bool MayHaveFaults(std::string const& service) {
+    StampView& view = t_view;
+    std::string key = EnvironmentKey();
+    if (key != view.envKey || !view.counter) {
+        view.envKey = key;
+        view.Point(CataloguePath());
+    }
+    if (!view.counter) return true;
+    uint64_t seen = view.counter->load(std::memory_order_acquire);
+    auto it = view.known.find(service);
+    if (it != view.known.end() && it->second.first == seen) return it->second.second;
+    std::vector<CatRow> rows;
+    bool any = Catalogue::Instance()
+                   .Query("SELECT 1 FROM faults WHERE service = ? AND remaining != 0 LIMIT 1", {service}, &rows)
+                   .IsError() ||
+               !rows.empty();
+    view.known[service] = {seen, any};
+    return any;
+}
+
 }  // namespace
 
+namespace detail {
+
+void BumpFaultStamp(std::string const& cataloguePath) {
+    // Its own mapping, so a bump never disturbs a thread's view.
+    if (Counter* counter = MapStamp(cataloguePath)) {
+        counter->fetch_add(1, std::memory_order_acq_rel);
+        munmap(counter, sizeof(Counter));
+    }
+}
+
+}  // namespace detail
+
+bool FaultsMayFire(std::string const& service) {
+    return MayHaveFaults(service);
+}
+
 bool CheckFault(std::string const& service, std::string const& call, std::string const& args, FaultHit* hit) {
+    if (!MayHaveFaults(service)) return false;
     Catalogue& cat = Catalogue::Instance();
     // Cheap look first: almost every call finds no fault and takes no write lock.
     std::vector<CatRow> rows;

@@ -14,5 +14,9 @@ namespace detail {
 std::vector<SchemaPart> RegisteredSchemaParts(uint64_t* generation);
 uint64_t SchemaGeneration();
 
+// Tells every process of the state root that holds `cataloguePath` that the
+// fault table changed (a counter in the shared file "faults.stamp" beside it).
+void BumpFaultStamp(std::string const& cataloguePath);
+
 }  // namespace detail
 }  // namespace nuvsuite

@@ -107,14 +107,3 @@ std::string CataloguePath() {
 }
 
 }  // namespace nuvsuite
-
-namespace nuvsuite {
-
-std::string JobResultsDirectory(uint64_t jobId, bool create, int brannoxId) {
-    std::string path = StatePath("jobresults") + "/JZ_JobResults/" + std::to_string(brannoxId) + "/0/" +
-                       std::to_string(jobId);
-    if (create) MakeDirectories(path);
-    return path;
-}
-
-}  // namespace nuvsuite

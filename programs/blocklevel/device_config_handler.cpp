@@ -27,36 +27,6 @@ uint64_t JobIdFromArguments(std::vector<std::string> const& arguments) {
     return EvEvent().getJobId();
 }
 
-std::string JobResultsDirectory(uint64_t jobId) {
-    JZPI_CommClient comm;
-    comm.setFocus(JZPI_Focus::getFocus());
-    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
-    if (root == nullptr || *root == '\0') return std::string();
-    std::string directory = root;
-    for (std::string const& part : {std::string("JZ_JobResults"), std::string("2"), std::string("0"),
-                                    std::to_string(jobId)})
-        (void)FXPath::Append(directory, part);
-    return directory;
-}
-
-// Writes a whole file through a temporary file and a rename.
-CFzError WriteWholeFile(std::string const& path, std::string const& data) {
-    std::string const temporary = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
-    CFzFile file;
-    CFzError error = file.Open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (error.IsError()) return error;
-    uint32_t written = 0;
-    error = file.Write(data.data(), static_cast<uint32_t>(data.size()), &written);
-    if (!error.IsError() && written != data.size())
-        error = FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "short write to [%s]", temporary.c_str());
-    CFzError closeError = file.Close();
-    if (!error.IsError()) error = closeError;
-    if (!error.IsError() && rename(temporary.c_str(), path.c_str()) != 0)
-        error = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot rename [%s] to [%s]", temporary.c_str(), path.c_str());
-    if (error.IsError()) (void)unlink(temporary.c_str());
-    return error;
-}
-
 }  // namespace
 
 DeviceConfigHandler::DeviceConfigHandler(std::vector<std::string> const& arguments)
@@ -132,7 +102,7 @@ CFzError DeviceConfigHandler::writeBitmap(SMVolBlock const& volume, int extentSi
     if (header.extentCount % 8 != 0 && !bits.empty())
         bits.back() = static_cast<char>((1u << (header.extentCount % 8)) - 1);
     data += bits;
-    return WriteWholeFile(m_directory + "/" + BitmapFileName(volume.sourceDevice), data);
+    return FXFile::WriteWhole(m_directory + "/" + BitmapFileName(volume.sourceDevice), data, 0644);
 }
 
 CFzError DeviceConfigHandler::ProcessDeviceConfig(std::vector<SMVolBlock>& volumes, int extentSizeMB,

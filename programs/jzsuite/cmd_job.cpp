@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "table_output.h"
 
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/json.h"
@@ -33,7 +34,7 @@ std::string JobJson(nuvjobmgr::JobInfo const& j) {
            ", \"ended\": " + std::to_string(j.ended) + ", \"successful_files\": " + std::to_string(j.successfulFiles) +
            ", \"uncomp_bytes\": " + std::to_string(j.uncompressedBytes) +
            ", \"comp_bytes\": " + std::to_string(j.compressedBytes) +
-           ", \"results_dir\": " + JsonQuote(nuvsuite::JobResultsDirectory(j.id, false, j.brannoxId)) + "}";
+           ", \"results_dir\": " + JsonQuote(JobResultsDirectory(static_cast<uint64_t>(j.id), j.brannoxId)) + "}";
 }
 
 std::string ArgsText(std::vector<std::string> const& args) {
@@ -127,7 +128,7 @@ int JobShow(Words const& words) {
         out += "  token " + job.token + "\n  phase params [" + job.phaseParams + "]\n";
         out += std::string("  metadata collection ") + (job.metadataCollection ? "on" : "off") + ", quit flag " +
                (job.quitFlag ? "set" : "clear") + "\n";
-        out += "  results " + nuvsuite::JobResultsDirectory(job.id, false, job.brannoxId) + "\n";
+        out += "  results " + JobResultsDirectory(static_cast<uint64_t>(job.id), job.brannoxId) + "\n";
         out += "events:\n";
         for (auto const& ev : events)
             out += "  " + Hex(ev.code) + " " + ev.kind + " severity " + std::to_string(ev.severity) + " " +

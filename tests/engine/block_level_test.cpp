@@ -4,6 +4,7 @@
 #include "tests/engine/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 
@@ -261,25 +262,22 @@ TEST_F(BlockLevelTest, IndexConfigurationFile) {
     EXPECT_TRUE(util->GenerateBlocklevelIdxConfig(m_root.base() + "/missing").IsError());
 }
 
-TEST_F(BlockLevelTest, IndexConfigurationShortWriteFailsAndLeavesNoHalfFile) {
+TEST_F(BlockLevelTest, IndexConfigurationFailedWriteLeavesNoHalfFile) {
     DeclareApp(125);
     auto util = MakeUtil();
-    (void)nuvsuite::JobResultsDirectory(static_cast<uint64_t>(m_jobId), true, 2);
+    ASSERT_FALSE(MakeJobResultsDirectory(static_cast<uint64_t>(m_jobId), nullptr).IsError());
     std::string const file = JobResultsDir() + "/IdxConfig_" + std::to_string(m_jobId) + ".xml";
     std::string const earlier = "earlier configuration";
     WriteFile(file, earlier);
     ASSERT_EQ(earlier, ReadFile(file));
-    // In a child whose file-size limit lets only part of the text be written.
-    int pid = nuvtest::StartChild([&]() -> int {
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {
-            16, 16
-        };
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 20;
+    // Each step of the whole-file write fails in turn, by the file fault table.
+    for (char const* call : {"open", "write", "fsync", "rename"}) {
+        SCOPED_TRACE(call);
+        nuvsuite::AddFault("file", call, ENOSPC, "volume full", 1, "IdxConfig_");
         CFzError e = util->GenerateBlocklevelIdxConfig(JobResultsDir());
-        return e.IsError() ? 0 : 1;
-    });
-    EXPECT_EQ(0, nuvtest::WaitChild(pid));
+        EXPECT_TRUE(e.IsError());
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(e, ENOSPC)) << e.AsString();
+    }
     // The earlier file is untouched and no partial file is left beside it.
     EXPECT_EQ(earlier, ReadFile(file));
     std::vector<std::string> names;

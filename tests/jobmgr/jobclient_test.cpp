@@ -3,6 +3,7 @@
 #include "nuvdbsnap/platform/jobmgr.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "support/suite_root.h"
+#include "nuvdbsnap/platform/base/files.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ TEST_F(JobClientTest, NewJobIsALocalJobWithItsOwnTokenAndResultsDirectory) {
     ASSERT_FALSE(nuvjobmgr::NewJob(5, 1, &second).IsError());
     EXPECT_NE(second.id, m_job.id);
     EXPECT_NE(second.token, m_job.token);
-    EXPECT_EQ(access(nuvsuite::JobResultsDirectory(m_job.id, false).c_str(), F_OK), 0);
+    EXPECT_EQ(access(JobResultsDirectory(static_cast<uint64_t>(m_job.id)).c_str(), F_OK), 0);
     EXPECT_FALSE(nuvjobmgr::GetJob(second.id + 100, nullptr));
 }
 

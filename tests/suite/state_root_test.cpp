@@ -1,4 +1,5 @@
 // Where the state root lies, and the directories under it.
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "support/suite_root.h"
@@ -59,10 +60,12 @@ TEST_F(StateRootTest, StatePathsAreMadeAndTheCatalogueLiesInTheRoot) {
         EXPECT_EQ(path, m_root.path() + "/" + sub);
         EXPECT_TRUE(IsDirectory(path));
     }
-    EXPECT_EQ(nuvsuite::JobResultsDirectory(42, false),
+    EXPECT_EQ(JobResultsDirectory(42),
               m_root.path() + "/jobresults/JZ_JobResults/2/0/42");
-    EXPECT_FALSE(IsDirectory(nuvsuite::JobResultsDirectory(42, false)));
-    EXPECT_TRUE(IsDirectory(nuvsuite::JobResultsDirectory(42, true)));
+    EXPECT_FALSE(IsDirectory(JobResultsDirectory(42)));
+    std::string made;
+    EXPECT_FALSE(MakeJobResultsDirectory(42, &made).IsError());
+    EXPECT_TRUE(IsDirectory(made));
     EXPECT_EQ(nuvsuite::Catalogue::Instance().path(), m_root.path() + "/catalogue.db");
     EXPECT_TRUE(IsDirectory(m_root.path()));
 }

@@ -1,11 +1,19 @@
 // Files and directories: CFzFile (an open descriptor), FXFile, CFzDirectory (a
 // directory walk with a name pattern, and directory creation), SFzDirEntry, and
-// the POSIX-like UTF-8 path wrappers. Every failure is a CFzError that carries
-// errno and the path.
+// the POSIX-like UTF-8 path wrappers, the writing of a state file whole and the
+// job-results directory. Every failure is a CFzError that carries errno and the
+// path.
+//
+// Fault points: the file operations here (open, write, close, fsync, rename,
+// mkdir) obey faults of service "file", call = the operation's name, matched
+// against the path: a fault fails the operation with errno = the fault's code
+// (EIO when it is not a positive number). While no "file" fault is declared
+// the check is a read of a shared counter (nuvsuite::FaultsMayFire).
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/platform/base/strings.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <dirent.h>
 #include <string>
@@ -44,7 +52,23 @@ class FXFile {
 public:
     // True when the path names an existing entry that is not a directory (links followed).
     static bool DoesFileExist(std::string const& path);
+
+    // Makes `data` the whole content of `path` (mode `mode`, whatever the umask):
+    // written to a new temporary file in the same directory (O_EXCL), flushed
+    // (fsync), renamed over `path`, then the directory flushed. A reader sees the
+    // old content or the new one, never a part; on failure the old content stays
+    // and no temporary file is left.
+    [[nodiscard]] static CFzError WriteWhole(std::string const& path, std::string const& data, int mode);
 };
+
+// A job's job-results directory: <job-results root>/JZ_JobResults/<brannox>/0/<job>,
+// the root being JZPI_CommClient::getJobResultsDirectory (the state root's
+// "jobresults"). Every service and subsystem that keeps files of a job keeps
+// them there.
+std::string JobResultsDirectory(uint64_t jobId, int brannoxId = nuvsuite::kLocalBrannoxId);
+// The same, made (with its parents) when missing.
+[[nodiscard]] CFzError MakeJobResultsDirectory(uint64_t jobId, std::string* path,
+                                               int brannoxId = nuvsuite::kLocalBrannoxId);
 
 // One entry of a directory walk: its name.
 struct SFzDirEntry {

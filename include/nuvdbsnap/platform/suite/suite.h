@@ -27,12 +27,8 @@ bool HoldsSuiteState(std::string const& path);
 // Path of the SQLite catalogue file.
 std::string CataloguePath();
 
-// Brannox id of the local suite (several callers hard-wire 2).
+// Brannox id of the local suite.
 constexpr int kLocalBrannoxId = 2;
-
-// A job's job-results directory: StatePath("jobresults") +
-// "/JZ_JobResults/<brannox>/0/<job>"; made when `create` is set.
-std::string JobResultsDirectory(uint64_t jobId, bool create, int brannoxId = kLocalBrannoxId);
 
 struct FaultHit {
     int code = -1;
@@ -45,6 +41,11 @@ struct FaultHit {
 // fault wins.
 bool CheckFault(std::string const& service, std::string const& call,
                 std::string const& args, FaultHit* hit);
+
+// False only when no fault of `service` can fire now: a read of a shared
+// counter while the fault table has not changed since this thread last asked,
+// so a hot path (a file write) may ask on every call.
+bool FaultsMayFire(std::string const& service);
 
 // Appends one row to the call journal (time in milliseconds since the epoch).
 void JournalCall(std::string const& service, std::string const& call, std::string const& args);
