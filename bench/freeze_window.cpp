@@ -104,7 +104,7 @@ std::unique_ptr<NuvSnapUtil> Prepared(Job const& job, ApplicationId* application
     nuvjobmgr::JobInfo info;
     if (nuvjobmgr::NewJob(static_cast<int64_t>(job.appId), 1, &info).IsError()) return nullptr;
     setenv("JZ_JOB_ID", std::to_string(info.id).c_str(), 1);
-    auto util = std::make_unique<NuvSnapUtil>(2, 1, application, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    auto util = std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), application, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     if (util->addMountPoint(mountPoint.c_str(), nullptr) != 1) return nullptr;
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(info.id);

@@ -1,6 +1,8 @@
 // NuvSnapUtil: the block-level device configuration around the snap, the
 // removal of disk bitmaps and the block-level index configuration file.
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/foundation/app_types.h"
+#include "nuvdbsnap/foundation/event_codes.h"
 
 #include "mount_options.h"
 #include "nuvdbsnap/foundation/device_config.h"
@@ -40,7 +42,7 @@ SMVolBlock MakeBlock(SMVolumeInfo const& volume, std::string const& path, std::s
 }  // namespace
 
 bool NuvSnapUtil::shouldAppendDeviceConfig(int appType) {
-    if (appType != 22 && appType != 80) return false;
+    if (!IsOracle(appType)) return false;
     return std::find(m_arguments.begin(), m_arguments.end(), "-logSnapPhase") != m_arguments.end();
 }
 
@@ -56,14 +58,14 @@ int NuvSnapUtil::HandleBlockLevelConfig(bool postSnap) {
     SMVolSnapInfo diskRecord;
     SMVolSnapInfo* walked = &m_snapShotInfo;
     bool isAsm = false;
-    if (hasVolume && (appType == 22 || appType == 80) &&
+    if (hasVolume && IsOracle(appType) &&
         (m_snapShotInfo.volumeListBegin()->getVolumeFlags() & kVolumeFlagAsm) != 0) {
         JZSnapClientAPI client;
         if (!client.GetDiskVolSnapForASMVolSnap(m_snapShotInfo, diskRecord)) {
             EvDebug::DebugLvl(m_event, -1, kTag, "HandleBlockLevelConfig failed for [%s]", phase);
             if (getJobObject() != nullptr)
                 raisePendingCause("Blocklevel backup for ASM disks could not retrieve individual disk snap metadata",
-                                  0x0600003A, 6);
+                                  kCauseSnapNotSupportedForVolume, 6);
             else
                 EvDebug::DebugLvl(m_event, -1, kTag,
                                   "failed to get jobObject: But LoadOSDiskMetadata for ASM disks failed");
@@ -82,7 +84,7 @@ int NuvSnapUtil::HandleBlockLevelConfig(bool postSnap) {
                 EvDebug::Debug(m_event, kTag, "User has enabled root mount to be snapped.");
             } else {
                 EvDebug::Debug(m_event, kTag, "root mount point not supported for snap backups");
-                raisePendingCause("Root volume is not supported for snap backups or block level backups", 0x0600003A,
+                raisePendingCause("Root volume is not supported for snap backups or block level backups", kCauseSnapNotSupportedForVolume,
                                   6);
                 return -1;
             }
@@ -122,7 +124,7 @@ int NuvSnapUtil::HandleBlockLevelConfig(bool postSnap) {
             if (getJobObject() != nullptr)
                 raisePendingCause("Blocklevel backup with Native engine for a volume configured as part of multiple "
                                   "subclients is not supported",
-                                  0x0600003A, 6);
+                                  kCauseSnapNotSupportedForVolume, 6);
             else
                 EvDebug::DebugLvl(m_event, -1, kTag, "failed to get jobObject");
         }

@@ -1,5 +1,6 @@
 // The LREP executor as far as this build can take it (see the header).
 #include "nuvdbsnap/engine/lrep_snap_util.h"
+#include "nuvdbsnap/foundation/app_types.h"
 
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/foundation/so_interface.h"
@@ -57,7 +58,7 @@ int LREPSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* cont
             return -1;
         }
     }
-    if (appType == 22 || appType == 80 || appType == 104) return 0;
+    if (LrepSnapWithoutReplication(appType)) return 0;
     // The replication run needs the replication engine, which this build cannot make.
     EvDebug::Error(m_logger, kTag, "Failed to run LREP replication operations");
     return -1;

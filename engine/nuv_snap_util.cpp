@@ -1,6 +1,8 @@
 // NuvSnapUtil: construction, start-up with the block-level settings, small
 // accessors and the destructor's rule.
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/foundation/app_types.h"
+#include "nuvdbsnap/foundation/event_codes.h"
 
 #include "nuvdbsnap/engine/block_level_entry.h"
 #include "nuvdbsnap/foundation/device_config.h"
@@ -89,7 +91,7 @@ CFzError NuvSnapUtil::LoadBlockLevelSubClientInfo() {
     if (option != 0 || access(kBlockLevelHookFile, F_OK) == 0) {
         m_blockLevel = true;
         unsigned long appType = 0;
-        if (m_application->getAppType(appType, nullptr) == 0 && (appType == 22 || appType == 80)) {
+        if (m_application->getAppType(appType, nullptr) == 0 && IsOracle(appType)) {
             JZPlatformInfo settings;
             settings.setFocus(JZPI_Focus::getFocus());
             std::string value;
@@ -117,7 +119,7 @@ CFzError NuvSnapUtil::LoadBlockLevelSubClientInfo() {
                 backupJob->turnOffMetaDataCollection();
                 if (!backupJob->updateInfo(false, nullptr))
                     return FXErrorUtil::ErrorWin32(FZ_LOC, 1627, "Backup job client updateInfo failed");
-                raisePendingCause("File level metadata collection is not supported for ZFS volumes", 0x0600003A, 3);
+                raisePendingCause("File level metadata collection is not supported for ZFS volumes", kCauseSnapNotSupportedForVolume, 3);
             }
         }
     }
@@ -186,6 +188,5 @@ void NuvSnapUtil::setSkipDeleteSnapFlag() { m_jobState->skipDelete = 1; }
 
 bool NuvSnapUtil::ShouldDeleteSnapOnFailure() {
     int const appType = m_snapShotInfo.getAppTypeId();
-    bool const db2 = appType == 37 || appType == 62 || appType == 103;
-    return db2 && (m_engineType == 20 || m_engineType == 21);
+    return IsDb2Family(appType) && DeletesAbandonedDb2Prepare(m_engineType);
 }

@@ -1,5 +1,6 @@
 // Freeze and thaw of the XFS file systems of a snapshot record.
 #include "nuvdbsnap/engine/quiesce_fs.h"
+#include "nuvdbsnap/foundation/app_types.h"
 
 #include "mount_options.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -39,7 +40,7 @@ bool NuvDBQuiesceFS::skipQueisce(SMVolSnapInfo& record) {
     bool keySet = settings.getNumber("FileSystemAgent", "nDoQuiesce", &doQuiesce) != 0;
 
     int appType = record.volumeListBegin()->getAppTypeId();
-    if (appType == 135 || appType == 136) {
+    if (IsSapHanaFamily(appType)) {
         if (!keySet) doQuiesce = 1;
         if (g_ptrLogWriter != nullptr)
             g_ptrLogWriter->Write(2, kTag, static_cast<uint64_t>(record.getJobId()),

@@ -1,6 +1,7 @@
 // NuvSnapUtil: the replication decision and one snapshot archive record per
 // mount point; cloning a master job's archive files.
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/foundation/app_types.h"
 
 #include "nuvdbsnap/engine/snap_util_types.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
@@ -46,11 +47,11 @@ int NuvSnapUtil::InitReplicationType(unsigned long applicationId, int /*brannoxI
         EvDebug::DebugLvl(m_event, -1, kTag, "Can not check replication type : %s", text.c_str());
         return 0;
     }
-    if (m_engineType == 3 && enabled && type == 1) {
+    if (m_engineType == kEngineReplicatingArray && enabled && type == 1) {
         m_replicationType = LREP_REPLICATION;
-        m_engineType = 1;
+        m_engineType = kEngineLrep;
         EvDebug::Debug(m_event, kTag, "Setting LREP TRUE.");
-    } else if (m_engineType == 48) {
+    } else if (m_engineType == kEngineVsa) {
         m_replicationType = LREP_REPLICATION;
         EvDebug::Debug(m_event, kTag, "Setting LREP for VSA snap engine.");
     }
@@ -68,14 +69,14 @@ int NuvSnapUtil::createSnapArchiveFiles(JZArchive& archive, CreateArgs_t& reques
     int const appType = static_cast<int>(request.appType);
     m_snapShotInfo.setAppTypeId(appType);
 
-    if (m_engineType == 15) m_ddrClientId = DdrHostClientId(m_brannoxId, static_cast<unsigned long>(request.appId));
+    if (m_engineType == kEngineDdrHost) m_ddrClientId = DdrHostClientId(m_brannoxId, static_cast<unsigned long>(request.appId));
 
-    if (appType == 80 || appType == 135) {
+    if (SourcedFromPhysicalNode(appType)) {
         if (m_ddrClientId == 0) m_ddrClientId = m_ClientID;
         m_snapShotInfo.setSourceClientId(m_ddrClientId);
         EvDebug::Debug(m_event, kTag, "Setting VolSnapInfo setSourceClientId to physical node clientId of RAC i.e [%d]",
                        m_ddrClientId);
-    } else if (appType == 64) {
+    } else if (appType == kAppTypeDistributedAgent) {
         JZClient client(JZPI_Focus::getFocusClientName(true), false, 0);
         unsigned long id = 0;
         if (client.getClientId(id, nullptr) == 0 && id != 0) {
@@ -102,7 +103,7 @@ int NuvSnapUtil::createSnapArchiveFiles(JZArchive& archive, CreateArgs_t& reques
         bool created = false;
         CreateRet_t result;
         bool const lrep = m_replicationType == LREP_REPLICATION;
-        if (!lrep || appType == 22 || appType == 104 || appType == 125) {
+        if (!lrep || LrepCreatesArchiveFile(appType)) {
             if (archive.CreateArchiveForSnapBackup(&request, &result) != 0) {
                 EvDebug::Error(m_event, kTag, "Failed to Create Archive");
                 if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
@@ -140,7 +141,7 @@ int NuvSnapUtil::createSnapArchiveFiles(JZArchive& archive, CreateArgs_t& reques
         volume.setSourceClientId(m_ddrClientId);
         volume.setOriginClientId(m_ClientID);
         volume.setSourcePath(mountPoint);
-        if (m_engineType == 48) volume.setSourceGUID(mountPoint);
+        if (m_engineType == kEngineVsa) volume.setSourceGUID(mountPoint);
 
         EvDebug::DebugLvl(m_event, 0, kTag,
                           "Mountpoint = %s Created Snap Archive file groupId = %d archiveFileId = %d appTypeId=%d "

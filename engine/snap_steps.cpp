@@ -2,6 +2,7 @@
 // job's snapshot, and the snapshot-info file that hands a prepared record to a
 // create in another process.
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/foundation/app_types.h"
 
 #include "nuvdbsnap/engine/quiesce_fs.h"
 #include "nuvdbsnap/engine/snap_util_interface.h"
@@ -73,11 +74,11 @@ int NuvSnapUtil::writeSnapShotInfoFile(std::string const& text) {
 
 int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool flag) {
     static char const* const kTag = "NuvSnapUtil::prepareSnapShot";
-    if (m_engineType == 1 || m_blockLevel || m_engineType == 60) {
+    if (m_engineType == kEngineLrep || m_blockLevel || m_engineType == kEngineCloudArray) {
         for (auto it = m_snapShotInfo.volumeListBegin(); it != m_snapShotInfo.volumeListEnd(); ++it) {
             int flags = it->getVolumeFlags();
-            if (m_engineType == 60) flags |= kVolumeFlagCloudArray;
-            if (m_engineType == 1) flags |= kVolumeFlagEngine1;
+            if (m_engineType == kEngineCloudArray) flags |= kVolumeFlagCloudArray;
+            if (m_engineType == kEngineLrep) flags |= kVolumeFlagEngine1;
             if (m_blockLevel) flags |= kVolumeFlagBlockLevel;
             it->setVolumeFlags(flags);
         }
@@ -94,7 +95,7 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
     m_snapShotInfo.setCopyParamType(2);
     m_snapShotInfo.setCopyParam(0);
 
-    if (m_engineType == 60) {
+    if (m_engineType == kEngineCloudArray) {
         JZPlatformInfo settings;
         std::string array;
         if (settings.getString("Sarnel", "sAmazonArray", &array) == 0 || array.empty())
@@ -118,7 +119,7 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
         return -1;
     }
 
-    if (m_snapShotInfo.getAppTypeId() == 135) {
+    if (IsSapHana(m_snapShotInfo.getAppTypeId())) {
         std::string xml;
         if (JZSnapClientAPI_VolSnapInfoObjectToXMLStr(m_snapShotInfo, xml) != 0 || xml.empty()) {
             EvDebug::Error(m_event, kTag, "Could not gather the meta data after the prepare");
@@ -268,7 +269,7 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
                 EvDebug::DebugLvl(m_event, -1, kTag, "UnQuiesceFileSystem failed");
             return -1;
         }
-        if (m_engineType == 60) {
+        if (m_engineType == kEngineCloudArray) {
             for (auto it = m_snapShotInfo.volumeListBegin(); it != m_snapShotInfo.volumeListEnd(); ++it)
                 it->setVolumeFlags(it->getVolumeFlags() | kVolumeFlagCloudArray);
             for (auto it = m_snapShotInfo.snapListBegin(); it != m_snapShotInfo.snapListEnd(); ++it)

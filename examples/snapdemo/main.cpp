@@ -82,7 +82,7 @@ void PrintFailure(void* /*context*/, int const& type, char const* tag, int const
 int Prepare(Options const& options, ApplicationId& application, uint64_t jobId) {
     CreateArgs_t request;
     if (!Request(application, &request)) return 1;
-    NuvSnapUtil util(options.engine, 1, &application, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    NuvSnapUtil util(options.engine, JZBkpLevel(1), &application, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     CFzError error = util.initialize();
     if (error.IsError()) {
         std::fprintf(stderr, "snapdemo: start-up failed: %s\n", error.AsString().c_str());
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     // The five exported entry points.
     CreateArgs_t request;
     if (!Request(application, &request)) return 1;
-    initializeNuvSnapUtil(options.engine, 1, &application, 0, false);
+    initializeNuvSnapUtil(options.engine, JZBkpLevel(1), &application, 0, false);
     if (addMountPoint(options.data.c_str()) != 1) {
         std::fprintf(stderr, "snapdemo: no volume holds %s\n", options.data.c_str());
         finalizeNuvSnapUtil();

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "nuvdbsnap/foundation/agent_records.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/foundation/archive_records.h"
 #include "nuvdbsnap/foundation/backup_level.h"
 #include "nuvdbsnap/foundation/device_config.h"
 #include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/foundation/event_codes.h"
 #include "nuvdbsnap/foundation/index_records.h"
 #include "nuvdbsnap/foundation/memory.h"
 #include "nuvdbsnap/foundation/network_records.h"

@@ -1,6 +1,7 @@
 #include "nuvdbsnap/platform/appmgr/application.h"
 
 #include "call.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/base/strings.h"
 
 using namespace nuvappmgr;
@@ -11,10 +12,6 @@ using nuvsuite::AsInt;
 using nuvsuite::CatRow;
 
 namespace {
-
-bool IsOracle(unsigned long appType) {
-    return appType == 22 || appType == 80;
-}
 
 // 0 when `table` has a row `id`, else an error number with text.
 int RowExists(char const* table, char const* what, unsigned long id, std::string* text) {

@@ -21,7 +21,7 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> MakeUtil(int engineType, std::vector<std::string> const& mountPoints) {
-        auto util = std::make_unique<NuvSnapUtil>(engineType, 1, m_application.get(), 0, false, nullptr, nullptr,
+        auto util = std::make_unique<NuvSnapUtil>(engineType, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr,
                                                   SPAWN_IN_PROCESS);
         util->setBrannoxId(nuvsuite::kLocalBrannoxId);
         for (auto const& m : mountPoints) EXPECT_EQ(1, util->addMountPoint(m.c_str(), nullptr));

@@ -23,7 +23,7 @@ protected:
     std::vector<std::string> Args() { return {"-j", std::to_string(m_jobId)}; }
 
     std::unique_ptr<NuvSnapUtil> MakeUtil(JZJobCtrlClient* jobControl = nullptr) {
-        return std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, jobControl, nullptr,
+        return std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), m_application.get(), 0, false, jobControl, nullptr,
                                              SPAWN_IN_PROCESS);
     }
 
@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(BlockLevelTest, NoApplicationMeansNoBlockLevel) {
     DeclareApp(125, true);
-    NuvSnapUtil util(2, 1, nullptr, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    NuvSnapUtil util(2, JZBkpLevel(1), nullptr, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     std::vector<std::string> args = Args();
     EXPECT_FALSE(util.initialize(args).IsError());
     EXPECT_FALSE(util.IsBlockLevelBackup());

@@ -22,7 +22,7 @@ protected:
     // The prepare of a SAP HANA job, made in a child process.
     int PrepareInAnotherProcess() {
         int pid = nuvtest::StartChild([this]() -> int {
-            NuvSnapUtil util(2, 1, m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+            NuvSnapUtil util(2, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
             if (util.initialize().IsError()) return 10;
             if (util.addMountPoint(m_data.c_str(), nullptr) != 1) return 11;
             JZArchive archive(nullptr, false, nullptr);
@@ -35,7 +35,7 @@ protected:
     }
 
     int DoorCreate(CallbackLog* log) {
-        initializeNuvSnapUtil(2, 1, m_application.get(), 0, false);
+        initializeNuvSnapUtil(2, JZBkpLevel(1), m_application.get(), 0, false);
         if (addMountPoint(m_data.c_str()) != 1) return -100;
         JZArchive archive(nullptr, false, nullptr);
         archive.SetJobID(m_jobId);
@@ -55,7 +55,7 @@ TEST_F(DoorTest, ResultsOutOfOrder) {
         EXPECT_EQ(-1, createSnapArchiveFiles(archive, request, nullptr, nullptr));
         EXPECT_EQ(-1, createSnapShot(0, nullptr, nullptr, false));
         if (std::string(when) == "before initialize") {
-            initializeNuvSnapUtil(2, 1, m_application.get(), 0, false);
+            initializeNuvSnapUtil(2, JZBkpLevel(1), m_application.get(), 0, false);
             EXPECT_EQ(1, addMountPoint(m_data.c_str()));
         }
         finalizeNuvSnapUtil();
@@ -66,8 +66,8 @@ TEST_F(DoorTest, ResultsOutOfOrder) {
 
 TEST_F(DoorTest, NullApplicationStartsWithBlockLevelOff) {
     DeclareApp(135);
-    initializeNuvSnapUtil(2, 1, nullptr, 0, false);
-    initializeNuvSnapUtil(2, 1, nullptr, 0, false);
+    initializeNuvSnapUtil(2, JZBkpLevel(1), nullptr, 0, false);
+    initializeNuvSnapUtil(2, JZBkpLevel(1), nullptr, 0, false);
     EXPECT_EQ(1, addMountPoint(m_data.c_str()));
     EXPECT_TRUE(JournalArgs("blocklevel", "GetBlockDeviceConfigHandler").empty());
 }
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Files, BadInfoFileTest,
 
 TEST_F(DoorTest, CreatePicksUpAPrepareMadeAfterTheDoorStarted) {
     DeclareApp(135);
-    initializeNuvSnapUtil(2, 1, m_application.get(), 0, false);
+    initializeNuvSnapUtil(2, JZBkpLevel(1), m_application.get(), 0, false);
     ASSERT_EQ(1, addMountPoint(m_data.c_str()));
     ASSERT_FALSE(Exists(SnapShotInfoFile()));
     ASSERT_EQ(0, PrepareInAnotherProcess());
@@ -170,7 +170,7 @@ TEST_F(DoorTest, CreatePicksUpAPrepareMadeAfterTheDoorStarted) {
 TEST_F(DoorTest, CreateFailsWhenTheFileVanishedAfterStartUp) {
     DeclareApp(135);
     WriteFile(SnapShotInfoFile(), NoVolume());
-    initializeNuvSnapUtil(2, 1, m_application.get(), 0, false);
+    initializeNuvSnapUtil(2, JZBkpLevel(1), m_application.get(), 0, false);
     ASSERT_EQ(1, addMountPoint(m_data.c_str()));
     ASSERT_EQ(0, unlink(SnapShotInfoFile().c_str()));
     EXPECT_EQ(-1, createSnapShot(0, nullptr, nullptr, false));
@@ -179,7 +179,7 @@ TEST_F(DoorTest, CreateFailsWhenTheFileVanishedAfterStartUp) {
 
 TEST_F(DoorTest, PreparingProcessKeepsTheFile) {
     DeclareApp(135);
-    NuvSnapUtil util(2, 1, m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    NuvSnapUtil util(2, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     ASSERT_EQ(1, util.addMountPoint(m_data.c_str(), nullptr));
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(m_jobId);

@@ -119,7 +119,7 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> Prepared(std::vector<std::string> const& volumes) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr,
+        auto util = std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr,
                                                   SPAWN_IN_PROCESS);
         for (auto const& v : volumes) {
             MakeDir(v);

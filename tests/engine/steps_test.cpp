@@ -18,7 +18,7 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> MakeUtil(int engineType = 2, SpawnProcess mode = SPAWN_IN_PROCESS) {
-        auto util = std::make_unique<NuvSnapUtil>(engineType, 1, m_application.get(), 0, true, nullptr, nullptr, mode);
+        auto util = std::make_unique<NuvSnapUtil>(engineType, JZBkpLevel(1), m_application.get(), 0, true, nullptr, nullptr, mode);
         EXPECT_FALSE(util->initialize().IsError());
         return util;
     }

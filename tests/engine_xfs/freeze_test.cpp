@@ -62,7 +62,7 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> Prepared(std::string const& mountPoint, SpawnProcess mode) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr, mode);
+        auto util = std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr, mode);
         EXPECT_EQ(1, util->addMountPoint(mountPoint.c_str(), nullptr));
         JZArchive archive(nullptr, false, nullptr);
         archive.SetJobID(m_jobId);

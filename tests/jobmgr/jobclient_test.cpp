@@ -283,15 +283,15 @@ TEST_F(JobClientTest, BackupTaskGivesTheJobsBackupLevel) {
     struct Case {
         long long jobId;
         int result;
-        JZBkpLevel level;
+        int level;
     };
     Case const cases[] = {{m_job.id, 0, 1}, {incremental.id, 0, 2}, {incremental.id + 1000, -1, 0}};
     for (Case const& c : cases) {
         SCOPED_TRACE(c.jobId);
         EvBkpTask task(c.jobId, 0, nullptr);
-        JZBkpLevel level = 77;
+        JZBkpLevel level = JZBkpLevel(77);
         EXPECT_EQ(task.getBackupLevel(level, nullptr), c.result);
-        EXPECT_EQ(level, c.level);
+        EXPECT_EQ(static_cast<int>(level), c.level);
     }
 }
 

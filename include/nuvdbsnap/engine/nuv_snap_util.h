@@ -96,7 +96,7 @@ private:
     bool m_blockLevelMetaData = false;
     int m_extentSize = 0;
     std::vector<std::string> m_arguments;
-    JZBkpLevel m_backupLevel = 0;
+    JZBkpLevel m_backupLevel{};
     JzDeviceConfigHandler* m_deviceConfigHandler = nullptr;  // from the block-level library; not owned
     ApplicationId* m_application = nullptr;                  // borrowed
 };
