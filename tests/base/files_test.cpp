@@ -2,6 +2,7 @@
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,7 @@ namespace {
 class FilesTest : public nuvtest::SuiteTest {
 protected:
     std::string Dir() { return m_root.base(); }
-    void Touch(std::string const& path, std::string const& content = "") {
-        std::ofstream(path, std::ios::binary) << content;
-    }
+    void Touch(std::string const& path, std::string const& content = "") { nuvtest::WriteFile(path, content); }
 };
 
 TEST_F(FilesTest, WrittenContentReadsBackWhole) {

@@ -2,6 +2,7 @@
 // journal and faults.
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -28,10 +29,7 @@ protected:
         chmod(path.c_str(), 0755);
         return path;
     }
-    std::string Read(std::string const& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    static std::string Read(std::string const& path) { return nuvtest::ReadFile(path); }
 };
 
 TEST_F(ProcessTest, ExitStatusIsTheResult) {

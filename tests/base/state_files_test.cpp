@@ -1,6 +1,7 @@
 // Writing a state file whole, and the file operations' fault points.
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,7 @@ namespace {
 class StateFileTest : public nuvtest::SuiteTest {
 protected:
     std::string Dir() { return m_root.base(); }
-    static std::string Read(std::string const& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    static std::string Read(std::string const& path) { return nuvtest::ReadFile(path); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         if (DIR* d = opendir(Dir().c_str())) {

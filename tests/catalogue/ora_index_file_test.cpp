@@ -1,5 +1,6 @@
 // The catalogue index file of an OraDBInfo.
 #include "nuvdbsnap/catalogue/ora_db_info.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,7 @@ namespace {
 
 class OraIndexFileTest : public nuvtest::SuiteTest {
 protected:
-    std::string Read(std::string const& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    static std::string Read(std::string const& path) { return nuvtest::ReadFile(path); }
     std::string m_file = m_root.base() + "/index.txt";
 };
 

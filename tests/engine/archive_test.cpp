@@ -1,6 +1,6 @@
 // Snapshot archive records: one archive file and one record volume per mount
 // point, the replication decision, the source-client rules and cloning.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 

@@ -1,7 +1,7 @@
 // Block-level backup: start-up settings, the block-level library loaded from
 // the base home directory, the device configuration around the snap, the
 // bitmaps, and the block-level index configuration file.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/base/files.h"

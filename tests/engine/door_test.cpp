@@ -1,6 +1,6 @@
 // The exported snapshot door: its results out of order, and a SAP HANA job
 // whose prepare ran in another process.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"

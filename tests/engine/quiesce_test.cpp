@@ -1,7 +1,7 @@
 // Freeze and thaw of XFS mount points around the snap, with the freeze tool
 // replaced by /bin/true through the suite's substitution table: the journal
 // shows each run with its exact argument vector.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 

@@ -1,7 +1,7 @@
 // The snap-handler road: the plug-in is found by name through the library
 // search path, once per process. Each test re-runs itself in a process whose
 // LD_LIBRARY_PATH names the plug-in folder it needs.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"

@@ -1,7 +1,7 @@
 // The snapshot steps of NuvSnapUtil on a plain directory volume: archive
 // records, prepare, pre-create, create, post-create and delete, with their
 // results, callbacks and copies of the record on failure.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"

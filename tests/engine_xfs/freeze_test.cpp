@@ -1,7 +1,7 @@
 // The create on a real XFS loop volume: the freeze holds writers until the
 // thaw, every road out of the create thaws, and an odd mount point is frozen
 // as itself. Skipped where root, loop devices or mkfs.xfs are missing.
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "support/xfs_loop.h"

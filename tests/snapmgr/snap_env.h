@@ -6,6 +6,7 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -60,23 +61,9 @@ inline void UnmountBelow(std::string const& dir) {
         if (m.compare(0, dir.size() + 1, dir + "/") == 0) ::umount2(m.c_str(), MNT_DETACH);
 }
 
-inline void WriteFile(std::string const& path, std::string const& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string ReadFile(std::string const& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline bool Exists(std::string const& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+using nuvtest::Exists;
+using nuvtest::ReadFile;
+using nuvtest::WriteFile;
 
 // A temporary directory holding a state root at <dir>/state (JZ_SUITE_ROOT and
 // JZREG point there while it lives). `parent` is where the directory is made.

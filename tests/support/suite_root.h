@@ -1,4 +1,5 @@
-// Test helpers over the local suite: a fresh state root per test, child
+// Test helpers over the local suite (see also files.h, job_scene.h and
+// engine_fixture.h beside this one): a fresh state root per test, child
 // processes with a pipe handshake, and running a built program.
 #pragma once
 

@@ -1,7 +1,7 @@
-// Helpers of the snapshot-engine tests (header only: tests/engine and
-// tests/engine_xfs both use it): a fresh state root with one client,
-// application and job, declared volumes, the journal, and re-running the test
-// process with a library search path for the snap-handler plug-in.
+// Helpers of the snapshot-engine tests (tests/engine and tests/engine_xfs):
+// the job scene of the test support, the block-level library in the base
+// home, the freeze-tool runs, and re-running the test process with a library
+// search path for the snap-handler plug-in.
 #pragma once
 
 #include "nuvdbsnap/engine.h"
@@ -13,6 +13,8 @@
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
+#include "support/job_scene.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -85,74 +87,15 @@ inline int RunSelfWithLibraryPath(std::string const& dir) {
 
 namespace nuvenginetest {
 
-inline void WriteFile(std::string const& path, std::string const& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline std::string ReadFile(std::string const& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline bool Exists(std::string const& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-inline std::string MakeDir(std::string const& path) {
-    mkdir(path.c_str(), 0755);
-    return path;
-}
-
-// A volume of the snapshot manager at `path` ("fstype:options" mount options).
-inline void DeclareVolume(std::string const& path, std::string const& device, std::string const& fsType,
-                          std::string const& options) {
-    CFzError e = nuvsuite::Catalogue::Instance().Exec(
-        "INSERT OR REPLACE INTO sm_volumes (path, device, fstype, options) VALUES (?, ?, ?, ?)",
-        {path, device, fsType, options});
-    ASSERT_FALSE(e.IsError()) << e.AsString();
-}
-
-inline void SetSetting(std::string const& section, std::string const& key, std::string const& value) {
-    CFzError e = JZRegistry::setValue(JZRegistry::kDefaultInstance, section, key, value);
-    ASSERT_FALSE(e.IsError()) << e.AsString();
-}
-
-// The journal's calls of one service and call, as their argument texts.
-inline std::vector<std::string> JournalArgs(std::string const& service, std::string const& call) {
-    std::vector<std::string> args;
-    for (auto const& e : nuvsuite::ReadJournal(service, call)) args.push_back(e.args);
-    return args;
-}
-
-// The journal's "service.call" names in order, of the given services.
-inline std::vector<std::string> JournalCalls(std::vector<std::string> const& services) {
-    std::vector<std::string> calls;
-    for (auto const& e : nuvsuite::ReadJournal()) {
-        for (auto const& s : services)
-            if (e.service == s) calls.push_back(e.service + "." + e.call);
-    }
-    return calls;
-}
-
-// The argument vector of a journalled process run ("a\x1f" "b" -> {a, b}).
-inline std::vector<std::string> SplitArgv(std::string const& text) {
-    std::vector<std::string> out;
-    std::string cur;
-    for (char c : text) {
-        if (c == '\x1f') {
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out.push_back(cur);
-    return out;
-}
+using nuvtest::DeclareVolume;
+using nuvtest::Exists;
+using nuvtest::JournalArgs;
+using nuvtest::JournalCalls;
+using nuvtest::MakeDir;
+using nuvtest::ReadFile;
+using nuvtest::SetSetting;
+using nuvtest::SplitArgv;
+using nuvtest::WriteFile;
 
 // The freeze-tool runs in the journal, each as "-f <mount point>" / "-u <mount point>".
 inline std::vector<std::string> FreezeRuns() {
@@ -164,41 +107,9 @@ inline std::vector<std::string> FreezeRuns() {
     return runs;
 }
 
-// One client (this host's focus client), subclient, application and job in a
-// fresh state root; the job is the process's job context (JZ_JOB_ID).
-class EngineTest : public ::testing::Test {
+// The job scene of the test support, with what the engine tests add to it.
+class EngineTest : public nuvtest::JobScene {
 protected:
-    void SetUp() override {
-        m_clientName = JZPI_Focus::getFocusClientName(true);
-        nuvappmgr::ClientDecl client;
-        client.name = m_clientName;
-        ASSERT_FALSE(nuvappmgr::DeclareClient(client, &m_clientId).IsError());
-        m_data = MakeDir(m_root.base() + "/data");
-        WriteFile(m_data + "/table.dat", "rows of the first table\n");
-    }
-
-    // Declares the application (with its subclient) and a new job for it.
-    void DeclareApp(int appType, bool blockLevel = false, bool metadata = false) {
-        nuvappmgr::SubclientDecl sub;
-        sub.name = "default";
-        sub.blockLevel = blockLevel;
-        sub.metadata = metadata;
-        ASSERT_FALSE(nuvappmgr::DeclareSubclient(sub, &m_subclientId).IsError());
-        nuvappmgr::ApplicationDecl app;
-        app.clientId = m_clientId;
-        app.appType = appType;
-        app.subclientId = m_subclientId;
-        ASSERT_FALSE(nuvappmgr::DeclareApplication(app, &m_appId).IsError());
-        m_appType = appType;
-        m_application.reset(new ApplicationId(nuvsuite::kLocalBrannoxId, m_appId));
-        nuvjobmgr::JobInfo job;
-        CFzError e = nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &job);
-        ASSERT_FALSE(e.IsError()) << e.AsString();
-        m_jobId = job.id;
-        m_jobToken = job.token;
-        setenv("JZ_JOB_ID", std::to_string(m_jobId).c_str(), 1);
-    }
-
     CreateArgs_t Request() const {
         CreateArgs_t request;
         request.backupType = 1;
@@ -208,9 +119,6 @@ protected:
         return request;
     }
 
-    std::string JobResultsDir() const {
-        return m_root.path() + "/jobresults/JZ_JobResults/2/0/" + std::to_string(m_jobId);
-    }
     std::string SnapShotInfoFile() const { return JobResultsDir() + "/.snapShotInfo_" + std::to_string(m_jobId); }
 
     // Copies a built block-level library into the base home directory.
@@ -220,17 +128,6 @@ protected:
         std::ofstream out(home + "/libJzBlkLvl.so", std::ios::binary | std::ios::trunc);
         out << in.rdbuf();
     }
-
-    nuvtest::ScopedSuiteRoot m_root;
-    std::string m_clientName;
-    unsigned long m_clientId = 0;
-    unsigned long m_subclientId = 0;
-    unsigned long m_appId = 0;
-    int m_appType = 0;
-    std::unique_ptr<ApplicationId> m_application;
-    int64_t m_jobId = 0;
-    std::string m_jobToken;
-    std::string m_data;
 };
 
 // Records every call of the error callback.

@@ -1,0 +1,34 @@
+#include "support/files.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace nuvtest {
+
+void WriteFile(std::string const& path, std::string const& text) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string ReadFile(std::string const& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(std::string const& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string MakeDir(std::string const& path) {
+    ::mkdir(path.c_str(), 0755);
+    return path;
+}
+
+}  // namespace nuvtest

@@ -1,0 +1,17 @@
+// File helpers of the tests: whole-file read and write, existence, directories.
+#pragma once
+
+#include <string>
+
+namespace nuvtest {
+
+// Writes `text` as the whole file (its missing parent directories are made).
+void WriteFile(std::string const& path, std::string const& text);
+// The whole file; empty when it cannot be read.
+std::string ReadFile(std::string const& path);
+// True when the path names an entry (links not followed).
+bool Exists(std::string const& path);
+// Makes the directory (one level); returns the path.
+std::string MakeDir(std::string const& path);
+
+}  // namespace nuvtest
