@@ -45,16 +45,8 @@ inline bool InProcessWithLibraryPath(std::string const& dir) {
 inline int RunSelfWithLibraryPath(std::string const& dir) {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : all) {
-        if (c == '\0') {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
+    std::vector<std::string> words = nuvtest::SplitAt(all, '\0');
+    if (!words.empty() && words.back().empty()) words.pop_back();  // the NUL that ends the last word
     if (auto const* info = ::testing::UnitTest::GetInstance()->current_test_info())
         words.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
     fflush(nullptr);

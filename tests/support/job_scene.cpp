@@ -41,11 +41,11 @@ std::vector<std::string> JournalCalls(std::vector<std::string> const& services) 
     return calls;
 }
 
-std::vector<std::string> SplitArgv(std::string const& text) {
+std::vector<std::string> SplitAt(std::string const& text, char separator) {
     std::vector<std::string> out;
     std::string cur;
     for (char c : text) {
-        if (c == '\x1f') {
+        if (c == separator) {
             out.push_back(cur);
             cur.clear();
         } else {

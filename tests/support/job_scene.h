@@ -26,8 +26,10 @@ void SetSetting(std::string const& section, std::string const& key, std::string 
 std::vector<std::string> JournalArgs(std::string const& service, std::string const& call);
 // The journal's "service.call" names in order, of the given services.
 std::vector<std::string> JournalCalls(std::vector<std::string> const& services);
+// The parts of `text` between the separators (n separators give n + 1 parts).
+std::vector<std::string> SplitAt(std::string const& text, char separator);
 // The argument vector of a journalled process run ("a\x1f" "b" -> {a, b}).
-std::vector<std::string> SplitArgv(std::string const& text);
+inline std::vector<std::string> SplitArgv(std::string const& text) { return SplitAt(text, '\x1f'); }
 
 class JobScene : public ::testing::Test {
 protected:
