@@ -150,7 +150,7 @@ bool PgCluster::Init(std::string* error) {
     if (!logDir.empty() && (!MakeDirs(logDir, 0755) || !GiveToServerUser(logDir, false, error)))
         return Fail(error, "cannot make " + logDir);
     if (!Run({BinDir() + "/initdb", "-D", m_config.dataDir, "-U", kServerUser, "--auth=trust", "-E", "UTF8",
-              "--no-instructions"},
+              "--no-instructions", "--no-sync"},
              error))
         return false;
     std::string settings = "\n# sample agent cluster\nlisten_addresses = ''\n";
