@@ -4,6 +4,8 @@
 //   pgcluster start   --data D --socket S --port P --log L
 //   pgcluster stop    --data D --socket S --port P --log L
 //   pgcluster sql     --socket S --port P SQL      prints the rows, one a line, fields by '|'
+//   pgcluster wait-backup --socket S --port P [--timeout SECONDS]
+//       waits until a session holds the server in backup mode; prints its pid
 //   pgcluster restore --job J --source-data D --labels DIR --archive A
 //                     --data NEW --socket S --port P --log L [--count TABLE]
 //       starts a server on a copy of job J's snapshot of data directory D with the
@@ -13,10 +15,12 @@
 
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -24,6 +28,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: pgcluster init|start|stop --data D --socket S --port P --log L [--archive A]\n"
                  "       pgcluster sql --socket S --port P SQL\n"
+                 "       pgcluster wait-backup --socket S --port P [--timeout SECONDS]\n"
                  "       pgcluster restore --job J --source-data D --labels DIR --archive A --data NEW --socket S "
                  "--port P --log L [--count TABLE]\n");
     return 2;
@@ -110,6 +115,28 @@ int main(int argc, char** argv) {
             std::printf("\n");
         }
         return 0;
+    }
+    if (command == "wait-backup") {
+        if (config.socketDir.empty()) return Usage();
+        int const timeout = options.count("timeout") ? std::atoi(options["timeout"].c_str()) : 60;
+        PgConnection conn;
+        if (!conn.Open(config, &error)) {
+            std::fprintf(stderr, "pgcluster wait-backup: %s\n", error.c_str());
+            return 1;
+        }
+        auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::vector<std::vector<std::string>> rows;
+            if (conn.Query("SELECT pid FROM pg_stat_activity WHERE query LIKE 'SELECT pg_backup_start%'", &rows,
+                           &error) &&
+                !rows.empty()) {
+                std::printf("%s\n", rows[0][0].c_str());
+                return 0;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::fprintf(stderr, "pgcluster wait-backup: no backup started within %d seconds\n", timeout);
+        return 1;
     }
     if (command == "restore") {
         if (!options.count("job") || options["source-data"].empty() || options["labels"].empty() ||

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 
 using namespace nuvdbsnaptest;
 
@@ -51,14 +50,11 @@ TEST_F(PgAgentTest, SnapshotFailureResumesTheServerAndFailsTheJob) {
     EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a failed job')"));
 }
 
-// Waits until the agent holds the server in backup mode; the backend's pid.
-std::string WaitForBackupWindow(PgAgentTest const& test, std::function<std::string(std::string const&)> sql) {
-    for (int i = 0; i < 3000; ++i) {
-        std::string pid = sql("SELECT pid FROM pg_stat_activity WHERE query LIKE 'SELECT pg_backup_start%'");
-        if (!pid.empty() && pid.rfind("error", 0) != 0) return pid.substr(0, pid.find('\n'));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return std::string();
+// Waits until the agent holds the server in backup mode; the backend's pid ("" when it never did).
+std::string WaitForBackupWindow(std::string const& socketDir, int port) {
+    auto r = nuvtest::RunProgram(Program("pgcluster"), {"wait-backup", "--socket", socketDir, "--port",
+                                                        std::to_string(port), "--timeout", "120"});
+    return r.exitCode == 0 ? r.out.substr(0, r.out.find('\n')) : std::string();
 }
 
 class PgWindowTest : public PgAgentTest {
@@ -87,7 +83,7 @@ protected:
 
 TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
     int const pid = StartAgent();
-    std::string const backend = WaitForBackupWindow(*this, [this](std::string const& q) { return Sql(q); });
+    std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
     kill(pid, SIGKILL);
     EXPECT_EQ(128 + SIGKILL, nuvtest::WaitChild(pid));
     ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
@@ -117,7 +113,7 @@ TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
 
 TEST_F(PgWindowTest, LostBackupLabelFailsTheJob) {
     int const pid = StartAgent();
-    std::string const backend = WaitForBackupWindow(*this, [this](std::string const& q) { return Sql(q); });
+    std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
     ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
     // pg_backup_stop then fails: the snapshot has no label and cannot be restored.
     EXPECT_EQ("t\n", Sql("SELECT pg_terminate_backend(" + backend + ")"));
