@@ -61,6 +61,17 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
+// Reads the errno a child wrote when its exec failed, and closes the pipe.
+// True when the exec failed (the pipe closed on a successful exec gives nothing).
+bool ReadExecError(int& fd, int* execErr) {
+    ssize_t got;
+    do {
+        got = read(fd, execErr, sizeof *execErr);
+    } while (got < 0 && errno == EINTR);
+    CloseFd(fd);
+    return got == static_cast<ssize_t>(sizeof *execErr);
+}
+
 // Runs the prepared program; the caller has journalled and checked faults.
 int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
         std::string* error, int timeoutSeconds) {
@@ -157,11 +168,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
         if (f.fd >= 0) close(f.fd);
 
     int execErr = 0;
-    ssize_t got;
-    do {
-        got = read(execPipe[0], &execErr, sizeof execErr);
-    } while (got < 0 && errno == EINTR);
-    CloseFd(execPipe[0]);
+    bool const execFailed = ReadExecError(execPipe[0], &execErr);
 
     int status = 0;
     pid_t w;
@@ -172,7 +179,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
     if (output) *output = std::move(out);
     if (error) *error = std::move(err);
 
-    if (got == static_cast<ssize_t>(sizeof execErr)) {
+    if (execFailed) {
         if (error && error->empty()) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
         errno = execErr;
         return 127;
@@ -285,12 +292,8 @@ int JzProcess::spawn(std::vector<std::string> const& args, int channelFd, int* p
     CloseFd(execPipe[1]);
     CloseFd(devNull);
     int execErr = 0;
-    ssize_t got;
-    do {
-        got = read(execPipe[0], &execErr, sizeof execErr);
-    } while (got < 0 && errno == EINTR);
-    CloseFd(execPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof execErr)) {
+    bool const execFailed = ReadExecError(execPipe[0], &execErr);
+    if (execFailed) {
         int status = 0;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
