@@ -14,4 +14,5 @@
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/base/registry.h"
 #include "nuvdbsnap/platform/base/strings.h"
+#include "nuvdbsnap/platform/base/symlink.h"
 #include "nuvdbsnap/platform/base/thread.h"
