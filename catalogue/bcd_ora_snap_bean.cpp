@@ -1,6 +1,6 @@
 #include "nuvdbsnap/catalogue/bcd_ora_snap_bean.h"
 
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // The per-engine element lists and DBElement::translatePath.
 #include "nuvdbsnap/catalogue/db_element.h"
 
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/symlink.h"
 

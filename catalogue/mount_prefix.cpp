@@ -1,4 +1,4 @@
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // OraElement::toString and its reader OraDBInfo::createOraElement.
 #include "nuvdbsnap/catalogue/ora_db_info.h"
 
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 
 #include <algorithm>
 #include <strings.h>

@@ -1,7 +1,7 @@
 // The catalogue index file of an OraDBInfo and the type-name table.
 #include "nuvdbsnap/catalogue/ora_db_info.h"
 
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 
 #include <cstdio>
 #include <strings.h>

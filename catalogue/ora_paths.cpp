@@ -2,7 +2,7 @@
 // disk-group, snapshot, physical and image-copy answers, and the image-copy maps.
 #include "nuvdbsnap/catalogue/ora_db_info.h"
 
-#include "catalogue/mount_prefix.h"
+#include "mount_prefix.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/symlink.h"
 

@@ -2,7 +2,7 @@
 // DecodeDevicePath and the archive-file row order.
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 
-#include "catalogue/translator_internal.h"
+#include "translator_internal.h"
 
 #include <cerrno>
 #include <cstdlib>

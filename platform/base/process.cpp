@@ -1,6 +1,7 @@
 // JzProcess (contract in process.h).
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -201,14 +202,13 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     }
     int callerErrno = errno;
     std::string journal = JzProcess::JournalText(args);
-    nuvsuite::JournalCall("process", "system", journal);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("process", "system", journal, &hit)) {
-        if (error) *error = hit.text;
-        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", hit.code,
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("process", "system", journal, &fault)) {
+        if (error) *error = fault.text;
+        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", fault.code,
                                       args[0].c_str());
         errno = EIO;
-        return hit.code != 0 ? hit.code : -1;
+        return fault.code;
     }
     std::string program = ProgramToRun(args[0]);
     if (!quiet) {
@@ -223,14 +223,12 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     return rc;
 }
 
-// Journal and fault table of a call; false (with *error and the result) when a fault fails it.
+// The service-call step of a run; false (with *error and the result) when a fault fails it.
 bool Admit(char const* call, std::vector<std::string> const& args, std::string* error, int* result) {
-    std::string journal = JzProcess::JournalText(args);
-    nuvsuite::JournalCall("process", call, journal);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("process", call, journal, &hit)) return true;
-    if (error) *error = hit.text.empty() ? std::string(call) + " failed (injected)" : hit.text;
-    *result = hit.code != 0 ? hit.code : -1;
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("process", call, JzProcess::JournalText(args), &fault)) return true;
+    if (error) *error = fault.text;
+    *result = fault.code;
     errno = EIO;
     return false;
 }

@@ -1,7 +1,7 @@
 // The symbolic-link service: resolves a path's links with realpath(3) on its
 // longest existing ancestor; the part below that ancestor is kept as written.
 #include "nuvdbsnap/platform/base/symlink.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <cerrno>
 #include <climits>
@@ -41,18 +41,13 @@ bool Resolve(std::string const& path, std::string& physical) {
     }
 }
 
-bool Enter(std::string const& args) {
-    nuvsuite::JournalCall("symlink", "getPhysicalPath", args);
-    nuvsuite::FaultHit hit;
-    return !nuvsuite::CheckFault("symlink", "getPhysicalPath", args, &hit);
-}
-
 }  // namespace
 
 bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
                                        std::map<std::string, std::string> const& transMap, long long jobId,
                                        int flag) {
-    if (!Enter(path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag))) return false;
+    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
+    if (!nuvsuite::EnterCall("symlink", "getPhysicalPath", args)) return false;
     std::string translated = path;
     size_t best = 0;
     for (auto const& entry : transMap) {
@@ -72,6 +67,6 @@ bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& phy
 
 bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
                                        std::vector<std::string>& /*visited*/, bool, bool) {
-    if (!Enter(path)) return false;
+    if (!nuvsuite::EnterCall("symlink", "getPhysicalPath", path)) return false;
     return Resolve(path, physical);
 }

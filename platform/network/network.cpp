@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/msg/messages.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -20,13 +21,11 @@
 
 namespace nuvnet {
 
-// Journals ("network", call, args); an error when the fault table fails the call.
-CFzError EnterCall(char const* call, std::string const& args) {
-    nuvsuite::JournalCall("network", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("network", call, args, &hit)) return CFzError::Success();
-    return FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "%s failed: %s", call,
-                                   hit.text.empty() ? "injected fault" : hit.text.c_str());
+// The service-call step ("network", call, args); an error when a fault fails the call.
+CFzError Enter(char const* call, std::string const& args) {
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("network", call, args, &fault)) return CFzError::Success();
+    return FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "%s", fault.text.c_str());
 }
 
 // The path of a program of the base home directory; an error for a name that
@@ -53,7 +52,7 @@ std::string ErrnoText(int err) {
 
 }  // namespace nuvnet
 
-using nuvnet::EnterCall;
+using nuvnet::Enter;
 
 CJzNetwork::CJzNetwork() = default;
 
@@ -85,9 +84,9 @@ CFzError CJzNetwork::broken(CFzError error) {
 
 int CJzNetwork::waitBound(int timeOutSeconds, bool forAnswer) const {
     int seconds = timeOutSeconds > 0 ? timeOutSeconds : m_boundSeconds;
-    nuvsuite::FaultHit hit;
-    if (forAnswer && m_pid > 0 && nuvsuite::CheckFault("network", "timeout", m_program, &hit))
-        seconds = hit.code < 0 ? 0 : hit.code;
+    nuvsuite::CallFault fault;
+    if (forAnswer && m_pid > 0 && nuvsuite::CallFaulted("network", "timeout", m_program, &fault))
+        seconds = fault.code < 0 ? 0 : fault.code;
     else if (seconds <= 0)
         return -1;
     return seconds * 1000;
@@ -101,7 +100,7 @@ CFzError CJzNetwork::Attach_RemoteCommand(char const* host, CNSession::jzsExecut
     std::string const program = request->getstring(2);
     std::string const summary = std::string("host=") + (host ? host : "") + " program=" + program +
                                 " from=" + (localMachine ? localMachine : "");
-    CFzError e = EnterCall("Attach_RemoteCommand", summary);
+    CFzError e = Enter("Attach_RemoteCommand", summary);
     if (e.IsError()) return e;
     if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EISCONN, "Already attached to [%s]", m_program.c_str());
 
@@ -141,7 +140,7 @@ CFzError CJzNetwork::Attach_RemoteCommand(char const* host, CNSession::jzsExecut
 
 CFzError CJzNetwork::AttachBackToCaller(int /*argc*/, char** /*argv*/, bool& retry) {
     retry = false;
-    CFzError e = EnterCall("AttachBackToCaller", "pid=" + std::to_string(getpid()));
+    CFzError e = Enter("AttachBackToCaller", "pid=" + std::to_string(getpid()));
     if (e.IsError()) return e;
     if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EISCONN, "Already attached");
     struct stat st;
@@ -168,7 +167,7 @@ CFzError CJzNetwork::SendXDRMessage(unsigned long type, jzsDatabuf_v2& data, int
     retry = false;
     char typeText[32];
     snprintf(typeText, sizeof typeText, "type=0x%lx", type);
-    CFzError e = EnterCall("SendXDRMessage", typeText);
+    CFzError e = Enter("SendXDRMessage", typeText);
     if (e.IsError()) return e;
     if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOTCONN, "The channel is not attached");
     nuvnet::XdrMessageType const* t = nuvnet::FindXdrMessageType(type);
@@ -197,7 +196,7 @@ CFzError CJzNetwork::SendXDRMessage(unsigned long type, jzsDatabuf_v2& data, int
 CFzError CJzNetwork::ReceiveXDRMessage(unsigned long* type, jzsDatabuf_v2& data, jzsHostProtocolHeader* header,
                                        int /*flags*/, int timeOut, bool& retry) {
     retry = false;
-    CFzError e = EnterCall("ReceiveXDRMessage", "program=" + m_program);
+    CFzError e = Enter("ReceiveXDRMessage", "program=" + m_program);
     if (e.IsError()) return e;
     if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOTCONN, "The channel is not attached");
     nuvnet::Frame frame;
@@ -250,7 +249,7 @@ CFzError CJzNetwork::ExecRemoteCmdAndWait(char const* host, CNSession::jzsRemote
     std::string const arguments = command ? command->getstring(3, 6) : std::string();
     std::string const summary = std::string("host=") + (host ? host : "") + " program=" + program +
                                 " from=" + (localClient ? localClient : "");
-    CFzError e = EnterCall("ExecRemoteCmdAndWait", summary);
+    CFzError e = Enter("ExecRemoteCmdAndWait", summary);
     if (e.IsError()) return e;
 
     std::string path;

@@ -2,12 +2,11 @@
 #pragma once
 
 #include "nuvdbsnap/platform/base/critical_section.h"
-#include "nuvdbsnap/platform/base/error_detail.h"
+#include "nuvdbsnap/platform/suite/error_detail.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/jzfile.h"
 #include "nuvdbsnap/platform/base/library.h"
 #include "nuvdbsnap/platform/base/log.h"
-#include "nuvdbsnap/platform/base/memory.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"

@@ -6,3 +6,5 @@
 #include "nuvdbsnap/platform/snapmgr/sm_errors.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/snapmgr/snap_tasks.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
