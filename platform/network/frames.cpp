@@ -1,4 +1,4 @@
-#include "network/frames.h"
+#include "frames.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "network/message_types.h"
+#include "message_types.h"
 
 #include "nuvwire/snap_wire.h"
 

@@ -1,8 +1,8 @@
 // CJzNetwork: channel to a program of the base home directory (contract in network.h).
 #include "nuvdbsnap/platform/network/network.h"
 
-#include "network/frames.h"
-#include "network/message_types.h"
+#include "frames.h"
+#include "message_types.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
