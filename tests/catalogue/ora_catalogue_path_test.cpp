@@ -154,6 +154,8 @@ TEST_F(OraCataloguePathTest, DisksMatchEitherPathWithOneTrailingSlashIgnored) {
     ASMDiskGroup group("Data", 1, 0, 2);
     EXPECT_TRUE(group == "DATA");
     EXPECT_FALSE(group == "DATA2");
+    // The snapshot name comes from the local suite's snapshot manager.
+    EXPECT_EQ("DATA_S41_0", ASMDiskGroup::getSnapDGName(0, "+" + group.m_name, 2u, 41LL, 0UL));
 }
 
 TEST_F(OraCataloguePathTest, SearchFindsDataElementsByArchiveFile) {

@@ -1,6 +1,7 @@
 // Every header of the base library.
 #pragma once
 
+#include "nuvdbsnap/platform/base/cnamed_mutex.h"
 #include "nuvdbsnap/platform/base/critical_section.h"
 #include "nuvdbsnap/platform/suite/error_detail.h"
 #include "nuvdbsnap/platform/base/files.h"
