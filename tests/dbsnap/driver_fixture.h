@@ -5,7 +5,7 @@
 
 #include "nuvdbsnap/dbsnap.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include <string>
 #include <vector>

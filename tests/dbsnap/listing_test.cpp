@@ -96,7 +96,7 @@ TEST_F(DriverTest, MountPointListHoldsEachVolumeOnceAndBecomesTheContent) {
 
 TEST_F(DriverTest, NumberedMountPointsKeepTheLastNumberEvenWhenRefused) {
     DeclarePostgres();
-    NuvSnapUtilDb util(2, 1, nullptr, 1, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    NuvSnapUtilDb util(2, JZBkpLevel(1), nullptr, 1, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     EXPECT_TRUE(util.addMountPoint(m_data.c_str(), nullptr, 3));
     EXPECT_TRUE(util.addMountPoint(m_data.c_str(), nullptr, 5));
     EXPECT_FALSE(util.addMountPoint("relative/path", nullptr, 9));
@@ -104,7 +104,7 @@ TEST_F(DriverTest, NumberedMountPointsKeepTheLastNumberEvenWhenRefused) {
     EXPECT_EQ(9, util.getPathToVolumeId().at("relative/path"));
     std::vector<std::string> optional{"a"};
     {
-        NuvSnapUtilDb borrowed(2, 1, nullptr, 1, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+        NuvSnapUtilDb borrowed(2, JZBkpLevel(1), nullptr, 1, false, nullptr, nullptr, SPAWN_IN_PROCESS);
         borrowed.setIndexOptionalFileList(&optional);
     }
     EXPECT_EQ(std::vector<std::string>{"a"}, optional);
