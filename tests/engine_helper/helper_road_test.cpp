@@ -2,7 +2,7 @@
 // program "NuvSnapUtil" give the snapshot of the in-process road; every way
 // the exchange fails gives the executor's result and log text and leaves no
 // helper behind. These tests hold the /tmp hook-file lock (see CMakeLists).
-#include "tests/engine/engine_fixture.h"
+#include "support/engine_fixture.h"
 
 #include "nuvdbsnap/engine/hold_file.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
@@ -35,7 +35,7 @@ protected:
     // A prepared utility over `volume` on the road of `mode`.
     std::unique_ptr<NuvSnapUtil> Prepared(std::string const& volume, SpawnProcess mode, int* prepared = nullptr) {
         DeclareVolume(volume, "/dev/fake-" + std::to_string(volume.size()), "ext4", "rw");
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, true, nullptr, nullptr, mode);
+        auto util = std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), m_application.get(), 0, true, nullptr, nullptr, mode);
         EXPECT_EQ(1, util->addMountPoint(volume.c_str(), nullptr));
         JZArchive archive(nullptr, false, nullptr);
         archive.SetJobID(m_jobId);
