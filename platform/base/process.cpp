@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -61,14 +62,35 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
-// Runs the prepared program; the caller has journalled and checked faults.
-int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
-        std::string* error, int timeoutSeconds) {
+// The exec argument vector: the program to run, then the caller's arguments after argv[0].
+std::vector<char*> ExecArgv(std::string const& program, std::vector<std::string> const& args) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     argv.push_back(const_cast<char*>(program.c_str()));
     for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
+
+// The child's last steps before exec: default signals, nothing blocked, every
+// descriptor above 2 closed on exec; an exec failure goes to `execPipe` as errno.
+[[noreturn]] void ExecInChild(std::vector<char*>& argv, int execPipe) {
+    for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+    execv(argv[0], argv.data());
+    int err = errno;
+    ssize_t ignored = write(execPipe, &err, sizeof err);
+    (void)ignored;
+    _exit(127);
+}
+
+// Runs the prepared program; the caller has journalled and checked faults.
+int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
+        std::string* error, int timeoutSeconds) {
+    std::vector<char*> argv = ExecArgv(program, args);
 
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1};
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
@@ -100,16 +122,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
         if (devNull >= 0) dup2(devNull, 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
-        execv(argv[0], argv.data());
-        int err = errno;
-        ssize_t ignored = write(execPipe[1], &err, sizeof err);
-        (void)ignored;
-        _exit(127);
+        ExecInChild(argv, execPipe[1]);
     }
 
     CloseFd(outPipe[1]);
@@ -216,7 +229,102 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     return rc;
 }
 
+// Forks and executes a program that stays beside the caller (see startJoined).
+int StartJoined(std::string const& program, std::vector<std::string> const& args, int* channel, int* childPid,
+                std::string* error) {
+    std::vector<char*> argv = ExecArgv(program, args);
+
+    int pair[2] = {-1, -1}, execPipe[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
+        int err = errno;
+        for (int* p : {pair, execPipe}) {
+            CloseFd(p[0]);
+            CloseFd(p[1]);
+        }
+        if (error) *error = std::string("cannot make the channel: ") + strerror(err);
+        errno = err;
+        return -1;
+    }
+    int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = fork();
+    if (pid < 0) {
+        int err = errno;
+        for (int* p : {pair, execPipe}) {
+            CloseFd(p[0]);
+            CloseFd(p[1]);
+        }
+        CloseFd(devNull);
+        if (error) *error = std::string("cannot fork: ") + strerror(err);
+        errno = err;
+        return -1;
+    }
+    if (pid == 0) {
+        // Child: async-signal-safe calls only. A session of its own, so that
+        // signals meant for the caller's group never reach it.
+        setsid();
+        dup2(pair[1], 0);
+        dup2(pair[1], 1);
+        if (devNull >= 0) dup2(devNull, 2);
+        ExecInChild(argv, execPipe[1]);
+    }
+    CloseFd(pair[1]);
+    CloseFd(execPipe[1]);
+    CloseFd(devNull);
+    int execErr = 0;
+    ssize_t got;
+    do {
+        got = read(execPipe[0], &execErr, sizeof execErr);
+    } while (got < 0 && errno == EINTR);
+    CloseFd(execPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof execErr)) {
+        CloseFd(pair[0]);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (error) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
+        errno = execErr;
+        return -1;
+    }
+    *channel = pair[0];
+    *childPid = pid;
+    return 0;
+}
+
 }  // namespace
+
+int JzProcess::startJoined(std::vector<std::string> const& args, int* channel, int* pid, std::string* error) {
+    *channel = -1;
+    *pid = -1;
+    if (error) error->clear();
+    if (args.empty() || args[0].empty()) {
+        if (error) *error = "empty command";
+        errno = EINVAL;
+        return -1;
+    }
+    std::string journal = JournalText(args);
+    nuvsuite::JournalCall("process", "start", journal);
+    nuvsuite::FaultHit hit;
+    if (nuvsuite::CheckFault("process", "start", journal, &hit)) {
+        if (error) *error = hit.text.empty() ? "injected fault" : hit.text;
+        errno = EIO;
+        return -1;
+    }
+    std::string program = ProgramToRun(args[0]);
+    EvDebug::DebugLvl(nullptr, 2, "JzProcess::startJoined", "Starting [%s]", program.c_str());
+    return StartJoined(program, args, channel, pid, error);
+}
+
+int JzProcess::waitChild(int pid) {
+    int status = 0;
+    pid_t w;
+    do {
+        w = waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    if (w < 0) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
 
 bool JzProcess::SplitCommandLine(char const* commandLine, std::vector<std::string>* words) {
     std::vector<std::string> out;

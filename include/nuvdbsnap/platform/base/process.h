@@ -40,6 +40,18 @@ public:
     static int systemShell(char const* fixedPipeline, std::string* output, std::string* error,
                            int timeoutSeconds = 0);
 
+    // Starts a program that runs on beside the caller, joined to it by a socket
+    // pair: the program's standard input and output are one end, the other end
+    // (close-on-exec) is returned in *channel, so the program reads end-of-file
+    // when the caller ends, however it ends. The program gets a session of its
+    // own and /dev/null as standard error. Same resolution, substitution,
+    // journal ("process", "start") and fault table as system. 0, or -1 with
+    // *error (errno set). Reap it with waitChild.
+    static int startJoined(std::vector<std::string> const& argv, int* channel, int* pid, std::string* error);
+    // Waits for a child of this process to end: its exit status, 128 + signal,
+    // or -1 when it is no child of this process.
+    static int waitChild(int pid);
+
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.
     static bool SplitCommandLine(char const* commandLine, std::vector<std::string>* words);
