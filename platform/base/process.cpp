@@ -1,6 +1,7 @@
 // JzProcess (contract in process.h).
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -207,14 +208,13 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     }
     int callerErrno = errno;
     std::string journal = JzProcess::JournalText(args);
-    nuvsuite::JournalCall("process", "system", journal);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("process", "system", journal, &hit)) {
-        if (error) *error = hit.text;
-        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", hit.code,
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("process", "system", journal, &fault)) {
+        if (error) *error = fault.text;
+        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", fault.code,
                                       args[0].c_str());
         errno = EIO;
-        return hit.code != 0 ? hit.code : -1;
+        return fault.code;
     }
     std::string program = ProgramToRun(args[0]);
     if (!quiet) {
@@ -301,11 +301,9 @@ int JzProcess::startJoined(std::vector<std::string> const& args, int* channel, i
         errno = EINVAL;
         return -1;
     }
-    std::string journal = JournalText(args);
-    nuvsuite::JournalCall("process", "start", journal);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("process", "start", journal, &hit)) {
-        if (error) *error = hit.text.empty() ? "injected fault" : hit.text;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("process", "start", JournalText(args), &fault)) {
+        if (error) *error = fault.text;
         errno = EIO;
         return -1;
     }

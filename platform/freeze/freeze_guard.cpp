@@ -8,6 +8,7 @@
 #include "nuvdbsnap/platform/base/named_mutex.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -98,10 +99,9 @@ std::string ToolFailure(char const* what, std::string const& mountPoint, int rc,
 }
 
 bool Faulted(char const* call, std::string const& mountPoint, Failure* failure) {
-    nuvsuite::JournalCall("freeze", call, mountPoint);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("freeze", call, mountPoint, &hit)) return false;
-    Fail(failure, hit.code != 0 ? hit.code : EIO, hit.text.empty() ? "injected fault" : hit.text);
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("freeze", call, mountPoint, &fault)) return false;
+    Fail(failure, fault.code, fault.text);
     return true;
 }
 
