@@ -5,6 +5,7 @@
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
+#include <initializer_list>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -63,6 +64,16 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
+// Closes both ends of each pipe, keeping errno.
+void ClosePipes(std::initializer_list<int*> pipes) {
+    int const err = errno;
+    for (int* p : pipes) {
+        CloseFd(p[0]);
+        CloseFd(p[1]);
+    }
+    errno = err;
+}
+
 // The exec argument vector: the program to run, then the caller's arguments after argv[0].
 std::vector<char*> ExecArgv(std::string const& program, std::vector<std::string> const& args) {
     std::vector<char*> argv;
@@ -95,23 +106,15 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
 
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1};
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
-        int err = errno;
-        for (int* p : {outPipe, errPipe, execPipe}) {
-            CloseFd(p[0]);
-            CloseFd(p[1]);
-        }
-        errno = err;
+        ClosePipes({outPipe, errPipe, execPipe});
         return -1;
     }
     int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     pid_t pid = fork();
     if (pid < 0) {
+        ClosePipes({outPipe, errPipe, execPipe});
         int err = errno;
-        for (int* p : {outPipe, errPipe, execPipe}) {
-            CloseFd(p[0]);
-            CloseFd(p[1]);
-        }
         CloseFd(devNull);
         errno = err;
         return -1;
@@ -236,23 +239,15 @@ int StartJoined(std::string const& program, std::vector<std::string> const& args
 
     int pair[2] = {-1, -1}, execPipe[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
-        int err = errno;
-        for (int* p : {pair, execPipe}) {
-            CloseFd(p[0]);
-            CloseFd(p[1]);
-        }
-        if (error) *error = std::string("cannot make the channel: ") + strerror(err);
-        errno = err;
+        ClosePipes({pair, execPipe});
+        if (error) *error = std::string("cannot make the channel: ") + strerror(errno);
         return -1;
     }
     int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     pid_t pid = fork();
     if (pid < 0) {
+        ClosePipes({pair, execPipe});
         int err = errno;
-        for (int* p : {pair, execPipe}) {
-            CloseFd(p[0]);
-            CloseFd(p[1]);
-        }
         CloseFd(devNull);
         if (error) *error = std::string("cannot fork: ") + strerror(err);
         errno = err;

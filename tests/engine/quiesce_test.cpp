@@ -158,19 +158,11 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> Prepared(std::vector<std::string> const& volumes) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr,
-                                                  SPAWN_IN_PROCESS);
         for (auto const& v : volumes) {
             MakeDir(v);
             DeclareVolume(v, "/dev/fake", "xfs", "rw");
-            EXPECT_EQ(1, util->addMountPoint(v.c_str(), nullptr));
         }
-        JZArchive archive(nullptr, false, nullptr);
-        archive.SetJobID(m_jobId);
-        CreateArgs_t request = Request();
-        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
-        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
-        return util;
+        return PrepareUtil(volumes, SPAWN_IN_PROCESS);
     }
 
     // freeze / snap / thaw in journal order.

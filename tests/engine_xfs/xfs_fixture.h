@@ -76,14 +76,7 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> Prepared(std::string const& mountPoint, SpawnProcess mode) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr, mode);
-        EXPECT_EQ(1, util->addMountPoint(mountPoint.c_str(), nullptr));
-        JZArchive archive(nullptr, false, nullptr);
-        archive.SetJobID(m_jobId);
-        CreateArgs_t request = Request();
-        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
-        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
-        return util;
+        return PrepareUtil({mountPoint}, mode);
     }
 
     // Makes the plug-in wait inside the snap (the volume frozen) until Release().
