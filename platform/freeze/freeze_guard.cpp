@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -84,11 +85,34 @@ void Release(Active& active, char lastWord) {
         ::close(active.channel);
         active.channel = -1;
     }
-    if (active.guardPid > 0) (void)JzProcess::waitChild(active.guardPid);
+    if (active.guardPid > 0) (void)JzProcess::wait(active.guardPid, -1, false);
     active.guardPid = -1;
     if (active.row > 0) DeleteFreezeRow(active.row);
     active.row = 0;
     if (active.mutex) (void)active.mutex->unlock();
+}
+
+// Starts the guard with its end of a socket pair as its descriptor 3; ours
+// (close-on-exec) stays in active->channel.
+bool StartGuard(std::string const& mountPoint, Active* active, std::string* error) {
+    int pair[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        *error = std::string("socketpair: ") + std::strerror(errno);
+        return false;
+    }
+    int const rc = JzProcess::spawn({GuardProgramPath(), mountPoint, std::to_string(active->limitSeconds),
+                                     std::to_string(active->row), std::to_string(::getpid())},
+                                    pair[1], &active->guardPid, error);
+    int const err = errno;
+    ::close(pair[1]);
+    if (rc != 0) {
+        ::close(pair[0]);
+        active->guardPid = -1;
+        errno = err;
+        return false;
+    }
+    active->channel = pair[0];
+    return true;
 }
 
 std::string ToolFailure(char const* what, std::string const& mountPoint, int rc, std::string const& error) {
@@ -161,9 +185,7 @@ bool Freeze(std::string const& mountPoint, Failure* failure) {
         return Fail(failure, EIO, "cannot record the freeze of [" + mountPoint + "] in the catalogue");
     }
     std::string error;
-    if (JzProcess::startJoined({GuardProgramPath(), mountPoint, std::to_string(active.limitSeconds),
-                                std::to_string(active.row), std::to_string(::getpid())},
-                               &active.channel, &active.guardPid, &error) != 0) {
+    if (!StartGuard(mountPoint, &active, &error)) {
         int const err = errno;
         Release(active, 0);
         return Fail(failure, err != 0 ? err : EIO, "cannot start the freeze guard for [" + mountPoint + "]: " + error);

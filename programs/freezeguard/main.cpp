@@ -1,6 +1,8 @@
 // jzfreezeguard: the guard of one file-system freeze, started by the freeze
 // guard service beside the process that freezes (see freeze_guard.h). Its
-// standard input and output are its channel to that process.
+// descriptor 3 is its channel to that process. It leaves the session of the
+// process that started it, so that signals meant for that process's group
+// never end it, and writes nothing to the inherited standard error.
 //
 //   jzfreezeguard MOUNT_POINT LIMIT_SECONDS ROW OWNER_PID
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -30,5 +33,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: jzfreezeguard MOUNT_POINT LIMIT_SECONDS ROW OWNER_PID\n");
         return 2;
     }
-    return nuvfreeze::RunGuard(0, argv[1], static_cast<int>(limit), row, static_cast<int>(owner));
+    setsid();
+    if (std::freopen("/dev/null", "w", stderr) == nullptr) return 1;
+    return nuvfreeze::RunGuard(3, argv[1], static_cast<int>(limit), row, static_cast<int>(owner));
 }

@@ -119,7 +119,7 @@ TEST_F(FreezeGuardTest, FailuresSayWhy) {
     EXPECT_NE(std::string::npos, failure.text.find("Device or resource busy")) << failure.text;
     EXPECT_EQ(0, FreezeRows());
     // The guard cannot be started: nothing is frozen.
-    nuvsuite::AddFault("process", "start", 0, "no guard", 1);
+    nuvsuite::AddFault("process", "spawn", 0, "no guard", 1);
     EXPECT_FALSE(nuvfreeze::Freeze(m_mount, &failure));
     EXPECT_NE(std::string::npos, failure.text.find("cannot start the freeze guard")) << failure.text;
     // The suite's own file system is never frozen.

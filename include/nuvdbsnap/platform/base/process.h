@@ -40,17 +40,17 @@ public:
     static int systemShell(char const* fixedPipeline, std::string* output, std::string* error,
                            int timeoutSeconds = 0);
 
-    // Starts a program that runs on beside the caller, joined to it by a socket
-    // pair: the program's standard input and output are one end, the other end
-    // (close-on-exec) is returned in *channel, so the program reads end-of-file
-    // when the caller ends, however it ends. The program gets a session of its
-    // own and /dev/null as standard error. Same resolution, substitution,
-    // journal ("process", "start") and fault table as system. 0, or -1 with
-    // *error (errno set). Reap it with waitChild.
-    static int startJoined(std::vector<std::string> const& argv, int* channel, int* pid, std::string* error);
-    // Waits for a child of this process to end: its exit status, 128 + signal,
-    // or -1 when it is no child of this process.
-    static int waitChild(int pid);
+    // Starts argv without waiting: the child's standard input and output are
+    // /dev/null, its standard error is this process's, and `channelFd` (when not
+    // -1) becomes its descriptor 3; nothing else is inherited. Journalled as
+    // ("process", "spawn", argv joined by '\x1f') and failed by a fault of that
+    // call. 0 and *pid on success; 127 when the program cannot be executed (no
+    // child is left), -1 when it cannot be started; *error then says why.
+    static int spawn(std::vector<std::string> const& argv, int channelFd, int* pid, std::string* error);
+    // Waits up to timeoutMs (negative: without limit) for a child that spawn
+    // started to end. kill sends SIGKILL to the child first. The exit status as
+    // system gives it once the child is reaped; -2 while it still runs.
+    static int wait(int pid, int timeoutMs, bool kill);
 
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.
