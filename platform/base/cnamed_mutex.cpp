@@ -34,7 +34,7 @@ int CNamedMutex::lock(long timeoutMs, bool wait) {
     std::string const args = m_mutex.name() + " timeout=" + std::to_string(timeoutMs) + (wait ? " wait" : " once");
     nuvsuite::CallFault fault;
     if (!nuvsuite::EnterCall("mutex", "lock", args, &fault)) {
-        fail(kErrFailed, fault.text);  // a refused lock has one error number
+        fail(fault.code < 0 ? fault.code : kErrFailed, fault.text);
         return m_errorCode;
     }
     unsigned long const limit = !wait ? 0 : timeoutMs < 0 ? JzNamedMutex::kWaitForever : static_cast<unsigned long>(timeoutMs);
