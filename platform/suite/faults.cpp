@@ -55,6 +55,17 @@ bool CheckFault(std::string const& service, std::string const& call, std::string
     return true;
 }
 
+std::vector<std::string> FaultedCalls(std::string const& service) {
+    std::vector<CatRow> rows;
+    std::vector<std::string> out;
+    if (Catalogue::Instance()
+            .Query("SELECT DISTINCT call FROM faults WHERE service = ? AND remaining != 0", {service}, &rows)
+            .IsError())
+        return out;
+    for (CatRow const& r : rows) out.push_back(AsText(r[0]));
+    return out;
+}
+
 void AddFault(std::string const& service, std::string const& call, int code, std::string const& text, int count,
               std::string const& argsPattern) {
     (void)Catalogue::Instance().Exec(

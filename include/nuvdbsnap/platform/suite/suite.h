@@ -48,6 +48,15 @@ bool CheckFault(std::string const& service, std::string const& call,
 
 // Appends one row to the call journal (time in milliseconds since the epoch).
 void JournalCall(std::string const& service, std::string const& call, std::string const& args);
+// The same with the call's own time, for a service that journals a batch of
+// calls later in one transaction.
+void JournalCallAt(int64_t timeMs, std::string const& service, std::string const& call, std::string const& args);
+// Milliseconds since the epoch, as the journal records them.
+int64_t JournalNow();
+
+// The calls of a service that have a fault with uses left: a service that
+// checks many calls a second asks CheckFault only for these.
+std::vector<std::string> FaultedCalls(std::string const& service);
 
 // The program to run in place of `program` (an absolute path), or `program` itself.
 std::string SubstituteProgram(std::string const& program);
