@@ -67,7 +67,8 @@ int IdxBrowseClient::Initialize(CNMessageBase request, IdxBrowseClientResp* hand
         return -1;
     }
     bool v2 = false;
-    if (shouldUseIndexingV2(static_cast<unsigned long>(brannoxId), static_cast<int>(appId), v2) != 0) return -1;
+    if (nuvindexing::detail::Generation(static_cast<unsigned long>(brannoxId), static_cast<unsigned long>(appId), &v2) != 0)
+        return -1;
     m_v2 = v2;
     m_handler = handler;
     if (!v2) {

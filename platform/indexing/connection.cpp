@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <set>
 #include <unistd.h>
 #include <utility>
@@ -38,10 +39,16 @@ struct PendingEntry {
     std::vector<std::pair<uint32_t, std::string>> metadata;
 };
 
-struct PendingCall {
-    int64_t timeMs;
-    char const* call;
-    std::string args;
+// The per-entry calls of one kind since the last batch: journalled as one row
+// (count, first and last arguments) when the batch is written.
+enum CallKind { kMetaCall, kGuidCall, kFileCall, kCallKinds };
+char const* const kCallNames[kCallKinds] = {"sendMetaDataInfo", "sendMetaDataInfo", "sendFileInfo"};
+
+struct CallSummary {
+    int64_t firstTimeMs = 0;
+    int64_t count = 0;
+    std::string first;
+    std::string last;
 };
 
 char const kUpsertEntry[] =
@@ -61,6 +68,8 @@ char const kFillMetadata[] =
     " WHERE run_id = ? AND path = ? ON CONFLICT(entry_id, type) DO UPDATE SET value = excluded.value"
     " WHERE idx_metadata.value = ''";
 
+char const kNewMetadata[] = "INSERT INTO idx_metadata(entry_id, type, value) VALUES(?, ?, ?)";
+
 }  // namespace
 
 struct IndexingConnection::Impl {
@@ -71,47 +80,91 @@ struct IndexingConnection::Impl {
     std::vector<std::pair<uint32_t, std::string>> pendingMeta;
     std::string guid, parentGuid, versionGuid, componentGuid;
     std::vector<PendingEntry> batch;
-    std::vector<PendingCall> calls;
-    std::set<std::string> faulted;   // calls with live faults, refreshed per batch
+    CallSummary calls[kCallKinds];
+    bool faulted[kCallKinds] = {};   // per-entry calls with a live fault
+    uint64_t faultEpoch = ~0ull;
+    std::string scratch;              // the arguments of the current per-entry call
 
     void RefreshFaults() {
-        faulted.clear();
-        for (std::string const& c : nuvsuite::FaultedCalls("indexing")) faulted.insert(c);
+        for (bool& f : faulted) f = false;
+        for (std::string const& c : nuvsuite::FaultedCalls("indexing"))
+            for (int k = 0; k < kCallKinds; ++k)
+                if (c == kCallNames[k]) faulted[k] = true;
+        faultEpoch = nuvsuite::FaultTableEpoch();
+    }
+    // A per-entry call: the fault table decides at once; its journal row is
+    // written with the next batch (with the call's own time). False: fail it.
+    // The call's arguments are in `scratch`.
+    bool EnterFast(CallKind kind) {
+        if (faultEpoch != nuvsuite::FaultTableEpoch()) RefreshFaults();
+        bool fire = faulted[kind] && nuvsuite::CheckFault("indexing", kCallNames[kind], scratch, nullptr);
+        CallSummary& sum = calls[kind];
+        if (sum.count++ == 0) {
+            sum.firstTimeMs = nuvsuite::JournalNow();
+            sum.first.assign(scratch);
+        }
+        sum.last.assign(scratch);
+        return !fire;
     }
 
-    // Journal (buffered) and fault table of a per-entry call. False: fail it.
-    bool EnterFast(char const* call, std::string args) {
-        if (faulted.count(call)) {
-            // The fault table decides now; its journal row is written at once too.
-            return nuvindexing::detail::Enter(call, args);
+    bool HasCalls() const {
+        for (CallSummary const& c : calls)
+            if (c.count > 0) return true;
+        return false;
+    }
+
+    void JournalCalls() {
+        for (int k = 0; k < kCallKinds; ++k) {
+            CallSummary& c = calls[k];
+            if (c.count == 0) continue;
+            std::string args = "run=" + std::to_string(runId) + " calls=" + std::to_string(c.count) + " first=[" +
+                               c.first + "]";
+            if (c.count > 1) args += " last=[" + c.last + "]";
+            nuvsuite::JournalCallAt(c.firstTimeMs, "indexing", kCallNames[k], args);
+            c.count = 0;
         }
-        calls.push_back({nuvsuite::JournalNow(), call, std::move(args)});
-        return true;
     }
 
     CFzError WriteBatch() {
         Catalogue& cat = Catalogue::Instance();
-        for (PendingCall const& c : calls) nuvsuite::JournalCallAt(c.timeMs, "indexing", c.call, c.args);
+        JournalCalls();
         for (PendingEntry const& e : batch) {
+            int64_t const before = cat.LastInsertId();
             CFzError err = cat.Exec(kUpsertEntry,
                                     {runId, e.path, e.parent, e.isDir, e.size, e.mtime, e.sequence,
                                      int64_t(e.afile.brannoxId), int64_t(e.afile.archGroupId),
                                      int64_t(e.afile.archFileId), e.guid, e.parentGuid, e.versionGuid,
                                      e.componentGuid});
             if (err.IsError()) return err;
+            if (e.metadata.empty()) continue;
+            int64_t const inserted = cat.LastInsertId();
             for (auto const& m : e.metadata) {
-                err = cat.Exec(kFillMetadata, {int64_t(m.first), m.second, runId, e.path});
+                // A new entry has the new row id; an entry sent before is found by its key.
+                if (inserted != before)
+                    err = cat.Exec(kNewMetadata, {inserted, int64_t(m.first), m.second});
+                else
+                    err = cat.Exec(kFillMetadata, {int64_t(m.first), m.second, runId, e.path});
                 if (err.IsError()) return err;
             }
         }
         return CFzError::Success();
     }
 
+    // Writes the journal rows of the calls made so far, so that a call
+    // journalled at once comes after them.
+    void FlushJournal() {
+        if (!HasCalls()) return;
+        (void)Catalogue::Instance().Transaction([&] {
+            JournalCalls();
+            return CFzError::Success();
+        });
+    }
+
     CFzError Flush() {
-        if (batch.empty() && calls.empty()) return CFzError::Success();
+        if (batch.empty() && !HasCalls()) return CFzError::Success();
         CFzError e = Catalogue::Instance().Transaction([&] { return WriteBatch(); });
         batch.clear();
-        calls.clear();
+        for (CallSummary& c : calls) c.count = 0;
         RefreshFaults();
         return e;
     }
@@ -154,7 +207,7 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
         return -1;
     }
     bool v2 = false;
-    if (shouldUseIndexingV2(brannoxId, static_cast<int>(appId), v2) != 0) v2 = false;
+    if (nuvindexing::detail::Generation(brannoxId, appId, &v2) != 0) v2 = false;
     if (appType == 64) v2 = true;
     Catalogue& cat = Catalogue::Instance();
     int64_t runId = 0;
@@ -189,6 +242,7 @@ int IndexingConnection::sendAfileInfo(ArchiveFileId_t* afile, bool last, unsigne
         args += " afile=" + std::to_string(afile->brannoxId) + ":" + std::to_string(afile->archGroupId) + ":" +
                 std::to_string(afile->archFileId);
     int code = -1;
+    d.FlushJournal();
     if (!nuvindexing::detail::Enter("sendAfileInfo", args, &code)) return code;
     if (!d.open || afile == nullptr) return -1;
     d.afile = *afile;
@@ -197,9 +251,9 @@ int IndexingConnection::sendAfileInfo(ArchiveFileId_t* afile, bool last, unsigne
 
 int IndexingConnection::sendMetaDataInfo(IndexMetaDataStruct& record, void* value) {
     Impl& d = *m_impl;
-    if (!d.EnterFast("sendMetaDataInfo", "run=" + std::to_string(d.runId) + " type=" +
-                                             std::to_string(record.metadataType)))
-        return -1;
+    d.scratch.assign("type=");
+    d.scratch += std::to_string(record.metadataType);
+    if (!d.EnterFast(kMetaCall)) return -1;
     if (!d.open || value == nullptr || record.magic != IndexMetaDataStruct::kMagic) return -1;
     uint32_t length = record.dataLength;
     if (length == 0 || (record.valueLength != 0 && record.valueLength != length)) return -1;
@@ -218,7 +272,8 @@ int IndexingConnection::sendMetaDataInfo(IndexMetaDataStruct& record, void* valu
 
 int IndexingConnection::sendMetaDataInfo(IdxMetadata::IdxMetaData* message) {
     Impl& d = *m_impl;
-    if (!d.EnterFast("sendMetaDataInfo", "run=" + std::to_string(d.runId) + " guids")) return -1;
+    d.scratch.assign("guids");
+    if (!d.EnterFast(kGuidCall)) return -1;
     if (!d.open || message == nullptr) return -1;
     CNMessageBase const* object = static_cast<CNMessageBase const*>(message)->getObjectAccessor(1, 1);
     CNMessageBase const* version = static_cast<CNMessageBase const*>(message)->getObjectAccessor(11, 11);
@@ -238,9 +293,11 @@ int IndexingConnection::sendFileInfo(JzFileHeader* header, unsigned long long se
     size_t nameLength = strnlen(header->name, JzFileHeader::kNameSize);
     if (nameLength == 0 || nameLength >= JzFileHeader::kNameSize) return -1;
     std::string path = nuvindexing::TrimPath(std::string(header->name, nameLength));
-    if (!d.EnterFast("sendFileInfo", "run=" + std::to_string(d.runId) + " seq=" + std::to_string(sequence) +
-                                         " path=" + path))
-        return -1;
+    d.scratch.assign("seq=");
+    d.scratch += std::to_string(sequence);
+    d.scratch += " path=";
+    d.scratch += path;
+    if (!d.EnterFast(kFileCall)) return -1;
     if (!d.open) return -1;
     PendingEntry e;
     e.parent = nuvindexing::ParentKey(path);
@@ -274,6 +331,7 @@ int IndexingConnection::sendFileInfo(JzFileHeader* header, unsigned long long se
 int IndexingConnection::updateRestartInfo(unsigned long long mask) {
     Impl& d = *m_impl;
     int code = -1;
+    d.FlushJournal();
     if (!nuvindexing::detail::Enter("updateRestartInfo", "run=" + std::to_string(d.runId), &code)) return code;
     return d.open ? 0 : -1;
 }
@@ -282,12 +340,12 @@ int IndexingConnection::backupDone(int good) {
     Impl& d = *m_impl;
     int code = -1;
     std::string text;
+    d.FlushJournal();
     if (!nuvindexing::detail::Enter("backupDone", "run=" + std::to_string(d.runId) + " good=" + std::to_string(good),
                                     &code, &text)) {
         // A refused completion ends the run as failed: it never turns visible.
         if (d.open) {
             d.batch.clear();
-            d.calls.clear();
             d.End("failed");
         }
         g_ptrLogWriter->Write(-1, kTag, 0, "backupDone refused: %s", text.c_str());

@@ -7,18 +7,28 @@
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-int shouldUseIndexingV2(unsigned long brannoxId, int appId, bool& useV2) {
-    std::string args = "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId);
-    int code = -1;
-    if (!nuvindexing::detail::Enter("shouldUseIndexingV2", args, &code)) return code;
+namespace nuvindexing {
+namespace detail {
+
+int Generation(unsigned long brannoxId, unsigned long appId, bool* useV2) {
     std::vector<nuvsuite::CatRow> rows;
     if (nuvsuite::Catalogue::Instance()
             .Query("SELECT v2 FROM idx_generation WHERE brannox_id = ? AND app_id = ?",
                    {int64_t(brannoxId), int64_t(appId)}, &rows)
             .IsError())
         return -1;
-    useV2 = !rows.empty() && nuvsuite::AsInt(rows[0][0]) != 0;
+    *useV2 = !rows.empty() && nuvsuite::AsInt(rows[0][0]) != 0;
     return 0;
+}
+
+}  // namespace detail
+}  // namespace nuvindexing
+
+int shouldUseIndexingV2(unsigned long brannoxId, int appId, bool& useV2) {
+    std::string args = "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId);
+    int code = -1;
+    if (!nuvindexing::detail::Enter("shouldUseIndexingV2", args, &code)) return code;
+    return nuvindexing::detail::Generation(brannoxId, static_cast<unsigned long>(appId), &useV2);
 }
 
 namespace {

@@ -55,9 +55,9 @@ CREATE TABLE IF NOT EXISTS idx_entries (
     guid           TEXT NOT NULL DEFAULT '',
     parent_guid    TEXT NOT NULL DEFAULT '',
     version_guid   TEXT NOT NULL DEFAULT '',
-    component_guid TEXT NOT NULL DEFAULT '',
-    UNIQUE (run_id, path)
+    component_guid TEXT NOT NULL DEFAULT ''
 );
+CREATE UNIQUE INDEX IF NOT EXISTS idx_entries_by_path ON idx_entries (run_id, path);
 CREATE INDEX IF NOT EXISTS idx_entries_by_parent ON idx_entries (parent, run_id);
 CREATE TABLE IF NOT EXISTS idx_metadata (
     entry_id INTEGER NOT NULL,

@@ -54,11 +54,17 @@ uint32_t RunAppType(int64_t runId) {
 
 namespace {
 
-char const kEntryColumns[] =
-    "SELECT e.id, e.run_id, r.job_id, e.path, e.is_dir, e.size, e.mtime, e.sequence, e.brannox_id, e.group_id,"
-    " e.afile_id, e.guid, e.parent_guid, e.version_guid, e.component_guid, m.type, m.value"
-    " FROM idx_entries e JOIN idx_runs r ON r.id = e.run_id"
-    " LEFT JOIN idx_metadata m ON m.entry_id = e.id ";
+// Every read of entries goes through one of the two keys of idx_entries: a
+// directory by (parent, run), everything else by (run, path) ranges.
+std::string EntrySelect(char const* index) {
+    return std::string(
+               "SELECT e.id, e.run_id, r.job_id, e.path, e.is_dir, e.size, e.mtime, e.sequence, e.brannox_id,"
+               " e.group_id, e.afile_id, e.guid, e.parent_guid, e.version_guid, e.component_guid, m.type, m.value"
+               " FROM idx_entries e INDEXED BY ") +
+           index +
+           " JOIN idx_runs r ON r.id = e.run_id"
+           " LEFT JOIN idx_metadata m ON m.entry_id = e.id ";
+}
 
 void FillEntry(CatRow const& r, IndexEntry* e) {
     e->id = AsInt(r[0]);
@@ -124,7 +130,7 @@ CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& patt
                        std::function<bool(IndexEntry const&)> const& sink) {
     if (runs.empty()) return CFzError::Success();
     std::vector<CatValue> params;
-    std::string sql = kEntryColumns;
+    std::string sql = EntrySelect(pattern.directory ? "idx_entries_by_parent" : "idx_entries_by_path");
     if (pattern.directory) {
         sql += "WHERE e.parent = ? AND e.run_id IN (" + Placeholders(runs.size()) + ")";
         params.push_back(pattern.dir);
@@ -144,6 +150,13 @@ CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& patt
 }
 
 }  // namespace detail
+
+CFzError SetGeneration(uint32_t brannoxId, uint32_t appId, bool v2) {
+    return Catalogue::Instance().Exec(
+        "INSERT INTO idx_generation(brannox_id, app_id, v2) VALUES(?, ?, ?)"
+        " ON CONFLICT(brannox_id, app_id) DO UPDATE SET v2 = excluded.v2",
+        {int64_t(brannoxId), int64_t(appId), int64_t(v2 ? 1 : 0)});
+}
 
 std::vector<IndexRun> ListRuns(int64_t jobId) {
     std::vector<CatRow> rows;
@@ -176,7 +189,7 @@ std::vector<IndexRun> ListRuns(int64_t jobId) {
 CFzError ListEntries(int64_t runId, std::vector<IndexEntry>* out) {
     out->clear();
     std::vector<CatRow> rows;
-    CFzError e = Catalogue::Instance().Query(std::string(detail::kEntryColumns) +
+    CFzError e = Catalogue::Instance().Query(detail::EntrySelect("idx_entries_by_path") +
                                                  "WHERE e.run_id = ? ORDER BY e.path, m.rowid",
                                              {runId}, &rows);
     if (e.IsError()) return e;

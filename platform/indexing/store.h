@@ -31,6 +31,10 @@ bool Enter(char const* call, std::string const& args, int* code = nullptr, std::
 [[nodiscard]] CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
                                      std::function<bool(IndexEntry const&)> const& sink);
 
+// The generation declared for an application (first when none): 0, or -1
+// when the catalogue cannot be read. Not journalled (a step of other calls).
+int Generation(unsigned long brannoxId, unsigned long appId, bool* useV2);
+
 // Application type of a run (0 when unknown).
 uint32_t RunAppType(int64_t runId);
 

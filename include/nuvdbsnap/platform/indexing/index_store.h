@@ -45,6 +45,10 @@ struct IndexEntry {
     std::vector<std::pair<uint32_t, std::string>> metadata;   // (type, value) in arrival order
 };
 
+// Declares which generation an application's index uses (also: jzsuite
+// declare indexgen app_id=N v2=1).
+[[nodiscard]] CFzError SetGeneration(uint32_t brannoxId, uint32_t appId, bool v2);
+
 // Runs of a job (every job when 0), oldest first.
 std::vector<IndexRun> ListRuns(int64_t jobId);
 // Entries of one run (visible or not), in path order.

@@ -54,9 +54,12 @@ void JournalCallAt(int64_t timeMs, std::string const& service, std::string const
 // Milliseconds since the epoch, as the journal records them.
 int64_t JournalNow();
 
-// The calls of a service that have a fault with uses left: a service that
-// checks many calls a second asks CheckFault only for these.
+// For a service that makes many calls a second: the calls of the service that
+// have a fault with uses left (CheckFault is needed only for these), and a
+// number that changes whenever this process changes the fault table. A fault
+// added by another process is seen at the service's next look.
 std::vector<std::string> FaultedCalls(std::string const& service);
+uint64_t FaultTableEpoch();
 
 // The program to run in place of `program` (an absolute path), or `program` itself.
 std::string SubstituteProgram(std::string const& program);
