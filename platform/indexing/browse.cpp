@@ -1,7 +1,7 @@
 // The index-browse client over the local index.
 #include "nuvdbsnap/platform/msg/index_clients.h"
 
-#include "indexing/store.h"
+#include "store.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/indexing/records.h"

@@ -4,12 +4,13 @@
 // turns good (visible) in the transaction that writes its last batch.
 #include "nuvdbsnap/platform/indexing/connection.h"
 
-#include "indexing/pattern.h"
-#include "indexing/store.h"
+#include "pattern.h"
+#include "store.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cstring>
@@ -97,7 +98,7 @@ struct IndexingConnection::Impl {
     // The call's arguments are in `scratch`.
     bool EnterFast(CallKind kind) {
         if (faultEpoch != nuvsuite::FaultTableEpoch()) RefreshFaults();
-        bool fire = faulted[kind] && nuvsuite::CheckFault("indexing", kCallNames[kind], scratch, nullptr);
+        bool fire = faulted[kind] && nuvsuite::CallFaulted("indexing", kCallNames[kind], scratch);
         CallSummary& sum = calls[kind];
         if (sum.count++ == 0) {
             sum.firstTimeMs = nuvsuite::JournalNow();

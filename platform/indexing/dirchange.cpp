@@ -2,7 +2,7 @@
 // directories, with their files, as changed for the job.
 #include "nuvdbsnap/platform/indexing/connection.h"
 
-#include "indexing/store.h"
+#include "store.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"

@@ -1,7 +1,7 @@
 // The generation test and object GUIDs.
 #include "nuvdbsnap/platform/indexing/connection.h"
 
-#include "indexing/store.h"
+#include "store.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <boost/uuid/name_generator_sha1.hpp>

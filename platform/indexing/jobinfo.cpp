@@ -2,7 +2,7 @@
 // in idx_jobinfo, read back by the readers.
 #include "nuvdbsnap/platform/indexing/jobinfo.h"
 
-#include "indexing/store.h"
+#include "store.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 

@@ -1,4 +1,4 @@
-#include "indexing/pattern.h"
+#include "pattern.h"
 
 #include <vector>
 

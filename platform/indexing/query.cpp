@@ -3,7 +3,7 @@
 #include "nuvdbsnap/platform/indexing/lookup.h"
 #include "nuvdbsnap/platform/msg/index_clients.h"
 
-#include "indexing/store.h"
+#include "store.h"
 #include "nuvdbsnap/platform/base/log.h"
 
 #include <set>

@@ -1,6 +1,7 @@
-#include "indexing/store.h"
+#include "store.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 namespace nuvindexing {
@@ -14,11 +15,10 @@ using nuvsuite::CatValue;
 namespace detail {
 
 bool Enter(char const* call, std::string const& args, int* code, std::string* text) {
-    nuvsuite::JournalCall("indexing", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("indexing", call, args, &hit)) return true;
-    if (code) *code = hit.code != 0 ? hit.code : -1;
-    if (text) *text = hit.text.empty() ? std::string(call) + " failed (injected)" : hit.text;
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("indexing", call, args, &fault)) return true;
+    if (code) *code = fault.code;
+    if (text) *text = fault.text;
     return false;
 }
 

@@ -2,7 +2,7 @@
 // runs a reader sees, and the reading of entries with their metadata.
 #pragma once
 
-#include "indexing/pattern.h"
+#include "pattern.h"
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 

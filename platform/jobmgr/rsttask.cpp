@@ -2,7 +2,7 @@
 // rst_task_paths of the catalogue.
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 
-#include "jobmgr/jobmgr_internal.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
@@ -61,10 +61,7 @@ bool KnownColumn(char const* column) {
     return false;
 }
 
-bool Guard(char const* call, std::string const& args) {
-    std::string error;
-    return nuvjobmgr::detail::Guard(call, args, &error);
-}
+bool Guard(char const* call, std::string const& args) { return nuvsuite::EnterCall("jobmgr", call, args); }
 
 int ReadOption(long long job, uint32_t id, std::list<std::string>* values) {
     if (!Guard("EvTask::getOption", "job=" + std::to_string(job) + " option=" + std::to_string(id))) return -1;
