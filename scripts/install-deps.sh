@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and tests with. Safe to run again.
 set -euo pipefail
-PKGS=(build-essential cmake libboost-dev libsqlite3-dev sqlite3 libpugixml-dev libtirpc-dev
+PKGS=(build-essential cmake libboost-dev libsqlite3-dev sqlite3 libpugixml-dev libtirpc-dev rpcsvc-proto
       libgtest-dev libgmock-dev libbenchmark-dev xfsprogs util-linux)
 missing=()
 for p in "${PKGS[@]}"; do
