@@ -28,6 +28,7 @@ echo "== state root"
 "$JZ" init
 # The block-level library is installed in the base home directory of the suite.
 cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
+cp "$BUILD/out/bin/basehome/archiveIndex" "$BUILD/out/bin/basehome/indexRestore" "$JZ_SUITE_ROOT/basehome/"
 "$JZ" set Base sClientName sampleclient
 "$JZ" declare client id=1 name=sampleclient
 "$JZ" declare subclient id=1 name=default

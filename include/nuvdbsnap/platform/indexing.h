@@ -2,6 +2,7 @@
 // index in the suite's catalogue.
 #pragma once
 
+#include "nuvdbsnap/platform/indexing/archiver.h"
 #include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/indexing/jobinfo.h"
