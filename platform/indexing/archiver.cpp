@@ -71,12 +71,13 @@ bool ParseArchiveIndexArguments(std::string const& text, int64_t* jobId, uint32_
         } else if (word == "-a" && in >> value) {
             size_t colon = value.find(':');
             if (colon == std::string::npos) return false;
+            std::string const brannoxText = value.substr(0, colon);
+            std::string const appText = value.substr(colon + 1);
             char* end1 = nullptr;
             char* end2 = nullptr;
-            unsigned long b = std::strtoul(value.substr(0, colon).c_str(), &end1, 10);
-            std::string appText = value.substr(colon + 1);
+            unsigned long b = std::strtoul(brannoxText.c_str(), &end1, 10);
             unsigned long a = std::strtoul(appText.c_str(), &end2, 10);
-            if (*end1 != '\0' || *end2 != '\0' || appText.empty()) return false;
+            if (*end1 != '\0' || *end2 != '\0' || brannoxText.empty() || appText.empty()) return false;
             *brannoxId = static_cast<uint32_t>(b);
             *appId = static_cast<uint32_t>(a);
             haveApp = true;
