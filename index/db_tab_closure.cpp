@@ -5,6 +5,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 
 #include <algorithm>
+#include <queue>
 #include <cstring>
 
 namespace {
@@ -28,24 +29,24 @@ size_t DbTabRestoreUtils::FindOrAddNode(DbTableInfo const& table, size_t before)
 }
 
 void DbTabRestoreUtils::OrderDependencies() {
-    // Strongly connected components (Tarjan, iterative), roots taken in the
-    // order the tables were met and dependencies in the order listed. A
-    // component is emitted after every component it depends on, so the result
-    // puts each table after what it depends on; the members of a cycle keep
-    // the order they were met in.
+    // Tables that depend on each other in a cycle form one group (strongly
+    // connected components, Tarjan, iterative). Groups are then emitted as
+    // soon as every group they depend on is out, the earliest met first
+    // (Kahn's order with a heap on the order of meeting): every table comes
+    // after the tables it depends on, the others keep the order they were met
+    // in, and the members of a cycle keep theirs. O((tables + edges) log tables).
     size_t const n = m_nodes.size();
     std::vector<size_t> rank(n);
     size_t r = 0;
     for (size_t id : m_metOrder) rank[id] = r++;
 
     constexpr size_t kUnseen = SIZE_MAX;
-    std::vector<size_t> index(n, kUnseen), low(n, 0);
+    std::vector<size_t> index(n, kUnseen), low(n, 0), group(n, kUnseen);
     std::vector<char> onStack(n, 0);
     std::vector<size_t> stack;
     std::vector<std::pair<size_t, size_t>> work;   // (node, next dependency to look at)
+    std::vector<std::vector<size_t>> members;
     size_t counter = 0;
-    m_dbTableInfoDep.clear();
-    m_dbTableInfoDep.reserve(n);
     for (size_t root : m_metOrder) {
         if (index[root] != kUnseen) continue;
         work.push_back({root, 0});
@@ -68,24 +69,15 @@ void DbTabRestoreUtils::OrderDependencies() {
                 continue;
             }
             if (low[v] == index[v]) {
-                std::vector<size_t> component;
+                members.emplace_back();
                 size_t w;
                 do {
                     w = stack.back();
                     stack.pop_back();
                     onStack[w] = 0;
-                    component.push_back(w);
+                    group[w] = members.size() - 1;
+                    members.back().push_back(w);
                 } while (w != v);
-                std::sort(component.begin(), component.end(),
-                          [&](size_t a, size_t b) { return rank[a] < rank[b]; });
-                if (component.size() > 1)
-                    EvDebug::Debug(m_event, "DbTabRestoreUtils::MakeTableListSelfContained",
-                                   "%zu tables depend on each other in a cycle (first [%s] [%s] [%s]): they keep the "
-                                   "order they were met in",
-                                   component.size(), m_nodes[component[0]].table.database.c_str(),
-                                   m_nodes[component[0]].table.schema.c_str(),
-                                   m_nodes[component[0]].table.table.c_str());
-                for (size_t id : component) m_dbTableInfoDep.push_back(m_nodes[id].table);
             }
             work.pop_back();
             if (!work.empty()) {
@@ -93,6 +85,40 @@ void DbTabRestoreUtils::OrderDependencies() {
                 low[parent] = std::min(low[parent], low[v]);
             }
         }
+    }
+
+    size_t const groups = members.size();
+    std::vector<size_t> first(groups, SIZE_MAX), waiting(groups, 0);
+    std::vector<std::vector<size_t>> dependents(groups);
+    for (size_t g = 0; g < groups; ++g) {
+        std::sort(members[g].begin(), members[g].end(), [&](size_t a, size_t b) { return rank[a] < rank[b]; });
+        first[g] = rank[members[g].front()];
+    }
+    for (size_t v = 0; v < n; ++v)
+        for (size_t w : m_nodes[v].dependsOn)
+            if (group[v] != group[w]) {
+                dependents[group[w]].push_back(group[v]);
+                ++waiting[group[v]];
+            }
+    typedef std::pair<size_t, size_t> Ready;   // (first rank, group)
+    std::priority_queue<Ready, std::vector<Ready>, std::greater<Ready>> ready;
+    for (size_t g = 0; g < groups; ++g)
+        if (waiting[g] == 0) ready.push({first[g], g});
+    m_dbTableInfoDep.clear();
+    m_dbTableInfoDep.reserve(n);
+    while (!ready.empty()) {
+        size_t g = ready.top().second;
+        ready.pop();
+        if (members[g].size() > 1) {
+            DbTableInfo const& t = m_nodes[members[g].front()].table;
+            EvDebug::Debug(m_event, "DbTabRestoreUtils::MakeTableListSelfContained",
+                           "%zu tables depend on each other in a cycle (first [%s] [%s] [%s]): they keep the order "
+                           "they were met in",
+                           members[g].size(), t.database.c_str(), t.schema.c_str(), t.table.c_str());
+        }
+        for (size_t id : members[g]) m_dbTableInfoDep.push_back(m_nodes[id].table);
+        for (size_t d : dependents[g])
+            if (--waiting[d] == 0) ready.push({first[d], d});
     }
     m_orderDirty = false;
 }
