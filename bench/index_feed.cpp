@@ -23,6 +23,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include "round_stats.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +32,9 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+using nuvbench::Stat;
+using nuvbench::Summary;
 
 namespace {
 
@@ -166,14 +171,6 @@ double BrowseDir(std::string const& root, std::string const& dir) {
                             : nullptr;
     if (items == nullptr || items->size() != static_cast<size_t>(kFilesPerDir)) std::abort();
     return t;
-}
-
-struct Stat {
-    double median, min, max;
-};
-Stat Summary(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v.front(), v.back()};
 }
 
 }  // namespace

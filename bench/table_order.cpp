@@ -9,6 +9,8 @@
 #include "nuvdbsnap/index/db_tab_restore_utils.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 
+#include "round_stats.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +18,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using nuvbench::Stat;
+using nuvbench::Summary;
 
 namespace {
 
@@ -86,14 +91,6 @@ double Order(std::vector<FetchIndexInfoResp>& batches, int n) {
         std::abort();
     }
     return t;
-}
-
-struct Stat {
-    double median, min, max;
-};
-Stat Summary(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v.front(), v.back()};
 }
 
 }  // namespace
