@@ -90,14 +90,23 @@ std::string EnvironmentKey() {
     return key;
 }
 
-// False only when the service surely has no fault that could fire.
-bool MayHaveFaults(std::string const& service) {
+// This process's changes of the fault table, for when the shared counter cannot be mapped.
+std::atomic<uint64_t> s_localEpoch{0};
+
+// The calling thread's view of the current state root's counter (null when unmappable).
+StampView& CurrentView() {
     StampView& view = t_view;
     std::string key = EnvironmentKey();
     if (key != view.envKey || !view.counter) {
         view.envKey = key;
         view.Point(CataloguePath());
     }
+    return view;
+}
+
+// False only when the service surely has no fault that could fire.
+bool MayHaveFaults(std::string const& service) {
+    StampView& view = CurrentView();
     if (!view.counter) return true;
     uint64_t seen = view.counter->load(std::memory_order_acquire);
     auto it = view.known.find(service);
@@ -129,6 +138,22 @@ bool FaultsMayFire(std::string const& service) {
     return MayHaveFaults(service);
 }
 
+std::vector<std::string> FaultedCalls(std::string const& service) {
+    std::vector<CatRow> rows;
+    std::vector<std::string> out;
+    if (Catalogue::Instance()
+            .Query("SELECT DISTINCT call FROM faults WHERE service = ? AND remaining != 0", {service}, &rows)
+            .IsError())
+        return out;
+    for (CatRow const& r : rows) out.push_back(AsText(r[0]));
+    return out;
+}
+
+uint64_t FaultTableEpoch() {
+    StampView& view = CurrentView();
+    return view.counter ? view.counter->load(std::memory_order_acquire) : s_localEpoch.load();
+}
+
 bool CheckFault(std::string const& service, std::string const& call, std::string const& args, FaultHit* hit) {
     if (!MayHaveFaults(service)) return false;
     Catalogue& cat = Catalogue::Instance();
@@ -156,6 +181,7 @@ bool CheckFault(std::string const& service, std::string const& call, std::string
         return CFzError::Success();
     });
     if (e.IsError() || !fired) return false;
+    ++s_localEpoch;
     if (hit) *hit = found;
     return true;
 }
@@ -168,6 +194,7 @@ void AddFault(std::string const& service, std::string const& call, int code, std
 }
 
 void ClearFaults() {
+    ++s_localEpoch;
     (void)Catalogue::Instance().Exec("DELETE FROM faults");
 }
 
