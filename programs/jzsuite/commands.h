@@ -17,11 +17,14 @@ int CmdList(Words const& words);
 int CmdJob(Words const& words);
 int CmdFault(Words const& words);
 int CmdJournal(Words const& words);
+int CmdIndex(Words const& words);
 
 // Prints "jzsuite: <text>" on stderr and returns code.
 int Fail(int code, std::string const& text);
 // The usage text of one command, or of all.
 std::string Usage(std::string const& command = "");
 int UsageError(std::string const& command, std::string const& text);
+// Thaws the freezes left by processes that are gone, one line each on stderr.
+void ThawDeadFreezes();
 
 }  // namespace jzsuite

@@ -1,6 +1,11 @@
 // jzsuite: the admin command of the local suite.
 #include "commands.h"
 
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,11 +29,14 @@ std::string Usage(std::string const& command) {
         {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
                   "jzsuite fault clear"},
         {"journal", "jzsuite journal [--service S] [--json]"},
+        {"index", "jzsuite index runs [--job N] [--json]\n"
+                  "jzsuite index entries --run R [--json]\n"
+                  "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
     };
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal"}) {
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -38,6 +46,12 @@ std::string Usage(std::string const& command) {
         }
     }
     return all;
+}
+
+void ThawDeadFreezes() {
+    struct stat st {};
+    if (stat(nuvsuite::CataloguePath().c_str(), &st) != 0) return;  // no suite here yet
+    for (std::string const& line : nuvfreeze::ThawDeadFreezes()) std::fprintf(stderr, "jzsuite: %s\n", line.c_str());
 }
 
 int UsageError(std::string const& command, std::string const& text) {
@@ -58,9 +72,10 @@ int main(int argc, char** argv) {
     }
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
-        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal},
+        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
+    ThawDeadFreezes();
     return found->second(words);
 }

@@ -19,6 +19,10 @@ public:
     [[nodiscard]] CFzError Load(std::string const& path, bool bindNow);
     [[nodiscard]] CFzError GetAddress(std::string const& name, void*& address);
     [[nodiscard]] CFzError Unload();
+    // The directory of the loaded object (program or library) that holds
+    // `address`; "" when the loader does not know it.
+    static std::string DirectoryOf(void const* address);
+
     bool IsLoaded() const { return m_handle != nullptr; }
     // The dynamic loader's own text of the last failed Load or GetAddress ("" when it gave none).
     std::string const& LoaderText() const { return m_loaderText; }

@@ -19,10 +19,13 @@ std::string StateRootPath();
 // "temp", "basehome", "logs", "locks", "snapshots", "mounts".
 std::string StatePath(char const* sub);
 
-// True when `path` lies on a file system that the local suite writes to while
-// it works (the state root's, or the log file's directory when JZ_LOG_FILE is
-// set): freezing it would stop the suite itself in the middle of a job.
-bool HoldsSuiteState(std::string const& path);
+// The first place the local suite writes to during a snapshot create that lies
+// on the file system of `path` (by device, links followed): the state root, each
+// of its folders (the snapshot copies' destination among them), the catalogue
+// and its journal files, the log file. "" when none does (or `path` cannot be
+// looked at). Freezing such a file system would stop the suite itself in the
+// middle of the create, with nothing left to thaw it.
+std::string SuiteStateOn(std::string const& path);
 
 // Path of the SQLite catalogue file.
 std::string CataloguePath();
@@ -48,6 +51,18 @@ bool CheckFault(std::string const& service, std::string const& call,
 
 // Appends one row to the call journal (time in milliseconds since the epoch).
 void JournalCall(std::string const& service, std::string const& call, std::string const& args);
+// The same with the call's own time, for a service that journals a batch of
+// calls later in one transaction.
+void JournalCallAt(int64_t timeMs, std::string const& service, std::string const& call, std::string const& args);
+// Milliseconds since the epoch, as the journal records them.
+int64_t JournalNow();
+
+// For a service that makes many calls a second: the calls of the service that
+// have a fault with uses left (CheckFault is needed only for these), and a
+// number that changes whenever this process changes the fault table. A fault
+// added by another process is seen at the service's next look.
+std::vector<std::string> FaultedCalls(std::string const& service);
+uint64_t FaultTableEpoch();
 
 // The program to run in place of `program` (an absolute path), or `program` itself.
 std::string SubstituteProgram(std::string const& program);
