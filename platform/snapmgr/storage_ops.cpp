@@ -155,6 +155,24 @@ bool IsBtrfsSubvolume(std::string const& path) {
            st.st_ino == kBtrfsFirstFreeObjectId;
 }
 
+namespace {
+bool BtrfsFsid(std::string const& path, std::string* fsid) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct btrfs_ioctl_fs_info_args info;
+    std::memset(&info, 0, sizeof info);
+    bool ok = ::ioctl(fd, BTRFS_IOC_FS_INFO, &info) == 0;
+    ::close(fd);
+    if (ok) fsid->assign(reinterpret_cast<char const*>(info.fsid), sizeof info.fsid);
+    return ok;
+}
+}  // namespace
+
+bool SameBtrfs(std::string const& a, std::string const& b) {
+    std::string fa, fb;
+    return OnBtrfs(a) && OnBtrfs(b) && BtrfsFsid(a, &fa) && BtrfsFsid(b, &fb) && fa == fb;
+}
+
 CFzError BtrfsSnapshot(std::string const& source, std::string const& parentDir, std::string const& name,
                        bool readOnly) {
     CFzError e = StorageStep("btrfsSnapshot", source + " " + parentDir + "/" + name);

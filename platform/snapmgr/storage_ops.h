@@ -47,6 +47,8 @@ std::string LoopBackingFile(std::string const& device);
 // True when `path` lies on btrfs; true when it is also the root of a subvolume.
 bool OnBtrfs(std::string const& path);
 bool IsBtrfsSubvolume(std::string const& path);
+// True when both paths lie on one btrfs file system (subvolumes included).
+bool SameBtrfs(std::string const& a, std::string const& b);
 
 // Step "btrfsSnapshot": a snapshot of subvolume `source` as `parentDir`/`name`
 // (read-only when asked). EXDEV when the two lie on different file systems.
