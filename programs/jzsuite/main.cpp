@@ -1,6 +1,9 @@
 // jzsuite: the admin command of the local suite.
 #include "commands.h"
 
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,11 +27,13 @@ std::string Usage(std::string const& command) {
         {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
                   "jzsuite fault clear"},
         {"journal", "jzsuite journal [--service S] [--json]"},
+        {"volume", "jzsuite volume create NAME --size S --fs btrfs|xfs   (prints the volume's path)\n"
+                   "jzsuite volume remove NAME"},
     };
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal"}) {
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "volume"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -58,9 +63,15 @@ int main(int argc, char** argv) {
     }
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
-        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal},
+        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"volume", CmdVolume},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
+    // What a killed run left (half-made volumes, snapshots of dead creates) is
+    // taken down first; the fault and journal commands leave the state as it is.
+    if (command != "fault" && command != "journal" && !(command == "init" && !words.empty())) {
+        EvEvent event;
+        nuvsnapmgr::SweepLeftovers(&event);
+    }
     return found->second(words);
 }
