@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and tests with. Safe to run again.
 set -euo pipefail
 PKGS=(build-essential cmake libboost-dev libsqlite3-dev sqlite3 libpugixml-dev libtirpc-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xfsprogs util-linux)
+      libgtest-dev libgmock-dev libbenchmark-dev xfsprogs btrfs-progs util-linux)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
