@@ -2,7 +2,7 @@
 // removal of disk bitmaps and the block-level index configuration file.
 #include "nuvdbsnap/engine/nuv_snap_util.h"
 
-#include "engine/mount_options.h"
+#include "mount_options.h"
 #include "nuvdbsnap/foundation/device_config.h"
 #include "nuvdbsnap/foundation/smvolblock.h"
 #include "nuvdbsnap/platform/base/files.h"

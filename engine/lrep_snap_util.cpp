@@ -3,7 +3,7 @@
 
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/foundation/so_interface.h"
-#include "engine/snap_failure.h"
+#include "snap_failure.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 

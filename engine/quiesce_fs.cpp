@@ -1,7 +1,7 @@
 // Freeze and thaw of the XFS file systems of a snapshot record.
 #include "nuvdbsnap/engine/quiesce_fs.h"
 
-#include "engine/mount_options.h"
+#include "mount_options.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"

@@ -3,7 +3,7 @@
 
 #include "nuvdbsnap/engine/lrep_snap_util.h"
 #include "nuvdbsnap/engine/snap_handler_interface.h"
-#include "engine/snap_failure.h"
+#include "snap_failure.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 

@@ -7,6 +7,7 @@
 #include "nuvdbsnap/foundation/device_config.h"
 #include "nuvdbsnap/foundation/error.h"
 #include "nuvdbsnap/foundation/index_records.h"
+#include "nuvdbsnap/foundation/memory.h"
 #include "nuvdbsnap/foundation/network_records.h"
 #include "nuvdbsnap/foundation/restore_records.h"
 #include "nuvdbsnap/foundation/smvolblock.h"

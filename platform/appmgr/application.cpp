@@ -1,10 +1,9 @@
 #include "nuvdbsnap/platform/appmgr/application.h"
 
-#include "appmgr/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/strings.h"
 
 using namespace nuvappmgr;
-using nuvappmgr::detail::Enter;
 using nuvappmgr::detail::Id;
 using nuvappmgr::detail::Keep;
 using nuvappmgr::detail::QueryOne;
@@ -49,10 +48,9 @@ struct ApplicationId::Row {
 };
 
 int ApplicationId::enter(char const* call, Row& out) {
-    int code = 0;
-    std::string text;
-    if (!Enter(call, FXString::Format("brannox=%lu app=%lu", m_brannoxId, m_appId), &code, &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", call, FXString::Format("brannox=%lu app=%lu", m_brannoxId, m_appId), &fault))
+        return setError(fault);
     bool found = false;
     CatRow row;
     CFzError err = QueryOne(
@@ -179,12 +177,10 @@ BackupSet* ApplicationId::getBackupSet(void* /*context*/) {
 ApplicationId* CommandLineSubclient::getCommandLineAppId(unsigned long brannoxId, unsigned long clientId,
                                                          unsigned long appType, unsigned long instanceId,
                                                          unsigned long, void* /*context*/) {
-    int code = 0;
-    std::string text;
-    if (!Enter("CommandLineSubclient::getCommandLineAppId",
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", "CommandLineSubclient::getCommandLineAppId",
                FXString::Format("brannox=%lu client=%lu apptype=%lu instance=%lu", brannoxId, clientId,
-                                appType, instanceId),
-               &code, &text))
+                                appType, instanceId), &fault))
         return nullptr;
     bool found = false;
     CatRow row;

@@ -1,10 +1,9 @@
 #include "nuvdbsnap/platform/appmgr/backupset.h"
 
-#include "appmgr/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/strings.h"
 
 using namespace nuvappmgr;
-using nuvappmgr::detail::Enter;
 using nuvappmgr::detail::Id;
 using nuvappmgr::detail::QueryOne;
 
@@ -13,10 +12,9 @@ BackupSet::BackupSet(unsigned long backupSetId) : m_backupSetId(backupSetId) {}
 BackupSet::~BackupSet() = default;
 
 int BackupSet::getBackupSetName(std::string& name, void* /*context*/) {
-    int code = 0;
-    std::string text;
-    if (!Enter("BackupSet::getBackupSetName", FXString::Format("backupset=%lu", m_backupSetId), &code, &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", "BackupSet::getBackupSetName", FXString::Format("backupset=%lu", m_backupSetId), &fault))
+        return setError(fault);
     bool found = false;
     nuvsuite::CatRow row;
     CFzError err = QueryOne("SELECT name FROM backupsets WHERE id = ?", {Id(m_backupSetId)}, &row, &found);

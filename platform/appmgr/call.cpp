@@ -1,29 +1,11 @@
-#include "appmgr/call.h"
-
-#include "nuvdbsnap/platform/appmgr/status.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "call.h"
 
 #include <map>
 #include <mutex>
 
 namespace nuvappmgr {
 
-int AppMgrErrorState::setError(int number, std::string text) {
-    m_lastError = number != 0 ? number : -1;
-    m_errorString = std::move(text);
-    return m_lastError;
-}
-
 namespace detail {
-
-bool Enter(char const* call, std::string const& args, int* code, std::string* text) {
-    nuvsuite::JournalCall("appmgr", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("appmgr", call, args, &hit)) return true;
-    *code = hit.code != 0 ? hit.code : -1;
-    *text = hit.text.empty() ? std::string(call) + " failed (injected)" : hit.text;
-    return false;
-}
 
 CFzError QueryOne(std::string const& sql, std::vector<nuvsuite::CatValue> const& params,
                   nuvsuite::CatRow* row, bool* found) {

@@ -1,6 +1,5 @@
-// Shared plumbing of the application manager's calls: journal and fault table,
-// one-row catalogue reads, and the process-wide home of the objects that
-// ApplicationId hands out.
+// Shared plumbing of the application manager's calls: one-row catalogue reads,
+// and the process-wide home of the objects that ApplicationId hands out.
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
@@ -13,10 +12,6 @@
 
 namespace nuvappmgr {
 namespace detail {
-
-// Journals the call ("appmgr", call, args) and consults the fault table. False
-// when the call must fail: *code (never 0) and *text then say how.
-bool Enter(char const* call, std::string const& args, int* code, std::string* text);
 
 // Reads at most one row; *found tells whether there was one.
 [[nodiscard]] CFzError QueryOne(std::string const& sql, std::vector<nuvsuite::CatValue> const& params,

@@ -1,12 +1,11 @@
 #include "nuvdbsnap/platform/appmgr/client.h"
 
-#include "appmgr/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 using namespace nuvappmgr;
-using nuvappmgr::detail::Enter;
 using nuvappmgr::detail::Id;
 using nuvappmgr::detail::QueryOne;
 using nuvsuite::AsInt;
@@ -26,10 +25,9 @@ JZClient::JZClient(unsigned long clientId) : m_clientId(clientId) {}
 JZClient::~JZClient() = default;
 
 int JZClient::readRow(char const* call, Row& out) {
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string args = m_byName ? "name=" + m_name : FXString::Format("client=%lu", m_clientId);
-    if (!Enter(call, args, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("appmgr", call, args, &fault)) return setError(fault);
     if (m_byName && m_name.empty()) return setError(kAppMgrBadArgument, "empty client name");
     bool found = false;
     CatRow row;
@@ -91,11 +89,9 @@ ClientProperties::ClientProperties(unsigned long clientId) : m_clientId(clientId
 ClientProperties::~ClientProperties() = default;
 
 int ClientProperties::getClientAppType(int& appType, void* /*context*/) {
-    int code = 0;
-    std::string text;
-    if (!Enter("ClientProperties::getClientAppType", FXString::Format("client=%lu", m_clientId), &code,
-               &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", "ClientProperties::getClientAppType", FXString::Format("client=%lu", m_clientId), &fault))
+        return setError(fault);
     bool found = false;
     CatRow row;
     CFzError err = QueryOne("SELECT app_type FROM clients WHERE id = ?", {Id(m_clientId)}, &row, &found);
@@ -111,12 +107,10 @@ ClientApplicationList::~ClientApplicationList() = default;
 int ClientApplicationList::getDefaultBackupSet(unsigned long clientId, unsigned long appType,
                                                unsigned long instanceId, unsigned long& backupSetId,
                                                std::string& name, void* /*context*/) {
-    int code = 0;
-    std::string text;
-    if (!Enter("ClientApplicationList::getDefaultBackupSet",
-               FXString::Format("client=%lu apptype=%lu instance=%lu", clientId, appType, instanceId), &code,
-               &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", "ClientApplicationList::getDefaultBackupSet",
+               FXString::Format("client=%lu apptype=%lu instance=%lu", clientId, appType, instanceId), &fault))
+        return setError(fault);
     bool found = false;
     CatRow row;
     CFzError err = QueryOne(

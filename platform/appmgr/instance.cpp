@@ -1,12 +1,11 @@
 #include "nuvdbsnap/platform/appmgr/instance.h"
 
-#include "appmgr/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/strings.h"
 
 using nuvappmgr::kAppMgrBadArgument;
 using nuvappmgr::kAppMgrCatalogue;
 using nuvappmgr::kAppMgrNotFound;
-using nuvappmgr::detail::Enter;
 using nuvappmgr::detail::Id;
 using nuvappmgr::detail::QueryOne;
 using nuvsuite::AsInt;
@@ -22,10 +21,9 @@ Instance::Instance(unsigned long instanceId) : m_instanceId(instanceId) {}
 Instance::~Instance() = default;
 
 int Instance::enter(char const* call) {
-    int code = 0;
-    std::string text;
-    if (!Enter(call, FXString::Format("instance=%lu", m_instanceId), &code, &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", call, FXString::Format("instance=%lu", m_instanceId), &fault))
+        return setError(fault);
     return 0;
 }
 
@@ -154,13 +152,11 @@ InstanceByName::~InstanceByName() = default;
 
 int InstanceByName::getInstanceId(unsigned long clientId, unsigned long appType, std::string const& name,
                                   unsigned long* instanceId, void* /*context*/) {
-    int code = 0;
-    std::string text;
-    if (!Enter("InstanceByName::getInstanceId",
-               FXString::Format("client=%lu apptype=%lu name=%s", clientId, appType, name.c_str()), &code,
-               &text)) {
-        m_errorString = text;
-        return code < 0 ? code : -code;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", "InstanceByName::getInstanceId",
+               FXString::Format("client=%lu apptype=%lu name=%s", clientId, appType, name.c_str()), &fault)) {
+        m_errorString = fault.text;
+        return fault.code < 0 ? fault.code : -fault.code;
     }
     if (instanceId == nullptr) {
         m_errorString = "no place for the instance id";

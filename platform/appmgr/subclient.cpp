@@ -1,6 +1,6 @@
 #include "nuvdbsnap/platform/appmgr/subclient.h"
 
-#include "appmgr/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/strings.h"
 
 #include <boost/uuid/random_generator.hpp>
@@ -10,7 +10,6 @@ using nuvappmgr::kAppMgrCatalogue;
 using nuvappmgr::kAppMgrConflict;
 using nuvappmgr::kAppMgrNotFound;
 using nuvappmgr::kAppMgrNotSupported;
-using nuvappmgr::detail::Enter;
 using nuvappmgr::detail::Id;
 using nuvappmgr::detail::QueryOne;
 using nuvsuite::AsInt;
@@ -53,10 +52,9 @@ Subclient::Subclient(unsigned long subclientId) : m_subclientId(subclientId) {}
 Subclient::~Subclient() = default;
 
 int Subclient::enter(char const* call) {
-    int code = 0;
-    std::string text;
-    if (!Enter(call, FXString::Format("subclient=%lu", m_subclientId), &code, &text))
-        return setError(code, text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("appmgr", call, FXString::Format("subclient=%lu", m_subclientId), &fault))
+        return setError(fault);
     return 0;
 }
 
@@ -140,13 +138,12 @@ int Subclient::getFiles(BackupContent& content, void* /*context*/, bool /*refres
 int Subclient::updateContent(int operation, BackupContent const& newContent,
                              BackupContent const& currentContent, bool, void* /*context*/,
                              void* /*context2*/) {
-    int code = 0;
+    nuvsuite::CallFault fault;
     std::string text;
-    if (!Enter("Subclient::updateContent",
+    if (!nuvsuite::EnterCall("appmgr", "Subclient::updateContent",
                FXString::Format("subclient=%lu op=%d paths=%zu", m_subclientId, operation,
-                                newContent.paths().size()),
-               &code, &text))
-        return setError(code, text);
+                                newContent.paths().size()), &fault))
+        return setError(fault);
     if (operation != 1)
         return setError(
             kAppMgrNotSupported,

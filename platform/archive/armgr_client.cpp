@@ -1,13 +1,12 @@
 #include "nuvdbsnap/platform/archive/armgr_client.h"
 
-#include "archive/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 using namespace nuvarchive;
-using nuvarchive::detail::Enter;
 using nuvarchive::detail::SelectFiles;
 using nuvsuite::CatValue;
 
@@ -23,15 +22,14 @@ ArMgrClientAPI::~ArMgrClientAPI() = default;
 
 int ArMgrClientAPI::getArchFileListForJob(GetArchFileListForJobArgsCC_t* args,
                                           std::vector<GetArchFileListForJobRetCC_t>* result) {
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string types;
     if (args)
         for (int t : args->archFileTypes) types += (types.empty() ? "" : ",") + std::to_string(t);
     std::string callArgs = args ? FXString::Format("brannox=%lld job=%lld types=%s", LL(args->brannoxId),
                                                    LL(args->jobId), types.c_str())
                                 : "";
-    if (!Enter("ArMgrClientAPI::getArchFileListForJob", callArgs, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", "ArMgrClientAPI::getArchFileListForJob", callArgs, &fault)) return setError(fault);
     if (!args || !result) return setError(kArchiveBadArgument, "no request or no result vector");
 
     std::string where = "job_id = ? AND brannox_id = ?";
@@ -52,12 +50,11 @@ int ArMgrClientAPI::getArchFileListForJob(GetArchFileListForJobArgsCC_t* args,
 
 int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_ArgsCC_t* args,
                                                   GetArchFileInfoForSnapJob_Ret_t* result) {
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string callArgs =
         args ? FXString::Format("brannox=%lld job=%lld", LL(args->brannoxId), LL(args->snapJobId)) : "";
-    if (!Enter("ArMgrClientAPI::getArchFileListForSnapshotJob", callArgs, &code, &text))
-        return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", "ArMgrClientAPI::getArchFileListForSnapshotJob", callArgs, &fault))
+        return setError(fault);
     if (!args || !result) return setError(kArchiveBadArgument, "no request or no result record");
 
     std::vector<GetArchFileListForJobRetCC_t> files;
@@ -79,12 +76,11 @@ int ArMgrClientAPI::getArchFileListForSnapshotJob(GetArchFileInfoForSnapJob_Args
 }
 
 int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t* result) {
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string callArgs = args ? FXString::Format("brannox=%lld group=%lld afile=%lld", LL(args->brannoxId),
                                                    LL(args->archGroupId), LL(args->archFileId))
                                 : "";
-    if (!Enter("ArMgrClientAPI::getAfileInfo", callArgs, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", "ArMgrClientAPI::getAfileInfo", callArgs, &fault)) return setError(fault);
     if (!args || !result) return setError(kArchiveBadArgument, "no request or no result record");
 
     std::vector<nuvsuite::CatRow> rows;
@@ -117,13 +113,12 @@ int ArMgrClientAPI::getAfileInfo(GetAfileInfoArgsCC_t* args, GetAfileInfoRetCC_t
 }
 
 int ArMgrClientAPI::getRestoreSarnel(GetRestoreSarnelInput_t* input, GetRestoreSarnelOutput_t* output) {
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string callArgs = input ? FXString::Format("brannox=%d afile=%d copy=%d job=%d dest=%s",
                                                     input->brannoxId, input->archFileId, input->copyId,
                                                     input->jobId, input->destClientName.c_str())
                                  : "";
-    if (!Enter("ArMgrClientAPI::getRestoreSarnel", callArgs, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", "ArMgrClientAPI::getRestoreSarnel", callArgs, &fault)) return setError(fault);
     if (!input || !output) return setError(kArchiveBadArgument, "no request or no result record");
 
     std::vector<nuvsuite::CatRow> rows;

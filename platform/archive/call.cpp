@@ -1,4 +1,4 @@
-#include "archive/call.h"
+#include "call.h"
 
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -7,15 +7,6 @@ namespace detail {
 
 using nuvsuite::AsInt;
 using nuvsuite::AsText;
-
-bool Enter(char const* call, std::string const& args, int* code, std::string* text) {
-    nuvsuite::JournalCall("archive", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("archive", call, args, &hit)) return true;
-    *code = hit.code != 0 ? hit.code : -1;
-    *text = hit.text.empty() ? std::string(call) + " failed (injected)" : hit.text;
-    return false;
-}
 
 char const kFileColumns[] =
     "brannox_id, job_id, app_id, id, group_id, copy_id, type, created, size_bytes, closed, name";

@@ -1,5 +1,4 @@
-// Shared plumbing of the archive manager's calls: journal and fault table, and
-// the reading of archive-file rows.
+// Shared plumbing of the archive manager's calls: the reading of archive-file rows.
 #pragma once
 
 #include "nuvdbsnap/foundation/archive_records.h"
@@ -11,10 +10,6 @@
 
 namespace nuvarchive {
 namespace detail {
-
-// Journals the call ("archive", call, args) and consults the fault table.
-// False when the call must fail: *code (never 0) and *text then say how.
-bool Enter(char const* call, std::string const& args, int* code, std::string* text);
 
 // Columns of an archive-file row, in the order RowToRecord expects.
 extern char const kFileColumns[];

@@ -1,6 +1,6 @@
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 
-#include "archive/call.h"
+#include "call.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -9,7 +9,6 @@
 #include <ctime>
 
 using namespace nuvarchive;
-using nuvarchive::detail::Enter;
 using nuvsuite::AsInt;
 using nuvsuite::Catalogue;
 using nuvsuite::CatRow;
@@ -30,15 +29,14 @@ JZArchive::~JZArchive() = default;
 
 int JZArchive::CreateArchiveForSnapBackup(CreateArgs_t* args, CreateRet_t* result) {
     static char const* const kCall = "JZArchive::CreateArchiveForSnapBackup";
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string callArgs =
         args ? FXString::Format(
                    "job=%lld app=%lld client=%lld type=%lld backup=%lld", static_cast<long long>(m_jobId),
                    static_cast<long long>(args->appId), static_cast<long long>(args->clientId),
                    static_cast<long long>(ArchiveFileTypeOf(*args)), static_cast<long long>(args->backupType))
              : FXString::Format("job=%lld", static_cast<long long>(m_jobId));
-    if (!Enter(kCall, callArgs, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", kCall, callArgs, &fault)) return setError(fault);
     if (!args || !result) return setError(kArchiveBadArgument, "no request or no result record");
     if (m_jobId <= 0) return setError(kArchiveBadArgument, "no job set on the archive client (SetJobID)");
 
@@ -83,12 +81,11 @@ int JZArchive::CreateArchiveForSnapBackup(CreateArgs_t* args, CreateRet_t* resul
 
 int JZArchive::closeAfile(CloseAfileArgs_t* args, CloseAfileRet_t* result) {
     static char const* const kCall = "JZArchive::closeAfile";
-    int code = 0;
-    std::string text;
+    nuvsuite::CallFault fault;
     std::string callArgs = args ? FXString::Format("brannox=%d group=%d afile=%d", args->brannoxId,
                                                    args->archGroupId, args->archFileId)
                                 : std::string();
-    if (!Enter(kCall, callArgs, &code, &text)) return setError(code, text);
+    if (!nuvsuite::EnterCall("archive", kCall, callArgs, &fault)) return setError(fault);
     if (!args) return setError(kArchiveBadArgument, "no close request");
 
     int rc = 0;

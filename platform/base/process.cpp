@@ -1,6 +1,7 @@
 // JzProcess (contract in process.h).
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -194,14 +195,13 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     }
     int callerErrno = errno;
     std::string journal = JzProcess::JournalText(args);
-    nuvsuite::JournalCall("process", "system", journal);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("process", "system", journal, &hit)) {
-        if (error) *error = hit.text;
-        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", hit.code,
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("process", "system", journal, &fault)) {
+        if (error) *error = fault.text;
+        if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", fault.code,
                                       args[0].c_str());
         errno = EIO;
-        return hit.code != 0 ? hit.code : -1;
+        return fault.code;
     }
     std::string program = ProgramToRun(args[0]);
     if (!quiet) {

@@ -1,9 +1,10 @@
 // The job clients: pending causes, phase parameters, job updates, completion.
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/json.h"
 #include "nuvdbsnap/platform/suite/suite.h"
-#include "jobmgr/jobmgr_internal.h"
+#include "jobmgr_internal.h"
 
 #include <cstdio>
 
@@ -32,7 +33,10 @@ JZJobClient::JZJobClient(uint64_t jobId) : EvEvent(jobId) {}
 JZJobClient::~JZJobClient() = default;
 
 bool JZJobClient::guard(char const* call, std::string const& args) {
-    return detail::Guard(call, args, &m_lastError);
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("jobmgr", call, args, &fault)) return true;
+    m_lastError = fault.text;
+    return false;
 }
 
 bool JZJobClient::setPendingCauseAndEvent(int code, int level, int subcode, bool append, EvMessageType messageType,

@@ -2,7 +2,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/msg/message_base.h"
 #include "nuvdbsnap/platform/msg/registry.h"
-#include "jobmgr/jobmgr_internal.h"
+#include "jobmgr_internal.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The job-control client.
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
-#include "jobmgr/jobmgr_internal.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+#include "jobmgr_internal.h"
 
 #include <unistd.h>
 
@@ -16,7 +17,11 @@ bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int 
                             void* /*reserved*/) {
     std::string args = "job=" + std::to_string(jobId) + " server=" + (server ? server : "") +
                        " flags=" + std::to_string(flags) + " platform=" + std::to_string(platformType);
-    if (!detail::Guard("Init2", args, &m_lastError)) return false;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("jobmgr", "Init2", args, &fault)) {
+        m_lastError = fault.text;
+        return false;
+    }
     JobInfo job;
     if (!detail::CheckJob(jobId, token, true, &job, &m_lastError)) return false;
 
@@ -37,7 +42,11 @@ bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int 
 }
 
 int JZJobCtrlClient::checkQuitFlag() {
-    if (!detail::Guard("checkQuitFlag", "job=" + std::to_string(m_jobId), &m_lastError)) return 1;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("jobmgr", "checkQuitFlag", "job=" + std::to_string(m_jobId), &fault)) {
+        m_lastError = fault.text;
+        return 1;
+    }
     if (m_jobId == 0) return 0;  // no job: nobody can ask it to stop
     JobInfo job;
     if (!nuvjobmgr::GetJob(static_cast<int64_t>(m_jobId), &job)) {

@@ -11,10 +11,6 @@ namespace detail {
 
 int64_t NowSeconds();
 
-// Journals the call ("jobmgr", call, args) and consults the fault table; false
-// (with *error set to the fault's code and text) when the call must fail.
-bool Guard(char const* call, std::string const& args, std::string* error);
-
 // The job's row for a client that must act on it: false with *error set when
 // the job is 0, unknown, or (with mustBeOpen) already ended, or when `token`
 // is non-empty and not the job's token.

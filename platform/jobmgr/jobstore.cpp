@@ -4,7 +4,7 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/json.h"
 #include "nuvdbsnap/platform/suite/suite.h"
-#include "jobmgr/jobmgr_internal.h"
+#include "jobmgr_internal.h"
 
 #include <chrono>
 #include <cinttypes>
@@ -103,14 +103,6 @@ namespace detail {
 int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-bool Guard(char const* call, std::string const& args, std::string* error) {
-    nuvsuite::JournalCall("jobmgr", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("jobmgr", call, args, &hit)) return true;
-    if (error) *error = std::string(call) + ": injected fault " + std::to_string(hit.code) + ": " + hit.text;
-    return false;
 }
 
 bool CheckJob(int64_t jobId, char const* token, bool mustBeOpen, JobInfo* job, std::string* error) {

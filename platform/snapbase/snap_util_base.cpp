@@ -1,7 +1,5 @@
 #include "nuvdbsnap/platform/snapbase/snap_util_base.h"
 
-#include "snapmgr/sm_paths.h"
-#include "snapmgr/volume_resolver.h"
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
@@ -9,8 +7,9 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
-#include "nuvdbsnap/platform/suite/catalogue.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/snapmgr/snap_tasks.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <sys/stat.h>
 
@@ -119,24 +118,22 @@ JZJobClient* NuvSnapUtilBase::getJobObject() {
 int NuvSnapUtilBase::runPrePostSnapTask(unsigned long appId, int phase, int, int backupLevel) {
     std::string args = "app=" + std::to_string(appId) + " phase=" + std::to_string(phase) +
                        " level=" + std::to_string(backupLevel);
-    nuvsuite::JournalCall("snapbase", "runPrePostSnapTask", args);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("snapbase", "runPrePostSnapTask", args, &hit)) {
-        EvDebug::Error(m_event, kTag, "snap task failed: %s", hit.text.c_str());
-        return hit.code != 0 ? hit.code : -1;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("snapbase", "runPrePostSnapTask", args, &fault)) {
+        EvDebug::Error(m_event, kTag, "snap task failed: %s", fault.text.c_str());
+        return fault.code;
     }
-    std::vector<nuvsuite::CatRow> rows;
-    CFzError e = nuvsuite::Catalogue::Instance().Query(
-        "SELECT program, args FROM sm_snap_tasks WHERE app_id = ? AND phase = ?",
-        {static_cast<int64_t>(appId), static_cast<int64_t>(phase)}, &rows);
+    nuvsnapmgr::SnapTask task;
+    bool found = false;
+    CFzError e = nuvsnapmgr::GetSnapTask(appId, phase, &task, &found);
     if (e.IsError()) {
         EvDebug::Error(m_event, kTag, "cannot read the snap tasks: %s", e.AsString().c_str());
         return -1;
     }
-    if (rows.empty()) return 0;
-    std::vector<std::string> argv{nuvsuite::AsText(rows[0][0])};
+    if (!found) return 0;
+    std::vector<std::string> argv{task.program};
     std::vector<std::string> words;
-    std::string line = nuvsuite::AsText(rows[0][1]);
+    std::string const& line = task.args;
     if (!JzProcess::SplitCommandLine(line.c_str(), &words)) {
         EvDebug::Error(m_event, kTag, "snap task arguments [%s] cannot be split", line.c_str());
         return -1;

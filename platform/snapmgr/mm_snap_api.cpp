@@ -4,7 +4,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/sm_errors.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 using nuvsuite::AsInt;
 using nuvsuite::AsText;
@@ -12,12 +12,6 @@ using nuvsuite::CatRow;
 using nuvsuite::Catalogue;
 
 namespace {
-
-// Journals the call and applies the fault table; true when it must fail.
-bool Begin(char const* method, std::string const& args, nuvsuite::FaultHit* hit) {
-    nuvsuite::JournalCall("snapmgr", method, args);
-    return nuvsuite::CheckFault("snapmgr", method, args, hit);
-}
 
 SMControlHostInfo ToHost(CatRow const& r) {
     SMControlHostInfo h;
@@ -41,8 +35,9 @@ bool JZMMSnapAPI::getControlHostInfoByHostName(char const* hostName, SMControlHo
     std::string name = hostName ? hostName : "";
     m_errCode = 0;
     m_errStr.clear();
-    nuvsuite::FaultHit hit;
-    if (Begin("getControlHostInfoByHostName", "host=" + name, &hit)) return fail(hit.code, hit.text), false;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("snapmgr", "getControlHostInfoByHostName", "host=" + name, &fault))
+        return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
         "SELECT id, host_name, vendor_name, engine_id FROM sm_control_hosts WHERE host_name = ?", {name}, &rows);
@@ -55,8 +50,9 @@ bool JZMMSnapAPI::getControlHostInfoByHostName(char const* hostName, SMControlHo
 bool JZMMSnapAPI::getControlHostList(std::vector<SMControlHostInfo>& hosts, std::string const& vendorName) {
     m_errCode = 0;
     m_errStr.clear();
-    nuvsuite::FaultHit hit;
-    if (Begin("getControlHostList", "vendor=" + vendorName, &hit)) return fail(hit.code, hit.text), false;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("snapmgr", "getControlHostList", "vendor=" + vendorName, &fault))
+        return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
         "SELECT id, host_name, vendor_name, engine_id FROM sm_control_hosts WHERE vendor_name = ? ORDER BY id",
@@ -70,9 +66,9 @@ bool JZMMSnapAPI::getControlHostList(std::vector<SMControlHostInfo>& hosts, std:
 bool JZMMSnapAPI::getSnapShotEngineList(std::vector<SMSnapShotEngineInfo>& engines, int listKind) {
     m_errCode = 0;
     m_errStr.clear();
-    nuvsuite::FaultHit hit;
-    if (Begin("getSnapShotEngineList", "kind=" + std::to_string(listKind), &hit))
-        return fail(hit.code, hit.text), false;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("snapmgr", "getSnapShotEngineList", "kind=" + std::to_string(listKind), &fault))
+        return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e =
         Catalogue::Instance().Query("SELECT id, vendor_name, engine_name FROM sm_engines ORDER BY id", {}, &rows);
@@ -91,9 +87,9 @@ bool JZMMSnapAPI::getSnapShotEngineList(std::vector<SMSnapShotEngineInfo>& engin
 int JZMMSnapAPI::isReplicationEnabled(int appId, int, bool& enabled, int& type, std::string& text) {
     m_errCode = 0;
     m_errStr.clear();
-    nuvsuite::FaultHit hit;
-    if (Begin("isReplicationEnabled", "app=" + std::to_string(appId), &hit)) {
-        fail(hit.code, hit.text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("snapmgr", "isReplicationEnabled", "app=" + std::to_string(appId), &fault)) {
+        fail(fault.code, fault.text);
         text = m_errStr;
         return m_errCode;
     }

@@ -1,6 +1,7 @@
 #include "sm_call.h"
 
 #include "nuvdbsnap/platform/snapmgr/sm_errors.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 namespace nuvsnapmgr {
@@ -21,9 +22,9 @@ SMCall::SMCall(char const* method, std::string const& args, SMVolSnapInfo* recor
 }
 
 bool SMCall::Faulted() {
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("snapmgr", m_method, m_args, &hit)) return false;
-    Fail(hit.code, hit.text.empty() ? "injected fault" : hit.text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::CallFaulted("snapmgr", m_method, m_args, &fault)) return false;
+    Fail(fault.code, fault.text);
     return true;
 }
 

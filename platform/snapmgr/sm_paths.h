@@ -2,13 +2,11 @@
 // the check that a path the suite is about to remove lies under the state root.
 #pragma once
 
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
+
 #include <string>
 
 namespace nuvsnapmgr {
-
-// Collapses repeated "/", drops "." components and trailing "/" ("/" stays "/").
-// Does not touch "..". Relative paths stay relative.
-std::string NormalisePath(std::string const& path);
 
 // True when `path` is `root` or lies below it (both normalised first); "/" holds every absolute path.
 bool PathHolds(std::string const& root, std::string const& path);

@@ -7,7 +7,7 @@
 #include "sm_paths.h"
 #include "snap_methods.h"
 #include "snapshot_store.h"
-#include "volume_resolver.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"

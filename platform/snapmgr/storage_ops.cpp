@@ -1,6 +1,6 @@
 #include "storage_ops.h"
 
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <fcntl.h>
 #include <linux/btrfs.h>
@@ -44,11 +44,10 @@ CFzError CheckName(std::string const& name) {
 }  // namespace
 
 CFzError StorageStep(char const* call, std::string const& args) {
-    nuvsuite::JournalCall("snapmgr", call, args);
-    nuvsuite::FaultHit hit;
-    if (!nuvsuite::CheckFault("snapmgr", call, args, &hit)) return CFzError::Success();
-    return FXErrorUtil::ErrorErrNo(FZ_LOC, hit.code > 0 ? hit.code : EIO, "%s [%s]: %s", call, args.c_str(),
-                                   hit.text.empty() ? "injected fault" : hit.text.c_str());
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("snapmgr", call, args, &fault)) return CFzError::Success();
+    return FXErrorUtil::ErrorErrNo(FZ_LOC, fault.code > 0 ? fault.code : EIO, "%s [%s]: %s", call, args.c_str(),
+                                   fault.text.c_str());
 }
 
 bool LoopDevicesAvailable(std::string* why) {

@@ -1,7 +1,8 @@
 // Storage operations of the snapshot manager: loop devices, btrfs subvolumes,
 // whole-file clones, mounts and the short freeze around a block clone. Each
 // step that can fail on its own is journalled as ("snapmgr", <call>, <args>)
-// and obeys the fault table (the fault's code is the errno; 0 means EIO).
+// and obeys the fault table (nuvsuite::EnterCall; the fault's code is the
+// errno, a negative one means EIO).
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"

@@ -1,4 +1,4 @@
-#include "volume_resolver.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include "mountinfo.h"
 #include "sm_paths.h"

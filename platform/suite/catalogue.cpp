@@ -3,7 +3,7 @@
 // when JZ_SUITE_ROOT changes.
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
-#include "suite/schema_registry.h"
+#include "schema_registry.h"
 
 #include <sqlite3.h>
 

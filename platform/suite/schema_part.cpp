@@ -1,5 +1,5 @@
 // SchemaPart registration.
-#include "suite/schema_registry.h"
+#include "schema_registry.h"
 
 #include <atomic>
 #include <mutex>

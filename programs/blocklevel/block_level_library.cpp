@@ -1,7 +1,7 @@
 // The entry of the block-level library. The handlers it hands out belong to the
 // library and live until the process ends.
 #include "nuvdbsnap/engine/block_level_entry.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "programs/blocklevel/device_config_handler.h"
 
 #include <memory>
@@ -19,9 +19,7 @@ extern "C" __attribute__((visibility("default"))) JzDeviceConfigHandler* GetBloc
     std::vector<std::string>& arguments) {
     std::string joined;
     for (auto const& a : arguments) joined += (joined.empty() ? "" : " ") + a;
-    nuvsuite::JournalCall("blocklevel", "GetBlockDeviceConfigHandler", joined);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("blocklevel", "GetBlockDeviceConfigHandler", joined, &hit)) return nullptr;
+    if (!nuvsuite::EnterCall("blocklevel", "GetBlockDeviceConfigHandler", joined)) return nullptr;
     Handlers().push_back(std::make_unique<nuvblocklevel::DeviceConfigHandler>(arguments));
     return Handlers().back().get();
 }

@@ -5,6 +5,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
@@ -72,10 +73,9 @@ std::string DeviceConfigHandler::BitmapFileName(std::string const& device) {
 }
 
 CFzError DeviceConfigHandler::guard(char const* call, std::string const& args) {
-    nuvsuite::JournalCall("blocklevel", call, args);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("blocklevel", call, args, &hit))
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, hit.code, "%s", hit.text.c_str());
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("blocklevel", call, args, &fault))
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, fault.code, "%s", fault.text.c_str());
     return CFzError::Success();
 }
 

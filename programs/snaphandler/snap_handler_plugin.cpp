@@ -11,6 +11,7 @@
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <fcntl.h>
@@ -40,13 +41,13 @@ extern "C" __attribute__((visibility("default"))) bool JZSnapHandler_createSnapS
     nuvsuite::JournalCall(kService, "createSnapShotWithStatus", args);
 
     EvEvent event(static_cast<uint64_t>(record.getJobId()));
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault(kService, "hold", args, &hit)) HoldUntilReleased(hit.text);
-    if (nuvsuite::CheckFault(kService, "throw", args, &hit))
-        throw JzException(kTag, hit.text, __FILE__, __LINE__, hit.code);
-    if (nuvsuite::CheckFault(kService, "createSnapShotWithStatus", args, &hit)) {
-        record.setError(hit.code != 0 ? hit.code : -1, hit.text);
-        EvDebug::Error(&event, kTag, "injected failure %d: %s", hit.code, hit.text.c_str());
+    nuvsuite::CallFault fault;
+    if (nuvsuite::CallFaulted(kService, "hold", args, &fault)) HoldUntilReleased(fault.text);
+    if (nuvsuite::CallFaulted(kService, "throw", args, &fault))
+        throw JzException(kTag, fault.text, __FILE__, __LINE__, fault.code);
+    if (nuvsuite::CallFaulted(kService, "createSnapShotWithStatus", args, &fault)) {
+        record.setError(fault.code, fault.text);
+        EvDebug::Error(&event, kTag, "injected failure %d: %s", fault.code, fault.text.c_str());
         return false;
     }
 

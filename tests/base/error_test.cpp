@@ -1,6 +1,6 @@
 // The error value, its makers and the replication exception.
 #include "nuvdbsnap/foundation/error.h"
-#include "nuvdbsnap/platform/base/error_detail.h"
+#include "nuvdbsnap/platform/suite/error_detail.h"
 
 #include <gtest/gtest.h>
 

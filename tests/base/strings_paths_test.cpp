@@ -1,5 +1,5 @@
 // Strings, owned buffers and path helpers.
-#include "nuvdbsnap/platform/base/memory.h"
+#include "nuvdbsnap/foundation/memory.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/strings.h"
 

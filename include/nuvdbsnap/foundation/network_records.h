@@ -1,7 +1,7 @@
 // Records of the network layer (CJzNetwork).
 #pragma once
 
-#include "nuvdbsnap/platform/base/memory.h"
+#include "nuvdbsnap/foundation/memory.h"
 
 #include <cstdint>
 

@@ -4,4 +4,6 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/platform/suite/json.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+#include "nuvdbsnap/platform/suite/error_detail.h"
 #include "nuvdbsnap/platform/suite/suite.h"

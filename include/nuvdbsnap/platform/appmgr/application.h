@@ -14,7 +14,7 @@
 #include "nuvdbsnap/platform/appmgr/status.h"
 #include "nuvdbsnap/platform/appmgr/subclient.h"
 
-class ApplicationId : public nuvappmgr::AppMgrErrorState {
+class ApplicationId : public nuvsuite::LastErrorRecord {
 public:
     ApplicationId(unsigned long brannoxId, unsigned long appId);
     virtual ~ApplicationId();

@@ -5,7 +5,7 @@
 
 #include <string>
 
-class BackupSet : public nuvappmgr::AppMgrErrorState {
+class BackupSet : public nuvsuite::LastErrorRecord {
 public:
     explicit BackupSet(unsigned long backupSetId);
     virtual ~BackupSet();

@@ -10,7 +10,7 @@
 
 #include <string>
 
-class JZClient : public nuvappmgr::AppMgrErrorState {
+class JZClient : public nuvsuite::LastErrorRecord {
 public:
     JZClient(std::string const& clientName, bool /*unused*/, int /*unused*/);
     explicit JZClient(unsigned long clientId);
@@ -34,7 +34,7 @@ private:
 };
 
 // Client-wide properties.
-class ClientProperties : public nuvappmgr::AppMgrErrorState {
+class ClientProperties : public nuvsuite::LastErrorRecord {
 public:
     explicit ClientProperties(unsigned long clientId);
     virtual ~ClientProperties();
@@ -47,7 +47,7 @@ private:
 };
 
 // The applications of a client.
-class ClientApplicationList : public nuvappmgr::AppMgrErrorState {
+class ClientApplicationList : public nuvsuite::LastErrorRecord {
 public:
     ClientApplicationList() = default;
     virtual ~ClientApplicationList();

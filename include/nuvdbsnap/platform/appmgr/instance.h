@@ -17,7 +17,7 @@
 
 class Instance : public virtual ApplBackupContent,
                  public virtual ApplProperties,
-                 public nuvappmgr::AppMgrErrorState {
+                 public nuvsuite::LastErrorRecord {
 public:
     explicit Instance(unsigned long instanceId);
 

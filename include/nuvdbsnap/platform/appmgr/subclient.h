@@ -10,7 +10,7 @@
 
 #include <string>
 
-class Subclient : public virtual ApplBackupContent, public nuvappmgr::AppMgrErrorState {
+class Subclient : public virtual ApplBackupContent, public nuvsuite::LastErrorRecord {
 public:
     explicit Subclient(unsigned long subclientId);
     ~Subclient() override;

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-class ArMgrClientAPI : public nuvarchive::ArchiveErrorState {
+class ArMgrClientAPI : public nuvsuite::LastErrorRecord {
 public:
     ArMgrClientAPI() = default;
     virtual ~ArMgrClientAPI();

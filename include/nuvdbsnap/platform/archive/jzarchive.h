@@ -14,7 +14,7 @@ namespace nuvarchive {
 constexpr int kPrimaryCopyId = 1;
 }
 
-class JZArchive : public nuvarchive::ArchiveErrorState {
+class JZArchive : public nuvsuite::LastErrorRecord {
 public:
     // The event and the context are not used; verbose logs each created file.
     JZArchive(EvEvent* event, bool verbose, void* context);

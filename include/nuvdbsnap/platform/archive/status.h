@@ -1,14 +1,12 @@
-// Error numbers of the archive manager and the last-error record of its
-// clients: every failing call stores a number and a text, every successful
-// call clears them.
-// Every call journals itself as ("archive", "<Class>::<method>",
-// "key=value ...", e.g. "job=42 app=5 ...") and obeys a fault of the same
-// service and call name: the fault's code is returned, its text becomes the
-// error string, and nothing is written.
+// Error numbers of the archive manager. Its clients keep the suite's
+// last-error record (nuvsuite::LastErrorRecord): every failing call stores a
+// number and a text, every successful call clears them.
+// Every call takes the suite's service-call step as ("archive",
+// "<Class>::<method>", "key=value ...", e.g. "job=42 app=5 ..."): a fault's
+// code is returned, its text becomes the error string, and nothing is written.
 #pragma once
 
-#include <string>
-#include <utility>
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 namespace nuvarchive {
 
@@ -20,26 +18,5 @@ enum ArchiveError : int {
     kArchiveAlreadyClosed = 114,  // the archive file was closed before
 };
 
-class ArchiveErrorState {
-public:
-    int getLastError() const { return m_lastError; }
-    char const* getErrorString() const { return m_errorString.c_str(); }
-
-protected:
-    // Stores the error and returns `number` (0 becomes -1).
-    int setError(int number, std::string text) {
-        m_lastError = number != 0 ? number : -1;
-        m_errorString = std::move(text);
-        return m_lastError;
-    }
-    void clearError() {
-        m_lastError = 0;
-        m_errorString.clear();
-    }
-
-private:
-    int m_lastError = 0;
-    std::string m_errorString;
-};
 
 }  // namespace nuvarchive

@@ -5,7 +5,7 @@
 
 #include <cstdarg>
 
-#include "nuvdbsnap/platform/base/memory.h"
+#include "nuvdbsnap/foundation/memory.h"
 
 #include <cstdint>
 #include <string>

@@ -22,4 +22,8 @@ struct ResolvedVolume {
 // `path` must be absolute; it is resolved with realpath when it exists.
 [[nodiscard]] CFzError ResolveVolume(std::string const& path, ResolvedVolume* out);
 
+// Collapses repeated "/", drops "." components and trailing "/" ("/" stays "/").
+// Does not touch "..". Relative paths stay relative.
+std::string NormalisePath(std::string const& path);
+
 }  // namespace nuvsnapmgr

@@ -1,7 +1,8 @@
-// The error library: detail records, Push, AsString and the FXErrorUtil makers.
+// The error library: detail records, Push, AsString and the FXErrorUtil makers
+// (the out-of-line parts of the foundation's error value).
 #include "nuvdbsnap/foundation/error.h"
-#include "nuvdbsnap/platform/base/strings.h"
-#include "nuvdbsnap/platform/base/error_detail.h"
+#include "nuvdbsnap/platform/suite/format.h"
+#include "nuvdbsnap/platform/suite/error_detail.h"
 
 #include <boost/make_shared.hpp>
 #include <cstdarg>
@@ -79,7 +80,7 @@ CFzError& CFzError::Push(FXCodeLocation const& loc) {
 CFzError& CFzError::Push(FXCodeLocation const& loc, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FXString::FormatV(format, ap);
+    std::string text = nuvsuite::FormatV(format, ap);
     va_end(ap);
     if (!m_detail) m_detail = boost::make_shared<FXErrorPrivate>();
     m_detail->frames.push_back(MakeFrame(loc, std::move(text)));
@@ -118,7 +119,7 @@ CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code) {
 CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FXString::FormatV(format, ap);
+    std::string text = nuvsuite::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::Win32, code, loc, std::move(text));
 }
@@ -126,7 +127,7 @@ CFzError FXErrorUtil::ErrorWin32(FXCodeLocation const& loc, unsigned code, char 
 CFzError FXErrorUtil::ErrorErrNo(FXCodeLocation const& loc, int err, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FXString::FormatV(format, ap);
+    std::string text = nuvsuite::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::ErrNo, err, loc, std::move(text));
 }
@@ -134,7 +135,7 @@ CFzError FXErrorUtil::ErrorErrNo(FXCodeLocation const& loc, int err, char const*
 CFzError FXErrorUtil::ErrorJZResult(FXCodeLocation const& loc, int result, char const* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string text = FXString::FormatV(format, ap);
+    std::string text = nuvsuite::FormatV(format, ap);
     va_end(ap);
     return Make(FXErrorKind::JZResult, result, loc, std::move(text));
 }

@@ -1,0 +1,47 @@
+#include "mount_prefix.h"
+
+#include <algorithm>
+
+namespace nuvcatalogue {
+
+std::string TrimMount(std::string const& mount) {
+    size_t end = mount.find_last_not_of('/');
+    if (end == std::string::npos) return mount.empty() ? std::string() : std::string("/");
+    return mount.substr(0, end + 1);
+}
+
+bool UnderMount(std::string const& path, std::string const& mount, std::string& rest) {
+    std::string const trimmed = TrimMount(mount);
+    if (trimmed.empty() || trimmed == "/") {
+        size_t start = path.find_first_not_of('/');
+        rest = start == std::string::npos ? std::string() : path.substr(start);
+        return true;
+    }
+    if (path.compare(0, trimmed.size(), trimmed) != 0) return false;
+    if (path.size() != trimmed.size() && path[trimmed.size()] != '/') return false;
+    size_t start = path.find_first_not_of('/', trimmed.size());
+    rest = start == std::string::npos ? std::string() : path.substr(start);
+    return true;
+}
+
+std::string JoinMount(std::string const& snapMount, std::string const& rest) {
+    std::string const trimmed = TrimMount(snapMount);
+    if (rest.empty()) return trimmed.empty() ? snapMount : trimmed;
+    if (trimmed == "/") return "/" + rest;
+    return trimmed + "/" + rest;
+}
+
+std::string CollapseSlashes(std::string const& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out += c;
+    return out;
+}
+
+std::string ReplaceChar(std::string text, char from, char to) {
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+
+}  // namespace nuvcatalogue

@@ -1,0 +1,2 @@
+// The foundation lies below the platform: it cannot see the platform's headers.
+#include "nuvdbsnap/platform/suite/suite.h"

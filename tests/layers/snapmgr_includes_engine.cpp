@@ -1,0 +1,2 @@
+// A platform service cannot see a subsystem's headers.
+#include "nuvdbsnap/engine/entry_points.h"
