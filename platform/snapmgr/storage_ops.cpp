@@ -8,9 +8,11 @@
 #include <linux/loop.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -286,22 +288,70 @@ CFzError MountDevice(std::string const& device, std::string const& target, std::
 }
 
 CloneFreeze::~CloneFreeze() {
-    if (m_fd < 0) return;
-    ::ioctl(m_fd, FITHAW, 0);
-    ::close(m_fd);
+    if (m_guard < 0) return;
+    ::close(m_guard);  // the guardian thaws on end-of-file
+    int status = 0;
+    while (::waitpid(m_guardian, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 CFzError CloneFreeze::Hold(std::string const& mountPoint) {
     int fd = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", mountPoint.c_str());
-    if (::ioctl(fd, FIFREEZE, 0) == 0) {
-        m_fd = fd;
+    // The freeze is held by a guardian process: it thaws when this object lets
+    // go, when this process dies (end-of-file on the pipe), or after kMaxFreezeMs.
+    int hold[2], ready[2];
+    if (::pipe2(hold, O_CLOEXEC) != 0) {
+        int err = errno;
+        ::close(fd);
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot make the freeze guardian's pipe");
+    }
+    if (::pipe2(ready, O_CLOEXEC) != 0) {
+        int err = errno;
+        ::close(fd);
+        ::close(hold[0]);
+        ::close(hold[1]);
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot make the freeze guardian's pipe");
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(hold[1]);
+        ::close(ready[0]);
+        int result = ::ioctl(fd, FIFREEZE, 0) == 0 ? 0 : errno;
+        (void)!::write(ready[1], &result, sizeof result);
+        if (result == 0) {
+            struct pollfd p = {hold[0], POLLIN, 0};
+            while (::poll(&p, 1, kMaxFreezeMs) < 0 && errno == EINTR) {
+            }
+            ::ioctl(fd, FITHAW, 0);
+        }
+        ::_exit(0);
+    }
+    int const forkErr = errno;
+    ::close(fd);
+    ::close(hold[0]);
+    ::close(ready[1]);
+    if (pid < 0) {
+        ::close(hold[1]);
+        ::close(ready[0]);
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, forkErr, "cannot start the freeze guardian");
+    }
+    int result = EIO;
+    ssize_t n;
+    while ((n = ::read(ready[0], &result, sizeof result)) < 0 && errno == EINTR) {
+    }
+    ::close(ready[0]);
+    if (n == static_cast<ssize_t>(sizeof result) && result == 0) {
+        m_guard = hold[1];
+        m_guardian = pid;
         return CFzError::Success();
     }
-    int err = errno;
-    ::close(fd);
-    if (err == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
-    return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot freeze [%s] for its clone", mountPoint.c_str());
+    ::close(hold[1]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (result == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
+    return FXErrorUtil::ErrorErrNo(FZ_LOC, result, "cannot freeze [%s] for its clone", mountPoint.c_str());
 }
 
 }  // namespace nuvsnapmgr

@@ -7,6 +7,8 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace nuvsnapmgr {
@@ -71,20 +73,23 @@ bool SupportsReflink(std::string const& dir);
 [[nodiscard]] CFzError MountDevice(std::string const& device, std::string const& target, std::string const& fsType,
                                    bool readOnly, std::string const& options);
 
-// Holds the file system mounted at `mountPoint` still while it lives: frozen by
-// this object, or already frozen by someone else (the engine) and then left to
-// them. Thawed on destruction when this object froze it.
+// Holds the file system mounted at `mountPoint` still while it lives: frozen
+// for it, or already frozen by someone else (the engine) and then left to them.
+// Its own freeze is held by a guardian process that thaws when this object is
+// destroyed, when this process dies, and at the latest after kMaxFreezeMs.
 class CloneFreeze {
 public:
+    static constexpr int kMaxFreezeMs = 60000;
     CloneFreeze() = default;
     ~CloneFreeze();
     CloneFreeze(CloneFreeze const&) = delete;
     CloneFreeze& operator=(CloneFreeze const&) = delete;
     [[nodiscard]] CFzError Hold(std::string const& mountPoint);
-    bool frozeItself() const { return m_fd >= 0; }
+    bool frozeItself() const { return m_guard >= 0; }
 
 private:
-    int m_fd = -1;
+    int m_guard = -1;  // write end of the guardian's pipe
+    pid_t m_guardian = -1;
 };
 
 }  // namespace nuvsnapmgr

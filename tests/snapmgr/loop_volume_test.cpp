@@ -4,10 +4,14 @@
 // device, mount or half-made snapshot; a killed volume create is swept.
 #include "snap_env.h"
 
+#include "platform/snapmgr/storage_ops.h"
+
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 
 #include <dirent.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -333,6 +337,49 @@ TEST(LoopVolume, AKilledCreateIsSweptByTheNextCommand) {
     EXPECT_FALSE(Exists(env.state() + "/pool/images/dying.img"));
     EXPECT_FALSE(Exists(env.state() + "/volumes/dying"));
     EXPECT_TRUE(LoopsBelowSettled(env.state() + "/pool/images").empty());
+}
+
+// EBUSY when the file system of `path` is frozen (FIFREEZE refuses a second
+// freeze); otherwise it freezes and thaws at once and says 0.
+int FrozenState(std::string const& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return errno;
+    int rc = ::ioctl(fd, FIFREEZE, 0) == 0 ? 0 : errno;
+    if (rc == 0) ::ioctl(fd, FITHAW, 0);
+    ::close(fd);
+    return rc;
+}
+
+// The snapshot manager's own freeze (around a clone the engine did not freeze
+// for) is held by a guardian: the death of the freezing process thaws it.
+TEST(CloneFreeze, TheDeathOfItsHolderThawsTheVolume) {
+    LoopEnv loop("xfs");
+    NUV_REQUIRE_LOOP(loop);
+    std::string const mountPoint = loop.volume().mountPoint;
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    pid_t child = ::fork();
+    if (child == 0) {
+        nuvsnapmgr::CloneFreeze freeze;
+        char ok = freeze.Hold(mountPoint).IsError() || !freeze.frozeItself() ? 'n' : 'y';
+        (void)!::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(1, ::read(ready[0], &ok, 1));
+    ::close(ready[0]);
+    EXPECT_EQ('y', ok);
+    EXPECT_EQ(EBUSY, FrozenState(mountPoint));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    int state = EBUSY;
+    for (int i = 0; i < 100 && state == EBUSY; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        state = FrozenState(mountPoint);
+    }
+    EXPECT_EQ(0, state) << "still frozen a second after its holder died";
 }
 
 }  // namespace
