@@ -49,6 +49,7 @@ void Populate(std::string const& root, int files) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> size(1024, 64 * 1024);
     std::string block(64 * 1024, 'd');
+    mkdir(root.c_str(), 0755);
     for (int i = 0; i < files; ++i) {
         std::string const sub = root + "/d" + std::to_string(i / 100);
         if (i % 100 == 0) mkdir(sub.c_str(), 0755);

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <set>
 
 namespace nuvsnapmgr {
@@ -75,6 +77,23 @@ bool PlanBtrfs(int64_t id, std::string const& source, SnapPlan* plan) {
     return true;
 }
 
+// Whether files in `dir` can be cloned, probed once per file system and process.
+bool CanClone(std::string const& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return false;
+    static std::mutex s_mutex;
+    static std::map<std::pair<dev_t, std::string>, bool> s_known;  // (device, folder)
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        auto known = s_known.find(std::make_pair(st.st_dev, dir));
+        if (known != s_known.end()) return known->second;
+    }
+    bool const can = SupportsReflink(dir);
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_known[std::make_pair(st.st_dev, dir)] = can;
+    return can;
+}
+
 // An XFS volume mounted from a loop device whose image the suite can clone.
 bool PlanBlockClone(int64_t id, std::string const& source, SnapPlan* plan) {
     MountEntry mount;
@@ -85,7 +104,7 @@ bool PlanBlockClone(int64_t id, std::string const& source, SnapPlan* plan) {
     if (image.empty() || ::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (nuvsuite::HoldsSuiteState(source)) return false;  // never frozen: the suite writes there
     for (std::string const& area : {SnapshotRoot(), CloneRoot()}) {
-        if (!IsRealDirectory(area) || !SameDevice(area, image) || !SupportsReflink(area)) continue;
+        if (!IsRealDirectory(area) || !SameDevice(area, image) || !CanClone(area)) continue;
         plan->method = kMethodBlockClone;
         plan->device = SnapshotRoot() + "/" + std::to_string(id);
         plan->image = area + "/" + std::to_string(id) + ".img";

@@ -298,60 +298,42 @@ CloneFreeze::~CloneFreeze() {
 CFzError CloneFreeze::Hold(std::string const& mountPoint) {
     int fd = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", mountPoint.c_str());
-    // The freeze is held by a guardian process: it thaws when this object lets
-    // go, when this process dies (end-of-file on the pipe), or after kMaxFreezeMs.
-    int hold[2], ready[2];
+    if (::ioctl(fd, FIFREEZE, 0) != 0) {
+        int err = errno;
+        ::close(fd);
+        if (err == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot freeze [%s] for its clone", mountPoint.c_str());
+    }
+    // Frozen here: a guardian process takes over the thaw. It thaws when this
+    // object lets go, when this process dies (end-of-file on the pipe), or
+    // after kMaxFreezeMs; when it cannot be started, the thaw happens at once.
+    int hold[2];
+    pid_t pid = -1;
+    int err = 0;
     if (::pipe2(hold, O_CLOEXEC) != 0) {
-        int err = errno;
-        ::close(fd);
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot make the freeze guardian's pipe");
-    }
-    if (::pipe2(ready, O_CLOEXEC) != 0) {
-        int err = errno;
-        ::close(fd);
-        ::close(hold[0]);
+        err = errno;
+    } else if ((pid = ::fork()) == 0) {
         ::close(hold[1]);
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot make the freeze guardian's pipe");
-    }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(hold[1]);
-        ::close(ready[0]);
-        int result = ::ioctl(fd, FIFREEZE, 0) == 0 ? 0 : errno;
-        (void)!::write(ready[1], &result, sizeof result);
-        if (result == 0) {
-            struct pollfd p = {hold[0], POLLIN, 0};
-            while (::poll(&p, 1, kMaxFreezeMs) < 0 && errno == EINTR) {
-            }
-            ::ioctl(fd, FITHAW, 0);
+        struct pollfd p = {hold[0], POLLIN, 0};
+        while (::poll(&p, 1, kMaxFreezeMs) < 0 && errno == EINTR) {
         }
+        ::ioctl(fd, FITHAW, 0);
         ::_exit(0);
+    } else {
+        err = errno;
+        ::close(hold[0]);
+        if (pid < 0) ::close(hold[1]);
     }
-    int const forkErr = errno;
-    ::close(fd);
-    ::close(hold[0]);
-    ::close(ready[1]);
     if (pid < 0) {
-        ::close(hold[1]);
-        ::close(ready[0]);
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, forkErr, "cannot start the freeze guardian");
+        ::ioctl(fd, FITHAW, 0);
+        ::close(fd);
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot start the guardian of the freeze of [%s]",
+                                       mountPoint.c_str());
     }
-    int result = EIO;
-    ssize_t n;
-    while ((n = ::read(ready[0], &result, sizeof result)) < 0 && errno == EINTR) {
-    }
-    ::close(ready[0]);
-    if (n == static_cast<ssize_t>(sizeof result) && result == 0) {
-        m_guard = hold[1];
-        m_guardian = pid;
-        return CFzError::Success();
-    }
-    ::close(hold[1]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (result == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
-    return FXErrorUtil::ErrorErrNo(FZ_LOC, result, "cannot freeze [%s] for its clone", mountPoint.c_str());
+    ::close(fd);
+    m_guard = hold[1];
+    m_guardian = pid;
+    return CFzError::Success();
 }
 
 }  // namespace nuvsnapmgr
