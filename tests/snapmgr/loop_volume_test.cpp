@@ -6,6 +6,7 @@
 
 #include "platform/snapmgr/storage_ops.h"
 
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 
@@ -228,6 +229,29 @@ TEST_P(LoopSnapshot, IsPointInTimeReadOnlyAndBlindToLaterWrites) {
     ASSERT_TRUE(client.unmount(m)) << m.getErrorString();
     EXPECT_FALSE(snaptest::IsMounted(mounted));
     for (auto& r : made) ASSERT_TRUE(client.deleteVolumeSnaps(r)) << r.getErrorString();
+    loop.ExpectNothingLeft();
+}
+
+// What a create killed after it made the snapshot left (its row still
+// 'creating', its process gone) is taken down by the next sweep, whatever the method.
+TEST_P(LoopSnapshot, WhatAKilledCreateLeftIsSwept) {
+    LoopEnv loop(GetParam().fs);
+    NUV_REQUIRE_LOOP(loop);
+    WriteFile(loop.path() + "/f", "data");
+    SMVolSnapInfo r = loop.Prepared(5);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.createVolumeSnaps(r)) << r.getErrorString();
+    std::string const snap = r.snaps()[0].getSnapDevice();
+    ASSERT_EQ("data", ReadFile(snap + "/f"));
+    pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                     .Exec("UPDATE sm_snapshots SET state = 'creating', creator_pid = ?", {int64_t(dead)})
+                     .IsError());
+    EvEvent event;
+    nuvsnapmgr::SweepLeftovers(&event);
+    EXPECT_FALSE(Exists(snap));
     loop.ExpectNothingLeft();
 }
 
