@@ -62,6 +62,17 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
+// Reads the errno a child wrote when its exec failed, and closes the pipe.
+// True when the exec failed (the pipe closed on a successful exec gives nothing).
+bool ReadExecError(int& fd, int* execErr) {
+    ssize_t got;
+    do {
+        got = read(fd, execErr, sizeof *execErr);
+    } while (got < 0 && errno == EINTR);
+    CloseFd(fd);
+    return got == static_cast<ssize_t>(sizeof *execErr);
+}
+
 // Runs the prepared program; the caller has journalled and checked faults.
 int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
         std::string* error, int timeoutSeconds) {
@@ -158,11 +169,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
         if (f.fd >= 0) close(f.fd);
 
     int execErr = 0;
-    ssize_t got;
-    do {
-        got = read(execPipe[0], &execErr, sizeof execErr);
-    } while (got < 0 && errno == EINTR);
-    CloseFd(execPipe[0]);
+    bool const execFailed = ReadExecError(execPipe[0], &execErr);
 
     int status = 0;
     pid_t w;
@@ -173,7 +180,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
     if (output) *output = std::move(out);
     if (error) *error = std::move(err);
 
-    if (got == static_cast<ssize_t>(sizeof execErr)) {
+    if (execFailed) {
         if (error && error->empty()) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
         errno = execErr;
         return 127;
@@ -216,7 +223,108 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     return rc;
 }
 
+// The service-call step of a run; false (with *error and the result) when a fault fails it.
+bool Admit(char const* call, std::vector<std::string> const& args, std::string* error, int* result) {
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("process", call, JzProcess::JournalText(args), &fault)) return true;
+    if (error) *error = fault.text;
+    *result = fault.code;
+    errno = EIO;
+    return false;
+}
+
 }  // namespace
+
+int JzProcess::spawn(std::vector<std::string> const& args, int channelFd, int* pid, std::string* error) {
+    if (error) error->clear();
+    if (args.empty() || args[0].empty() || pid == nullptr) {
+        if (error) *error = "empty command";
+        errno = EINVAL;
+        return -1;
+    }
+    int result = 0;
+    if (!Admit("spawn", args, error, &result)) return result;
+    std::string program = ProgramToRun(args[0]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
+    argv.push_back(nullptr);
+
+    int execPipe[2] = {-1, -1};
+    if (pipe2(execPipe, O_CLOEXEC) != 0) {
+        if (error) *error = std::string("pipe: ") + strerror(errno);
+        return -1;
+    }
+    int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t child = fork();
+    if (child < 0) {
+        int err = errno;
+        CloseFd(execPipe[0]);
+        CloseFd(execPipe[1]);
+        CloseFd(devNull);
+        if (error) *error = std::string("fork: ") + strerror(err);
+        errno = err;
+        return -1;
+    }
+    if (child == 0) {
+        // Only async-signal-safe calls. Move the two descriptors the child keeps
+        // above 3 first, so that neither is overwritten by the other.
+        int report = fcntl(execPipe[1], F_DUPFD_CLOEXEC, 10);
+        int channel = channelFd >= 0 ? fcntl(channelFd, F_DUPFD_CLOEXEC, 10) : -1;
+        if (devNull >= 0) {
+            dup2(devNull, 0);
+            dup2(devNull, 1);
+        }
+        if (channel >= 0) dup2(channel, 3);  // dup2 clears close-on-exec on 3
+        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        syscall(SYS_close_range, channel >= 0 ? 4U : 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+        execv(argv[0], argv.data());
+        int err = errno;
+        ssize_t ignored = write(report, &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+    CloseFd(execPipe[1]);
+    CloseFd(devNull);
+    int execErr = 0;
+    bool const execFailed = ReadExecError(execPipe[0], &execErr);
+    if (execFailed) {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (error) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
+        errno = execErr;
+        return 127;
+    }
+    EvDebug::DebugLvl(nullptr, 2, "JzProcess::spawn", "Started [%s] as pid %d", program.c_str(), int(child));
+    *pid = child;
+    return 0;
+}
+
+int JzProcess::wait(int pid, int timeoutMs, bool killFirst) {
+    if (pid <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (killFirst) kill(pid, SIGKILL);
+    using Clock = std::chrono::steady_clock;
+    auto const deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        int status = 0;
+        pid_t w = waitpid(pid, &status, timeoutMs < 0 ? 0 : WNOHANG);
+        if (w == pid) {
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+            return -1;
+        }
+        if (w < 0 && errno != EINTR) return -1;
+        if (w == 0 && Clock::now() >= deadline) return -2;
+        if (w == 0) usleep(5000);
+    }
+}
 
 bool JzProcess::SplitCommandLine(char const* commandLine, std::vector<std::string>* words) {
     std::vector<std::string> out;

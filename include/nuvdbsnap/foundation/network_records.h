@@ -35,4 +35,8 @@ struct jzsDatabuf_v2 {
         buffer.Attach(address, length, false);
         dataLength = address != nullptr ? length : 0;
     }
+    // The number of bytes of the buffer that a receive may fill (at most its size).
+    void setValidLen(uint64_t length) { dataLength = length < buffer.Size() ? length : buffer.Size(); }
+    uint64_t getValidLen() const { return dataLength; }
+    char* getDataBuffer() { return buffer.Ptr(); }
 };

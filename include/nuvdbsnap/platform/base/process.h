@@ -40,6 +40,18 @@ public:
     static int systemShell(char const* fixedPipeline, std::string* output, std::string* error,
                            int timeoutSeconds = 0);
 
+    // Starts argv without waiting: the child's standard input and output are
+    // /dev/null, its standard error is this process's, and `channelFd` (when not
+    // -1) becomes its descriptor 3; nothing else is inherited. Journalled as
+    // ("process", "spawn", argv joined by '\x1f') and failed by a fault of that
+    // call. 0 and *pid on success; 127 when the program cannot be executed (no
+    // child is left), -1 when it cannot be started; *error then says why.
+    static int spawn(std::vector<std::string> const& argv, int channelFd, int* pid, std::string* error);
+    // Waits up to timeoutMs (negative: without limit) for a child that spawn
+    // started to end. kill sends SIGKILL to the child first. The exit status as
+    // system gives it once the child is reaped; -2 while it still runs.
+    static int wait(int pid, int timeoutMs, bool kill);
+
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.
     static bool SplitCommandLine(char const* commandLine, std::vector<std::string>* words);

@@ -1,0 +1,200 @@
+// The index phase of the job driver, the mount-point list of the job and the
+// directory-tree listing that agents use to collect a database's files.
+#include "nuvdbsnap/dbsnap/db_snap_backup.h"
+
+#include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
+#include "nuvdbsnap/platform/appmgr/application.h"
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
+
+int DBSnapBackup::CreateIndex() {
+    static char const* const kTag = "DBSnapBackup::CreateIndex";
+    int const rc = CreateIndex(m_nuvSnapUtilDb, false);
+    if (rc != 0) EvDebug::Debug(&m_ev, kTag, "CreateIndex failed");
+    return rc;
+}
+
+int DBSnapBackup::CreateIndex(NuvSnapUtilDb* utility, bool updateIndexOnly) {
+    static char const* const kTag = "DBSnapBackup::CreateIndex";
+    if (!m_optionalFiles.empty() && !updateIndexOnly) {
+        EvDebug::Debug(&m_ev, kTag, "setting optionalFilesV with size=[%d]", static_cast<int>(m_optionalFiles.size()));
+        utility->setIndexOptionalFileList(&m_optionalFiles);
+    }
+    std::string dataAgingFile;
+    std::string const& indexHost = m_bkArgs->indexDataMover.empty() ? m_bkArgs->dataMover : m_bkArgs->indexDataMover;
+    bool const levelOne = m_bkArgs->jobType == 1;
+    bool const updateOption = false;
+    bool const dirChangeFlag = false;
+    bool const statFiles = m_appType != 125 && m_appType != 5;
+    int const rc = utility->createIndex(
+        dataAgingFile, indexHost.c_str(), m_bkArgs->brannoxId, static_cast<unsigned>(m_bkArgs->appId),
+        static_cast<unsigned>(m_appType), m_bkArgs->jobId, m_fileNameMap.empty() ? nullptr : &m_fileNameMap,
+        levelOne, updateIndexOnly, updateOption, dirChangeFlag, m_dirChangeFile, statFiles, false);
+    if (rc != 0) {
+        EvDebug::Debug(&m_ev, kTag, "NuvSnapUtilDb::createIndex() failed with rc=%d", rc);
+        raisePendingCause(0x070000cc, " createIndex failed");
+        return -1;
+    }
+    EvDebug::Debug(&m_ev, kTag, "NuvSnapUtilDb::createIndex() completed.");
+    if (m_writeMountPoints) (void)WriteMountPoints();
+    return 0;
+}
+
+int DBSnapBackup::WriteMountPoints() {
+    static char const* const kTag = "DBSnapBackup::WriteMountPoints";
+    JZPI_CommClient comm(&m_ev);
+    comm.setFocus(JZPI_Focus::getFocus());
+    char const* clientName = JZPI_Focus::getFocusClientName(true);
+    Subclient* subclient = m_applicationId != nullptr ? m_applicationId->getSubclient(nullptr) : nullptr;
+    char const* root = comm.getJobResultsDirectory(clientName);
+
+    // The list file; without a job-results root no file is written, the content is still updated.
+    FILE* file = nullptr;
+    if (root != nullptr && *root != '\0') {
+        char folder[4096];
+        int n = std::snprintf(folder, sizeof folder, "%s/JZ_JobResults/%d/0/%lld/", root,
+                              static_cast<int>(m_bkArgs->brannoxId), static_cast<long long>(m_bkArgs->jobId));
+        if (n > 0 && static_cast<size_t>(n) < sizeof folder) {
+            EvDebug::Debug(&m_ev, kTag, "Folder [%s]", folder);
+            (void)CFzDirectory::Create(folder, true);
+            char path[1024];
+            n = std::snprintf(path, sizeof path, "%s/DBSNAPCONTENT_%lld", folder,
+                              static_cast<long long>(m_bkArgs->jobId));
+            if (n > 0 && static_cast<size_t>(n) < sizeof path) {
+                EvDebug::Debug(&m_ev, kTag, "File [%s]", path);
+                file = std::fopen(path, "w");
+                if (file == nullptr)
+                    EvDebug::Error(&m_ev, kTag, "Failed to open [%s] for writing: %s", path, std::strerror(errno));
+            } else {
+                EvDebug::Error(&m_ev, kTag, "mount-point list path too long for folder [%s]", folder);
+            }
+        } else {
+            EvDebug::Error(&m_ev, kTag, "job-results folder too long under [%s]", root);
+        }
+    } else {
+        EvDebug::Error(&m_ev, kTag, "no job-results directory for client [%s]", clientName);
+    }
+    bool writeFailed = file == nullptr;
+
+    std::vector<std::string> mountPoints;
+    for (std::string const& path : m_dataPaths) {
+        std::string const mountPoint = m_nuvSnapUtilDb->getMountPoint(path.c_str(), false);
+        EvDebug::Debug(&m_ev, kTag, "Adding path [%s] [%s]", path.c_str(), mountPoint.c_str());
+        mountPoints.push_back(mountPoint);
+    }
+    std::sort(mountPoints.begin(), mountPoints.end());
+    mountPoints.erase(std::unique(mountPoints.begin(), mountPoints.end()), mountPoints.end());
+
+    BackupContent content;
+    for (std::string const& mountPoint : mountPoints) {
+        if (file != nullptr && std::fprintf(file, "%s\n", mountPoint.c_str()) < 0) writeFailed = true;
+        content.addToContent(mountPoint);
+    }
+    auto closeFile = [&]() {
+        if (file != nullptr && std::fclose(file) != 0) writeFailed = true;
+        file = nullptr;
+    };
+
+    BackupContent current;
+    if (subclient == nullptr || subclient->getFiles(current, nullptr, false) != 0) {
+        EvDebug::Debug(&m_ev, kTag, "VCS: Failed to get the content");
+        closeFile();
+        return -1;
+    }
+    int const rc = subclient->updateContent(1, content, current, true, nullptr, nullptr);
+    if (rc != 0) {
+        EvDebug::DebugLvl(&m_ev, 1, kTag, "VCS: Failed to update VM's content. Everything will be backed up. err = [%x]",
+                          static_cast<unsigned>(rc));
+        closeFile();
+        return -1;
+    }
+    closeFile();
+    if (writeFailed) {
+        EvDebug::Error(&m_ev, kTag, "the mount-point list of job %lld was not written",
+                       static_cast<long long>(m_bkArgs->jobId));
+        return -1;
+    }
+    return 0;
+}
+
+namespace {
+
+// name under base: no second '/' when base already ends in one.
+std::string Under(std::string const& base, char const* name) {
+    if (!base.empty() && base.back() == '/') return base + name;
+    return base + "/" + name;
+}
+
+std::string WithoutTrailingSlash(std::string text) {
+    if (!text.empty() && text.back() == '/') text.pop_back();
+    return text;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const {
+        if (dir != nullptr) closedir(dir);
+    }
+};
+
+}  // namespace
+
+int DBSnapBackup::ReadFilesFromDir(std::string const& directory, std::list<std::string>& out,
+                                   std::string const& prefix) {
+    static char const* const kTag = "DBSnapBackup::ReadFilesFromDir";
+    EvEvent ev;
+    EvDebug::Debug(&ev, kTag, "dirname = [%s], srcPath = [%s]", directory.c_str(), prefix.c_str());
+    if (directory.empty()) {
+        EvDebug::Debug(&ev, kTag, "directory name given is empty");
+        return 0;
+    }
+    if (directory == "/") {
+        EvDebug::Debug(&ev, kTag, "Attempt to search the entire root directory, this API is not expected to do so.");
+        return -1;
+    }
+    out.push_back(WithoutTrailingSlash(prefix.empty() ? directory : prefix));
+
+    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+    if (!dir) {
+        EvDebug::Debug(&ev, kTag, "Failed to open directory [%s] , errno =%d", directory.c_str(), errno);
+        return -1;
+    }
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(dir.get());  // reentrant on one stream of our own
+        if (entry == nullptr) {
+            if (errno != 0) {
+                int const error = errno;
+                EvDebug::Debug(&ev, kTag, "Failed ro read directory %s:%s", directory.c_str(), std::strerror(error));
+                return error;
+            }
+            break;
+        }
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        std::string const full = Under(directory, entry->d_name);
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0) {
+            if (errno == ENOENT) continue;  // vanished since the directory was read
+            EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
+            return -1;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, entry->d_name);
+            if (ReadFilesFromDir(full, out, subPrefix) != 0) {
+                EvDebug::Debug(&ev, kTag, "Failed to ReadFilesFromDir on %s", full.c_str());
+                return -1;
+            }
+        } else {
+            out.push_back(prefix.empty() ? full : Under(prefix, entry->d_name));
+        }
+    }
+    return 0;
+}

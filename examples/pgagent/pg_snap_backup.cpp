@@ -1,0 +1,142 @@
+#include "pg_snap_backup.h"
+
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char kTag[] = "PgSnapBackup";
+
+bool WriteWhole(std::string const& path, std::string const& text) {
+    std::string const temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+PgSnapBackup::PgSnapBackup() : DBSnapBackup(125, 1) {}
+
+PgSnapBackup::~PgSnapBackup() {
+    // A backup still open when the agent ends is stopped by the server when
+    // the held connection closes; stop it here explicitly when we can.
+    if (m_inBackup) (void)UnQuiesceDB();
+}
+
+int PgSnapBackup::Initialize(int const& argc, char** argv, JZBkpJobClient* jobClient, JZJobCtrlClient* jobControl) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-pgsock") == 0) m_server.socketDir = argv[i + 1];
+        if (std::strcmp(argv[i], "-pgport") == 0) m_server.port = std::atoi(argv[i + 1]);
+    }
+    return DBSnapBackup::Initialize(argc, argv, jobClient, jobControl);
+}
+
+int PgSnapBackup::FindDataPaths() {
+    PgConnection conn;
+    std::string error;
+    std::vector<std::vector<std::string>> rows;
+    if (!conn.Open(m_server, &error) || !conn.Query("SHOW data_directory", &rows, &error) || rows.empty()) {
+        EvDebug::Error(&m_ev, kTag, "cannot ask the server for its data directory: %s", error.c_str());
+        return -1;
+    }
+    m_dataDirectory = rows[0][0];
+    m_dataPaths.push_back(m_dataDirectory);
+    EvDebug::Debug(&m_ev, kTag, "data directory [%s]", m_dataDirectory.c_str());
+    if (!conn.Query("SELECT spcname, pg_tablespace_location(oid) FROM pg_tablespace "
+                    "WHERE pg_tablespace_location(oid) <> '' ORDER BY spcname",
+                    &rows, &error)) {
+        EvDebug::Error(&m_ev, kTag, "cannot list the server's tablespaces: %s", error.c_str());
+        return -1;
+    }
+    for (auto const& row : rows) {
+        EvDebug::Debug(&m_ev, kTag, "tablespace [%s] at [%s]", row[0].c_str(), row[1].c_str());
+        m_dataPaths.push_back(row[1]);
+    }
+    return 0;
+}
+
+int PgSnapBackup::QuiesceDB() {
+    std::string error;
+    if (!m_backupConn.Open(m_server, &error)) {
+        EvDebug::Error(&m_ev, kTag, "QuiesceDB: %s", error.c_str());
+        return -1;
+    }
+    std::string const label = "snap backup of job " + std::to_string(m_bkArgs->jobId);
+    if (!m_backupConn.QueryParams("SELECT pg_backup_start($1, true)", {label}, nullptr, &error)) {
+        EvDebug::Error(&m_ev, kTag, "pg_backup_start failed: %s", error.c_str());
+        m_backupConn.Close();  // nothing of ours stays open
+        return -1;
+    }
+    m_inBackup = true;
+    m_quiesced = true;
+    EvDebug::Debug(&m_ev, kTag, "the server is in backup mode for [%s]", label.c_str());
+    return 0;
+}
+
+std::string PgSnapBackup::ResultsDirectory() const {
+    JZPI_CommClient comm;
+    char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
+    if (root == nullptr || m_bkArgs == nullptr) return std::string();
+    return std::string(root) + "/JZ_JobResults/" + std::to_string(m_bkArgs->brannoxId) + "/0/" +
+           std::to_string(m_bkArgs->jobId);
+}
+
+int PgSnapBackup::UnQuiesceDB() {
+    if (!m_inBackup) return 0;
+    std::string error;
+    std::vector<std::vector<std::string>> rows;
+    bool const stopped =
+        m_backupConn.Query("SELECT lsn, labelfile, spcmapfile FROM pg_backup_stop(true)", &rows, &error);
+    m_inBackup = false;
+    m_backupConn.Close();
+    if (!stopped || rows.empty()) {
+        EvDebug::Error(&m_ev, kTag, "pg_backup_stop failed: %s", error.c_str());
+        return -1;
+    }
+    std::string const directory = ResultsDirectory();
+    if (directory.empty() || CFzDirectory::Create(directory, true).IsError() ||
+        !WriteWhole(directory + "/backup_label", rows[0][1]) ||
+        !WriteWhole(directory + "/tablespace_map", rows[0][2])) {
+        EvDebug::Error(&m_ev, kTag, "cannot keep the backup label in [%s]", directory.c_str());
+        return -1;
+    }
+    m_labelSaved = true;
+    EvDebug::Debug(&m_ev, kTag, "backup stopped at %s; label kept in [%s]", rows[0][0].c_str(), directory.c_str());
+    return 0;
+}
+
+int PgSnapBackup::PrepareIndex() {
+    for (std::string const& path : m_dataPaths) {
+        std::list<std::string> files;
+        if (DBSnapBackup::ReadFilesFromDir(path, files, "") != 0) {
+            EvDebug::Error(&m_ev, kTag, "cannot list [%s]", path.c_str());
+            return -1;
+        }
+        // A file the server removed since the listing is not registered.
+        size_t registered = 0;
+        for (std::string const& file : files)
+            if (m_nuvSnapUtilDb->addMountPoint(file.c_str(), nullptr)) ++registered;
+        EvDebug::Debug(&m_ev, kTag, "%zu of %zu paths of [%s] registered for the index", registered, files.size(),
+                       path.c_str());
+    }
+    return 0;
+}
+
+int PgSnapBackup::ExitHere(int const& result) {
+    int outcome = result;
+    if (outcome == 0 && m_quiesced && !m_labelSaved) {
+        EvDebug::Error(&m_ev, kTag, "the snapshot has no backup label and cannot be restored: the job fails");
+        outcome = 1;
+    }
+    return DBSnapBackup::ExitHere(outcome);
+}

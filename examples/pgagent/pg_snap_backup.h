@@ -1,0 +1,43 @@
+// PgSnapBackup: the sample PostgreSQL agent's job driver (application type
+// 125, archive-file type 1). It finds the server's data directory and user
+// tablespaces through libpq, quiesces hot with pg_backup_start on one held
+// connection and resumes with pg_backup_stop on the same connection, keeping
+// the backup label and tablespace map in the job's results directory, and
+// lists the data directory for the content index.
+//
+// Options of its own (the driver skips them): "-pgsock DIR" the server's
+// socket directory, "-pgport N" its port.
+#pragma once
+
+#include "nuvdbsnap/dbsnap.h"
+#include "pg_cluster.h"
+
+#include <string>
+
+class PgSnapBackup : public DBSnapBackup {
+public:
+    PgSnapBackup();
+    ~PgSnapBackup() override;
+
+    int Initialize(int const& argc, char** argv, JZBkpJobClient* jobClient, JZJobCtrlClient* jobControl) override;
+    int FindDataPaths() override;
+    int QuiesceDB() override;
+    // Safe to call more than once: only a backup that this object started is stopped.
+    int UnQuiesceDB() override;
+    int PrepareIndex() override;
+    // A job whose snapshot has no saved backup label cannot be restored: it is reported failed.
+    int ExitHere(int const& result) override;
+
+    std::string const& dataDirectory() const { return m_dataDirectory; }
+    // The job's results directory, where the backup label and tablespace map are kept.
+    std::string ResultsDirectory() const;
+    bool labelSaved() const { return m_labelSaved; }
+
+private:
+    PgClusterConfig m_server;     // how to reach the server
+    PgConnection m_backupConn;    // held from pg_backup_start to pg_backup_stop
+    bool m_inBackup = false;
+    bool m_quiesced = false;      // a backup was started for this job's snapshot
+    bool m_labelSaved = false;
+    std::string m_dataDirectory;
+};

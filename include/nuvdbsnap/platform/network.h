@@ -1,0 +1,3 @@
+// The network layer of the local suite.
+#pragma once
+#include "nuvdbsnap/platform/network/network.h"

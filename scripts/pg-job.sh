@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The PostgreSQL job: over a fresh state root of the local suite, a throw-away
+# PostgreSQL cluster (run as the postgres user when this runs as root) with WAL
+# archiving into the state root; N rows are loaded, the sample agent runs its
+# snap-backup job through the job driver (hot: pg_backup_start / pg_backup_stop),
+# M more rows are inserted, and then a second server, started on a copy of the
+# snapshot with the saved backup label and recovering from the archive only
+# until the backup is consistent, counts the rows: N, not N + M.
+#   NUV_BUILD_DIR   build directory (default: build)
+#   JZ_SUITE_ROOT   state root to use (default: a new one under /tmp)
+#   ROWS, MORE_ROWS N and M (default 1000 and 250)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${NUV_BUILD_DIR:-build}
+BIN="$BUILD/out/bin"
+JZ="$BIN/jzsuite"
+for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster"; do
+  [ -x "$program" ] || { echo "pg-job: $program is not built (cmake --build $BUILD)" >&2; exit 1; }
+done
+ROWS=${ROWS:-1000}
+MORE_ROWS=${MORE_ROWS:-250}
+
+WORK=$(mktemp -d /tmp/nuv-pg-job-XXXXXX)
+chmod 755 "$WORK"   # the server's user walks into the state root
+export JZ_SUITE_ROOT=${JZ_SUITE_ROOT:-$WORK/state}
+export JZREG="$JZ_SUITE_ROOT/registry"
+PG="$JZ_SUITE_ROOT/pgsample"
+VOLUME="$PG/volume"          # the volume that holds the database
+DATA="$VOLUME/data"
+SOCK="$PG/run"
+ARCHIVE="$PG/wal-archive"
+PORT=${PGSAMPLE_PORT:-$((20000 + RANDOM % 20000))}
+RESTORE_PORT=$((PORT + 1))
+cluster() { "$BIN/pgcluster" "$@"; }
+stop_servers() {
+  cluster stop --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" >/dev/null 2>&1 || true
+}
+trap stop_servers EXIT
+
+echo "== state root $JZ_SUITE_ROOT"
+"$JZ" init
+chmod 755 "$JZ_SUITE_ROOT"
+cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
+
+echo "== PostgreSQL cluster in $DATA (port $PORT)"
+mkdir -p "$VOLUME"
+cluster init --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" --archive "$ARCHIVE"
+cluster start --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log"
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "CREATE TABLE sample_rows (id integer PRIMARY KEY, payload text NOT NULL)"
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "INSERT INTO sample_rows SELECT g, md5(g::text) FROM generate_series(1, $ROWS) g"
+echo "loaded $ROWS rows"
+
+"$JZ" set Base sClientName sampleclient
+"$JZ" declare client id=1 name=sampleclient
+"$JZ" declare instance id=1 client_id=1 name=pgsample app_type=125
+"$JZ" declare subclient id=1 name=default snap_engine=2
+"$JZ" declare application id=1 client_id=1 app_type=125 instance_id=1 subclient_id=1
+"$JZ" declare volume path="$VOLUME" device=pgsample fstype=ext4 options=rw
+JOB=$("$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1)
+
+echo "== snap backup (job $JOB)"
+"$BIN/pgsnapagent" -j "$JOB" -a "2:1" -t 1 -d sampleclient -pgsock "$SOCK" -pgport "$PORT" || echo "the job failed"
+
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "INSERT INTO sample_rows SELECT g, md5(g::text) FROM generate_series($ROWS + 1, $ROWS + $MORE_ROWS) g"
+cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_switch_wal()" >/dev/null
+echo "inserted $MORE_ROWS rows after the snapshot"
+
+echo "== restorability: a second server on a copy of the snapshot (port $RESTORE_PORT)"
+cluster restore --job "$JOB" --source-data "$DATA" \
+  --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
+  --data "$PG/restored/data" --socket "$PG/restored/run" --port "$RESTORE_PORT" \
+  --log "$PG/log/restored.log" --count sample_rows
+
+echo "== jzsuite job show $JOB"
+"$JZ" job show "$JOB"
+echo "== jzsuite list afile --job $JOB"
+"$JZ" list afile --job "$JOB"
+echo "== jzsuite list snapshot --job $JOB"
+"$JZ" list snapshot --job "$JOB"
+echo "state root: $JZ_SUITE_ROOT"

@@ -1,0 +1,125 @@
+// The sample PostgreSQL agent against a real server: a snapshot that a second
+// server restores to the rows committed before the job, and the failure roads
+// of quiesce, snapshot and resume.
+#include "tests/dbsnap/pg_fixture.h"
+
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+#include <algorithm>
+#include <fstream>
+
+using namespace nuvdbsnaptest;
+
+namespace {
+
+TEST_F(PgAgentTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
+    auto job = RunAgent();
+    EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label")) << job.out << job.err;
+    EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
+    ASSERT_EQ("", Sql("INSERT INTO sample_rows SELECT g, 'later' FROM generate_series(1001, 1100) g"));
+    ASSERT_NE(std::string::npos, Sql("SELECT pg_switch_wal()").find('/'));
+    auto restored = Restore();
+    ASSERT_EQ(0, restored.exitCode) << restored.err;
+    EXPECT_NE(std::string::npos, restored.out.find("rows in sample_rows on the restored server: 500\n"))
+        << restored.out;
+}
+
+TEST_F(PgAgentTest, QuiesceFailureLeavesNothingOpenAndFailsTheJob) {
+    // A server without WAL for online backups refuses pg_backup_start.
+    ASSERT_EQ("", Sql("ALTER SYSTEM SET wal_level = minimal"));
+    ASSERT_EQ("", Sql("ALTER SYSTEM SET archive_mode = off"));
+    ASSERT_EQ("", Sql("ALTER SYSTEM SET max_wal_senders = 0"));
+    ASSERT_EQ(0, Cluster({"stop"}));
+    ASSERT_EQ(0, Cluster({"start"}));
+    auto job = RunAgent();
+    EXPECT_EQ(1, job.exitCode) << job.out << job.err;
+    EXPECT_EQ("failed", JobStatus());
+    EXPECT_FALSE(Exists(JobResultsDir() + "/backup_label"));
+    EXPECT_EQ("0\n", OtherBackends());
+    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+}
+
+TEST_F(PgAgentTest, SnapshotFailureResumesTheServerAndFailsTheJob) {
+    nuvsuite::AddFault("snapmgr", "createVolumeSnaps", 28, "no space for the copy", -1);
+    auto job = RunAgent();
+    EXPECT_EQ(1, job.exitCode) << job.out << job.err;
+    EXPECT_EQ("failed", JobStatus());
+    auto causes = Causes();
+    EXPECT_NE(causes.end(), std::find(causes.begin(), causes.end(), "0x070000cb  snap shot creation failed"));
+    EXPECT_EQ("0\n", OtherBackends());
+    EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a failed job')"));
+}
+
+// Waits until the agent holds the server in backup mode; the backend's pid ("" when it never did).
+std::string WaitForBackupWindow(std::string const& socketDir, int port) {
+    auto r = nuvtest::RunProgram(Program("pgcluster"), {"wait-backup", "--socket", socketDir, "--port",
+                                                        std::to_string(port), "--timeout", "120"});
+    return r.exitCode == 0 ? r.out.substr(0, r.out.find('\n')) : std::string();
+}
+
+class PgWindowTest : public PgAgentTest {
+protected:
+    void SetUp() override {
+        PgAgentTest::SetUp();
+        if (IsSkipped()) return;
+        // A large file keeps the snapshot copy, and so the backup window, open a while.
+        std::string const big = m_dataDir + "/../ballast.dat";
+        std::string block(1 << 20, 'b');
+        std::ofstream out(big, std::ios::binary);
+        for (int i = 0; i < 384; ++i) out << block;
+    }
+    int StartAgent() {
+        auto words = AgentLine();
+        std::string const program = Program("pgsnapagent");
+        return nuvtest::StartChild([program, words]() {
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (auto const& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            return 127;
+        });
+    }
+};
+
+TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
+    int const pid = StartAgent();
+    std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
+    kill(pid, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, nuvtest::WaitChild(pid));
+    ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
+    // The server ends the backup with the agent's connection.
+    std::string left = "?";
+    for (int i = 0; i < 500 && left != "0\n"; ++i) {
+        left = OtherBackends();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ("0\n", left);
+    EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a killed job')"));
+
+    // The suite stays usable: a new job of the same application snaps the same volume.
+    nuvjobmgr::JobInfo next;
+    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
+    m_jobId = next.id;
+    m_jobToken = next.token;
+    auto job = RunAgent();
+    EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label")) << job.out << job.err;
+    EXPECT_EQ(1u, [&] {
+        SMVolSnapInfo record;
+        record.setJobId(static_cast<int>(m_jobId));
+        JZSnapClientAPI client;
+        return client.getVolumeSnaps(record) ? record.getNumSnaps() : 0u;
+    }());
+}
+
+TEST_F(PgWindowTest, LostBackupLabelFailsTheJob) {
+    int const pid = StartAgent();
+    std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
+    ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
+    // pg_backup_stop then fails: the snapshot has no label and cannot be restored.
+    EXPECT_EQ("t\n", Sql("SELECT pg_terminate_backend(" + backend + ")"));
+    EXPECT_EQ(1, nuvtest::WaitChild(pid));
+    EXPECT_EQ("failed", JobStatus());
+    EXPECT_FALSE(Exists(JobResultsDir() + "/backup_label"));
+}
+
+}  // namespace
