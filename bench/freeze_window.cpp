@@ -173,7 +173,11 @@ int main() {
                 int const side = (round + k) % 3;  // the order turns every round
                 if (side == 0) {  // the engine's create
                     auto util = Prepared(job, &application, volume.mountPoint);
-                    if (!util) return std::printf("freeze_window: prepare failed\n"), 1;
+                    if (!util) {
+                        std::printf("freeze_window: prepare failed\n");
+                        ++failures;
+                        break;
+                    }
                     sync();
                     SMVolSnapInfo made;
                     if (util->createSnapShot(nullptr, nullptr, false, &made) != 0) {
@@ -214,12 +218,21 @@ int main() {
                 }
             }
             if (failures || round == 0) continue;
-            if (windowMs <= 0 || idleMs <= 0) return std::printf("freeze_window: the freeze was not observed\n"), 1;
+            if (windowMs <= 0 || idleMs <= 0) {
+                std::printf("freeze_window: the freeze was not observed\n");
+                ++failures;
+                continue;
+            }
             windows.push_back(windowMs);
             idles.push_back(idleMs);
             reflinks.push_back(reflinkMs);
         }
-        if (failures) break;
+        if (failures) {  // the volume goes on every road
+            std::filesystem::remove_all(volume.mountPoint + "/tree");
+            if (nuvsnapmgr::RemoveLoopVolume(name).IsError())
+                std::printf("freeze_window: volume %s left\n", name.c_str());
+            break;
+        }
         Stats w = Summarise(windows), i = Summarise(idles), r = Summarise(reflinks);
         std::printf("freeze_window[%d files, snapshot by %s]: frozen %.1f ms (min %.1f, max %.1f); idle freeze and "
                     "thaw %.1f ms (min %.1f, max %.1f); reflink clone of the tree %.1f ms (min %.1f, max %.1f)\n",

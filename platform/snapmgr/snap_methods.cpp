@@ -102,7 +102,7 @@ bool PlanBlockClone(int64_t id, std::string const& source, SnapPlan* plan) {
     std::string const image = LoopBackingFile(mount.source);
     struct stat st;
     if (image.empty() || ::stat(image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (nuvsuite::HoldsSuiteState(source)) return false;  // never frozen: the suite writes there
+    if (!nuvsuite::SuiteStateOn(source).empty()) return false;  // never frozen: the suite writes there
     for (std::string const& area : {SnapshotRoot(), CloneRoot()}) {
         if (!IsRealDirectory(area) || !SameDevice(area, image) || !CanClone(area)) continue;
         plan->method = kMethodBlockClone;

@@ -1,5 +1,6 @@
 #include "storage_ops.h"
 
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <fcntl.h>
@@ -8,11 +9,9 @@
 #include <linux/loop.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
-#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -288,52 +287,20 @@ CFzError MountDevice(std::string const& device, std::string const& target, std::
 }
 
 CloneFreeze::~CloneFreeze() {
-    if (m_guard < 0) return;
-    ::close(m_guard);  // the guardian thaws on end-of-file
-    int status = 0;
-    while (::waitpid(m_guardian, &status, 0) < 0 && errno == EINTR) {
-    }
+    if (m_mountPoint.empty()) return;
+    nuvfreeze::Failure failure;
+    (void)nuvfreeze::Thaw(m_mountPoint, &failure);  // a failed thaw is the guard's to finish
 }
 
 CFzError CloneFreeze::Hold(std::string const& mountPoint) {
-    int fd = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", mountPoint.c_str());
-    if (::ioctl(fd, FIFREEZE, 0) != 0) {
-        int err = errno;
-        ::close(fd);
-        if (err == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot freeze [%s] for its clone", mountPoint.c_str());
+    nuvfreeze::Failure failure;
+    if (nuvfreeze::Freeze(mountPoint, &failure)) {
+        m_mountPoint = mountPoint;
+        return CFzError::Success();
     }
-    // Frozen here: a guardian process takes over the thaw. It thaws when this
-    // object lets go, when this process dies (end-of-file on the pipe), or
-    // after kMaxFreezeMs; when it cannot be started, the thaw happens at once.
-    int hold[2];
-    pid_t pid = -1;
-    int err = 0;
-    if (::pipe2(hold, O_CLOEXEC) != 0) {
-        err = errno;
-    } else if ((pid = ::fork()) == 0) {
-        ::close(hold[1]);
-        struct pollfd p = {hold[0], POLLIN, 0};
-        while (::poll(&p, 1, kMaxFreezeMs) < 0 && errno == EINTR) {
-        }
-        ::ioctl(fd, FITHAW, 0);
-        ::_exit(0);
-    } else {
-        err = errno;
-        ::close(hold[0]);
-        if (pid < 0) ::close(hold[1]);
-    }
-    if (pid < 0) {
-        ::ioctl(fd, FITHAW, 0);
-        ::close(fd);
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot start the guardian of the freeze of [%s]",
-                                       mountPoint.c_str());
-    }
-    ::close(fd);
-    m_guard = hold[1];
-    m_guardian = pid;
-    return CFzError::Success();
+    if (failure.code == EBUSY) return CFzError::Success();  // frozen already, by whoever thaws it
+    return FXErrorUtil::ErrorErrNo(FZ_LOC, failure.code > 0 ? failure.code : EIO,
+                                   "cannot freeze [%s] for its clone: %s", mountPoint.c_str(), failure.text.c_str());
 }
 
 }  // namespace nuvsnapmgr

@@ -7,8 +7,6 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
-#include <sys/types.h>
-
 #include <string>
 
 namespace nuvsnapmgr {
@@ -74,22 +72,20 @@ bool SupportsReflink(std::string const& dir);
                                    bool readOnly, std::string const& options);
 
 // Holds the file system mounted at `mountPoint` still while it lives: frozen
-// for it, or already frozen by someone else (the engine) and then left to them.
-// Its own freeze is held by a guardian process that thaws when this object is
-// destroyed, when this process dies, and at the latest after kMaxFreezeMs.
+// for it through the suite's freeze guard (thawed on destruction, and by the
+// guard when this process dies), or already frozen by someone else (the
+// engine's create) and then left to them.
 class CloneFreeze {
 public:
-    static constexpr int kMaxFreezeMs = 60000;
     CloneFreeze() = default;
     ~CloneFreeze();
     CloneFreeze(CloneFreeze const&) = delete;
     CloneFreeze& operator=(CloneFreeze const&) = delete;
     [[nodiscard]] CFzError Hold(std::string const& mountPoint);
-    bool frozeItself() const { return m_guard >= 0; }
+    bool frozeItself() const { return !m_mountPoint.empty(); }
 
 private:
-    int m_guard = -1;  // write end of the guardian's pipe
-    pid_t m_guardian = -1;
+    std::string m_mountPoint;  // frozen here
 };
 
 }  // namespace nuvsnapmgr

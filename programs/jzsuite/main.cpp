@@ -2,7 +2,11 @@
 #include "commands.h"
 
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -45,6 +49,12 @@ std::string Usage(std::string const& command) {
     return all;
 }
 
+void ThawDeadFreezes() {
+    struct stat st {};
+    if (stat(nuvsuite::CataloguePath().c_str(), &st) != 0) return;  // no suite here yet
+    for (std::string const& line : nuvfreeze::ThawDeadFreezes()) std::fprintf(stderr, "jzsuite: %s\n", line.c_str());
+}
+
 int UsageError(std::string const& command, std::string const& text) {
     std::fprintf(stderr, "jzsuite: %s\n%s", text.c_str(), Usage(command).c_str());
     return 2;
@@ -67,9 +77,11 @@ int main(int argc, char** argv) {
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
+    ThawDeadFreezes();
     // What a killed run left (half-made volumes, snapshots of dead creates) is
-    // taken down first; the fault and journal commands leave the state as it is.
-    if (command != "fault" && command != "journal" && !(command == "init" && !words.empty())) {
+    // taken down next; the fault and journal commands leave the state as it is.
+    struct stat st {};
+    if (command != "fault" && command != "journal" && stat(nuvsuite::CataloguePath().c_str(), &st) == 0) {
         EvEvent event;
         nuvsnapmgr::SweepLeftovers(&event);
     }

@@ -375,7 +375,7 @@ int FrozenState(std::string const& path) {
 }
 
 // The snapshot manager's own freeze (around a clone the engine did not freeze
-// for) is held by a guardian: the death of the freezing process thaws it.
+// for) goes through the freeze guard: the death of the freezing process thaws it.
 TEST(CloneFreeze, TheDeathOfItsHolderThawsTheVolume) {
     LoopEnv loop("xfs");
     NUV_REQUIRE_LOOP(loop);
