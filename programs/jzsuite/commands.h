@@ -18,6 +18,7 @@ int CmdJob(Words const& words);
 int CmdFault(Words const& words);
 int CmdJournal(Words const& words);
 int CmdVolume(Words const& words);
+int CmdIndex(Words const& words);
 
 // Prints "jzsuite: <text>" on stderr and returns code.
 int Fail(int code, std::string const& text);
