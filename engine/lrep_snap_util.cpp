@@ -23,13 +23,7 @@ int LREPSnapUtil::PrepareSnap(SMVolSnapInfo& record, ErrorCallback /*callback*/,
                               bool const& /*flag*/) {
     static char const* const kTag =
         "virtual int LREPSnapUtil::PrepareSnap(SMVolSnapInfo&, ErrorCallback, void*, const bool&)";
-    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
-        if (CreateSnapUtilProcess() != 0) {
-            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
-            return -1;
-        }
-        return SndRcvFromSnapUtilProcess(record, kPrepareRequest, kPrepareReply);
-    }
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) return RunInHelper(record, kPrepareRequest, kPrepareReply, kTag);
     // The replication engine cannot be made in this build.
     EvDebug::Error(m_logger, kTag, "Failed to instantiate JzReplicationEngine");
     throw JzException(kTag, "Failed to instantiate JzReplicationEngine", __FILE__, __LINE__, -1);
@@ -40,11 +34,7 @@ int LREPSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* cont
     static char const* const kTag = "LREPSnapUtil::Snap";
     int const appType = record.getNumVolumes() > 0 ? record.volumeListBegin()->getAppTypeId() : 0;
     if (m_spawnMode == SPAWN_HELPER_PROCESS) {
-        if (CreateSnapUtilProcess() != 0) {
-            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
-            return -1;
-        }
-        if (SndRcvFromSnapUtilProcess(record, kSnapRequest, kSnapReply) != 0) return -1;
+        if (RunInHelper(record, kSnapRequest, kSnapReply, kTag) != 0) return -1;
     } else if (m_spawnMode == SPAWN_IN_PROCESS) {
         JZSnapClientAPI client;
         if (!client.createVolumeSnaps(record)) {

@@ -12,6 +12,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 
 #include <cerrno>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +72,12 @@ CFzError NuvSnapUtil::initialize(std::vector<std::string>& arguments) {
 
 void NuvSnapUtil::raisePendingCause(char const* text, int code, int level) {
     JZJobClient* job = getJobObject();
+    // Without a job-control client (the exported door) the job is the event's.
+    std::unique_ptr<JZJobClient> ownJob;
+    if (job == nullptr && m_event != nullptr && m_event->getJobId() != 0) {
+        ownJob.reset(new JZJobClient(m_event->getJobId()));
+        job = ownJob.get();
+    }
     if (job == nullptr) return;
     *job << text;
     (void)job->setPendingCauseAndEvent(code, level, 0, false, 300, false, 0, 0, 0, 0);

@@ -4,7 +4,7 @@
 #include "mount_options.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
-#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -14,14 +14,6 @@
 namespace {
 
 constexpr int kVolumeFlagNoQuiesce = 0x00100000;
-
-// Runs the freeze tool in one mode on one mount point; the mount point is a
-// single argument. The tool's error output goes to `error`.
-int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error) {
-    std::vector<std::string> argv{NuvDBQuiesceFS::kFreezeTool, mode, mountPoint};
-    std::string output;
-    return JzProcess::system(argv, &output, error, 0, false);
-}
 
 std::string CommandText(char const* mode, std::string const& mountPoint) {
     return std::string(NuvDBQuiesceFS::kFreezeTool) + " " + mode + " " + mountPoint;
@@ -55,9 +47,11 @@ bool NuvDBQuiesceFS::skipQueisce(SMVolSnapInfo& record) {
 
 int NuvDBQuiesceFS::QuiesceFileSystem(SMVolSnapInfo& record, std::list<std::string>& frozen) {
     static char const* const kTag = "NuvDBQuiesceFS::QuiesceFileSystem";
+    m_failure = Failure();
     if (record.getSnapShotEngineId() == 1 || skipQueisce(record)) return 0;
 
     EvEvent event;
+    std::vector<std::string> mountPoints;
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
         std::string const mountPoint = it->getSourcePath();
         if (mountPoint == "/") {
@@ -67,25 +61,32 @@ int NuvDBQuiesceFS::QuiesceFileSystem(SMVolSnapInfo& record, std::list<std::stri
         std::string const fsType = nuvengine::SplitMountOptions(it->getMountOptions()).fsType;
         if ((it->getVolumeFlags() & kVolumeFlagNoQuiesce) != 0) continue;
         if (fsType != "xfs") continue;
-
-        // The suite keeps its catalogue, copies and logs there: a freeze would
-        // block the suite itself until nothing could thaw it.
-        if (nuvsuite::HoldsSuiteState(mountPoint)) {
-            EvDebug::DebugLvl(&event, -1, kTag,
-                              "Not freezing mount point = [%s]: it holds the local suite's state root",
-                              mountPoint.c_str());
-            continue;
-        }
+        mountPoints.push_back(mountPoint);
+    }
+    // The suite writes its catalogue, copies and log during the create: a file
+    // system that holds any of them is never frozen, and then nothing is.
+    for (std::string const& mountPoint : mountPoints) {
+        std::string const held = nuvsuite::SuiteStateOn(mountPoint);
+        if (held.empty()) continue;
+        m_failure = Failure{mountPoint, EDEADLK,
+                            "XFS mount point [" + mountPoint + "] shares its file system with " + held +
+                                ": it cannot be frozen while the suite writes there; keep the suite's state off "
+                                "the database's volumes",
+                            true};
+        EvDebug::DebugLvl(&event, -1, kTag, "%s", m_failure.text.c_str());
+        return -1;
+    }
+    for (std::string const& mountPoint : mountPoints) {
         EvDebug::DebugLvl(&event, 3, kTag, "XFS mount point [%s], will freeze it", mountPoint.c_str());
         std::string const command = CommandText("-f", mountPoint);
         EvDebug::DebugLvl(&event, 0, kTag, "Command to run [%s] Mount point is XFS info %s", command.c_str(),
                           mountPoint.c_str());
-        std::string error;
-        if (RunFreezeTool("-f", mountPoint, &error) != 0) {
-            int err = errno;
+        nuvfreeze::Failure failure;
+        if (!nuvfreeze::Freeze(mountPoint, &failure)) {
             EvDebug::DebugLvl(&event, -1, kTag,
                               "Failed to freeze xfs filesystem mounted on [%s], Error = [%s] errno=[%d]",
-                              mountPoint.c_str(), error.c_str(), err);
+                              mountPoint.c_str(), failure.text.c_str(), failure.code);
+            m_failure = Failure{mountPoint, failure.code, failure.text, false};
             return -1;
         }
         frozen.push_back(mountPoint);
@@ -105,14 +106,14 @@ int NuvDBQuiesceFS::UnQuiesceFileSystem(SMVolSnapInfo& record, std::list<std::st
         std::string const command = CommandText("-u", *it);
         EvDebug::DebugLvl(&event, 0, kTag, " Command to run [%s] Mount point is XFS info %s", command.c_str(),
                           it->c_str());
-        std::string error;
-        if (RunFreezeTool("-u", *it, &error) == 0) {
+        nuvfreeze::Failure failure;
+        if (nuvfreeze::Thaw(*it, &failure)) {
             it = frozen.erase(it);
         } else {
-            int err = errno;
             EvDebug::DebugLvl(&event, -1, kTag,
                               "Failed to un-quiesce xfs filesystem mounted on [%s], Error = [%s] errno =[%d]",
-                              it->c_str(), error.c_str(), err);
+                              it->c_str(), failure.text.c_str(), failure.code);
+            if (!failed) m_failure = Failure{*it, failure.code, failure.text, false};
             failed = true;
             ++it;
         }

@@ -9,6 +9,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
@@ -25,6 +26,8 @@ constexpr int kVolumeFlagEngine1 = 4;
 constexpr int kVolumeFlagBlockLevel = 0x4000;
 constexpr int kVolumeFlagCloudArray = 0x08000000;
 constexpr uint64_t kSnapFlagExCloudArray = 0x100000000ull;
+// Pending cause of a volume that cannot be frozen safely.
+constexpr int kFreezeRefusedCause = 0x0600003A;
 
 char const* Text(char const* s) { return s != nullptr ? s : ""; }
 
@@ -272,6 +275,8 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
         if (reloadPreparedRecord() != 0) return -1;
     }
     if (m_verbose) EvDebug::Debug(m_event, kTag, "Entering function");
+    // A freeze left behind by a create that died (and by its guard) ends here.
+    for (std::string const& line : nuvfreeze::ThawDeadFreezes()) EvDebug::DebugLvl(m_event, -1, kTag, "%s", line.c_str());
     sync();
     sync();
     sync();
@@ -284,6 +289,14 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
     bool const quiesce = m_spawnProcess != SPAWN_HELPER_PROCESS;
     NuvDBQuiesceFS quiescer;
     std::list<std::string> frozen;
+    // A failed freeze or thaw reaches the caller's callback with its text; a
+    // volume refused before anything was frozen also raises a pending cause.
+    auto report = [&]() {
+        NuvDBQuiesceFS::Failure const& failure = quiescer.lastFailure();
+        if (failure.mountPoint.empty()) return;
+        if (callback != nullptr) callback(context, -1, failure.mountPoint.c_str(), failure.code, failure.text.c_str());
+        if (failure.refused) raisePendingCause(failure.text.c_str(), kFreezeRefusedCause, 3);
+    };
     // Thaws what is frozen; a failure clears the prepared flag. -1 on failure.
     auto thaw = [&]() -> int {
         if (!quiesce) return 0;
@@ -291,6 +304,7 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
             m_prepared = false;
             EvDebug::DebugLvl(m_event, -1, kTag,
                               "UnQuiesceFileSystem failed. Please manually unqueisce XFS FS before restarting the job.");
+            report();
             return -1;
         }
         return 0;
@@ -300,6 +314,7 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
     try {
         if (quiesce && quiescer.QuiesceFileSystem(m_snapShotInfo, frozen) != 0) {
             EvDebug::DebugLvl(m_event, -1, kTag, "QuiesceFileSystem failed. Calling UnQuiesce FileSystem.");
+            report();
             if (quiescer.UnQuiesceFileSystem(m_snapShotInfo, frozen) != 0)
                 EvDebug::DebugLvl(m_event, -1, kTag, "UnQuiesceFileSystem failed");
             return -1;

@@ -5,6 +5,7 @@
 #include "nuvdbsnap/engine/snap_handler_interface.h"
 #include "snap_failure.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/network/network.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 char const* ConvertToRepTypeStr(SNAPUTIL_INSTANCE kind) {
@@ -16,8 +17,8 @@ char const* ConvertToRepTypeStr(SNAPUTIL_INSTANCE kind) {
 }
 
 SnapUtilInterface::~SnapUtilInterface() {
-    // The helper-process channel is never opened in this build (see
-    // CreateSnapUtilProcess), so there is no channel object to release.
+    // The helper ends when its channel closes; the channel reaps it.
+    delete m_channel;
     m_channel = nullptr;
 }
 
@@ -33,25 +34,6 @@ void SnapUtilInterface::initFields(int engineType, int snapType, bool verbose, s
     m_engineType = engineType;
     m_snapType = snapType;
     m_verbose = verbose;
-}
-
-int SnapUtilInterface::CreateSnapUtilProcess() {
-    static char const* const kTag = "DbSnapUtil::CreateSnapUtilProcess";
-    if (m_helperStarted) return 0;
-    // The helper-process channel of the suite's network layer is not part of
-    // this build: the attach fails, as an attach to an unreachable host does,
-    // and the helper stays not started.
-    EvDebug::Debug(m_logger, kTag, "dataAgentAttach() failed: m_jzsMux.getLastError: Error=%s",
-                   "the helper-process channel is not available");
-    return -1;
-}
-
-int SnapUtilInterface::SndRcvFromSnapUtilProcess(SMVolSnapInfo& /*record*/, unsigned long /*requestType*/,
-                                                 unsigned long /*replyType*/) {
-    static char const* const kTag = "SnapUtilInterface::SndRcvFromSnapUtilProcess";
-    // No channel can be attached in this build (see CreateSnapUtilProcess): the send fails.
-    EvDebug::Debug(m_logger, kTag, "-getLastError: Error=%s\n", "the helper process is not attached");
-    return -1;
 }
 
 SnapUtilInterface* SnapUtilInterface::getInstance(SNAPUTIL_INSTANCE kind, int engineType, int snapType,
@@ -79,13 +61,7 @@ DbSnapUtil::~DbSnapUtil() {
 int DbSnapUtil::PrepareSnap(SMVolSnapInfo& record, ErrorCallback /*callback*/, void* /*context*/,
                             bool const& /*flag*/) {
     static char const* const kTag = "DbSnapUtil::PrepareSnap";
-    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
-        if (CreateSnapUtilProcess() != 0) {
-            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
-            return -1;
-        }
-        return SndRcvFromSnapUtilProcess(record, kPrepareRequest, kPrepareReply);
-    }
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) return RunInHelper(record, kPrepareRequest, kPrepareReply, kTag);
     JZSnapClientAPI client;
     (void)client.prepareVolumeSnaps(record);
     int const code = record.getErrorCode();
@@ -99,13 +75,7 @@ int DbSnapUtil::PrepareSnap(SMVolSnapInfo& record, ErrorCallback /*callback*/, v
 int DbSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& flag,
                      unsigned long /*backupType*/) {
     static char const* const kTag = "DbSnapUtil::Snap";
-    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
-        if (CreateSnapUtilProcess() != 0) {
-            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
-            return -1;
-        }
-        return SndRcvFromSnapUtilProcess(record, kSnapRequest, kSnapReply);
-    }
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) return RunInHelper(record, kSnapRequest, kSnapReply, kTag);
     if (m_spawnMode == SPAWN_SNAP_HANDLER) {
         SnapHandlerInterface handler(m_verbose);
         if (handler.loadSnapHandlerLibrary() != 0) return -1;
@@ -119,13 +89,7 @@ int DbSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* contex
 
 int DbSnapUtil::DeleteSnap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& /*flag*/) {
     static char const* const kTag = "DbSnapUtil::DeleteSnap";
-    if (m_spawnMode == SPAWN_HELPER_PROCESS) {
-        if (CreateSnapUtilProcess() != 0) {
-            EvDebug::Debug(m_logger, kTag, "CreateSnapUtilProcess failed");
-            return -1;
-        }
-        return SndRcvFromSnapUtilProcess(record, kDeleteRequest, kDeleteReply);
-    }
+    if (m_spawnMode == SPAWN_HELPER_PROCESS) return RunInHelper(record, kDeleteRequest, kDeleteReply, kTag);
     JZSnapClientAPI client;
     if (client.deleteVolumeSnaps(record)) return 0;
     return nuvengine::ReportSnapFailure(client, m_logger, kTag, "Delete-Snap", "<Delete-Snap>", callback, context);

@@ -3,6 +3,7 @@
 #include "nuvdbsnap/platform/appmgr.h"
 #include "nuvdbsnap/platform/archive.h"
 #include "nuvdbsnap/platform/base.h"
+#include "nuvdbsnap/platform/freeze.h"
 #include "nuvdbsnap/platform/jobmgr.h"
 #include "nuvdbsnap/platform/msg.h"
 #include "nuvdbsnap/platform/network.h"

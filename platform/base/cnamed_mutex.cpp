@@ -1,6 +1,6 @@
 // CNamedMutex over the lock files of JzNamedMutex.
 #include "nuvdbsnap/platform/base/cnamed_mutex.h"
-#include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <cerrno>
 #include <cstring>
@@ -32,10 +32,9 @@ void CNamedMutex::fail(int code, std::string const& text) {
 int CNamedMutex::lock(long timeoutMs, bool wait) {
     if (m_mutex.name().empty()) return m_errorCode;
     std::string const args = m_mutex.name() + " timeout=" + std::to_string(timeoutMs) + (wait ? " wait" : " once");
-    nuvsuite::JournalCall("mutex", "lock", args);
-    nuvsuite::FaultHit hit;
-    if (nuvsuite::CheckFault("mutex", "lock", args, &hit)) {
-        fail(hit.code < 0 ? hit.code : kErrFailed, hit.text.empty() ? "injected fault" : hit.text);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("mutex", "lock", args, &fault)) {
+        fail(fault.code < 0 ? fault.code : kErrFailed, fault.text);
         return m_errorCode;
     }
     unsigned long const limit = !wait ? 0 : timeoutMs < 0 ? JzNamedMutex::kWaitForever : static_cast<unsigned long>(timeoutMs);

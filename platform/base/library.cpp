@@ -2,6 +2,7 @@
 #include "nuvdbsnap/platform/base/library.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <dlfcn.h>
 
 namespace {
@@ -44,6 +45,20 @@ CFzError CFzLibrary::GetAddress(std::string const& name, void*& address) {
     }
     address = p;
     return CFzError::Success();
+}
+
+std::string CFzLibrary::DirectoryOf(void const* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return std::string();
+    std::string path = info.dli_fname;
+    if (path.find('/') == std::string::npos) return std::string();
+    char* real = realpath(path.c_str(), nullptr);
+    if (real != nullptr) {
+        path = real;
+        free(real);
+    }
+    std::string::size_type slash = path.find_last_of('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 CFzError CFzLibrary::Unload() {

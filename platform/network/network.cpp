@@ -126,7 +126,7 @@ CFzError CJzNetwork::Attach_RemoteCommand(char const* host, CNSession::jzsExecut
     m_boundSeconds = static_cast<int>(timeOut);
 
     std::string const arguments = request->getstring(3);
-    int const bound = waitBound(0, true);
+    int const bound = waitBound(0, false);
     int err = nuvnet::WriteFrame(m_fd, nuvnet::kFrameStart, 0, arguments.data(), arguments.size(), bound);
     nuvnet::Frame answer;
     if (err == 0) err = nuvnet::ReadFrame(m_fd, &answer, bound);

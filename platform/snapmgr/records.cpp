@@ -85,7 +85,8 @@ bool SMVolSnapInfo::operator==(SMVolSnapInfo const& o) const {
                                r.m_errorCode, r.m_errorString);
     };
     return head(*this) == head(o) && m_volumes == o.m_volumes && m_snaps == o.m_snaps &&
-           m_volSnapMap == o.m_volSnapMap && m_controlHosts == o.m_controlHosts && m_engines == o.m_engines;
+           m_volSnapMap == o.m_volSnapMap && m_controlHosts == o.m_controlHosts && m_engines == o.m_engines &&
+           m_metadata == o.m_metadata;
 }
 
 std::string SMVolSnapInfo::DumpStr() const {
@@ -114,6 +115,8 @@ std::string SMVolSnapInfo::DumpStr() const {
     for (auto const& e : m_engines)
         s << "-- engine " << e.getSnapShotEngineId() << " " << e.getVendorName() << " " << e.getEngineName()
           << "\n";
+    for (auto const& m : m_metadata)
+        s << "-- metadata ref " << m.getRefId() << " type " << m.getMetadataType() << " [" << m.getMetadata() << "]\n";
     return s.str();
 }
 

@@ -1,6 +1,6 @@
 // The XML form of a snapshot record (the form of the snapshot-info file):
 //   <SMVolSnapInfo jobId=".." ...>
-//     <Volume .../>* <Snap .../>* <VolSnapMap .../>* <ControlHost .../>* <SnapShotEngine .../>*
+//     <Volume .../>* <Snap .../>* <VolSnapMap .../>* <ControlHost .../>* <SnapShotEngine .../>* <MetaData .../>*
 //   </SMVolSnapInfo>
 // Every field is an attribute, so every byte but NUL round-trips exactly
 // (control characters are written as character references).
@@ -145,6 +145,13 @@ void engineFields(IO& io, SMSnapShotEngineInfo& e) {
 }
 
 template <typename IO>
+void metaFields(IO& io, SMMetaDataInfo& m) {
+    NUM_FIELD(m, int, "refId", getRefId, setRefId);
+    NUM_FIELD(m, int, "type", getMetadataType, setMetadataType);
+    STR_FIELD(m, "text", getMetadata, setMetadata);
+}
+
+template <typename IO>
 void recordFields(IO& io, SMVolSnapInfo& r) {
     NUM_FIELD(r, int, "jobId", getJobId, setJobId);
     NUM_FIELD(r, int, "snapJobId", getSnapJobId, setSnapJobId);
@@ -202,6 +209,11 @@ int JZSnapClientAPI_VolSnapInfoObjectToXMLStr(SMVolSnapInfo const& record, std::
         engineFields(c, e);
         w.ok = w.ok && c.ok;
     }
+    for (SMMetaDataInfo m : copy.metaData()) {
+        Writer c = child("MetaData");
+        metaFields(c, m);
+        w.ok = w.ok && c.ok;
+    }
     if (!w.ok) return -1;
     std::ostringstream out;
     doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
@@ -244,6 +256,10 @@ int JZSnapClientAPI_VolSnapInfoXMLStrToObject(std::string const& text, SMVolSnap
             SMSnapShotEngineInfo e;
             engineFields(c, e);
             result.addSnapShotEngine(e);
+        } else if (name == "MetaData") {
+            SMMetaDataInfo m;
+            metaFields(c, m);
+            result.addMetaData(m);
         } else if (n.type() == pugi::node_element) {
             return -4;  // an element this form does not have
         }

@@ -86,20 +86,35 @@ std::string StatePath(char const* sub) {
     return path;
 }
 
-bool HoldsSuiteState(std::string const& path) {
+std::string SuiteStateOn(std::string const& path) {
     struct stat target {};
-    if (path.empty() || stat(path.c_str(), &target) != 0) return false;
-    std::vector<std::string> held{StateRootPath()};
+    if (path.empty() || stat(path.c_str(), &target) != 0) return std::string();
+    std::string const root = StateRootPath();
+    struct Place {
+        std::string what;
+        std::string path;
+    };
+    std::vector<Place> places{{"the state root", root}};
+    for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"})
+        places.push_back({std::string("the suite's folder ") + sub + "/", root + "/" + sub});
+    for (char const* file : {"catalogue.db", "catalogue.db-wal", "catalogue.db-shm"})
+        places.push_back({"the suite's catalogue", root + "/" + file});
     std::string log = EnvText("JZ_LOG_FILE");
-    if (!log.empty()) {
-        std::string::size_type slash = log.find_last_of('/');
-        held.push_back(slash == std::string::npos ? "." : (slash == 0 ? "/" : log.substr(0, slash)));
-    }
-    for (std::string const& p : held) {
+    if (log.empty()) log = root + "/logs/nuvdbsnap.log";
+    std::string::size_type slash = log.find_last_of('/');
+    places.push_back({"the log file", log});
+    places.push_back({"the log file's folder", slash == std::string::npos ? "." : (slash == 0 ? "/" : log.substr(0, slash))});
+
+    for (Place const& place : places) {
         struct stat st {};
-        if (stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev) return true;
+        if (stat(place.path.c_str(), &st) != 0 || st.st_dev != target.st_dev) continue;
+        std::string text = place.what + " [" + place.path + "]";
+        char resolved[4096];
+        ssize_t n = readlink(place.path.c_str(), resolved, sizeof resolved - 1);
+        if (n > 0) text += " (a link to [" + std::string(resolved, static_cast<size_t>(n)) + "])";
+        return text;
     }
-    return false;
+    return std::string();
 }
 
 std::string CataloguePath() {

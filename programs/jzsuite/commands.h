@@ -23,5 +23,7 @@ int Fail(int code, std::string const& text);
 // The usage text of one command, or of all.
 std::string Usage(std::string const& command = "");
 int UsageError(std::string const& command, std::string const& text);
+// Thaws the freezes left by processes that are gone, one line each on stderr.
+void ThawDeadFreezes();
 
 }  // namespace jzsuite

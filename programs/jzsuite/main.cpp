@@ -1,6 +1,11 @@
 // jzsuite: the admin command of the local suite.
 #include "commands.h"
 
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -40,6 +45,12 @@ std::string Usage(std::string const& command) {
     return all;
 }
 
+void ThawDeadFreezes() {
+    struct stat st {};
+    if (stat(nuvsuite::CataloguePath().c_str(), &st) != 0) return;  // no suite here yet
+    for (std::string const& line : nuvfreeze::ThawDeadFreezes()) std::fprintf(stderr, "jzsuite: %s\n", line.c_str());
+}
+
 int UsageError(std::string const& command, std::string const& text) {
     std::fprintf(stderr, "jzsuite: %s\n%s", text.c_str(), Usage(command).c_str());
     return 2;
@@ -62,5 +73,6 @@ int main(int argc, char** argv) {
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
+    ThawDeadFreezes();
     return found->second(words);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "nuvdbsnap/engine.h"
+#include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/appmgr/declare.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
@@ -206,6 +207,19 @@ protected:
         request.clientId = static_cast<int64_t>(m_clientId);
         request.appType = m_appType;
         return request;
+    }
+
+    // A utility of the job with the archive records of these mount points, prepared.
+    std::unique_ptr<NuvSnapUtil> PrepareUtil(std::vector<std::string> const& mountPoints, SpawnProcess mode,
+                                             bool verbose = false) {
+        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, verbose, nullptr, nullptr, mode);
+        for (auto const& m : mountPoints) EXPECT_EQ(1, util->addMountPoint(m.c_str(), nullptr));
+        JZArchive archive(nullptr, false, nullptr);
+        archive.SetJobID(m_jobId);
+        CreateArgs_t request = Request();
+        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
+        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+        return util;
     }
 
     std::string JobResultsDir() const {

@@ -7,6 +7,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <functional>
+
 using namespace nuvenginetest;
 
 namespace {
@@ -66,26 +69,62 @@ INSTANTIATE_TEST_SUITE_P(
                       Decision{"OnEngine1", "1", 22, 1, {}}),
     [](auto const& info) { return std::string(info.param.name); });
 
-// The suite writes its catalogue, copies and logs while the snap runs: a file
-// system that holds them is never frozen, whatever the volume says.
-TEST_F(QuiesceTest, FileSystemOfTheSuitesStateIsNeverFrozen) {
+// The suite writes its catalogue, copies and log while the snap runs: when a
+// volume to freeze shares its file system with any of them, nothing at all is
+// frozen and the quiesce fails, naming the place.
+struct SharedPlace {
+    char const* name;
+    char const* expected;  // in the failure's text
+    // Makes the place share the file system of `volume` (test data, not the state root's).
+    std::function<void(std::string const& root, std::string const& volume)> arrange;
+};
+
+class QuiesceSharedTest : public QuiesceTest, public ::testing::WithParamInterface<SharedPlace> {
+protected:
+    void TearDown() override { unsetenv("JZ_LOG_FILE"); }
+};
+
+TEST_P(QuiesceSharedTest, NothingIsFrozen) {
     SetSetting("FileSystemAgent", "nDoQuiesce", "1");
-    std::string const inRoot = nuvsuite::StatePath("temp");
-    std::string const logDir = m_root.base() + "/logs";
-    ASSERT_EQ(0, mkdir(logDir.c_str(), 0755));
-    setenv("JZ_LOG_FILE", (logDir + "/agent.log").c_str(), 1);
+    std::string const volume = MakeDir(m_root.base() + "/volume");
+    GetParam().arrange(m_root.path(), volume);
 
     SMVolSnapInfo record;
-    record.addVolume(Volume(inRoot, "xfs:rw"));
-    record.addVolume(Volume(logDir, "xfs:rw"));
-    record.addVolume(Volume("/not/on/the/suite", "xfs:rw"));
+    record.addVolume(Volume("/not/on/the/suite", "xfs:rw"));  // frozen first, were the second not refused
+    record.addVolume(Volume(volume, "xfs:rw"));
     std::list<std::string> frozen;
     NuvDBQuiesceFS quiesce;
-    EXPECT_EQ(0, quiesce.QuiesceFileSystem(record, frozen));
-    unsetenv("JZ_LOG_FILE");
-    EXPECT_EQ(std::vector<std::string>{"-f /not/on/the/suite"}, FreezeRuns());
-    EXPECT_EQ(std::list<std::string>{"/not/on/the/suite"}, frozen);
+    EXPECT_EQ(-1, quiesce.QuiesceFileSystem(record, frozen));
+    EXPECT_TRUE(FreezeRuns().empty());
+    EXPECT_TRUE(JournalArgs("freeze", "Freeze").empty());
+    EXPECT_TRUE(frozen.empty());
+    EXPECT_TRUE(quiesce.lastFailure().refused);
+    EXPECT_EQ(EDEADLK, quiesce.lastFailure().code);
+    EXPECT_NE(std::string::npos, quiesce.lastFailure().text.find(GetParam().expected)) << quiesce.lastFailure().text;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, QuiesceSharedTest,
+    ::testing::Values(
+        SharedPlace{"StateRootOnTheVolume", "the state root",
+                    [](std::string const& root, std::string const& volume) {
+                        // The volume is a folder of the state root itself.
+                        std::string const inRoot = nuvsuite::StatePath("temp") + "/db";
+                        ASSERT_EQ(0, mkdir(inRoot.c_str(), 0755));
+                        ASSERT_EQ(0, rmdir(volume.c_str()));
+                        ASSERT_EQ(0, symlink(inRoot.c_str(), volume.c_str()));
+                    }},
+        SharedPlace{"LinkedSnapshotFolder", "the suite's folder snapshots/",
+                    [](std::string const& root, std::string const& volume) {
+                        std::string const target = MakeDir(volume + "/../copies");
+                        (void)rmdir((root + "/snapshots").c_str());
+                        ASSERT_EQ(0, symlink(target.c_str(), (root + "/snapshots").c_str()));
+                    }},
+        SharedPlace{"LogFileBesideTheData", "the log file",
+                    [](std::string const& root, std::string const& volume) {
+                        setenv("JZ_LOG_FILE", (volume + "/../agent.log").c_str(), 1);
+                    }}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(QuiesceTest, SecondFreezeFailingStopsTheWalk) {
     SetSetting("FileSystemAgent", "nDoQuiesce", "1");
@@ -119,19 +158,11 @@ protected:
     }
 
     std::unique_ptr<NuvSnapUtil> Prepared(std::vector<std::string> const& volumes) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr,
-                                                  SPAWN_IN_PROCESS);
         for (auto const& v : volumes) {
             MakeDir(v);
             DeclareVolume(v, "/dev/fake", "xfs", "rw");
-            EXPECT_EQ(1, util->addMountPoint(v.c_str(), nullptr));
         }
-        JZArchive archive(nullptr, false, nullptr);
-        archive.SetJobID(m_jobId);
-        CreateArgs_t request = Request();
-        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
-        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
-        return util;
+        return PrepareUtil(volumes, SPAWN_IN_PROCESS);
     }
 
     // freeze / snap / thaw in journal order.
@@ -177,7 +208,8 @@ TEST_F(CreateFreezeTest, FailedThawFailsTheCreateAndClearsPrepared) {
     nuvsuite::AddFault("process", "system", 1, "thaw refused", -1, "-u\x1f");
     EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
     EXPECT_FALSE(util->isPrepared());
-    EXPECT_EQ((std::vector<std::string>{"freeze v1", "snap", "thaw v1"}), Sequence());
+    // The freeze's guard tries the thaw once more when the create's thaw failed.
+    EXPECT_EQ((std::vector<std::string>{"freeze v1", "snap", "thaw v1", "thaw v1"}), Sequence());
 }
 
 TEST_F(CreateFreezeTest, MountPointIsOneArgumentWhateverItHolds) {

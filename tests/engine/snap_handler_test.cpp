@@ -22,15 +22,7 @@ protected:
     // A prepared utility on the snap-handler road over the given volume.
     std::unique_ptr<NuvSnapUtil> Prepared(std::string const& volume, char const* fsType) {
         DeclareVolume(volume, "/dev/fake", fsType, "rw");
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, true, nullptr, nullptr,
-                                                  SPAWN_SNAP_HANDLER);
-        EXPECT_EQ(1, util->addMountPoint(volume.c_str(), nullptr));
-        JZArchive archive(nullptr, false, nullptr);
-        archive.SetJobID(m_jobId);
-        CreateArgs_t request = Request();
-        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
-        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
-        return util;
+        return PrepareUtil({volume}, SPAWN_SNAP_HANDLER, true);
     }
 };
 

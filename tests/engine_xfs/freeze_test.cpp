@@ -1,10 +1,7 @@
 // The create on a real XFS loop volume: the freeze holds writers until the
 // thaw, every road out of the create thaws, and an odd mount point is frozen
 // as itself. Skipped where root, loop devices or mkfs.xfs are missing.
-#include "tests/engine/engine_fixture.h"
-
-#include "nuvdbsnap/platform/archive/jzarchive.h"
-#include "support/xfs_loop.h"
+#include "tests/engine_xfs/xfs_fixture.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -19,68 +16,6 @@
 using namespace nuvenginetest;
 
 namespace {
-
-bool WaitFor(std::function<bool()> const& condition) {
-    for (int i = 0; i < 6000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// FITHAW on the file system of `path`: 0 when it was frozen (and is thawed now),
-// else the errno (EINVAL: it was not frozen).
-int ThawIfFrozen(std::string const& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return errno;
-    int rc = ioctl(fd, FITHAW, 0) == 0 ? 0 : errno;
-    close(fd);
-    return rc;
-}
-
-// The scheduler state of a thread of this process ('D': waiting uninterruptibly).
-char ThreadState(pid_t tid) {
-    std::string stat = ReadFile("/proc/self/task/" + std::to_string(tid) + "/stat");
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
-}
-
-class XfsFreezeTest : public EngineTest {
-protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        if (!m_volume.ready()) GTEST_SKIP() << m_volume.why();
-        DeclareApp(135);  // SAP HANA freezes its XFS mount points by default
-        WriteFile(m_volume.mountPoint() + "/table.dat", "committed rows\n");
-        m_hold = MakeDir(m_root.base() + "/hold");
-    }
-
-    void TearDown() override {
-        if (!m_volume.ready()) return;
-        (void)ThawIfFrozen(m_volume.mountPoint());  // never leave a frozen volume behind
-        if (!m_bind.empty()) umount2(m_bind.c_str(), MNT_DETACH);
-    }
-
-    std::unique_ptr<NuvSnapUtil> Prepared(std::string const& mountPoint, SpawnProcess mode) {
-        auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr, mode);
-        EXPECT_EQ(1, util->addMountPoint(mountPoint.c_str(), nullptr));
-        JZArchive archive(nullptr, false, nullptr);
-        archive.SetJobID(m_jobId);
-        CreateArgs_t request = Request();
-        EXPECT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
-        EXPECT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
-        return util;
-    }
-
-    // Makes the plug-in wait inside the snap (the volume frozen) until Release().
-    void HoldTheSnap() { nuvsuite::AddFault("snaphandler", "hold", 0, m_hold, 1); }
-    bool WaitUntilHeld() { return WaitFor([this] { return Exists(m_hold + "/held"); }); }
-    void Release() { WriteFile(m_hold + "/release", "go"); }
-
-    nuvtest::XfsLoopVolume m_volume;
-    std::string m_hold;
-    std::string m_bind;
-};
 
 TEST_F(XfsFreezeTest, WriterWaitsForTheThaw) {
     NUV_RUN_WITH_LIBRARY_PATH(PluginDir("snaphandler"));

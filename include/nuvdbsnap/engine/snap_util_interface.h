@@ -15,6 +15,7 @@ class CJzNetwork;
 class EvEvent;
 class JZJobCtrlClient;
 class SMVolSnapInfo;
+struct jzsDatabuf_v2;
 
 class SnapUtilInterface : public SPEnabled {
 public:
@@ -35,6 +36,9 @@ public:
 
     // Starts and attaches the helper process once per executor: 0 when it runs.
     int CreateSnapUtilProcess();
+    // Receives one message into buffer (its type in the reply-type field),
+    // waiting while the debug hold file holds: 0, or -1 on a failure.
+    int receiveMessage(jzsDatabuf_v2& buffer);
 
     // A new executor of that kind (the caller wraps it in an SP), or null for a
     // kind other than 0 and 1. blockLevel and skipDelete serve kind 1 only.
@@ -57,6 +61,10 @@ public:
     std::string const& getHost() const { return m_host; }
 
 protected:
+    // The helper road of one operation: starts the helper when needed (logging
+    // "CreateSnapUtilProcess failed" under tag when it cannot), then the exchange.
+    int RunInHelper(SMVolSnapInfo& record, unsigned long requestType, unsigned long replyType, char const* tag);
+
     // Sets every field; the logger is a new default event owned by the executor.
     void initFields(int engineType, int snapType, bool verbose, std::string const& host,
                     JZJobCtrlClient* jobControl, SpawnProcess mode);

@@ -19,6 +19,10 @@ public:
     [[nodiscard]] CFzError Load(std::string const& path, bool bindNow);
     [[nodiscard]] CFzError GetAddress(std::string const& name, void*& address);
     [[nodiscard]] CFzError Unload();
+    // The directory of the loaded object (program or library) that holds
+    // `address`; "" when the loader does not know it.
+    static std::string DirectoryOf(void const* address);
+
     bool IsLoaded() const { return m_handle != nullptr; }
     std::string const& Path() const { return m_path; }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "nuvdbsnap/platform/snapmgr/sm_control_host_info.h"
+#include "nuvdbsnap/platform/snapmgr/sm_metadata_info.h"
 #include "nuvdbsnap/platform/snapmgr/sm_snap_info.h"
 #include "nuvdbsnap/platform/snapmgr/sm_snapshot_engine_info.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_map_info.h"
@@ -15,6 +16,8 @@
 #include <string>
 #include <vector>
 
+struct MM_SMVolSnapInfo;  // the wire form (XDR record of the helper messages)
+
 class SMVolSnapInfo {
 public:
     using VolumeList = std::vector<SMVolumeInfo>;
@@ -22,6 +25,7 @@ public:
     using VolSnapMapList = std::vector<SMVolSnapMapInfo>;
     using ControlHostList = std::vector<SMControlHostInfo>;
     using SnapShotEngineList = std::vector<SMSnapShotEngineInfo>;
+    using MetaDataList = std::vector<SMMetaDataInfo>;
 
     // Clears every field and list (the argument is reserved; callers pass 0).
     void reset(int reserved = 0);
@@ -70,6 +74,7 @@ public:
     void addVolSnapMap(SMVolSnapMapInfo const& entry) { m_volSnapMap.push_back(entry); }
     void addControlHost(SMControlHostInfo const& host) { m_controlHosts.push_back(host); }
     void addSnapShotEngine(SMSnapShotEngineInfo const& engine) { m_engines.push_back(engine); }
+    void addMetaData(SMMetaDataInfo const& entry) { m_metadata.push_back(entry); }
     // ORs `bit` into the snap flags of every snap.
     void setSnapFlagsBitForAllSnaps(int bit);
 
@@ -90,6 +95,10 @@ public:
     SnapShotEngineList::const_iterator snapShotEngineListBegin() const { return m_engines.begin(); }
     SnapShotEngineList::const_iterator snapShotEngineListEnd() const { return m_engines.end(); }
 
+    MetaDataList::const_iterator metaDataListBegin() const { return m_metadata.begin(); }
+    MetaDataList::const_iterator metaDataListEnd() const { return m_metadata.end(); }
+    MetaDataList const& metaData() const { return m_metadata; }
+
     VolumeList& volumes() { return m_volumes; }
     VolumeList const& volumes() const { return m_volumes; }
     SnapList& snaps() { return m_snaps; }
@@ -108,6 +117,12 @@ public:
     // The whole record as text; dump(tag) writes it to the log under the tag.
     std::string DumpStr() const;
     void dump(char const* tag) const;
+
+    // The wire form: fills `wire` (zero-filled or freed before) with copies
+    // allocated with malloc, which the network layer's FreeXDRMessage (or
+    // xdr_free) releases. operator= takes a wire form over every field.
+    void fillXDRStruct(MM_SMVolSnapInfo& wire) const;
+    SMVolSnapInfo& operator=(MM_SMVolSnapInfo const& wire);
 
     bool operator==(SMVolSnapInfo const& o) const;
     bool operator!=(SMVolSnapInfo const& o) const { return !(*this == o); }
@@ -133,4 +148,5 @@ private:
     VolSnapMapList m_volSnapMap;
     ControlHostList m_controlHosts;
     SnapShotEngineList m_engines;
+    MetaDataList m_metadata;
 };

@@ -19,10 +19,13 @@ std::string StateRootPath();
 // "temp", "basehome", "logs", "locks", "snapshots", "mounts".
 std::string StatePath(char const* sub);
 
-// True when `path` lies on a file system that the local suite writes to while
-// it works (the state root's, or the log file's directory when JZ_LOG_FILE is
-// set): freezing it would stop the suite itself in the middle of a job.
-bool HoldsSuiteState(std::string const& path);
+// The first place the local suite writes to during a snapshot create that lies
+// on the file system of `path` (by device, links followed): the state root, each
+// of its folders (the snapshot copies' destination among them), the catalogue
+// and its journal files, the log file. "" when none does (or `path` cannot be
+// looked at). Freezing such a file system would stop the suite itself in the
+// middle of the create, with nothing left to thaw it.
+std::string SuiteStateOn(std::string const& path);
 
 // Path of the SQLite catalogue file.
 std::string CataloguePath();

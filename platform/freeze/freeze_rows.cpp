@@ -1,0 +1,162 @@
+// Catalogue rows of the freezes and the sweep of freezes left by dead processes.
+//   freezes  one row per freeze in progress: mount point, device ("major:minor"),
+//            the freezing process, its guard, state, start (ms), time limit (s)
+#include "freeze_rows.h"
+
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/named_mutex.h"
+#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/suite/admin.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace nuvfreeze {
+namespace {
+
+using nuvsuite::AsInt;
+using nuvsuite::AsText;
+using nuvsuite::Catalogue;
+
+nuvsuite::SchemaPart s_schema{"freeze", 1, R"SQL(
+CREATE TABLE IF NOT EXISTS freezes (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  mount_point TEXT NOT NULL,
+  device TEXT NOT NULL,
+  pid INTEGER NOT NULL,
+  guard_pid INTEGER NOT NULL DEFAULT 0,
+  state TEXT NOT NULL DEFAULT 'freezing',
+  started INTEGER NOT NULL DEFAULT 0,
+  limit_seconds INTEGER NOT NULL DEFAULT 0);
+)SQL"};
+
+nuvsuite::AdminTable s_freezes{"freeze", "freezes", false, "id"};
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void LogIfFailed(CFzError const& e, char const* what) {
+    if (e.IsError()) EvDebug::Error(nullptr, "nuvfreeze", "%s: %s", what, e.AsString().c_str());
+}
+
+// Waits up to `ms` for a process to end.
+bool WaitGone(int pid, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (!ProcessAlive(pid)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !ProcessAlive(pid);
+}
+
+}  // namespace
+
+int64_t InsertFreezeRow(std::string const& mountPoint, std::string const& device, int limitSeconds) {
+    Catalogue& cat = Catalogue::Instance();
+    int64_t id = 0;
+    CFzError e = cat.Transaction([&]() -> CFzError {
+        CFzError r = cat.Exec(
+            "INSERT INTO freezes(mount_point, device, pid, started, limit_seconds) VALUES(?, ?, ?, ?, ?)",
+            {mountPoint, device, int64_t(::getpid()), NowMs(), int64_t(limitSeconds)});
+        if (!r.IsError()) id = cat.LastInsertId();
+        return r;
+    });
+    LogIfFailed(e, "cannot record the freeze");
+    return e.IsError() ? 0 : id;
+}
+
+void SetFreezeGuard(int64_t id, int guardPid) {
+    LogIfFailed(Catalogue::Instance().Exec("UPDATE freezes SET guard_pid = ? WHERE id = ?", {int64_t(guardPid), id}),
+                "cannot record the freeze guard");
+}
+
+void SetFreezeState(int64_t id, char const* state) {
+    LogIfFailed(Catalogue::Instance().Exec("UPDATE freezes SET state = ? WHERE id = ?", {std::string(state), id}),
+                "cannot record the freeze's state");
+}
+
+void DeleteFreezeRow(int64_t id) {
+    LogIfFailed(Catalogue::Instance().Exec("DELETE FROM freezes WHERE id = ?", {id}), "cannot remove the freeze");
+}
+
+std::vector<FreezeRow> FreezeRows(std::string const& device) {
+    std::vector<nuvsuite::CatRow> rows;
+    std::string sql = "SELECT id, mount_point, device, pid, guard_pid, state FROM freezes";
+    std::vector<nuvsuite::CatValue> params;
+    if (!device.empty()) {
+        sql += " WHERE device = ?";
+        params.push_back(device);
+    }
+    LogIfFailed(Catalogue::Instance().Query(sql + " ORDER BY id", params, &rows), "cannot read the freezes");
+    std::vector<FreezeRow> out;
+    for (auto const& r : rows) {
+        FreezeRow f;
+        f.id = AsInt(r[0]);
+        f.mountPoint = AsText(r[1]);
+        f.device = AsText(r[2]);
+        f.pid = static_cast<int>(AsInt(r[3]));
+        f.guardPid = static_cast<int>(AsInt(r[4]));
+        f.state = AsText(r[5]);
+        out.push_back(f);
+    }
+    return out;
+}
+
+bool FreezeRowExists(int64_t id) {
+    std::vector<nuvsuite::CatRow> rows;
+    CFzError e = Catalogue::Instance().Query("SELECT id FROM freezes WHERE id = ?", {id}, &rows);
+    return e.IsError() || !rows.empty();
+}
+
+int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error) {
+    std::string output;
+    return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, 0, false);
+}
+
+bool ProcessAlive(int pid) {
+    if (pid <= 0) return false;
+    if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string::size_type close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return true;
+    char const state = stat[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+std::string FreezeMutexName(std::string const& device) { return "freeze-" + device; }
+
+std::vector<std::string> ThawDeadFreezesOf(std::string const& device, bool locked) {
+    std::vector<std::string> said;
+    for (FreezeRow const& row : FreezeRows(device)) {
+        if (row.pid == ::getpid() || ProcessAlive(row.pid)) continue;
+        // Its guard thaws it on its own once it sees the end of its channel.
+        if (row.guardPid > 0 && ProcessAlive(row.guardPid) && !WaitGone(row.guardPid, 5000)) continue;
+        if (!FreezeRowExists(row.id)) continue;
+        JzNamedMutex mutex(FreezeMutexName(row.device));
+        if (!locked && !mutex.lock(0)) continue;  // a live freeze of the device sweeps it itself
+        std::string error;
+        int const rc = RunFreezeTool("-u", row.mountPoint, &error);
+        std::string line = rc == 0 ? "thawed [" + row.mountPoint + "], left frozen by process " +
+                                         std::to_string(row.pid) + ", which is gone"
+                                   : "found the freeze of [" + row.mountPoint + "] by process " +
+                                         std::to_string(row.pid) + ", which is gone; it was not frozen any more (" +
+                                         error + ")";
+        EvDebug::DebugLvl(nullptr, -1, "nuvfreeze::ThawDeadFreezes", "%s", line.c_str());
+        DeleteFreezeRow(row.id);
+        said.push_back(line);
+    }
+    return said;
+}
+
+std::vector<std::string> ThawDeadFreezes() { return ThawDeadFreezesOf("", false); }
+
+}  // namespace nuvfreeze

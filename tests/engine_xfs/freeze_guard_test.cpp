@@ -1,0 +1,195 @@
+// No freeze is left behind on a real XFS loop volume: a create killed while
+// the volume is frozen, a freeze that passes its time limit, a suite folder
+// linked into the volume, parallel creates of one volume, and a freeze left by
+// dead processes that jzsuite thaws.
+#include "tests/engine_xfs/xfs_fixture.h"
+
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+
+#include <csignal>
+
+using namespace nuvenginetest;
+
+namespace {
+
+struct FreezeRow {
+    int pid = 0;
+    int guardPid = 0;
+};
+
+std::vector<FreezeRow> FreezeRows() {
+    std::vector<nuvsuite::CatRow> rows;
+    EXPECT_FALSE(
+        nuvsuite::Catalogue::Instance().Query("SELECT pid, guard_pid FROM freezes ORDER BY id", {}, &rows).IsError());
+    std::vector<FreezeRow> out;
+    for (auto const& r : rows)
+        out.push_back(FreezeRow{static_cast<int>(nuvsuite::AsInt(r[0])), static_cast<int>(nuvsuite::AsInt(r[1]))});
+    return out;
+}
+
+bool ProcessGone(int pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+std::string LogText(std::string const& root) { return ReadFile(root + "/logs/nuvdbsnap.log"); }
+
+struct Killing {
+    char const* name;
+    bool killGuardToo;  // then nothing thaws until the next create
+};
+
+class XfsKilledCreateTest : public XfsFreezeTest, public ::testing::WithParamInterface<Killing> {};
+
+TEST_P(XfsKilledCreateTest, VolumeIsThawedAndTheNextCreateSucceeds) {
+    NUV_RUN_WITH_LIBRARY_PATH(PluginDir("snaphandler"));
+    std::string const mnt = m_volume.mountPoint();
+    HoldTheSnap();
+    int const pid = nuvtest::StartChild([&]() -> int {
+        auto util = Prepared(mnt, SPAWN_SNAP_HANDLER);
+        return util->createSnapShot(nullptr, nullptr, false, nullptr) == 0 ? 0 : 1;
+    });
+    if (!WaitUntilHeld()) kill(pid, SIGKILL);
+    ASSERT_TRUE(Exists(m_hold + "/held"));
+    EXPECT_TRUE(IsFrozen(mnt));
+    std::vector<FreezeRow> rows = FreezeRows();
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(pid, rows[0].pid);
+    ASSERT_GT(rows[0].guardPid, 0);
+
+    if (GetParam().killGuardToo) kill(rows[0].guardPid, SIGKILL);
+    kill(pid, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, nuvtest::WaitChild(pid));
+    auto const killed = std::chrono::steady_clock::now();
+    if (!GetParam().killGuardToo) {
+        ASSERT_TRUE(WaitFor([&] { return !IsFrozen(mnt); }));
+        EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
+        EXPECT_TRUE(WaitFor([] { return FreezeRows().empty(); }));
+    } else {
+        ASSERT_TRUE(WaitFor([&] { return ProcessGone(rows[0].guardPid); }));
+        EXPECT_TRUE(IsFrozen(mnt));
+    }
+
+    // The next create sweeps what is left and succeeds.
+    auto util = Prepared(mnt, SPAWN_IN_PROCESS);
+    CallbackLog log;
+    EXPECT_EQ(0, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_FALSE(IsFrozen(mnt));
+    EXPECT_TRUE(FreezeRows().empty());
+    if (GetParam().killGuardToo) {
+        EXPECT_NE(std::string::npos, LogText(m_root.path()).find("thawed [" + mnt + "], left frozen by process " +
+                                                                   std::to_string(pid) + ", which is gone"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, XfsKilledCreateTest,
+                         ::testing::Values(Killing{"Creator", false}, Killing{"CreatorAndGuard", true}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
+// A freeze that lasts longer than the time limit is thawed by its guard; the
+// create then fails with the thaw's texts and the callback says why.
+TEST_F(XfsFreezeTest, FreezeTimeLimitThawsAndFailsTheCreate) {
+    NUV_RUN_WITH_LIBRARY_PATH(PluginDir("snaphandler"));
+    SetSetting("FileSystemAgent", "nFreezeTimeLimit", "1");
+    std::string const mnt = m_volume.mountPoint();
+    auto util = Prepared(mnt, SPAWN_SNAP_HANDLER);
+    HoldTheSnap();
+    CallbackLog log;
+    int result = -100;
+    std::thread create([&] { result = util->createSnapShot(&CallbackLog::Record, &log, false, nullptr); });
+    bool const held = WaitUntilHeld();
+    bool const thawed = held && WaitFor([&] { return !IsFrozen(mnt); });
+    Release();
+    create.join();
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(thawed);
+    EXPECT_EQ(-1, result);
+    EXPECT_FALSE(util->isPrepared());
+    ASSERT_EQ(1u, log.calls.size());
+    EXPECT_EQ(mnt, log.calls[0].tag);
+    EXPECT_EQ(ETIMEDOUT, log.calls[0].code);
+    EXPECT_NE(std::string::npos, log.calls[0].text.find("time limit of 1 seconds")) << log.calls[0].text;
+    std::string const text = LogText(m_root.path());
+    EXPECT_NE(std::string::npos,
+              text.find("UnQuiesceFileSystem failed. Please manually unqueisce XFS FS before restarting the job."));
+    EXPECT_NE(std::string::npos, text.find("Failed to un-quiesce xfs filesystem mounted on [" + mnt + "]"));
+    EXPECT_TRUE(FreezeRows().empty());
+}
+
+// The suite's snapshot folder is a link into the volume to freeze: the create
+// is refused before anything is frozen, with the callback and a pending cause.
+TEST_F(XfsFreezeTest, LinkedSnapshotFolderIsRefusedBeforeAnythingIsFrozen) {
+    std::string const mnt = m_volume.mountPoint();
+    std::string const copies = MakeDir(mnt + "/copies");
+    std::string const folder = m_root.path() + "/snapshots";
+    (void)rmdir(folder.c_str());
+    ASSERT_EQ(0, symlink(copies.c_str(), folder.c_str()));
+    auto util = Prepared(mnt, SPAWN_IN_PROCESS);
+    CallbackLog log;
+    EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
+    EXPECT_TRUE(FreezeRuns().empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_FALSE(IsFrozen(mnt));
+    EXPECT_TRUE(util->isPrepared());
+    ASSERT_EQ(1u, log.calls.size());
+    EXPECT_EQ(mnt, log.calls[0].tag);
+    EXPECT_EQ(EDEADLK, log.calls[0].code);
+    EXPECT_NE(std::string::npos, log.calls[0].text.find("the suite's folder snapshots/")) << log.calls[0].text;
+    auto causes = nuvjobmgr::ListPendingCauses(m_jobId);
+    ASSERT_EQ(1u, causes.size());
+    ASSERT_EQ(1u, causes[0].args.size());
+    EXPECT_EQ(log.calls[0].text, causes[0].args[0]);
+}
+
+// Creates of one volume in several processes at once wait their turn and all succeed.
+TEST_F(XfsFreezeTest, ParallelCreatesOfOneVolumeAllSucceed) {
+    std::string const mnt = m_volume.mountPoint();
+    for (int i = 0; i < 200; ++i) WriteFile(mnt + "/file" + std::to_string(i), std::string(4096, 'a' + i % 26));
+    constexpr int kCreates = 6;
+    nuvtest::PipeSignal ready, go;
+    std::vector<int> pids;
+    for (int i = 0; i < kCreates; ++i) {
+        pids.push_back(nuvtest::StartChild([&]() -> int {
+            auto util = Prepared(mnt, SPAWN_IN_PROCESS);
+            ready.Send();
+            if (!go.Wait()) return 3;
+            CallbackLog log;
+            int const rc = util->createSnapShot(&CallbackLog::Record, &log, false, nullptr);
+            return rc == 0 && log.calls.empty() ? 0 : 1;
+        }));
+    }
+    for (int i = 0; i < kCreates; ++i) ASSERT_TRUE(ready.Wait());
+    for (int i = 0; i < kCreates; ++i) go.Send();
+    for (int pid : pids) EXPECT_EQ(0, nuvtest::WaitChild(pid));
+    EXPECT_FALSE(IsFrozen(mnt));
+    EXPECT_TRUE(FreezeRows().empty());
+    std::vector<std::string> runs = FreezeRuns();
+    EXPECT_EQ(2u * kCreates, runs.size());
+    // One freeze at a time: each freeze is followed by its thaw.
+    for (size_t i = 0; i + 1 < runs.size(); i += 2) {
+        EXPECT_EQ("-f " + mnt, runs[i]);
+        EXPECT_EQ("-u " + mnt, runs[i + 1]);
+    }
+}
+
+// jzsuite thaws a freeze whose process and guard are gone, and says so.
+TEST_F(XfsFreezeTest, JzsuiteThawsAFreezeLeftByDeadProcesses) {
+    std::string const mnt = m_volume.mountPoint();
+    int const dead = nuvtest::StartChild([] { return 0; });
+    ASSERT_EQ(0, nuvtest::WaitChild(dead));
+    int fd = open(mnt.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ioctl(fd, FIFREEZE, 0));
+    close(fd);
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                     .Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'loop', ?, 'frozen')",
+                           {mnt, int64_t(dead)})
+                     .IsError());
+    nuvtest::ProgramResult r = nuvtest::RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite", {"list", "freeze"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("jzsuite: thawed [" + mnt + "], left frozen by process " + std::to_string(dead) + ", which is gone\n",
+              r.err);
+    EXPECT_FALSE(IsFrozen(mnt));
+    EXPECT_TRUE(FreezeRows().empty());
+}
+
+}  // namespace
