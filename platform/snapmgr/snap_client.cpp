@@ -36,6 +36,24 @@ int64_t JobOf(SMVolSnapInfo const& record, SMVolumeInfo const& volume) {
     return record.getJobId() != 0 ? record.getJobId() : volume.getJobId();
 }
 
+// Why a snapshot of `source` would copy into itself: the source lies inside the
+// state root or the snapshot folder, or holds a snapshot folder that lies
+// outside the state root (the copy leaves out only the state root); "" when it would not.
+std::string SuiteStateInside(std::string const& source) {
+    std::string const real = RealPath(source);
+    std::string const root = RealPath(nuvsuite::StateRootPath());
+    std::string const snapshots = RealPath(SnapshotRoot());
+    for (std::string const& place : {root, snapshots}) {
+        if (!place.empty() && PathHolds(place, real))
+            return "volume [" + source + "] lies inside the suite's state [" + place +
+                   "]: its snapshot would copy into itself";
+    }
+    if (!snapshots.empty() && PathHolds(real, snapshots) && !PathHolds(root, snapshots))
+        return "volume [" + source + "] holds the suite's snapshot folder [" + snapshots +
+               "]: its snapshot would copy into itself";
+    return std::string();
+}
+
 // Fills one volume's device and mount options; refuses a source that cannot be
 // copied (missing, not a directory, or the root file system not declared as a volume).
 bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
@@ -49,6 +67,8 @@ bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
     if (!resolved.declared && RealPath(source) == "/")
         return call.Fail(SM_ERR_VOLUME,
                          "the root file system is no volume of its own; declare the volume to snapshot");
+    std::string const inside = SuiteStateInside(source);
+    if (!inside.empty()) return call.Fail(SM_ERR_VOLUME, inside);
     volume.setSourceDevice(resolved.device);
     volume.setMountOptions(resolved.MountOptions());
     return true;
