@@ -26,9 +26,10 @@ printf 'redo log\n' > "$DATA/redo.log"
 
 echo "== state root"
 "$JZ" init
-# The block-level library and the snapshot helper are installed in the base home directory of the suite.
+# The block-level library, the snapshot helper and the index programs are installed in the base home directory of the suite.
 cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
 cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
+cp "$BUILD/out/bin/basehome/archiveIndex" "$BUILD/out/bin/basehome/indexRestore" "$JZ_SUITE_ROOT/basehome/"
 "$JZ" set Base sClientName sampleclient
 "$JZ" declare client id=1 name=sampleclient
 "$JZ" declare subclient id=1 name=default

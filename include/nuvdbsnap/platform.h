@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/archive.h"
 #include "nuvdbsnap/platform/base.h"
 #include "nuvdbsnap/platform/freeze.h"
+#include "nuvdbsnap/platform/indexing.h"
 #include "nuvdbsnap/platform/jobmgr.h"
 #include "nuvdbsnap/platform/msg.h"
 #include "nuvdbsnap/platform/network.h"

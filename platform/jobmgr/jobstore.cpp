@@ -156,6 +156,19 @@ bool GetJob(int64_t jobId, JobInfo* job) {
     return true;
 }
 
+bool FindJobByToken(std::string const& token, JobInfo* job) {
+    if (token.empty()) return false;
+    std::vector<CatRow> rows;
+    if (Catalogue::Instance()
+            .Query(std::string("SELECT ") + kJobColumns + " FROM jobs WHERE token = ? ORDER BY id DESC LIMIT 1",
+                   {token}, &rows)
+            .IsError() ||
+        rows.empty())
+        return false;
+    if (job) *job = JobFromRow(rows[0]);
+    return true;
+}
+
 std::vector<JobEvent> ListEvents(int64_t jobId) {
     std::vector<CatRow> rows;
     std::vector<JobEvent> out;

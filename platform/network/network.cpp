@@ -255,6 +255,9 @@ CFzError CJzNetwork::ExecRemoteCmdAndWait(char const* host, CNSession::jzsRemote
     std::string path;
     e = nuvnet::BaseHomeProgram(program, &path);
     if (e.IsError()) return e.Push(FZ_LOC);
+    nuvsuite::CallFault bound;
+    if (nuvsuite::CallFaulted("network", "timeout", program, &bound))
+        timeOut = static_cast<unsigned>(bound.code > 0 ? bound.code : 1);
     std::vector<std::string> argv{path};
     std::vector<std::string> words;
     if (!JzProcess::SplitCommandLine(arguments.c_str(), &words))

@@ -81,6 +81,7 @@ struct Catalogue::Impl {
     sqlite3* db = nullptr;
     std::string path;
     pid_t pid = 0;
+    bool inherited = false;   // set in a child of fork(): the connection is the parent's
     int depth = 0;                // transaction nesting: 0 none, 1 BEGIN, >1 savepoints
     uint64_t schemaGeneration = ~uint64_t(0);
     std::string openError;
@@ -124,6 +125,7 @@ struct Catalogue::Impl {
         Close();
         openError.clear();
         pid = getpid();
+        inherited = false;
         path = newPath;
         int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (rc != SQLITE_OK) {
@@ -199,7 +201,7 @@ struct Catalogue::Impl {
 
     // Brings the connection in line with this process and the current state root.
     CFzError EnsureCurrent() {
-        if (db && pid != getpid()) {
+        if (db && inherited) {
             // A child of fork(): the parent's connection must not be used here.
             // Closing it only releases this process's view (its fcntl locks were
             // not inherited), and it keeps the shared per-file state of SQLite
@@ -351,7 +353,9 @@ void UnlockInParent() {
     if (g_catalogue) CatalogueAccess::Of(*g_catalogue).mutex.unlock();
 }
 void RenewInChild() {
-    if (g_catalogue) CatalogueAccess::Of(*g_catalogue).mutex.ReinitInChild();
+    if (!g_catalogue) return;
+    CatalogueAccess::Of(*g_catalogue).mutex.ReinitInChild();
+    CatalogueAccess::Of(*g_catalogue).inherited = true;
 }
 
 }  // namespace
@@ -420,10 +424,10 @@ CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
     try {
         result = fn();
     } catch (...) {
-        if (impl.db && impl.pid == getpid()) undo();
+        if (impl.db && !impl.inherited) undo();
         throw;
     }
-    if (!impl.db || impl.pid != getpid()) {
+    if (!impl.db || impl.inherited) {
         impl.depth = 0;
         return result.IsError() ? result
                                 : FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_MISUSE,

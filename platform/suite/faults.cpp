@@ -4,6 +4,8 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include <atomic>
+
 namespace nuvsuite {
 namespace {
 
@@ -23,7 +25,22 @@ char const* const kMatchSql =
     " WHERE service = ? AND call = ? AND remaining != 0"
     " AND (pattern = '' OR instr(?, pattern) > 0) ORDER BY id";
 
+std::atomic<uint64_t> s_epoch{0};
+
 }  // namespace
+
+std::vector<std::string> FaultedCalls(std::string const& service) {
+    std::vector<CatRow> rows;
+    std::vector<std::string> out;
+    if (Catalogue::Instance()
+            .Query("SELECT DISTINCT call FROM faults WHERE service = ? AND remaining != 0", {service}, &rows)
+            .IsError())
+        return out;
+    for (CatRow const& r : rows) out.push_back(AsText(r[0]));
+    return out;
+}
+
+uint64_t FaultTableEpoch() { return s_epoch.load(); }
 
 bool CheckFault(std::string const& service, std::string const& call, std::string const& args, FaultHit* hit) {
     Catalogue& cat = Catalogue::Instance();
@@ -51,18 +68,21 @@ bool CheckFault(std::string const& service, std::string const& call, std::string
         return CFzError::Success();
     });
     if (e.IsError() || !fired) return false;
+    ++s_epoch;
     if (hit) *hit = found;
     return true;
 }
 
 void AddFault(std::string const& service, std::string const& call, int code, std::string const& text, int count,
               std::string const& argsPattern) {
+    ++s_epoch;
     (void)Catalogue::Instance().Exec(
         "INSERT INTO faults(service, call, pattern, code, text, remaining) VALUES(?, ?, ?, ?, ?, ?)",
         {service, call, argsPattern, int64_t(code), text, int64_t(count < 0 ? -1 : count)});
 }
 
 void ClearFaults() {
+    ++s_epoch;
     (void)Catalogue::Instance().Exec("DELETE FROM faults");
 }
 

@@ -20,11 +20,18 @@ AdminTable s_journalAdmin{"journal", "journal", false, "id"};
 
 }  // namespace
 
-void JournalCall(std::string const& service, std::string const& call, std::string const& args) {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch()).count();
+int64_t JournalNow() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void JournalCallAt(int64_t timeMs, std::string const& service, std::string const& call, std::string const& args) {
     (void)Catalogue::Instance().Exec("INSERT INTO journal(time, pid, service, call, args) VALUES(?, ?, ?, ?, ?)",
-                                     {now, int64_t(getpid()), service, call, args});
+                                     {timeMs, int64_t(getpid()), service, call, args});
+}
+
+void JournalCall(std::string const& service, std::string const& call, std::string const& args) {
+    JournalCallAt(JournalNow(), service, call, args);
 }
 
 std::vector<JournalEntry> ReadJournal(std::string const& service, std::string const& call) {

@@ -29,11 +29,14 @@ std::string Usage(std::string const& command) {
         {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
                   "jzsuite fault clear"},
         {"journal", "jzsuite journal [--service S] [--json]"},
+        {"index", "jzsuite index runs [--job N] [--json]\n"
+                  "jzsuite index entries --run R [--json]\n"
+                  "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
     };
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal"}) {
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -69,7 +72,7 @@ int main(int argc, char** argv) {
     }
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
-        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal},
+        {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");

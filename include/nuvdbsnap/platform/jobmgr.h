@@ -6,3 +6,4 @@
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/jobmgr/jobtypes.h"
+#include "nuvdbsnap/platform/jobmgr/rsttask.h"

@@ -76,6 +76,9 @@ struct PendingCause {
 // False when there is no such job (or the catalogue cannot be read).
 [[nodiscard]] bool GetJob(int64_t jobId, JobInfo* job);
 
+// The job that holds this token; false for an empty or unknown token.
+[[nodiscard]] bool FindJobByToken(std::string const& token, JobInfo* job);
+
 std::vector<JobEvent> ListEvents(int64_t jobId);
 std::vector<PendingCause> ListPendingCauses(int64_t jobId);
 

@@ -23,7 +23,8 @@
 // Every call is journalled ("network", call, a summary that never holds the
 // argument text) and obeys the fault table under the same names. A fault of
 // ("network", "timeout", pattern on the program name) bounds the caller's next
-// wait for a message of its program (not the attach) to the fault's code in seconds.
+// wait for a message of its program (not the attach), or for the end of a
+// program ExecRemoteCmdAndWait runs, to the fault's code in seconds.
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"

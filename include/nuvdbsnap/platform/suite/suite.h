@@ -51,6 +51,18 @@ bool CheckFault(std::string const& service, std::string const& call,
 
 // Appends one row to the call journal (time in milliseconds since the epoch).
 void JournalCall(std::string const& service, std::string const& call, std::string const& args);
+// The same with the call's own time, for a service that journals a batch of
+// calls later in one transaction.
+void JournalCallAt(int64_t timeMs, std::string const& service, std::string const& call, std::string const& args);
+// Milliseconds since the epoch, as the journal records them.
+int64_t JournalNow();
+
+// For a service that makes many calls a second: the calls of the service that
+// have a fault with uses left (CheckFault is needed only for these), and a
+// number that changes whenever this process changes the fault table. A fault
+// added by another process is seen at the service's next look.
+std::vector<std::string> FaultedCalls(std::string const& service);
+uint64_t FaultTableEpoch();
 
 // The program to run in place of `program` (an absolute path), or `program` itself.
 std::string SubstituteProgram(std::string const& program);

@@ -1,0 +1,166 @@
+// DbTabRestoreUtils: the table-level metadata of the index. At backup it turns
+// the agent's table, tablespace and dependency entries into browsable-path
+// records, sends them and their directory-change file; at restore it reads
+// the selection back from the first-generation index and closes it over the
+// dependencies (tables in dependency order, tablespaces with what they need).
+#pragma once
+
+#include "nuvdbsnap/foundation/backup_level.h"
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/index/browseable_path.h"
+#include "nuvdbsnap/platform/indexing/lookup.h"
+#include "nuvdbsnap/platform/indexing/records.h"
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class EvEvent;
+class EvRstTask;
+class JZJobCtrlClient;
+
+struct DbTableInfo {
+    std::string database;
+    std::string schema;
+    std::string table;
+};
+inline bool operator==(DbTableInfo const& a, DbTableInfo const& b) {
+    return a.database == b.database && a.table == b.table && a.schema == b.schema;
+}
+
+// The selected tablespaces of one database.
+struct DbTableSpaceInfo {
+    std::string database;
+    std::set<std::string> tablespaces;
+};
+
+// The tablespace edges of one database: every child of each parent.
+struct DbTableSpaceRelInfo {
+    std::string database;
+    std::map<std::string, std::set<std::string>> edges;
+};
+
+struct DbTabUtilsInitOptions {
+    int64_t jobId = 0;
+    int64_t clientId = 0;
+    int64_t appType = 0;
+    uint64_t instanceId = 0;
+    uint32_t appId = 0;
+    std::string viewRootName;
+    std::string secondName;      // read by no operation of the class
+    int32_t brannoxId = 0;
+    bool writeOnly = false;
+};
+
+enum QueryType { QUERY_TABLES = 0, QUERY_TABLESPACES = 1, QUERY_DEPENDENCIES = 2 };
+
+struct SendMetaDataParams {
+    JZJobCtrlClient* jobCtrl = nullptr;
+    JZBkpLevel level = 0;
+    std::string host;            // index data mover (mangled)
+    uint64_t flags = 0;          // connection flags
+    std::string jobToken;
+};
+
+struct CreateAndSendDirChangeParams {
+    uint32_t brannoxId = 0;
+    uint32_t appId = 0;
+    int32_t level = 0;           // 1: the eleventh argument of the sender is true
+    std::string jobToken;
+    int64_t jobId = 0;
+    std::string dataMover;
+    std::string fileName;        // used instead of the built name when not empty
+    CheckIfShouldQuit* quitHook = nullptr;
+};
+
+class DbTabRestoreUtils {
+public:
+    DbTabRestoreUtils();
+    ~DbTabRestoreUtils();
+    DbTabRestoreUtils(DbTabRestoreUtils const&) = delete;
+    DbTabRestoreUtils& operator=(DbTabRestoreUtils const&) = delete;
+
+    void Init(DbTabUtilsInitOptions const& options);
+
+    // ---- backup ----
+    CFzError createMetadataIndex(std::vector<std::string> const& entries, QueryType type,
+                                 std::vector<browseablePath_t>& records);
+    void addIndexHeaders(std::vector<browseablePath_t>& records, std::string const& header);
+    CFzError sendMetadataIndex(std::vector<browseablePath_t>& records, SendMetaDataParams& params);
+    void GetDirchangeFileName(std::string& name);
+    CFzError CreateAndSendDirChangeFile(std::vector<browseablePath_t>& records, CreateAndSendDirChangeParams& params);
+    CFzError UnlinkDirchangeFile();
+
+    // ---- restore ----
+    CFzError GetBrowsePaths(EvRstTask& task, std::vector<DbTableInfo>& tables,
+                            std::vector<DbTableSpaceInfo>& tablespaces);
+    CFzError FetchInfoFromIndexQuery(EvRstTask& task, std::string& host, unsigned const& subclientId);
+    int FetchIndexInfoCallBack(FetchIndexInfoResp* batch);
+    void InsertTableSpaceInGraph(char const* path, char const& separator);
+    int MakeTableSpaceListSelfContained();
+    int MakeTableListSelfContained();
+
+    // Points the restore selection at the caller's vectors (GetBrowsePaths does it too).
+    void SetSelection(std::vector<DbTableInfo>* tables, std::vector<DbTableSpaceInfo>* tablespaces) {
+        m_dbTableInfo = tables;
+        tsList = tablespaces;
+    }
+    std::vector<DbTableInfo> const& dependencyOrder() const { return m_dbTableInfoDep; }
+    std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const { return tblSpaceDepGraph; }
+    std::string const& dirChangeFileName() const { return m_dirChangeFile; }
+
+private:
+    // Tables with dependency information, in the order they were met (a new
+    // dependency before the table that named it), and their dependencies.
+    struct DepNode {
+        DbTableInfo table;
+        std::vector<size_t> dependsOn;
+    };
+    size_t FindOrAddNode(DbTableInfo const& table, size_t before);
+    void OrderDependencies();
+    bool FilteredOut(std::string const& path) const;
+
+    EvEvent* m_event;
+    int64_t m_jobId = 0;
+    int64_t m_clientId = 0;
+    int64_t m_appType = 0;
+    uint64_t m_instanceId = 0;
+    uint32_t m_appId = 0;
+    std::string m_dirChangeFile;
+    std::string m_viewRootName;
+    int32_t m_brannoxId = 0;
+    bool m_writeOnly = false;
+    std::vector<DbTableInfo>* m_dbTableInfo = nullptr;
+    std::vector<DbTableInfo> m_dbTableInfoDep;
+    std::vector<DbTableSpaceInfo>* tsList = nullptr;
+    std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;
+    std::vector<std::string> m_filterPaths;
+
+    std::vector<DepNode> m_nodes;
+    std::list<size_t> m_metOrder;                                   // node ids in the order met
+    std::vector<std::list<size_t>::iterator> m_metPos;              // each node's place in m_metOrder
+    std::unordered_map<std::string, size_t> m_nodeByKey;
+    bool m_orderDirty = false;
+    std::unordered_map<std::string, size_t> m_graphByDatabase;   // index into tblSpaceDepGraph
+
+    // Which tables of the caller's selection are known (rows append each table once).
+    std::unordered_set<std::string> m_selectedKeys;
+    size_t m_selectedSynced = 0;
+    std::vector<DbTableInfo> const* m_selectedFor = nullptr;
+};
+
+// The lookup's adaptor: hands every batch to its owner.
+class FetchIndexInfoSendResDb : public FetchIndexInfoSendRes {
+public:
+    explicit FetchIndexInfoSendResDb(DbTabRestoreUtils& owner) : FetchIndexInfoSendRes(nullptr), m_owner(owner) {}
+    int function(FetchIndexInfoResp* batch) override { return m_owner.FetchIndexInfoCallBack(batch); }
+
+private:
+    DbTabRestoreUtils& m_owner;
+};

@@ -1,0 +1,36 @@
+// Archiving a job's index: an index archive file (type 2) of the job records
+// that its index was written out. The program "archiveIndex" and the log
+// manager's clV2LogArchiver both archive through ArchiveJobIndex.
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+
+#include <cstdint>
+#include <string>
+
+namespace JobManager {
+class ArchiveIndexParam;
+}
+
+namespace nuvindexing {
+
+constexpr int kIndexArchiveFileType = 2;
+
+// Makes and closes the job's index archive file; *archFileId (may be null) is
+// its id. Fails for an unknown job.
+[[nodiscard]] CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId);
+
+// True when the job has an index archive file.
+bool HasIndexArchive(int64_t jobId, uint32_t brannoxId);
+
+// The values of "-j", "-a" (brannox:app) and "-appType" in an archiveIndex
+// argument text; false when "-j" or "-a" is missing or malformed.
+bool ParseArchiveIndexArguments(std::string const& text, int64_t* jobId, uint32_t* brannoxId, uint32_t* appId,
+                                uint32_t* appType);
+
+}  // namespace nuvindexing
+
+// The log manager's archive of a second-generation index: archives the index
+// of the job that the parameters' argument text (13,19) names. 0 when the log
+// manager took the request; negative otherwise.
+int clV2LogArchiver(JobManager::ArchiveIndexParam& parameters, std::string host);

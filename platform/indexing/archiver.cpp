@@ -1,0 +1,111 @@
+#include "nuvdbsnap/platform/indexing/archiver.h"
+
+#include "store.h"
+#include "nuvdbsnap/platform/archive/armgr_client.h"
+#include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/msg/messages.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace nuvindexing {
+
+CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId) {
+    nuvjobmgr::JobInfo job;
+    if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job))
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "no job %lld to archive the index of", (long long)jobId);
+    JZArchive archive(nullptr, false, nullptr);
+    archive.SetJobID(jobId);
+    CreateArgs_t args;
+    args.archiveName = "index of job " + std::to_string(jobId);
+    args.archFileType = kIndexArchiveFileType;
+    args.appId = appId != 0 ? appId : job.appId;
+    args.appType = appType;
+    CreateRet_t created;
+    if (archive.CreateArchiveForSnapBackup(&args, &created) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot make the index archive file of job %lld: %s",
+                                       (long long)jobId, archive.getErrorString());
+    size_t entries = 0;
+    for (IndexRun const& run : ListRuns(jobId))
+        if (run.status == "good") entries += static_cast<size_t>(run.entries);
+    CloseAfileArgs_t close;
+    close.brannoxId = created.brannoxId;
+    close.archGroupId = created.archGroupId;
+    close.archFileId = created.archFileId;
+    close.sizeBytes = static_cast<int64_t>(entries);
+    CloseAfileRet_t closed;
+    if (archive.closeAfile(&close, &closed) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot close the index archive file of job %lld: %s",
+                                       (long long)jobId, archive.getErrorString());
+    if (archFileId) *archFileId = created.archFileId;
+    return CFzError::Success();
+}
+
+bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
+    GetArchFileListForJobArgsCC_t request;
+    request.brannoxId = brannoxId;
+    request.jobId = jobId;
+    request.archFileTypes = {kIndexArchiveFileType};
+    std::vector<GetArchFileListForJobRetCC_t> rows;
+    ArMgrClientAPI client;
+    return client.getArchFileListForJob(&request, &rows) == 0 && !rows.empty();
+}
+
+bool ParseArchiveIndexArguments(std::string const& text, int64_t* jobId, uint32_t* brannoxId, uint32_t* appId,
+                                uint32_t* appType) {
+    std::istringstream in(text);
+    std::string word;
+    bool haveJob = false, haveApp = false;
+    *appType = 0;
+    while (in >> word) {
+        std::string value;
+        if (word == "-j" && in >> value) {
+            char* end = nullptr;
+            long long j = std::strtoll(value.c_str(), &end, 10);
+            if (*end != '\0' || j <= 0) return false;
+            *jobId = j;
+            haveJob = true;
+        } else if (word == "-a" && in >> value) {
+            size_t colon = value.find(':');
+            if (colon == std::string::npos) return false;
+            std::string const brannoxText = value.substr(0, colon);
+            std::string const appText = value.substr(colon + 1);
+            char* end1 = nullptr;
+            char* end2 = nullptr;
+            unsigned long b = std::strtoul(brannoxText.c_str(), &end1, 10);
+            unsigned long a = std::strtoul(appText.c_str(), &end2, 10);
+            if (*end1 != '\0' || *end2 != '\0' || brannoxText.empty() || appText.empty()) return false;
+            *brannoxId = static_cast<uint32_t>(b);
+            *appId = static_cast<uint32_t>(a);
+            haveApp = true;
+        } else if (word == "-appType" && in >> value) {
+            *appType = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        }
+    }
+    return haveJob && haveApp;
+}
+
+}  // namespace nuvindexing
+
+int clV2LogArchiver(JobManager::ArchiveIndexParam& parameters, std::string host) {
+    std::string const text = parameters.getstring(13, 19);
+    int code = -1;
+    std::string fault;
+    if (!nuvindexing::detail::Enter("clV2LogArchiver", "host=" + host + " arguments=[" + text + "]", &code, &fault))
+        return code < 0 ? code : -code;
+    int64_t jobId = 0;
+    uint32_t brannoxId = 0, appId = 0, appType = 0;
+    if (!nuvindexing::ParseArchiveIndexArguments(text, &jobId, &brannoxId, &appId, &appType)) {
+        g_ptrLogWriter->Write(-1, "clV2LogArchiver", 0, "no job in the archive-index arguments [%s]", text.c_str());
+        return -1;
+    }
+    CFzError e = nuvindexing::ArchiveJobIndex(jobId, appId, appType, nullptr);
+    if (e.IsError()) {
+        g_ptrLogWriter->Write(-1, "clV2LogArchiver", 0, "%s", e.AsString().c_str());
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,142 @@
+// The index-browse client over the local index.
+#include "nuvdbsnap/platform/msg/index_clients.h"
+
+#include "store.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/indexing/connection.h"
+#include "nuvdbsnap/platform/indexing/records.h"
+#include "nuvdbsnap/platform/suite/host.h"
+
+#include <map>
+#include <set>
+
+namespace {
+
+char const kTag[] = "IdxBrowseClient";
+
+// Where a metadata value of a type goes in a browse item's metadata block:
+// the field, and the type of its record (family 101).
+struct MetaSlot {
+    short field;
+    int number;
+};
+
+bool SlotFor(uint32_t type, uint32_t appType, MetaSlot* slot) {
+    switch (type) {
+    case kIdxMetaTableView: return false;   // a marker of the path, not its value
+    case kIdxMetaOsPath: *slot = appType == 125 ? MetaSlot{12, 32} : MetaSlot{2, 9}; return true;
+    case kIdxMetaOracleSap: *slot = {4, 13}; return true;
+    default: *slot = {3, 12}; return true;
+    }
+}
+
+void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, CNMessageBase* item) {
+    item->setstring(7, 13, e.path);
+    CNMessageBase* flags = item->getObjectAccessor(1, 1, true, 100, 0);
+    if (!e.isDir) flags->setint64(1, 1, 1);
+    flags->setint64(2, 2, e.isDir ? 1 : 0);
+    CNMessageBase* archive = item->getObjectAccessor(9, 21, true, 100, 93);
+    archive->setint64(9, 9, e.jobId);
+    archive->setint64(11, 11, e.archGroupId);
+    archive->setint64(12, 12, e.archFileId);
+    archive->setint64(13, 13, static_cast<int64_t>(e.size));
+    archive->getObjectAccessor(7, 10, true, 18, 3)->setint64(0, 0, e.brannoxId);
+    if (e.metadata.empty()) return;
+    CNMessageBase* meta = archive->getObjectAccessor(11, 14, true, 101, 93);
+    for (auto const& m : e.metadata) {
+        MetaSlot slot;
+        if (!SlotFor(m.first, appType, &slot) || meta->isSet(slot.field, slot.field)) continue;
+        meta->getObjectAccessor(slot.field, slot.field, true, 101, slot.number)->setstring(1, 1, m.second);
+    }
+}
+
+}  // namespace
+
+int IdxBrowseClient::Initialize(CNMessageBase request, IdxBrowseClientResp* handler, int timeoutSeconds,
+                                char const* name, void* interruptHook) {
+    CNMessageBase const* entity = request.getObjectAccessor(3, 3);
+    int64_t brannoxId = entity ? entity->getint64(1, 1) : 0;
+    int64_t appId = entity ? entity->getint64(5, 11) : 0;
+    std::string args = "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId);
+    setInitFailed(true);
+    m_browseRequest.reset();
+    setHeldRequest(nullptr);
+    if (!nuvindexing::detail::Enter("IdxBrowseClient::Initialize", args)) return -1;
+    if (request.getFamily() != 100 || request.getType() != 92 || appId <= 0 || appId > 0xFFFFFFFFll) {
+        g_ptrLogWriter->Write(-1, kTag, 0, "Initialize: no browse request for a subclient");
+        return -1;
+    }
+    bool v2 = false;
+    if (nuvindexing::detail::Generation(static_cast<unsigned long>(brannoxId), static_cast<unsigned long>(appId), &v2) != 0)
+        return -1;
+    m_v2 = v2;
+    m_handler = handler;
+    if (!v2) {
+        auto held = std::make_unique<Indexing::BrowseReq>();
+        held->setstring(84, 138, nuvsuite::LocalMangledHostName());
+        held->setstring(38, 62, "subclient " + std::to_string(appId));
+        held->setint64(14, 14, appId);
+        held->getlistobject<CNMessageBase>(79, 133, true);
+        setHeldRequest(std::move(held));
+    }
+    m_browseRequest = request.clone();
+    setInitFailed(false);
+    return 0;
+}
+
+std::string IdxBrowseClient::serializeRequest() const {
+    std::string text;
+    if (m_browseRequest && m_browseRequest->serialize(text) != 0) text.clear();
+    return text;
+}
+
+int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
+    CNMessageBase const* req = request ? request : m_browseRequest.get();
+    if (req == nullptr || isInitFailed()) return -1;
+    CNMessageBase const* entity = req->getObjectAccessor(3, 3);
+    uint32_t appId = entity ? static_cast<uint32_t>(entity->getint64(5, 11)) : 0;
+    CNMessageBase const* range = req->getObjectAccessor(6, 6);
+    int64_t to = range ? range->getint64(1, 1) : 0;
+    int64_t from = range ? range->getint64(2, 2) : 0;
+    std::vector<std::string> paths;
+    if (auto* list = const_cast<CNMessageBase*>(req)->getlistobject<CNMessageBase>(4, 4, false))
+        for (CNMessageBase const& p : *list) paths.push_back(p.getstring(1, 1));
+    std::string args = "app=" + std::to_string(appId) + " from=" + std::to_string(from) + " to=" + std::to_string(to);
+    for (std::string const& p : paths) args += " path=" + p;
+    if (!nuvindexing::detail::Enter("IdxBrowseClient::Browse", args)) return -1;
+
+    int64_t jobId = 0;
+    std::vector<int64_t> runs;
+    if (nuvindexing::detail::ChooseJob(appId, from, to, &jobId).IsError()) return -1;
+    if (jobId > 0 && nuvindexing::detail::GoodRuns(jobId, appId, &runs).IsError()) return -1;
+
+    databrowse::BrowseResponse response;
+    response.setint64(1, 1, 0);
+    CNMessageBase* block = response.getObjectAccessor(6, 9, true, 100, 98);
+    std::vector<databrowse::BrowseData>* items = block->getlistobject<databrowse::BrowseData>(3, 6, true);
+    std::set<int64_t> seen;
+    std::map<int64_t, uint32_t> appTypes;
+    for (std::string const& path : paths) {
+        CFzError e = nuvindexing::detail::SelectEntries(
+            runs, nuvindexing::ParsePattern(path), [&](nuvindexing::IndexEntry const& entry) {
+                if (!seen.insert(entry.id).second) return true;
+                auto found = appTypes.find(entry.runId);
+                if (found == appTypes.end())
+                    found = appTypes.emplace(entry.runId, nuvindexing::detail::RunAppType(entry.runId)).first;
+                items->emplace_back();
+                FillItem(entry, found->second, &items->back());
+                return true;
+            });
+        if (e.IsError()) {
+            g_ptrLogWriter->Write(-1, kTag, 0, "Browse: %s", e.AsString().c_str());
+            return -1;
+        }
+    }
+    if (responses != nullptr) {
+        std::vector<databrowse::BrowseResponse> answer(1, response);
+        if (responses->setlistobject(1, 1, answer) != 0) return -1;
+        return 0;
+    }
+    if (m_handler != nullptr) return m_handler->processResp(&response) < 0 ? -1 : 0;
+    return 0;
+}

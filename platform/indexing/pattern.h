@@ -1,0 +1,34 @@
+// The one set of path-pattern rules of the index: the first-generation query,
+// the second-generation browse and the lookup all read patterns through it.
+//   - a leading "\" is dropped;
+//   - "*" matches any text within one path component, "**" any text across
+//     components;
+//   - a pattern without "*" names a directory: it selects the directory's
+//     direct children ("/" lists the top level; a trailing "/" is ignored).
+#pragma once
+
+#include <string>
+
+namespace nuvindexing {
+
+struct PathPattern {
+    bool directory = false;   // lists the children of `dir`
+    std::string dir;          // directory form: the parent key of the children
+    std::string prefix;       // wildcard form: literal text before the first "*"
+    std::string glob;         // wildcard form: the whole pattern
+
+    bool Matches(std::string const& path) const;
+};
+
+PathPattern ParsePattern(std::string const& raw);
+
+// "*" within a component, "**" across components; every other character literal.
+bool GlobMatch(std::string const& glob, std::string const& path);
+
+// The parent key of an entry's path: "/a/b" -> "/a", "/a" -> "/", "/" -> "".
+std::string ParentKey(std::string const& path);
+
+// The path with trailing "/" removed ("/" stays "/"; "" becomes "/").
+std::string TrimPath(std::string const& path);
+
+}  // namespace nuvindexing

@@ -1,0 +1,215 @@
+#include "store.h"
+
+#include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+namespace nuvindexing {
+
+using nuvsuite::AsInt;
+using nuvsuite::AsText;
+using nuvsuite::Catalogue;
+using nuvsuite::CatRow;
+using nuvsuite::CatValue;
+
+namespace detail {
+
+bool Enter(char const* call, std::string const& args, int* code, std::string* text) {
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("indexing", call, args, &fault)) return true;
+    if (code) *code = fault.code;
+    if (text) *text = fault.text;
+    return false;
+}
+
+CFzError ChooseJob(uint32_t appId, int64_t from, int64_t to, int64_t* jobId) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "SELECT job_id FROM idx_runs WHERE app_id = ? AND status = 'good'"
+        " AND (? = 0 OR started <= ?) AND (? = 0 OR ended >= ?) ORDER BY id DESC LIMIT 1",
+        {int64_t(appId), to, to, from, from}, &rows);
+    if (e.IsError()) return e;
+    *jobId = rows.empty() ? 0 : AsInt(rows[0][0]);
+    return CFzError::Success();
+}
+
+CFzError GoodRuns(int64_t jobId, uint32_t appId, std::vector<int64_t>* runs) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "SELECT id FROM idx_runs WHERE job_id = ? AND app_id = ? AND status = 'good' ORDER BY id",
+        {jobId, int64_t(appId)}, &rows);
+    if (e.IsError()) return e;
+    runs->clear();
+    for (CatRow const& r : rows) runs->push_back(AsInt(r[0]));
+    return CFzError::Success();
+}
+
+uint32_t RunAppType(int64_t runId) {
+    std::vector<CatRow> rows;
+    if (Catalogue::Instance().Query("SELECT app_type FROM idx_runs WHERE id = ?", {runId}, &rows).IsError() ||
+        rows.empty())
+        return 0;
+    return static_cast<uint32_t>(AsInt(rows[0][0]));
+}
+
+namespace {
+
+// Every read of entries goes through one of the two keys of idx_entries: a
+// directory by (parent, run), everything else by (run, path) ranges.
+std::string EntrySelect(char const* index) {
+    return std::string(
+               "SELECT e.id, e.run_id, r.job_id, e.path, e.is_dir, e.size, e.mtime, e.sequence, e.brannox_id,"
+               " e.group_id, e.afile_id, e.guid, e.parent_guid, e.version_guid, e.component_guid, m.type, m.value"
+               " FROM idx_entries e INDEXED BY ") +
+           index +
+           " JOIN idx_runs r ON r.id = e.run_id"
+           " LEFT JOIN idx_metadata m ON m.entry_id = e.id ";
+}
+
+void FillEntry(CatRow const& r, IndexEntry* e) {
+    e->id = AsInt(r[0]);
+    e->runId = AsInt(r[1]);
+    e->jobId = AsInt(r[2]);
+    e->path = AsText(r[3]);
+    e->isDir = AsInt(r[4]) != 0;
+    e->size = static_cast<uint64_t>(AsInt(r[5]));
+    e->time = AsInt(r[6]);
+    e->sequence = static_cast<uint64_t>(AsInt(r[7]));
+    e->brannoxId = static_cast<uint32_t>(AsInt(r[8]));
+    e->archGroupId = static_cast<uint32_t>(AsInt(r[9]));
+    e->archFileId = static_cast<uint32_t>(AsInt(r[10]));
+    e->guid = AsText(r[11]);
+    e->parentGuid = AsText(r[12]);
+    e->versionGuid = AsText(r[13]);
+    e->componentGuid = AsText(r[14]);
+    e->metadata.clear();
+}
+
+// Groups joined rows (entry, metadata) into entries; rows come in path order,
+// newest run first. Only the first run of a path is kept when `newestOnly`.
+CFzError Group(std::vector<CatRow> const& rows, bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
+               std::function<bool(std::string const&)> const& accept) {
+    IndexEntry cur;
+    bool have = false;
+    std::string lastPath;
+    bool anyPath = false;
+    for (CatRow const& r : rows) {
+        int64_t id = AsInt(r[0]);
+        if (have && id == cur.id) {
+            if (!std::holds_alternative<std::nullptr_t>(r[15]))
+                cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+            continue;
+        }
+        if (have) {
+            if (!sink(cur)) return CFzError::Success();
+            have = false;
+        }
+        std::string path = AsText(r[3]);
+        if (newestOnly && anyPath && path == lastPath) continue;  // an older run's copy
+        lastPath = path;
+        anyPath = true;
+        if (accept && !accept(path)) continue;
+        FillEntry(r, &cur);
+        if (!std::holds_alternative<std::nullptr_t>(r[15]))
+            cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+        have = true;
+    }
+    if (have) sink(cur);
+    return CFzError::Success();
+}
+
+std::string Placeholders(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += i ? ",?" : "?";
+    return s;
+}
+
+}  // namespace
+
+CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
+                       std::function<bool(IndexEntry const&)> const& sink) {
+    if (runs.empty()) return CFzError::Success();
+    std::vector<CatValue> params;
+    std::string sql = EntrySelect(pattern.directory ? "idx_entries_by_parent" : "idx_entries_by_path");
+    if (pattern.directory) {
+        sql += "WHERE e.parent = ? AND e.run_id IN (" + Placeholders(runs.size()) + ")";
+        params.push_back(pattern.dir);
+    } else {
+        sql += "WHERE e.run_id IN (" + Placeholders(runs.size()) + ") AND e.path >= ? AND e.path < ?";
+    }
+    for (int64_t r : runs) params.push_back(r);
+    if (!pattern.directory) {
+        params.push_back(pattern.prefix);
+        params.push_back(pattern.prefix + "\xff");
+    }
+    sql += " ORDER BY e.path, e.run_id DESC, m.rowid";
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(sql, params, &rows);
+    if (e.IsError()) return e;
+    return Group(rows, true, sink, [&](std::string const& path) { return pattern.Matches(path); });
+}
+
+}  // namespace detail
+
+CFzError SetGeneration(uint32_t brannoxId, uint32_t appId, bool v2) {
+    return Catalogue::Instance().Exec(
+        "INSERT INTO idx_generation(brannox_id, app_id, v2) VALUES(?, ?, ?)"
+        " ON CONFLICT(brannox_id, app_id) DO UPDATE SET v2 = excluded.v2",
+        {int64_t(brannoxId), int64_t(appId), int64_t(v2 ? 1 : 0)});
+}
+
+std::vector<IndexRun> ListRuns(int64_t jobId) {
+    std::vector<CatRow> rows;
+    std::vector<IndexRun> out;
+    if (Catalogue::Instance()
+            .Query("SELECT id, job_id, brannox_id, app_id, app_type, level, generation, status, pid, started, ended,"
+                   " entries FROM idx_runs WHERE (? = 0 OR job_id = ?) ORDER BY id",
+                   {jobId, jobId}, &rows)
+            .IsError())
+        return out;
+    for (CatRow const& r : rows) {
+        IndexRun run;
+        run.id = AsInt(r[0]);
+        run.jobId = AsInt(r[1]);
+        run.brannoxId = static_cast<uint32_t>(AsInt(r[2]));
+        run.appId = static_cast<uint32_t>(AsInt(r[3]));
+        run.appType = static_cast<uint32_t>(AsInt(r[4]));
+        run.level = static_cast<int>(AsInt(r[5]));
+        run.generation = static_cast<int>(AsInt(r[6]));
+        run.status = AsText(r[7]);
+        run.pid = AsInt(r[8]);
+        run.started = AsInt(r[9]);
+        run.ended = AsInt(r[10]);
+        run.entries = AsInt(r[11]);
+        out.push_back(std::move(run));
+    }
+    return out;
+}
+
+CFzError ListEntries(int64_t runId, std::vector<IndexEntry>* out) {
+    out->clear();
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(detail::EntrySelect("idx_entries_by_path") +
+                                                 "WHERE e.run_id = ? ORDER BY e.path, m.rowid",
+                                             {runId}, &rows);
+    if (e.IsError()) return e;
+    return detail::Group(rows, false, [&](IndexEntry const& entry) { out->push_back(entry); return true; }, nullptr);
+}
+
+CFzError BrowseIndex(uint32_t appId, int64_t jobId, std::string const& pattern, std::vector<IndexEntry>* out) {
+    out->clear();
+    if (jobId == 0) {
+        CFzError e = detail::ChooseJob(appId, 0, 0, &jobId);
+        if (e.IsError()) return e;
+        if (jobId == 0) return CFzError::Success();
+    }
+    std::vector<int64_t> runs;
+    CFzError e = detail::GoodRuns(jobId, appId, &runs);
+    if (e.IsError()) return e;
+    return detail::SelectEntries(runs, ParsePattern(pattern), [&](IndexEntry const& entry) {
+        out->push_back(entry);
+        return true;
+    });
+}
+
+}  // namespace nuvindexing

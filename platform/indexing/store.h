@@ -1,0 +1,42 @@
+// The indexing service's plumbing: journal and fault table, the choice of the
+// runs a reader sees, and the reading of entries with their metadata.
+#pragma once
+
+#include "pattern.h"
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/indexing/index_store.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace nuvindexing {
+namespace detail {
+
+// Journals the call ("indexing", call, args) and consults the fault table.
+// False when the call must fail: *code (never 0) and *text then say how.
+bool Enter(char const* call, std::string const& args, int* code = nullptr, std::string* text = nullptr);
+
+// The job a reader of this application sees: the job of its newest good run
+// started at or before `to` (0: any) and ended at or after `from` (0: any).
+// 0 when there is none.
+[[nodiscard]] CFzError ChooseJob(uint32_t appId, int64_t from, int64_t to, int64_t* jobId);
+
+// The good runs of a job (and application), oldest first.
+[[nodiscard]] CFzError GoodRuns(int64_t jobId, uint32_t appId, std::vector<int64_t>* runs);
+
+// Entries of these runs that the pattern selects, newest run first for a path
+// (only the newest copy of each path is handed on), in path order.
+[[nodiscard]] CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
+                                     std::function<bool(IndexEntry const&)> const& sink);
+
+// The generation declared for an application (first when none): 0, or -1
+// when the catalogue cannot be read. Not journalled (a step of other calls).
+int Generation(unsigned long brannoxId, unsigned long appId, bool* useV2);
+
+// Application type of a run (0 when unknown).
+uint32_t RunAppType(int64_t runId);
+
+}  // namespace detail
+}  // namespace nuvindexing

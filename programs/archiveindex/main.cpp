@@ -1,0 +1,35 @@
+// archiveIndex: writes a job's index out into an index archive file of the
+// job (installed in the base home directory; started by the network layer).
+//   archiveIndex -j JOB -a BRANNOX:APP -t TYPE [-snap] -r TIME -c 0 -appType T -silent
+//                [-logsonly] [-jt TOKEN] [-snaptape -snapJID JOB]
+// Exit status: 0 archived; 2 unusable arguments; 3 the archive failed; a
+// fault of ("archiveIndex", "main") exits with its code.
+#include "nuvdbsnap/platform/indexing/archiver.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) text += (i > 1 ? " " : "") + std::string(argv[i]);
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("archiveIndex", "main", text, &fault)) {
+        std::fprintf(stderr, "archiveIndex: %s\n", fault.text.c_str());
+        return fault.code < 0 ? -fault.code : fault.code;
+    }
+    int64_t jobId = 0;
+    uint32_t brannoxId = 0, appId = 0, appType = 0;
+    if (!nuvindexing::ParseArchiveIndexArguments(text, &jobId, &brannoxId, &appId, &appType)) {
+        std::fprintf(stderr, "archiveIndex: needs -j JOB and -a BRANNOX:APP\n");
+        return 2;
+    }
+    int64_t archFileId = 0;
+    CFzError e = nuvindexing::ArchiveJobIndex(jobId, appId, appType, &archFileId);
+    if (e.IsError()) {
+        std::fprintf(stderr, "archiveIndex: %s\n", e.AsString().c_str());
+        return 3;
+    }
+    std::printf("index of job %lld archived in archive file %lld\n", (long long)jobId, (long long)archFileId);
+    return 0;
+}

@@ -1,0 +1,172 @@
+// Connection runs: visibility, metadata slots, sequence numbers, killed feeds, faults.
+#include "indexing/index_fixture.h"
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace nuvtest;
+using Strings = std::vector<std::string>;
+
+TEST_F(IndexTest, RunBecomesVisibleOnlyAfterGoodCompletion) {
+    struct Case {
+        char const* name;
+        int done;       // -1: never ended
+        bool visible;
+    } const cases[] = {{"good", 1, true}, {"failed", 0, false}, {"left open", -1, false}};
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.name);
+        nuvjobmgr::JobInfo job = NewJob();
+        {
+            IndexingConnection c;
+            Open(c, &job);
+            ASSERT_EQ(0, Send(c, "/db", true));
+            ASSERT_EQ(0, Send(c, "/db/t1"));
+            EXPECT_EQ(Strings{}, Browse("/db", job.id)) << "an open run is never seen";
+            if (k.done >= 0) EXPECT_EQ(0, c.backupDone(k.done));
+        }
+        EXPECT_EQ(k.visible ? Strings{"/db/t1"} : Strings{}, Browse("/db", job.id));
+        auto runs = nuvindexing::ListRuns(job.id);
+        ASSERT_EQ(1u, runs.size());
+        EXPECT_EQ(k.done == 1 ? "good" : k.done == 0 ? "failed" : "open", runs[0].status);
+    }
+}
+
+TEST_F(IndexTest, JobOfRunComesFromItsToken) {
+    IndexingConnection c;
+    EXPECT_EQ(-1, c.initialize(2, kAppId, 22, 1, "no-such-token", "h", "h", 0));
+    EXPECT_EQ(-1, c.initialize(2, kAppId, 22, 1, nullptr, "h", "h", 0));
+    EXPECT_EQ(-1, Send(c, "/x")) << "nothing is accepted without an open run";
+    Open(c);
+    EXPECT_EQ(m_job.id, c.jobId());
+    EXPECT_EQ(-1, c.initialize(2, kAppId, 22, 1, m_job.token.c_str(), "h", "h", 0)) << "one run at a time";
+}
+
+TEST_F(IndexTest, MetadataSlotsAreFilledNeverErased) {
+    IndexingConnection c;
+    Open(c);
+    ASSERT_EQ(0, Meta(c, kIdxMetaOsPath, "/data/one"));
+    ASSERT_EQ(0, Send(c, "/db/a", false, 5));
+    ASSERT_EQ(0, Send(c, "/db/b", false, 5)) << "sequence numbers are no keys";
+    ASSERT_EQ(0, Send(c, "/db/a", false, 6)) << "a later sending without metadata";
+    ASSERT_EQ(0, Meta(c, kIdxMetaOsPath, "/data/other"));
+    ASSERT_EQ(0, Meta(c, kIdxMetaTableView, "TABLEVIEW"));
+    ASSERT_EQ(0, Send(c, "/db/a", false, 7)) << "a later sending with metadata";
+    ASSERT_EQ(0, Send(c, "/db/b", false, 8));
+    ASSERT_EQ(0, c.backupDone(1));
+
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::BrowseIndex(kAppId, 0, "/db", &entries).IsError());
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("/db/a", entries[0].path);
+    EXPECT_EQ(7u, entries[0].sequence);
+    using Meta = std::vector<std::pair<uint32_t, std::string>>;
+    EXPECT_EQ((Meta{{kIdxMetaOsPath, "/data/one"}, {kIdxMetaTableView, "TABLEVIEW"}}), entries[0].metadata);
+    EXPECT_EQ(Meta{}, entries[1].metadata) << "metadata belongs to the next entry only";
+    EXPECT_EQ(8u, entries[1].sequence);
+    EXPECT_EQ(40u, entries[0].archFileId);
+    EXPECT_EQ(3u, entries[0].archGroupId);
+}
+
+TEST_F(IndexTest, MetadataRecordsAreChecked) {
+    IndexingConnection c;
+    Open(c);
+    char value[] = "abc";
+    IndexMetaDataStruct r;
+    r.magic = IndexMetaDataStruct::kMagic;
+    r.dataLength = r.valueLength = 4;
+    EXPECT_EQ(0, c.sendMetaDataInfo(r, value));
+    r.valueLength = 0;   // the content indexing writes only word 7
+    EXPECT_EQ(0, c.sendMetaDataInfo(r, value));
+    r.dataLength = 3;    // the value's NUL is not where the length says
+    EXPECT_EQ(-1, c.sendMetaDataInfo(r, value));
+    r.dataLength = 4;
+    r.magic = 0;
+    EXPECT_EQ(-1, c.sendMetaDataInfo(r, value));
+    r.magic = IndexMetaDataStruct::kMagic;
+    EXPECT_EQ(-1, c.sendMetaDataInfo(r, nullptr));
+}
+
+TEST_F(IndexTest, KilledFeedLeavesItsRunInvisible) {
+    PipeSignal fed;
+    int pid = StartChild([&] {
+        IndexingConnection c;
+        if (c.initialize(2, kAppId, 22, 1, m_job.token.c_str(), "h", "h", 0) != 0) return 1;
+        ArchiveFileId_t afile{2, 3, 40};
+        c.sendAfileInfo(&afile, false);
+        for (int i = 0; i < 9000; ++i) {   // more than one batch reaches the catalogue
+            JzFileHeader h;
+            (void)h.setName("/killed/f" + std::to_string(i));
+            if (c.sendFileInfo(&h, i, nullptr, 0) != 0) return 2;
+        }
+        fed.Send();
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(fed.Wait());
+    kill(pid, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, WaitChild(pid));
+
+    EXPECT_EQ(Strings{}, Browse("/killed"));
+    auto runs = nuvindexing::ListRuns(m_job.id);
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ("open", runs[0].status);
+
+    IndexingConnection next;
+    Open(next);
+    ASSERT_EQ(0, Send(next, "/killed/again"));
+    ASSERT_EQ(0, next.backupDone(1));
+    EXPECT_EQ(Strings{"/killed/again"}, Browse("/killed"));
+}
+
+TEST_F(IndexTest, FaultTableFailsTheNamedCallOnly) {
+    IndexingConnection c;
+    Open(c);
+    nuvsuite::AddFault("indexing", "sendFileInfo", -5, "disk full", 1, "path=/db/b");
+    EXPECT_EQ(0, Send(c, "/db/a"));
+    EXPECT_EQ(-1, Send(c, "/db/b"));
+    EXPECT_EQ(0, Send(c, "/db/b")) << "the fault had one use";
+
+    nuvsuite::AddFault("indexing", "backupDone", -9, "refused", 1);
+    EXPECT_EQ(-9, c.backupDone(1));
+    EXPECT_EQ("failed", nuvindexing::ListRuns(m_job.id)[0].status) << "a refused completion ends the run";
+    EXPECT_EQ(-1, c.backupDone(0));
+    EXPECT_EQ((Strings{"initialize", "sendAfileInfo", "sendFileInfo", "backupDone", "backupDone"}), Calls());
+    auto rows = nuvsuite::ReadJournal("indexing", "sendFileInfo");
+    ASSERT_EQ(1u, rows.size()) << "per-entry calls are journalled once per batch";
+    EXPECT_NE(std::string::npos, rows[0].args.find("calls=3 first=[seq=1 path=/db/a] last=[seq=1 path=/db/b]"))
+        << rows[0].args;
+}
+
+TEST_F(IndexTest, NewestGoodJobIsWhatReadersSee) {
+    nuvjobmgr::JobInfo second = NewJob();
+    for (auto const* job : {&m_job, &second}) {
+        IndexingConnection c;
+        Open(c, job);
+        ASSERT_EQ(0, Send(c, job == &m_job ? "/d/old" : "/d/new"));
+        ASSERT_EQ(0, c.backupDone(1));
+    }
+    EXPECT_EQ(Strings{"/d/new"}, Browse("/d"));
+    EXPECT_EQ(Strings{"/d/old"}, Browse("/d", m_job.id));
+}
+
+TEST_F(IndexTest, ObjectGuidDependsOnlyOnThePath) {
+    std::string a1, a2, b;
+    EXPECT_EQ(0, GetObjectGuid("/db/t1", 0, '/', a1));
+    EXPECT_EQ(0, GetObjectGuid(std::string("/db/t1"), 0, '/', a2));
+    EXPECT_EQ(0, GetObjectGuid("/db/t2", 0, '/', b));
+    EXPECT_EQ(a1, a2);
+    EXPECT_NE(a1, b);
+    EXPECT_EQ(36u, a1.size());
+    EXPECT_EQ(-1, GetObjectGuid(static_cast<char const*>(nullptr), 0, '/', a1));
+}
+
+TEST_F(IndexTest, GenerationIsDeclaredPerApplication) {
+    bool v2 = true;
+    EXPECT_EQ(0, shouldUseIndexingV2(2, kAppId, v2));
+    EXPECT_FALSE(v2);
+    ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
+    EXPECT_EQ(0, shouldUseIndexingV2(2, kAppId, v2));
+    EXPECT_TRUE(v2);
+    nuvsuite::AddFault("indexing", "shouldUseIndexingV2", -3, "", -1);
+    EXPECT_NE(0, shouldUseIndexingV2(2, kAppId, v2));
+}
