@@ -2,11 +2,18 @@
 #pragma once
 
 #include "nuvdbsnap/foundation/archive_records.h"
+#include "nuvdbsnap/index/browseable_path.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace nuvcatalogue {
+
+// The process-wide browsable paths of the translators, and the metadata encode
+// type handed to the index client.
+std::vector<browseablePath_t>& PathList();
+int32_t& MetaDataType();
 
 // A whole unsigned decimal (digits only, no sign, within 64 bits).
 bool ParseUnsigned(std::string const& text, uint64_t& value);

@@ -15,9 +15,11 @@ namespace {
 
 constexpr int kVsaNuvSnapFlag = 0x20000;  // JZSM_VOLUMEFLAGS_VSA_NUV_SNAP
 
-// The replication run of the LREP executor; this build has no replication
-// engine, so a run fails as a run whose engine cannot be made does.
-int RunLrepReplication(LREPSnapUtil&, SMVolSnapInfo&, long, std::map<int, int>&) { return -1; }
+// The replication run of the LREP executor.
+int RunLrepReplication(LREPSnapUtil& executor, SMVolSnapInfo& record, long backupType,
+                       std::map<int, int>& backupTypes) {
+    return executor.RunLREPOperations(record, static_cast<unsigned long>(backupType), backupTypes);
+}
 
 }  // namespace
 

@@ -23,7 +23,9 @@ CFzError CFzLibrary::Load(std::string const& path, bool bindNow) {
     dlerror();
     void* handle = dlopen(path.c_str(), (bindNow ? RTLD_NOW : RTLD_LAZY) | RTLD_LOCAL);
     if (handle == nullptr) {
-        std::string text = DlError();
+        char const* raw = dlerror();
+        m_loaderText = raw ? raw : "";
+        std::string text = raw ? raw : "unknown dynamic loader error";
         return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOENT, "Cannot load library [%s]: %s", path.c_str(), text.c_str());
     }
     m_handle = handle;
@@ -39,6 +41,7 @@ CFzError CFzLibrary::GetAddress(std::string const& name, void*& address) {
     void* p = dlsym(m_handle, name.c_str());
     char const* err = dlerror();
     if (err != nullptr || p == nullptr) {
+        m_loaderText = err ? err : "";
         std::string text = err ? err : "symbol is null";
         return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOENT, "Symbol [%s] not found in [%s]: %s", name.c_str(),
                                        m_path.c_str(), text.c_str());

@@ -1,4 +1,5 @@
 // JZSnapClientAPI: prepare, discover, pre-create, create, post-create, delete.
+#include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include "mountinfo.h"
@@ -242,6 +243,7 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         result.addVolume(v, true);
         result.addSnap(snap);
         result.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), snap.getSMSnapId()));
+        AddSnapMetaData(result, snap, v);
         EvDebug::DebugLvl(call.event(), 2, call.tag().c_str(),
                           "snapshot %lld of [%s] at [%s]: %llu files (%llu cloned, %llu copied), %llu dirs, "
                           "%llu links, %llu skipped",

@@ -1,4 +1,5 @@
 // JZSnapClientAPI: mount, list, update, ASM disks.
+#include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include "mount_ops.h"
@@ -202,6 +203,7 @@ bool JZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
         record.addVolume(v, true);
         record.addSnap(s);
         record.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), s.getSMSnapId()));
+        AddSnapMetaData(record, s, v);
     }
     return true;
 }

@@ -6,9 +6,11 @@
 #pragma once
 
 #include "nuvdbsnap/foundation/archive_records.h"
+#include "nuvdbsnap/index/browseable_path.h"
 #include "nuvdbsnap/platform/base/log.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <list>
 #include <map>
 #include <ostream>
@@ -58,6 +60,23 @@ public:
 // for a text without the delimiter. Always 0.
 int StringSplit(EvEvent& event, std::string text, std::string delimiter, std::vector<std::string>& tokens);
 
+// Writes the eight fields of one browsable-path line (no line end):
+// phony path, archive file id, group id, Brannox id, isDir, spare, os path, size.
+// An entry that could not be read back (a ',' in its phony path, a line break
+// in a field) is refused: failbit set, nothing written (logged).
+std::ostream& operator<<(std::ostream& out, browseablePath_t const& entry);
+
+// Prefix predicate over browsable paths; holds a reference to the search string.
+class BrowsablePathSearch {
+public:
+    explicit BrowsablePathSearch(std::string const& search) : m_search(search) {}
+    bool operator()(browseablePath_t const& entry) const;  // the phony path begins with the search string
+    bool operator()(std::string const& prefix) const;      // the search string begins with prefix
+
+private:
+    std::string const& m_search;
+};
+
 // The path with every '~' replaced by '/'.
 std::string DecodeDevicePath(std::string path);
 
@@ -72,6 +91,26 @@ public:
     int processSybaseDevicePaths(std::vector<std::string>& dbViewEntries,
                                  std::map<std::string, std::string>& deviceMap, int clientId, int instanceId,
                                  EvEvent& event);
+
+    // The process-wide browsable paths as a file: the header line
+    // "TABLEBACKUPMETADATA**" and one line per entry; a configuration-file
+    // entry's content goes to a side file <directory>/<base name> (none without
+    // a directory, no two of one name). Written from a copy: the list keeps
+    // its content. 0, or -1 (logged).
+    static int writeBrowseablePathToFile(std::ostream& out, std::string const& directory);
+    static int writeBrowseablePathToFile(std::ostream& out);
+    // Appends the entry of one browsable-path line (not the header); the os
+    // path runs from the sixth delimiter to the last one, the size follows it.
+    static void addToBrowsablePath(std::string const& line, char const& delimiter, std::string const& directory);
+    static void addToBrowsablePath(std::string const& line, char const& delimiter);
+    // Side file of a configuration-file entry: written whole (then the entry's
+    // os path is its phony path), 0 or -1; read into the entry, always 0.
+    static int createBinaryDataFile(browseablePath_t& entry, std::string const& directory);
+    static int readBinaryDataFile(browseablePath_t& entry, std::string const& directory);
+    // Oracle (application type 22): the directory-change text of the browsable
+    // paths, every file under its own parent's line. 0, -1 for a null file, or
+    // the failing write's negative count.
+    int appendBrowsablePathToDirChange(FILE* file);
 
     std::list<DBFileSnapshotEntity> m_fileEntities;
     std::map<std::string, std::list<DBProperty>> m_devicePathDBMap;

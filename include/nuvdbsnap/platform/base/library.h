@@ -24,10 +24,13 @@ public:
     static std::string DirectoryOf(void const* address);
 
     bool IsLoaded() const { return m_handle != nullptr; }
+    // The dynamic loader's own text of the last failed Load or GetAddress ("" when it gave none).
+    std::string const& LoaderText() const { return m_loaderText; }
     std::string const& Path() const { return m_path; }
 
 private:
     void* m_handle = nullptr;
     std::string m_path;
+    std::string m_loaderText;
     bool m_unloadOnDestroy = true;
 };

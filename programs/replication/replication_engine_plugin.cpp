@@ -1,0 +1,241 @@
+// libJzReplicationEngine.so: the local suite's replication engine. It
+// replicates each snapshot handed to it into a replica under the state root: a
+// point-in-time copy of the snapshot's copy made by the snapshot manager
+// (reflink clones where the file system has them), registered in the
+// catalogue as a snapshot of the job. It keeps a copy of the logger and the
+// values set, never the job-control client it is handed.
+//
+// Every entry takes the service-call step ("replication", "<entry>", args); a
+// fault fails it with the fault's text as error text (JzGetJobPhaseStatus_C:
+// a fault raises the fail flag).
+#include "nuvdbsnap/engine/replication_records.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+
+#include <string>
+#include <vector>
+
+class JZJobCtrlClient;
+
+namespace {
+
+struct Source {
+    JzRepSourceForReplication source;
+    unsigned long backupType = 0;
+    unsigned int archFileId = 0;
+    unsigned int copyId = 0;
+};
+
+struct Engine {
+    int mode = 0;
+    EvEvent logger;
+    _ReplicationInputParams params;
+    unsigned long appId = 0, appTypeId = 0, clientId = 0, brannoxId = 0, backupType = 0;
+    unsigned long long jobId = 0;
+    std::string clientName, brannoxName, instanceName, jobToken, appGUID;
+    std::vector<JzRepSourceForBlkLvl> volumes;
+    std::vector<Source> sources;
+    bool initialized = false;
+    bool replicated = false;
+    SMVolSnapInfo replicas;
+};
+
+char const* const kService = "replication";
+
+// The call step; false with *error (when given) set from the fault.
+bool Enter(char const* call, std::string const& args, std::string* error = nullptr) {
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall(kService, call, args, &fault)) return true;
+    if (error) *error = fault.text;
+    return false;
+}
+
+Engine* Of(void* instance) { return static_cast<Engine*>(instance); }
+
+}  // namespace
+
+extern "C" {
+
+#ifndef NUV_REP_WITHOUT_GETINSTANCE
+void* getInstance_C(int mode, unsigned long long jobId, JZJobCtrlClient* /*jobControl*/, EvEvent logger,
+                    _ReplicationInputParams params) {
+    if (!Enter("getInstance_C", "job=" + std::to_string(jobId))) return nullptr;
+#ifdef NUV_REP_NULL_INSTANCE
+    return nullptr;
+#else
+    Engine* engine = new Engine();
+    engine->mode = mode;
+    engine->jobId = jobId;
+    engine->logger = logger;
+    engine->params = params;
+    return engine;
+#endif
+}
+#endif
+
+void freeInstance_C(void* instance) { delete Of(instance); }
+
+#define NUV_REP_NUMBER_SETTER(Entry, Field, Type)                              \
+    void Entry(void* instance, Type value) {                                  \
+        if (Enter(#Entry, std::to_string(value))) Of(instance)->Field = value; \
+    }
+NUV_REP_NUMBER_SETTER(JzRepSetAppId_C, appId, unsigned long)
+NUV_REP_NUMBER_SETTER(JzRepSetAppTypeId_C, appTypeId, unsigned long)
+NUV_REP_NUMBER_SETTER(JzRepSetClientId_C, clientId, unsigned long)
+NUV_REP_NUMBER_SETTER(JzRepSetBrannoxId_C, brannoxId, unsigned long)
+NUV_REP_NUMBER_SETTER(JzRepSetBackupType_C, backupType, unsigned long)
+NUV_REP_NUMBER_SETTER(JzRepSetJobId_C, jobId, unsigned long long)
+#undef NUV_REP_NUMBER_SETTER
+
+#define NUV_REP_TEXT_SETTER(Entry, Field)                                    \
+    void Entry(void* instance, std::string value) {                         \
+        if (Enter(#Entry, "")) Of(instance)->Field = value;                  \
+    }
+NUV_REP_TEXT_SETTER(JzRepSetClientName_C, clientName)
+NUV_REP_TEXT_SETTER(JzRepSetBrannoxName_C, brannoxName)
+NUV_REP_TEXT_SETTER(JzRepSetInstanceName_C, instanceName)
+NUV_REP_TEXT_SETTER(JzRepSetJobToken_C, jobToken)
+NUV_REP_TEXT_SETTER(JzRepSetAppGUID_C, appGUID)
+#undef NUV_REP_TEXT_SETTER
+
+// Values this engine accepts and does not use.
+void JzRepSetInstanceId_C(void*, unsigned long) { Enter("JzRepSetInstanceId_C", ""); }
+void JzRepSetNuvName_C(void*, std::string) { Enter("JzRepSetNuvName_C", ""); }
+void JzRepSetBackupSetName_C(void*, std::string) { Enter("JzRepSetBackupSetName_C", ""); }
+void JzRepSetSubClientName_C(void*, std::string) { Enter("JzRepSetSubClientName_C", ""); }
+void JzRepSetStoragePolicyName_C(void*, std::string) { Enter("JzRepSetStoragePolicyName_C", ""); }
+void JzRepSetStoragePolicyCopyName_C(void*, std::string) { Enter("JzRepSetStoragePolicyCopyName_C", ""); }
+void Initialize_C(void*) { Enter("Initialize_C", ""); }
+
+int JzRepSetSourceVolumeNamesList_C(void* instance, void* list, std::string& error) {
+    if (!Enter("JzRepSetSourceVolumeNamesList_C", "", &error)) return 0;
+    Of(instance)->volumes = *static_cast<std::vector<JzRepSourceForBlkLvl>*>(list);
+    return 1;
+}
+
+int JzRepDoPreSnapOP_C(void*, std::string& error) {
+    if (!Enter("JzRepDoPreSnapOP_C", "", &error)) return 0;
+    error = "no filter driver: checksum-based incremental";
+    return 0;
+}
+
+int JzRepSetAddSourceForReplication_C(void* instance, void* source, std::string& error) {
+    if (!Enter("JzRepSetAddSourceForReplication_C", "", &error)) return 0;
+    Source s;
+    s.source = *static_cast<JzRepSourceForReplication*>(source);
+    s.backupType = Of(instance)->backupType;
+    Of(instance)->sources.push_back(s);
+    return 1;
+}
+
+int JzRepSetAddSourceForReplicationWithArchiveFileInfo_C(void* instance, void* source, unsigned long backupType,
+                                                          unsigned int archFileId, unsigned int copyId,
+                                                          std::string& error) {
+    auto const* given = static_cast<JzRepSourceForReplication*>(source);
+    if (!Enter("JzRepSetAddSourceForReplicationWithArchiveFileInfo_C", "snap=" + given->snapDevice, &error)) return 0;
+    if (given->snapDevice.empty()) {
+        error = "source [" + given->sourceMountPath + "] has no snap device";
+        return 0;
+    }
+    Of(instance)->sources.push_back(Source{*given, backupType, archFileId, copyId});
+    return 1;
+}
+
+int JzRepInitializeReplication_C(void* instance, int* code, std::string& error) {
+    if (!Enter("JzRepInitializeReplication_C", "", &error)) {
+        *code = -1;
+        return 0;
+    }
+    if (Of(instance)->sources.empty()) {
+        *code = -1;
+        error = "no source was added for replication";
+        return 0;
+    }
+    Of(instance)->initialized = true;
+    return 1;
+}
+
+#ifndef NUV_REP_WITHOUT_REPLICATE
+int JzRepReplicateSources_C(void* instance, std::string& error) {
+    Engine& engine = *Of(instance);
+    if (!Enter("JzRepReplicateSources_C", "job=" + std::to_string(engine.jobId), &error)) return 0;
+    if (!engine.initialized) {
+        error = "replication is not initialized";
+        return 0;
+    }
+    // The replicas: one point-in-time copy of each snapshot's copy.
+    SMVolSnapInfo record;
+    record.setJobId(static_cast<int>(engine.jobId));
+    record.setBrannoxId(static_cast<int>(engine.brannoxId));
+    record.setAppTypeId(static_cast<int>(engine.appTypeId));
+    record.setSourceClientId(static_cast<int>(engine.clientId));
+    for (Source const& s : engine.sources) {
+        SMVolumeInfo volume;
+        volume.setSourcePath(s.source.snapDevice);
+        volume.setJobId(static_cast<int>(engine.jobId));
+        volume.setAppId(static_cast<int>(engine.appId));
+        volume.setAppTypeId(static_cast<int>(engine.appTypeId));
+        volume.setBrannoxId(static_cast<int>(engine.brannoxId));
+        volume.setArchFileId(static_cast<int>(s.archFileId));
+        volume.setCopyId(static_cast<int>(s.copyId));
+        volume.setSourceGUID(s.source.sourceVolumeGUID);
+        record.addVolume(volume);
+    }
+    JZSnapClientAPI client;
+    if (!client.prepareVolumeSnaps(record) || !client.createVolumeSnaps(record)) {
+        (void)client.getErrCodeAndStr(error);
+        EvDebug::Error(&engine.logger, "JzReplicationEngine::ReplicateSources", "Replication failed: %s",
+                       error.c_str());
+        return 0;
+    }
+    // The replicas describe the source volumes they replicate.
+    auto volume = record.volumeListBegin();
+    for (Source const& s : engine.sources) {
+        volume->setSourcePath(s.source.sourceMountPath);
+        volume->setSourceDevice(s.source.sourceDevice);
+        ++volume;
+    }
+    engine.replicas = record;
+    engine.replicated = true;
+    return 1;
+}
+#endif
+
+int JzRepUpdateSnapShotTables_C(void* instance, SMVolSnapInfo& record, std::string& error) {
+    if (!Enter("JzRepUpdateSnapShotTables_C", "", &error)) return 0;
+    if (!Of(instance)->replicated) {
+        error = "nothing was replicated";
+        return 0;
+    }
+    record = Of(instance)->replicas;
+    return 1;
+}
+
+int JzRepGetDestinationSnapInformation_C(void* instance, std::string& error) {
+    if (!Enter("JzRepGetDestinationSnapInformation_C", "", &error)) return 0;
+    error.clear();
+    for (auto it = Of(instance)->replicas.snapListBegin(); it != Of(instance)->replicas.snapListEnd(); ++it)
+        error += (error.empty() ? "" : ",") + it->getSnapDevice();
+    return Of(instance)->replicated ? 1 : 0;
+}
+
+int ReserveArchiveFiles_C(void*, std::string& error) { return Enter("ReserveArchiveFiles_C", "", &error) ? 1 : 0; }
+
+// This engine writes no metadata files of its own.
+int GetMetadataFiles_C(void*, std::vector<std::string>& files) {
+    files.clear();
+    return Enter("GetMetadataFiles_C", "") ? 1 : 0;
+}
+
+int JzRepShouldJobBeFailed_C(void*) {
+    return Enter("JzRepShouldJobBeFailed_C", "") ? 0 : 1;
+}
+
+int JzGetJobPhaseStatus_C(void* instance, void* status, unsigned int* /*phase*/, bool* failFlag) {
+    *static_cast<unsigned int*>(status) = Of(instance)->replicated ? 1u : 0u;
+    *failFlag = !Enter("JzGetJobPhaseStatus_C", "");
+    return 1;
+}
+
+}  // extern "C"
