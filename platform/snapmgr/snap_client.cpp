@@ -37,22 +37,19 @@ int64_t JobOf(SMVolSnapInfo const& record, SMVolumeInfo const& volume) {
     return record.getJobId() != 0 ? record.getJobId() : volume.getJobId();
 }
 
-// Why a snapshot of `source` would copy into itself: the source lies inside the
-// state root or the snapshot folder, or holds a snapshot folder that lies
-// outside the state root (the copy leaves out only the state root); "" when it would not.
+// Why a snapshot of `source` would copy into itself: the source holds the
+// snapshot folder (the copies' destination), unless that folder lies inside a
+// state root below the source, which the copy leaves out. "" when it would not
+// (a copy already in the snapshot folder may be copied again, as a replica).
 std::string SuiteStateInside(std::string const& source) {
     std::string const real = RealPath(source);
     std::string const root = RealPath(nuvsuite::StateRootPath());
     std::string const snapshots = RealPath(SnapshotRoot());
-    for (std::string const& place : {root, snapshots}) {
-        if (!place.empty() && PathHolds(place, real))
-            return "volume [" + source + "] lies inside the suite's state [" + place +
-                   "]: its snapshot would copy into itself";
-    }
-    if (!snapshots.empty() && PathHolds(real, snapshots) && !PathHolds(root, snapshots))
-        return "volume [" + source + "] holds the suite's snapshot folder [" + snapshots +
-               "]: its snapshot would copy into itself";
-    return std::string();
+    if (real.empty() || snapshots.empty() || !PathHolds(real, snapshots)) return std::string();
+    bool const leftOut = !root.empty() && real != root && !PathHolds(root, real) && PathHolds(root, snapshots);
+    if (leftOut) return std::string();
+    return "volume [" + source + "] holds the suite's snapshot folder [" + snapshots +
+           "]: its snapshot would copy into itself";
 }
 
 // Fills one volume's device and mount options; refuses a source that cannot be

@@ -35,14 +35,41 @@ inline std::string PluginDir(char const* name) { return std::string(NUV_OUT_DIR)
 // True in a process whose library search path is `dir` (set by RunSelfWithLibraryPath).
 inline bool InProcessWithLibraryPath(std::string const& dir) {
     char const* done = std::getenv("NUV_TEST_LIBRARY_PATH");
-    return done != nullptr && dir == done && nuvtest::InTestRunAgain();
+    return done != nullptr && dir == done;
 }
 
 // Runs the current test again in a child process whose LD_LIBRARY_PATH is
 // `dir` (the snap-handler plug-in is found by name through it, once per
 // process); the child's exit code.
 inline int RunSelfWithLibraryPath(std::string const& dir) {
-    return nuvtest::RunTestAgain({{"LD_LIBRARY_PATH", dir}, {"NUV_TEST_LIBRARY_PATH", dir}});
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : all) {
+        if (c == '\0') {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (auto const* info = ::testing::UnitTest::GetInstance()->current_test_info())
+        words.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+        setenv("NUV_TEST_LIBRARY_PATH", dir.c_str(), 1);
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace nuvenginetest

@@ -354,9 +354,9 @@ TEST(SnapshotContent, VolumeThatWouldCopyIntoItselfIsRefused) {
         std::function<std::string(SnapEnv&)> volume;  // arranges the case, gives the volume
         char const* expected;
     } const cases[] = {
-        {"the state root", [](SnapEnv& env) { return env.state(); }, "lies inside the suite's state"},
+        {"the state root", [](SnapEnv& env) { return env.state(); }, "holds the suite's snapshot folder"},
         {"the snapshot folder", [](SnapEnv& env) { return nuvsuite::StatePath("snapshots"); },
-         "lies inside the suite's state"},
+         "holds the suite's snapshot folder"},
         {"a folder holding the linked snapshot folder",
          [](SnapEnv& env) {
              std::string const data = env.dir() + "/data";
