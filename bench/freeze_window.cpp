@@ -1,11 +1,19 @@
-// How long a snapshot keeps the volume frozen, against the time the snapshot
-// itself (the clone of the volume) takes, on an XFS loop volume with a few
-// thousand files. The freeze tool is replaced (through the suite's substitution
-// table) by a copy wrapped to record when the freeze is done and when the thaw
-// is done; the window is the time between. The clone time is the snapshot
-// manager's create of the same, unfrozen volume. Both start from a synced
-// system; medians over five rounds after a warm-up. Target: window <= 1.2 x clone.
-// Needs root, loop devices and mkfs.xfs; says "skipped" otherwise.
+// How long a snapshot create keeps an XFS volume frozen when the volume is a
+// loop volume of the suite (its snapshot is a block clone of the image), set
+// against two references measured in the same run:
+//   idle    the freeze tool run to freeze and at once to thaw the same volume
+//           (the cost of a freeze and thaw with nothing in between);
+//   reflink a reflink clone of the same tree (`cp -a --reflink=always` on the
+//           volume), the fastest copy of its files.
+// The engine's create runs its whole road in process (prepare before, flush,
+// freeze, snap, thaw); the freeze tool is a copy wrapped (through the suite's
+// substitution table) so that its xfs_io records when the freeze and the thaw
+// are done; the window is the time between. The idle side runs the same
+// wrapped tool. Before each side the same sync; the order of the three sides
+// turns every round; 5 rounds after a warm-up; median with min and max.
+// For 10,000 and 100,000 files (NUV_BENCH_FILES: one count). Target: window
+// <= idle + 50 ms, whatever the number of files. Needs root and loop devices;
+// says "skipped" otherwise.
 #include "nuvdbsnap/engine.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/appmgr/declare.h"
@@ -13,10 +21,12 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
-#include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,66 +42,40 @@
 
 namespace {
 
-constexpr int kFiles = 2000;
 constexpr int kRounds = 5;  // after one warm-up round that is not counted
+using Clock = std::chrono::steady_clock;
 
-std::string g_why;
-std::string g_base;  // removed at exit, after the suite's own objects are gone
-
-struct LoopVolume {
-    std::string dir, image, device, mountPoint;
-    bool mounted = false;
-
-    bool make() {
-        if (geteuid() != 0) return g_why = "needs root", false;
-        char tmpl[] = "/tmp/nuv-freeze-bench-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) return g_why = "mkdtemp failed", false;
-        dir = tmpl;
-        image = dir + "/image";
-        mountPoint = dir + "/mnt";
-        std::string out, err;
-        if (JzProcess::system({"truncate", "-s", "768M", image}, &out, &err) != 0) return g_why = err, false;
-        if (JzProcess::system({"mkfs.xfs", "-q", "-m", "reflink=1", image}, &out, &err) != 0)
-            return g_why = "mkfs.xfs: " + err, false;
-        if (JzProcess::system({"losetup", "--find", "--show", image}, &out, &err) != 0)
-            return g_why = "losetup: " + err, false;
-        device = out.substr(0, out.find('\n'));
-        mkdir(mountPoint.c_str(), 0755);
-        if (mount(device.c_str(), mountPoint.c_str(), "xfs", 0, nullptr) != 0) return g_why = "mount failed", false;
-        mounted = true;
-        return true;
-    }
-    ~LoopVolume() {
-        std::string out, err;
-        if (mounted) umount2(mountPoint.c_str(), MNT_DETACH);
-        if (!device.empty()) (void)JzProcess::system({"losetup", "-d", device}, &out, &err);
-        std::error_code ec;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-    }
-};
-
-void Populate(std::string const& root) {
+void Populate(std::string const& root, int files) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> size(1024, 64 * 1024);
     std::string block(64 * 1024, 'd');
-    for (int i = 0; i < kFiles; ++i) {
-        std::string const sub = root + "/d" + std::to_string(i % 40);
-        mkdir(sub.c_str(), 0755);
+    mkdir(root.c_str(), 0755);
+    for (int i = 0; i < files; ++i) {
+        std::string const sub = root + "/d" + std::to_string(i / 100);
+        if (i % 100 == 0) mkdir(sub.c_str(), 0755);
         std::ofstream(sub + "/f" + std::to_string(i) + ".dat", std::ios::binary).write(block.data(), size(random));
     }
     sync();
 }
 
-double Median(std::vector<double> v) {
+struct Stats {
+    double median = 0, min = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return Stats{v[v.size() / 2], v.front(), v.back()};
 }
 
-double ReadTime(std::string const& path) {
-    std::ifstream in(path);
-    double t = 0;
-    in >> t;
-    return t;
+// Freeze done to thaw done, from the stamps the wrapped xfs_io left; 0 when not seen.
+double TakeWindow(std::string const& stamps) {
+    double frozenAt = 0, thawedAt = 0;
+    {
+        std::ifstream done(stamps + ".done");
+        done >> frozenAt >> thawedAt;
+    }
+    unlink((stamps + ".done").c_str());
+    return frozenAt > 0 && thawedAt > 0 ? (thawedAt - frozenAt) * 1000.0 : 0;
 }
 
 struct Job {
@@ -118,48 +102,41 @@ std::unique_ptr<NuvSnapUtil> Prepared(Job const& job, ApplicationId* application
     return util;
 }
 
+
 }  // namespace
 
 int main() {
     char rootTemplate[] = "/tmp/nuv-freeze-bench-root-XXXXXX";
     if (mkdtemp(rootTemplate) == nullptr) return 1;
     std::string const base = rootTemplate;
-    g_base = base;
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(g_base, ec);
-    });
     setenv("JZ_SUITE_ROOT", (base + "/state").c_str(), 1);
     setenv("JZREG", (base + "/state/registry").c_str(), 1);
-
-    LoopVolume volume;
-    if (!volume.make()) {
-        std::printf("freeze_window: skipped (%s)\n", g_why.c_str());
+    setenv("JZ_LOG_FILE", (base + "/bench.log").c_str(), 1);
+    auto cleanUp = [&] {
+        std::error_code ec;
+        std::filesystem::remove_all(base, ec);
+    };
+    std::string why;
+    if (!nuvsnapmgr::LoopVolumesAvailable(&why)) {
+        std::printf("freeze_window: skipped (%s)\n", why.c_str());
+        cleanUp();
         return 0;
     }
-    Populate(volume.mountPoint);
 
-    // The freeze tool, wrapped to record when it starts and ends; its copy runs
-    // the wrapped xfs_io beside it, which records when the freeze and the thaw
-    // are done. Frozen window: freeze done to thaw done.
+    // The freeze tool, wrapped: its copy runs the wrapped xfs_io beside it,
+    // which records when the freeze and the thaw are done.
     std::string const stamps = base + "/stamps";
     std::string const tools = base + "/tools";
     mkdir(tools.c_str(), 0755);
-    std::string const wrapper = tools + "/timed_xfs_freeze";
     std::filesystem::copy_file(NuvDBQuiesceFS::kFreezeTool, tools + "/xfs_freeze");
-    std::ofstream(wrapper) << "#!/bin/sh\n"
-                           << "date +%s.%N > '" << stamps << "'\"$1\".start\n"
-                           << "'" << tools << "/xfs_freeze' \"$@\"\nrc=$?\n"
-                           << "date +%s.%N > '" << stamps << "'\"$1\".end\n"
-                           << "exit $rc\n";
     std::ofstream(tools + "/xfs_io") << "#!/bin/sh\n"
                                      << "/usr/sbin/xfs_io \"$@\"\nrc=$?\n"
                                      << "date +%s.%N >> '" << stamps << ".done'\n"
                                      << "exit $rc\n";
-    chmod(wrapper.c_str(), 0755);
     chmod((tools + "/xfs_freeze").c_str(), 0755);
     chmod((tools + "/xfs_io").c_str(), 0755);
-    nuvsuite::SetSubstitution(NuvDBQuiesceFS::kFreezeTool, wrapper);
+    std::string const freezeTool = tools + "/xfs_freeze";
+    nuvsuite::SetSubstitution(NuvDBQuiesceFS::kFreezeTool, freezeTool);
 
     Job job;
     nuvappmgr::ClientDecl client;
@@ -176,54 +153,98 @@ int main() {
     if (nuvappmgr::DeclareApplication(app, &job.appId).IsError()) return 1;
     ApplicationId application(nuvsuite::kLocalBrannoxId, job.appId);
 
-    std::vector<double> windows, toolWindows, clones;
-    for (int round = 0; round <= kRounds; ++round) {
-        // The freeze window of a whole create.
-        auto util = Prepared(job, &application, volume.mountPoint);
-        if (!util) return std::printf("freeze_window: prepare failed\n"), 1;
-        sync();
-        SMVolSnapInfo made;
-        if (util->createSnapShot(nullptr, nullptr, false, &made) != 0)
-            return std::printf("freeze_window: create failed\n"), 1;
-        double const toolStart = ReadTime(stamps + "-f.start"), toolEnd = ReadTime(stamps + "-u.end");
-        double frozenAt = 0, thawedAt = 0;
-        {
-            std::ifstream done(stamps + ".done");
-            done >> frozenAt >> thawedAt;
+    std::vector<int> counts = {10000, 100000};
+    if (char const* only = std::getenv("NUV_BENCH_FILES")) counts = {std::atoi(only)};
+    int failures = 0;
+    for (int files : counts) {
+        nuvsnapmgr::LoopVolume volume;
+        std::string const name = "bench" + std::to_string(files);
+        CFzError e = nuvsnapmgr::CreateLoopVolume(name, "xfs", (files > 20000 ? 12ull : 3ull) << 30, &volume);
+        if (e.IsError()) {
+            std::printf("freeze_window: skipped (%s)\n", e.AsString().c_str());
+            break;
         }
-        if (toolStart == 0 || toolEnd == 0 || frozenAt == 0 || thawedAt == 0)
-            return std::printf("freeze_window: the freeze was not observed\n"), 1;
-        for (char const* ext : {"-f.start", "-f.end", "-u.start", "-u.end", ".done"}) unlink((stamps + ext).c_str());
-        double const windowMs = (thawedAt - frozenAt) * 1000.0;
-        double const toolsMs = (toolEnd - toolStart) * 1000.0;
-        if (round > 0) {
+        Populate(volume.mountPoint + "/tree", files);
+        std::vector<double> windows, idles, reflinks;
+        std::string method;
+        for (int round = 0; round <= kRounds && failures == 0; ++round) {
+            double windowMs = 0, idleMs = 0, reflinkMs = 0;
+            for (int k = 0; k < 3; ++k) {
+                int const side = (round + k) % 3;  // the order turns every round
+                if (side == 0) {  // the engine's create
+                    auto util = Prepared(job, &application, volume.mountPoint);
+                    if (!util) {
+                        std::printf("freeze_window: prepare failed\n");
+                        ++failures;
+                        break;
+                    }
+                    sync();
+                    SMVolSnapInfo made;
+                    if (util->createSnapShot(nullptr, nullptr, false, &made) != 0) {
+                        std::printf("freeze_window: create failed\n");
+                        ++failures;
+                        break;
+                    }
+                    windowMs = TakeWindow(stamps);
+                    std::vector<nuvsuite::CatRow> rows;
+                    (void)nuvsuite::Catalogue::Instance().Query(
+                        "SELECT method FROM sm_snapshots ORDER BY id DESC LIMIT 1", {}, &rows);
+                    if (!rows.empty()) method = nuvsuite::AsText(rows[0][0]);
+                    if (!JZSnapClientAPI().deleteVolumeSnaps(made)) ++failures;
+                } else if (side == 1) {  // idle freeze and thaw by the same tool
+                    std::string out, err;
+                    sync();
+                    if (JzProcess::system({freezeTool, "-f", volume.mountPoint}, &out, &err, 0, true) != 0 ||
+                        JzProcess::system({freezeTool, "-u", volume.mountPoint}, &out, &err, 0, true) != 0) {
+                        std::printf("freeze_window: idle freeze failed: %s\n", err.c_str());
+                        ++failures;
+                        break;
+                    }
+                    idleMs = TakeWindow(stamps);
+                } else {  // reflink clone of the same tree
+                    std::string out, err;
+                    std::string const target = volume.mountPoint + "/cp-copy";
+                    sync();
+                    auto t0 = Clock::now();
+                    int rc = JzProcess::system({"/bin/cp", "-a", "--reflink=always", volume.mountPoint + "/tree", target},
+                                               &out, &err, 0, true);
+                    reflinkMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+                    std::filesystem::remove_all(target);
+                    if (rc != 0) {
+                        std::printf("freeze_window: cp failed: %s\n", err.c_str());
+                        ++failures;
+                        break;
+                    }
+                }
+            }
+            if (failures || round == 0) continue;
+            if (windowMs <= 0 || idleMs <= 0) {
+                std::printf("freeze_window: the freeze was not observed\n");
+                ++failures;
+                continue;
+            }
             windows.push_back(windowMs);
-            toolWindows.push_back(toolsMs);
+            idles.push_back(idleMs);
+            reflinks.push_back(reflinkMs);
         }
-        JZSnapClientAPI().deleteVolumeSnaps(made);
-
-        // The clone of the same volume, unfrozen.
-        auto other = Prepared(job, &application, volume.mountPoint);
-        if (!other) return std::printf("freeze_window: prepare failed\n"), 1;
-        SMVolSnapInfo record;
-        if (other->preCreateSnapShot(nullptr, nullptr, false, &record) != 0) return 1;
-        sync();
-        auto start = std::chrono::steady_clock::now();
-        JZSnapClientAPI clientApi;
-        if (!clientApi.createVolumeSnaps(record)) return std::printf("freeze_window: clone failed\n"), 1;
-        double const cloneMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (round > 0) clones.push_back(cloneMs);
-        std::printf("  round %d%s: frozen %.1f ms (freeze tool start to thaw tool end %.1f ms), clone %.1f ms\n", round,
-                    round == 0 ? " (warm-up)" : "", windowMs, toolsMs, cloneMs);
-        JZSnapClientAPI().deleteVolumeSnaps(record);
+        if (failures) {  // the volume goes on every road
+            std::filesystem::remove_all(volume.mountPoint + "/tree");
+            if (nuvsnapmgr::RemoveLoopVolume(name).IsError())
+                std::printf("freeze_window: volume %s left\n", name.c_str());
+            break;
+        }
+        Stats w = Summarise(windows), i = Summarise(idles), r = Summarise(reflinks);
+        std::printf("freeze_window[%d files, snapshot by %s]: frozen %.1f ms (min %.1f, max %.1f); idle freeze and "
+                    "thaw %.1f ms (min %.1f, max %.1f); reflink clone of the tree %.1f ms (min %.1f, max %.1f)\n",
+                    files, method.c_str(), w.median, w.min, w.max, i.median, i.min, i.max, r.median, r.min, r.max);
+        std::printf("freeze_window[%d files]: window - idle = %.1f ms (target <= 50 ms) %s; window / reflink clone = "
+                    "%.3f\n",
+                    files, w.median - i.median, w.median - i.median <= 50.0 ? "met" : "NOT met", w.median / r.median);
+        std::fflush(stdout);
+        std::filesystem::remove_all(volume.mountPoint + "/tree");
+        if (nuvsnapmgr::RemoveLoopVolume(name).IsError()) std::printf("freeze_window: volume %s left\n", name.c_str());
     }
-
-    double const window = Median(windows), clone = Median(clones);
-    std::printf("freeze_window: %d files on an XFS loop volume, %d rounds\n", kFiles, kRounds);
-    std::printf("  freeze window (freeze done to thaw done): median %.1f ms\n", window);
-    std::printf("  freeze tool start to thaw tool end:        median %.1f ms\n", Median(toolWindows));
-    std::printf("  clone of the volume (snapshot create):     median %.1f ms\n", clone);
-    std::printf("  ratio window / clone: %.3f (target <= 1.2) %s\n", window / clone,
-                window / clone <= 1.2 ? "met" : "NOT met");
-    return 0;
+    nuvsuite::ClearSubstitutions();
+    cleanUp();
+    return failures ? 1 : 0;
 }

@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and tests with. Safe to run again.
 set -euo pipefail
 PKGS=(build-essential cmake libboost-dev libsqlite3-dev sqlite3 libpugixml-dev libtirpc-dev rpcsvc-proto
-      libgtest-dev libgmock-dev libbenchmark-dev xfsprogs util-linux
+      libgtest-dev libgmock-dev libbenchmark-dev xfsprogs btrfs-progs util-linux
       pkg-config postgresql libpq-dev)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -3,7 +3,7 @@
 #include "mount_ops.h"
 #include "mountinfo.h"
 #include "sm_paths.h"
-#include "tree_copy.h"
+#include "snap_methods.h"
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -59,17 +59,6 @@ CFzError ReleaseMount(MountRow const& mount) {
     return DeleteMountRow(mount.id);
 }
 
-bool IsOwnSnapshotDevice(std::string const& device) {
-    if (device.empty()) return false;
-    struct stat st;
-    if (::lstat(device.c_str(), &st) == 0) return ResolvesStrictlyUnder(SnapshotRoot(), device);
-    if (device.find("/../") != std::string::npos ||
-        (device.size() >= 3 && device.compare(device.size() - 3, 3, "/..") == 0))
-        return false;
-    std::string root = NormalisePath(SnapshotRoot()), path = NormalisePath(device);
-    return path != root && PathHolds(root, path);
-}
-
 CFzError ReleaseSnapshot(SnapshotRow const& snapshot) {
     std::vector<MountRow> mounts;
     CFzError e = MountsOfSnapshot(snapshot.id, &mounts);
@@ -82,7 +71,7 @@ CFzError ReleaseSnapshot(SnapshotRow const& snapshot) {
     if (!IsOwnSnapshotDevice(snapshot.snapDevice))
         return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "[%s] lies outside the snapshot root: not removed",
                                        snapshot.snapDevice.c_str());
-    e = RemoveTree(snapshot.snapDevice);
+    e = RemoveSnapshotCopy(snapshot);
     if (e.IsError()) return e;
     return DeleteSnapshotRow(snapshot.id);
 }
@@ -95,17 +84,16 @@ void SweepAbandonedCreates(EvEvent* event) {
         EvDebug::Error(event, kTag, "cannot look for abandoned snapshots: %s", e.AsString().c_str());
         return;
     }
-    std::string const root = SnapshotRoot();
     for (int64_t id : ids) {
-        bool removed = true;
-        for (std::string const& copy : {root + "/.partial-" + std::to_string(id), root + "/" + std::to_string(id)}) {
-            if (!IsOwnSnapshotDevice(copy)) continue;
-            e = RemoveTree(copy);
-            if (e.IsError()) {
-                removed = false;
-                EvDebug::Error(event, kTag, "cannot remove [%s]: %s", copy.c_str(), e.AsString().c_str());
-            }
-        }
+        SnapshotRow row;
+        bool found = false;
+        e = GetSnapshot(id, &row, &found);
+        if (!e.IsError() && !found) continue;
+        if (!e.IsError()) e = RemoveSnapshotCopy(row);
+        bool const removed = !e.IsError();
+        if (!removed)
+            EvDebug::Error(event, kTag, "cannot remove what snapshot %lld left: %s", static_cast<long long>(id),
+                           e.AsString().c_str());
         if (removed && (e = DeleteSnapshotRow(id)).IsError())
             EvDebug::Error(event, kTag, "cannot drop snapshot row %lld: %s", static_cast<long long>(id),
                            e.AsString().c_str());

@@ -21,10 +21,6 @@ namespace nuvsnapmgr {
 // `snapDevice` (same device and inode): the snapshot is mounted there.
 bool IsSnapshotMountedAt(std::string const& path, std::string const& snapDevice);
 
-// True when `device` may be removed as a snapshot copy: it resolves strictly
-// under the snapshot root (or, when it no longer exists, lies there lexically).
-bool IsOwnSnapshotDevice(std::string const& device);
-
 [[nodiscard]] CFzError ReleaseSnapshot(SnapshotRow const& snapshot);
 
 // Removes what creates that died half way left behind: their partial or

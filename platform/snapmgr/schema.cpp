@@ -2,7 +2,9 @@
 //   sm_volumes        declared volumes: a path taken as a volume of its own (device, fstype, options)
 //   sm_volume_ids     SM volume ids given by a prepare
 //   sm_snapshots      point-in-time copies (state 'creating', with the creating process, until the
-//                     copy is in place, then 'ready')
+//                     copy is in place, then 'ready'), with the method that made them and, for a
+//                     block clone, its image
+//   sm_loop_volumes   loop-backed volumes the suite made (image, loop device, mount)
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
@@ -73,8 +75,28 @@ CREATE TABLE IF NOT EXISTS sm_snap_tasks (
 nuvsuite::SchemaPart s_creatorPid{"snapmgr", 2,
     "ALTER TABLE sm_snapshots ADD COLUMN creator_pid INTEGER NOT NULL DEFAULT 0"};
 
+// How each snapshot was made ("btrfs", "block-clone", "reflink", "copy"; see
+// snap_methods.h), the image of a block clone, and the loop-backed volumes the
+// suite makes itself (state 'creating' with the creating process until whole).
+nuvsuite::SchemaPart s_methods{"snapmgr", 3, R"SQL(
+ALTER TABLE sm_snapshots ADD COLUMN method TEXT NOT NULL DEFAULT '';
+ALTER TABLE sm_snapshots ADD COLUMN image TEXT NOT NULL DEFAULT '';
+CREATE TABLE IF NOT EXISTS sm_loop_volumes (
+  name TEXT PRIMARY KEY,
+  fstype TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  image TEXT NOT NULL,
+  mount_point TEXT NOT NULL,
+  path TEXT NOT NULL,
+  device TEXT NOT NULL DEFAULT '',
+  state TEXT NOT NULL DEFAULT 'creating',
+  creator_pid INTEGER NOT NULL DEFAULT 0,
+  created INTEGER NOT NULL DEFAULT 0);
+)SQL"};
+
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};
+nuvsuite::AdminTable s_loopVolumes{"loopvolume", "sm_loop_volumes", false, "name"};
 nuvsuite::AdminTable s_mounts{"mount", "sm_mounts", false, "id"};
 nuvsuite::AdminTable s_controlHosts{"controlhost", "sm_control_hosts", true, "id"};
 nuvsuite::AdminTable s_engines{"snapengine", "sm_engines", true, "id"};

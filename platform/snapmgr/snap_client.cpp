@@ -6,8 +6,8 @@
 #include "release.h"
 #include "sm_call.h"
 #include "sm_paths.h"
+#include "snap_methods.h"
 #include "snapshot_store.h"
-#include "tree_copy.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
@@ -143,24 +143,22 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         if (!FillDetails(call, v)) return false;
     }
 
-    std::string const snapRoot = SnapshotRoot();
     std::string const stateRoot = nuvsuite::StateRootPath();
     struct Made {
         int64_t id = 0;
-        std::string partial;
-        std::string final;
-        bool renamed = false;
+        SnapshotRow row;  // what a removal needs: id, method, device, image
+        std::string method;
         CopyStats stats;
     };
     std::vector<Made> made;
     auto undo = [&]() {
         for (auto const& m : made) {
-            (void)RemoveTree(m.renamed ? m.final : m.partial);
+            (void)RemoveSnapshotCopy(m.row);
             (void)DeleteSnapshotRow(m.id);
         }
     };
 
-    // Rows first (one transaction): the ids name the copies.
+    // Rows first (one transaction): the ids name the snapshots.
     nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
     CFzError rowsMade = cat.Transaction([&]() -> CFzError {
         for (auto const& v : volumes) {
@@ -178,45 +176,38 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
             if (!e.IsError() && (m.id <= 0 || m.id > INT32_MAX))
                 e = FXErrorUtil::ErrorErrNo(FZ_LOC, EOVERFLOW, "snapshot id %lld out of range", (long long)m.id);
             if (e.IsError()) return e.Push(FZ_LOC, "cannot record the snapshot of [%s]", v.getSourcePath().c_str());
-            m.final = snapRoot + "/" + std::to_string(m.id);
-            m.partial = snapRoot + "/.partial-" + std::to_string(m.id);
+            m.row.id = m.id;
             made.push_back(m);
         }
         return CFzError::Success();
     });
     if (rowsMade.IsError()) {
-        made.clear();  // rolled back: no row, no copy yet
+        made.clear();  // rolled back: no row, no snapshot yet
         return call.Fail(SM_ERR_INTERNAL, rowsMade, "cannot record the snapshots");
     }
-    // The copies, each into its partial directory.
+    // Each volume by the best method it offers; the row names what is made
+    // before it is made, so that a sweep finds it after a killed create.
     for (size_t i = 0; i < volumes.size(); ++i) {
-        CopyRequest req;
-        req.source = RealPath(volumes[i].getSourcePath());
-        req.destination = made[i].partial;
-        req.excluded = {stateRoot};
-        req.event = call.event();
-        CFzError e = CopyTree(req, &made[i].stats);
+        std::string const source = RealPath(volumes[i].getSourcePath());
+        SnapPlan plan = ChooseMethod(made[i].id, source, call.event());
+        made[i].row.method = plan.method;
+        made[i].row.snapDevice = plan.device;
+        made[i].row.image = plan.image;
+        CFzError e = PlanSnapshot(made[i].id, plan.method, plan.device, plan.image);
+        if (!e.IsError()) e = MakeSnapshot(plan, source, {stateRoot}, call.event(), &made[i].stats, &made[i].method);
         if (e.IsError()) {
             undo();
-            return call.Fail(SM_ERR_COPY, e, "copy of [" + volumes[i].getSourcePath() + "] failed");
+            return call.Fail(SM_ERR_COPY, e, "snapshot (" + plan.method + ") of [" + volumes[i].getSourcePath() +
+                                                 "] failed");
         }
-    }
-    // All copies made: put them in place, then mark them ready.
-    for (auto& m : made) {
-        if (::rename(m.partial.c_str(), m.final.c_str()) != 0) {
-            int err = errno;
-            undo();
-            return call.Fail(SM_ERR_COPY, "cannot put the copy [" + m.final + "] in place: " + std::strerror(err));
-        }
-        m.renamed = true;
     }
     // Every snapshot becomes ready in one transaction: all of them or none.
     CFzError ready = cat.Transaction([&]() -> CFzError {
         for (size_t i = 0; i < volumes.size(); ++i) {
             SMVolumeInfo v = volumes[i];
             v.setSMSnapId(static_cast<int>(made[i].id));
-            CFzError e = FinishSnapshot(made[i].id, made[i].final, made[i].stats.cloned > 0, VolumeToXml(v));
-            if (e.IsError()) return e.Push(FZ_LOC, "cannot record the snapshot [%s]", made[i].final.c_str());
+            CFzError e = FinishSnapshot(made[i].id, made[i].row.snapDevice, made[i].method, VolumeToXml(v));
+            if (e.IsError()) return e.Push(FZ_LOC, "cannot record the snapshot [%s]", made[i].row.snapDevice.c_str());
         }
         return CFzError::Success();
     });
@@ -232,7 +223,7 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         v.setSMSnapId(static_cast<int>(made[i].id));
         SMSnapInfo snap;
         snap.setSMSnapId(static_cast<int>(made[i].id));
-        snap.setSnapDevice(made[i].final);
+        snap.setSnapDevice(made[i].row.snapDevice);
         snap.setSnapSourceDevice(v.getSourceDevice());
         snap.setUniqueIdentifier(std::to_string(made[i].id));
         snap.setSnapShotEngineId(record.getSnapShotEngineId());
@@ -242,12 +233,14 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         result.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), snap.getSMSnapId()));
         AddSnapMetaData(result, snap, v);
         EvDebug::DebugLvl(call.event(), 2, call.tag().c_str(),
-                          "snapshot %lld of [%s] at [%s]: %llu files (%llu cloned, %llu copied), %llu dirs, "
-                          "%llu links, %llu skipped",
-                          static_cast<long long>(made[i].id), v.getSourcePath().c_str(), made[i].final.c_str(),
+                          "snapshot %lld of [%s] at [%s] by %s: %llu files (%llu cloned, %llu copied, %llu hard "
+                          "links), %llu dirs, %llu symbolic links, %llu skipped",
+                          static_cast<long long>(made[i].id), v.getSourcePath().c_str(),
+                          made[i].row.snapDevice.c_str(), made[i].method.c_str(),
                           static_cast<unsigned long long>(made[i].stats.files),
                           static_cast<unsigned long long>(made[i].stats.cloned),
                           static_cast<unsigned long long>(made[i].stats.fullCopies),
+                          static_cast<unsigned long long>(made[i].stats.hardLinks),
                           static_cast<unsigned long long>(made[i].stats.directories),
                           static_cast<unsigned long long>(made[i].stats.symlinks),
                           static_cast<unsigned long long>(made[i].stats.skipped));

@@ -6,6 +6,7 @@
 #include "release.h"
 #include "sm_call.h"
 #include "sm_paths.h"
+#include "snap_methods.h"
 #include "snapshot_store.h"
 
 #include <map>

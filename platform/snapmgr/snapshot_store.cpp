@@ -19,7 +19,7 @@ using nuvsuite::Catalogue;
 
 constexpr char const* kSnapshotColumns =
     "id, job_id, brannox_id, app_id, arch_file_id, sm_volume_id, source_path, source_device, snap_device, "
-    "engine_id, state, reflink, created, volume_xml";
+    "engine_id, state, reflink, created, volume_xml, method, image";
 
 SnapshotRow ToSnapshot(CatRow const& r) {
     SnapshotRow s;
@@ -37,6 +37,8 @@ SnapshotRow ToSnapshot(CatRow const& r) {
     s.reflink = AsInt(r[11]) != 0;
     s.created = AsInt(r[12]);
     s.volumeXml = AsText(r[13]);
+    s.method = AsText(r[14]);
+    s.image = AsText(r[15]);
     return s;
 }
 
@@ -119,10 +121,17 @@ CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids) {
     return CFzError::Success();
 }
 
-CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink, std::string const& volumeXml) {
+CFzError PlanSnapshot(int64_t id, std::string const& method, std::string const& snapDevice, std::string const& image) {
+    return Catalogue::Instance().Exec("UPDATE sm_snapshots SET method = ?, snap_device = ?, image = ? WHERE id = ?",
+                                      {method, snapDevice, image, id});
+}
+
+CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, std::string const& method,
+                        std::string const& volumeXml) {
     return Catalogue::Instance().Exec(
-        "UPDATE sm_snapshots SET state = 'ready', snap_device = ?, reflink = ?, volume_xml = ? WHERE id = ?",
-        {snapDevice, int64_t(reflink ? 1 : 0), volumeXml, id});
+        "UPDATE sm_snapshots SET state = 'ready', snap_device = ?, method = ?, reflink = ?, volume_xml = ? "
+        "WHERE id = ?",
+        {snapDevice, method, int64_t(method == "reflink" ? 1 : 0), volumeXml, id});
 }
 
 CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml) {

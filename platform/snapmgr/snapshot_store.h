@@ -25,6 +25,8 @@ struct SnapshotRow {
     bool reflink = false;
     int64_t created = 0;
     std::string volumeXml;
+    std::string method;  // see snap_methods.h; "" for a row of a create that has not chosen yet
+    std::string image;   // a block clone's image file
 };
 
 struct MountRow {
@@ -49,7 +51,12 @@ struct MountRow {
 // that sweep gone): each is moved to state 'abandoned' with the caller as its
 // process by exactly one caller, who gets its id.
 [[nodiscard]] CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids);
-[[nodiscard]] CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, bool reflink,
+// What the create of snapshot `id` is about to make, so that a sweep finds it.
+[[nodiscard]] CFzError PlanSnapshot(int64_t id, std::string const& method, std::string const& snapDevice,
+                                    std::string const& image);
+// Marks the snapshot ready, with the method that made it (reflink = 1 for a
+// per-file reflink clone, kept for readers of that column).
+[[nodiscard]] CFzError FinishSnapshot(int64_t id, std::string const& snapDevice, std::string const& method,
                                       std::string const& volumeXml);
 [[nodiscard]] CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml);
 [[nodiscard]] CFzError DeleteSnapshotRow(int64_t id);

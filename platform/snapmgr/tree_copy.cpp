@@ -9,9 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <thread>
 
 namespace nuvsnapmgr {
 namespace {
@@ -57,6 +64,49 @@ struct timespec Ts(struct statx_timestamp const& t) {
 
 enum class Reflink { Unknown, Works, Refused };
 
+// Opens `rel` below `root` without following any symbolic link and without
+// leaving the root's mount (a directory swapped for a link during the copy
+// cannot lead the copy elsewhere).
+int OpenBeneath(int root, std::string const& rel, int flags) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = static_cast<uint64_t>(flags);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+    long fd = ::syscall(SYS_openat2, root, rel.c_str(), &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS) return ::openat(root, rel.c_str(), flags | O_NOFOLLOW);
+    return static_cast<int>(fd);
+}
+
+struct FileJob {
+    std::string rel;  // relative to the roots
+    struct statx st;
+};
+
+struct LinkJob {
+    std::string rel;
+    std::string target;  // relative path of the first copy of the same file
+    struct statx st;
+};
+
+struct DirJob {
+    std::string rel;  // "" for the root
+    struct statx st;
+};
+
+unsigned WorkerCount(unsigned asked, size_t jobs) {
+    unsigned n = asked;
+    if (n == 0) {
+        n = std::thread::hardware_concurrency();
+        if (n == 0) n = 1;
+        if (n > 8) n = 8;
+    }
+    if (jobs < n) n = static_cast<unsigned>(jobs == 0 ? 1 : jobs);
+    return n;
+}
+
+// Copies one tree: the walk makes the directories and links and lists the
+// files; the workers copy the files; then the hard links and the directories'
+// metadata (deepest first, after their contents are complete).
 class Copier {
 public:
     Copier(CopyRequest const& req, CopyStats* stats) : m_req(req), m_stats(stats) {}
@@ -80,201 +130,330 @@ public:
         Fd dst(::open(m_req.destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (dst.fd < 0)
             return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", m_req.destination.c_str());
-        m_path = m_req.source;
-        CFzError e = CopyDirectory(src.fd, dst.fd);
+        m_srcRoot = src.fd;
+        m_dstRoot = dst.fd;
+        CFzError e = CopyDirectory(src.fd, dst.fd, "");
         if (e.IsError()) return e;
-        ++m_stats->directories;
-        return ApplyMetadata(dst.fd, st, m_req.destination.c_str());
+        m_dirs.push_back(DirJob{"", st});
+        if ((e = CopyFiles()).IsError()) return e;
+        if ((e = MakeLinks()).IsError()) return e;
+        for (auto const& d : m_dirs) {
+            Fd fd(d.rel.empty() ? ::dup(dst.fd)
+                                : ::openat(dst.fd, d.rel.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (fd.fd < 0)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open the copy of [%s]", Show(d.rel).c_str());
+            if ((e = ApplyMetadata(fd.fd, d.st, Show(d.rel), m_stats)).IsError()) return e;
+            ++m_stats->directories;
+        }
+        return CFzError::Success();
     }
 
 private:
-    CFzError CopyDirectory(int srcDir, int dstDir) {
+    std::string Show(std::string const& rel) const { return rel.empty() ? m_req.source : m_req.source + "/" + rel; }
+
+    CFzError CopyDirectory(int srcDir, int dstDir, std::string const& rel) {
         int listFd = ::openat(srcDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (listFd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", m_path.c_str());
+        if (listFd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", Show(rel).c_str());
         std::unique_ptr<DIR, DirCloser> dir(::fdopendir(listFd));
         if (!dir) {
             int err = errno;
             ::close(listFd);
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot read [%s]", m_path.c_str());
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, err, "cannot read [%s]", Show(rel).c_str());
         }
         for (;;) {
             errno = 0;
             struct dirent* ent = ::readdir(dir.get());
             if (!ent) {
-                if (errno != 0)
-                    return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", m_path.c_str());
+                if (errno != 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", Show(rel).c_str());
                 break;
             }
             char const* name = ent->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-            size_t mark = m_path.size();
-            m_path += "/";
-            m_path += name;
-            CFzError e = CopyEntry(srcDir, dstDir, name);
-            m_path.resize(mark);
+            CFzError e = CopyEntry(srcDir, dstDir, name, rel.empty() ? std::string(name) : rel + "/" + name);
             if (e.IsError()) return e;
         }
         return CFzError::Success();
     }
 
-    CFzError CopyEntry(int srcDir, int dstDir, char const* name) {
+    CFzError CopyEntry(int srcDir, int dstDir, char const* name, std::string const& rel) {
         struct statx st;
         if (StatAt(srcDir, name, &st) != 0) {
-            if (errno == ENOENT) return Skip("vanished during the copy");
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot stat [%s]", m_path.c_str());
+            if (errno == ENOENT) return Skip(rel, "vanished during the copy", m_stats);
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot stat [%s]", Show(rel).c_str());
         }
         mode_t type = st.stx_mode & S_IFMT;
-        if (type == S_IFREG) return CopyFile(srcDir, dstDir, name, st);
-        if (type == S_IFLNK) return CopySymlink(srcDir, dstDir, name, st);
-        if (type != S_IFDIR) return Skip("special file skipped");
+        if (type == S_IFREG) return ListFile(rel, st);
+        if (type == S_IFLNK) return CopySymlink(srcDir, dstDir, name, rel, st);
+        if (type != S_IFDIR) return Skip(rel, "special file skipped", m_stats);
 
         for (auto const& ex : m_excluded)
-            if (ex == IdentityOf(st)) return Skip("excluded directory skipped");
+            if (ex == IdentityOf(st)) return Skip(rel, "excluded directory skipped", m_stats);
         if (::mkdirat(dstDir, name, 0700) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of [%s]", m_path.c_str());
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of [%s]", Show(rel).c_str());
         Fd dst(::openat(dstDir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (dst.fd < 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open the copy of [%s]", m_path.c_str());
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open the copy of [%s]", Show(rel).c_str());
         bool foreign = m_haveMountIds ? st.stx_mnt_id != m_rootMount : IdentityOf(st).dev != m_rootDev;
         if (foreign) {
-            EvDebug::DebugLvl(m_req.event, 1, kTag, "not descending into [%s]: another mount", m_path.c_str());
+            EvDebug::DebugLvl(m_req.event, 1, kTag, "not descending into [%s]: another mount", Show(rel).c_str());
             ++m_stats->skipped;
         } else {
             Fd src(::openat(srcDir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (src.fd < 0) {
-                if (errno == ENOENT) return Skip("vanished during the copy");
-                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", m_path.c_str());
+                if (errno == ENOENT) return Skip(rel, "vanished during the copy", m_stats);
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", Show(rel).c_str());
             }
-            CFzError e = CopyDirectory(src.fd, dst.fd);
+            CFzError e = CopyDirectory(src.fd, dst.fd, rel);
             if (e.IsError()) return e;
         }
-        ++m_stats->directories;
-        return ApplyMetadata(dst.fd, st, m_path.c_str());
+        m_dirs.push_back(DirJob{rel, st});
+        return CFzError::Success();
     }
 
-    CFzError CopyFile(int srcDir, int dstDir, char const* name, struct statx const& st) {
-        Fd src(::openat(srcDir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (m_noAtime ? O_NOATIME : 0)));
-        if (src.fd < 0 && errno == EPERM && m_noAtime) {
-            m_noAtime = false;  // O_NOATIME needs ownership; read with atime updates instead
-            src.fd = ::openat(srcDir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // A file with several links is copied once; its other names become links of that copy.
+    CFzError ListFile(std::string const& rel, struct statx const& st) {
+        if (st.stx_nlink > 1) {
+            Identity id = IdentityOf(st);
+            auto seen = m_linked.find(std::make_pair(id.dev, id.ino));
+            if (seen != m_linked.end()) {
+                m_links.push_back(LinkJob{rel, seen->second, st});
+                return CFzError::Success();
+            }
+            m_linked.emplace(std::make_pair(id.dev, id.ino), rel);
         }
-        if (src.fd < 0) {
-            if (errno == ENOENT) return Skip("vanished during the copy");
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", m_path.c_str());
-        }
-        Fd dst(::openat(dstDir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (dst.fd < 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of [%s]", m_path.c_str());
+        m_files.push_back(FileJob{rel, st});
+        return CFzError::Success();
+    }
 
-        bool cloned = false;
-        if (m_reflink != Reflink::Refused) {
-            if (::ioctl(dst.fd, FICLONE, src.fd) == 0) {
-                cloned = true;
-                m_reflink = Reflink::Works;
-            } else if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) {
-                if (m_reflink == Reflink::Unknown) {
-                    m_reflink = Reflink::Refused;
-                    EvDebug::DebugLvl(m_req.event, 2, kTag, "reflink not available for [%s] (%s): full copies",
-                                      m_req.source.c_str(), std::strerror(errno));
+    CFzError CopyFiles() {
+        unsigned const n = WorkerCount(m_req.workers, m_files.size());
+        std::vector<CopyStats> stats(n);
+        std::vector<CFzError> errors(n);
+        auto work = [&](unsigned w) {
+            Worker worker(this, &stats[w]);
+            for (;;) {
+                if (m_stop.load()) return;
+                size_t i = m_next.fetch_add(1);
+                if (i >= m_files.size()) return;
+                CFzError e = worker.Copy(m_files[i]);
+                if (e.IsError()) {
+                    errors[w] = e;
+                    m_stop.store(true);
+                    return;
                 }
-            } else {
-                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot clone [%s]", m_path.c_str());
             }
-        }
-        if (!cloned) {
-            CFzError e = FullCopy(src.fd, dst.fd);
-            if (e.IsError()) return e;
-            ++m_stats->fullCopies;
+        };
+        if (n == 1) {
+            work(0);
         } else {
-            ++m_stats->cloned;
+            std::vector<std::thread> threads;
+            for (unsigned w = 0; w < n; ++w) threads.emplace_back(work, w);
+            for (auto& t : threads) t.join();
         }
-        m_stats->bytes += st.stx_size;
-        ++m_stats->files;
-        return ApplyMetadata(dst.fd, st, m_path.c_str());
+        for (unsigned w = 0; w < n; ++w) {
+            m_stats->files += stats[w].files;
+            m_stats->skipped += stats[w].skipped;
+            m_stats->cloned += stats[w].cloned;
+            m_stats->fullCopies += stats[w].fullCopies;
+            m_stats->bytes += stats[w].bytes;
+            m_stats->ownersKept = m_stats->ownersKept && stats[w].ownersKept;
+        }
+        for (auto const& e : errors)
+            if (e.IsError()) return e;
+        return CFzError::Success();
     }
 
-    CFzError FullCopy(int src, int dst) {
+    CFzError MakeLinks() {
+        for (auto const& link : m_links) {
+            if (::linkat(m_dstRoot, link.target.c_str(), m_dstRoot, link.rel.c_str(), 0) == 0) {
+                ++m_stats->hardLinks;
+                continue;
+            }
+            if (errno != ENOENT)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot link the copy of [%s]", Show(link.rel).c_str());
+            // The first name vanished before its copy: this one is copied itself.
+            Worker worker(this, m_stats);
+            CFzError e = worker.Copy(FileJob{link.rel, link.st});
+            if (e.IsError()) return e;
+        }
+        return CFzError::Success();
+    }
+
+    // The copy of one file, in one thread.
+    struct Worker {
+        Worker(Copier* copier, CopyStats* out) : c(copier), stats(out) {}
+        Copier* c;
+        CopyStats* stats;
+        bool noAtime = true;
         bool useRange = true;
-        for (;;) {
-            if (useRange) {
-                ssize_t n = ::copy_file_range(src, nullptr, dst, nullptr, 1 << 30, 0);
-                if (n > 0) continue;
-                if (n == 0) return CFzError::Success();
-                if (errno == EINTR) continue;
-                if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-                    return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot copy [%s]", m_path.c_str());
-                useRange = false;
-            }
-            if (!m_buffer) m_buffer.reset(new char[kBuffer]);
-            ssize_t n = ::read(src, m_buffer.get(), kBuffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", m_path.c_str());
-            if (n == 0) return CFzError::Success();
-            for (ssize_t off = 0; off < n;) {
-                ssize_t w = ::write(dst, m_buffer.get() + off, static_cast<size_t>(n - off));
-                if (w < 0 && errno == EINTR) continue;
-                if (w < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot write the copy of [%s]", m_path.c_str());
-                off += w;
-            }
-        }
-    }
+        std::unique_ptr<char[]> buffer;
 
-    CFzError CopySymlink(int srcDir, int dstDir, char const* name, struct statx const& st) {
+        CFzError Copy(FileJob const& job) {
+            std::string const what = c->Show(job.rel);
+            int const flags = O_RDONLY | O_CLOEXEC;
+            Fd src(OpenBeneath(c->m_srcRoot, job.rel, flags | (noAtime ? O_NOATIME : 0)));
+            if (src.fd < 0 && errno == EPERM && noAtime) {
+                noAtime = false;  // O_NOATIME needs ownership; read with atime updates instead
+                src.fd = OpenBeneath(c->m_srcRoot, job.rel, flags);
+            }
+            if (src.fd < 0) {
+                if (errno == ENOENT) return c->Skip(job.rel, "vanished during the copy", stats);
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", what.c_str());
+            }
+            Fd dst(::openat(c->m_dstRoot, job.rel.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (dst.fd < 0)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of [%s]", what.c_str());
+
+            bool cloned = false;
+            if (c->m_reflink.load() != Reflink::Refused) {
+                if (::ioctl(dst.fd, FICLONE, src.fd) == 0) {
+                    cloned = true;
+                    c->m_reflink.store(Reflink::Works);
+                } else if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) {
+                    int const err = errno;
+                    Reflink expected = Reflink::Unknown;
+                    if (c->m_reflink.compare_exchange_strong(expected, Reflink::Refused))
+                        EvDebug::DebugLvl(c->m_req.event, 2, kTag, "reflink not available for [%s] (%s): full copies",
+                                          c->m_req.source.c_str(), std::strerror(err));
+                } else {
+                    return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot clone [%s]", what.c_str());
+                }
+            }
+            if (!cloned) {
+                CFzError e = FullCopy(src.fd, dst.fd, job.st.stx_size, what);
+                if (e.IsError()) return e;
+                ++stats->fullCopies;
+            } else {
+                ++stats->cloned;
+            }
+            stats->bytes += job.st.stx_size;
+            ++stats->files;
+            return c->ApplyMetadata(dst.fd, job.st, what, stats);
+        }
+
+        // Only the data extents are copied: holes stay holes (the size is set at the end).
+        CFzError FullCopy(int src, int dst, uint64_t size, std::string const& what) {
+            off_t const end = static_cast<off_t>(size);
+            for (off_t pos = 0; pos < end;) {
+                off_t data = ::lseek(src, pos, SEEK_DATA);
+                off_t hole = end;
+                if (data < 0) {
+                    if (errno == ENXIO) break;  // a hole up to the end
+                    data = pos;                 // no hole support: all of it is data
+                } else {
+                    if (data >= end) break;
+                    hole = ::lseek(src, data, SEEK_HOLE);
+                    if (hole < 0 || hole > end) hole = end;
+                }
+                bool eof = false;
+                CFzError e = CopyRange(src, dst, data, hole, &eof, what);
+                if (e.IsError()) return e;
+                if (eof) break;  // the file shrank meanwhile
+                pos = hole;
+            }
+            if (::ftruncate(dst, end) != 0)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot size the copy of [%s]", what.c_str());
+            return CFzError::Success();
+        }
+
+        CFzError CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what) {
+            while (from < to) {
+                size_t const want = static_cast<size_t>(to - from);
+                ssize_t n;
+                if (useRange) {
+                    loff_t in = from, out = from;
+                    n = ::copy_file_range(src, &in, dst, &out, want, 0);
+                    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                        useRange = false;  // across file systems: read and write
+                        continue;
+                    }
+                } else {
+                    if (!buffer) buffer.reset(new char[kBuffer]);
+                    n = ::pread(src, buffer.get(), std::min(want, kBuffer), from);
+                    for (ssize_t off = 0; n > 0 && off < n;) {
+                        ssize_t w = ::pwrite(dst, buffer.get() + off, static_cast<size_t>(n - off), from + off);
+                        if (w < 0 && errno == EINTR) continue;
+                        if (w < 0)
+                            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot write the copy of [%s]",
+                                                           what.c_str());
+                        off += w;
+                    }
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot copy [%s]", what.c_str());
+                if (n == 0) {
+                    *eof = true;
+                    return CFzError::Success();
+                }
+                from += n;
+            }
+            return CFzError::Success();
+        }
+    };
+
+    CFzError CopySymlink(int srcDir, int dstDir, char const* name, std::string const& rel, struct statx const& st) {
         std::string target(static_cast<size_t>(st.stx_size) + 1, '\0');
         ssize_t n = ::readlinkat(srcDir, name, &target[0], target.size());
         if (n < 0) {
-            if (errno == ENOENT) return Skip("vanished during the copy");
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read link [%s]", m_path.c_str());
+            if (errno == ENOENT) return Skip(rel, "vanished during the copy", m_stats);
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read link [%s]", Show(rel).c_str());
         }
         if (static_cast<size_t>(n) >= target.size())
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, EAGAIN, "link [%s] changed during the copy", m_path.c_str());
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, EAGAIN, "link [%s] changed during the copy", Show(rel).c_str());
         target.resize(static_cast<size_t>(n));
         if (::symlinkat(target.c_str(), dstDir, name) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of link [%s]", m_path.c_str());
-        if (::fchownat(dstDir, name, st.stx_uid, st.stx_gid, AT_SYMLINK_NOFOLLOW) != 0) NoteOwner(errno);
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of link [%s]", Show(rel).c_str());
+        if (::fchownat(dstDir, name, st.stx_uid, st.stx_gid, AT_SYMLINK_NOFOLLOW) != 0)
+            NoteOwner(errno, Show(rel), m_stats);
         struct timespec times[2] = {Ts(st.stx_atime), Ts(st.stx_mtime)};
         if (::utimensat(dstDir, name, times, AT_SYMLINK_NOFOLLOW) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of link [%s]", m_path.c_str());
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of link [%s]", Show(rel).c_str());
         ++m_stats->symlinks;
         return CFzError::Success();
     }
 
     // Owner first (chown clears set-id bits), then mode, then times.
-    CFzError ApplyMetadata(int fd, struct statx const& st, char const* what) {
-        if (::fchown(fd, st.stx_uid, st.stx_gid) != 0) NoteOwner(errno);
+    CFzError ApplyMetadata(int fd, struct statx const& st, std::string const& what, CopyStats* stats) {
+        if (::fchown(fd, st.stx_uid, st.stx_gid) != 0) NoteOwner(errno, what, stats);
         if (::fchmod(fd, st.stx_mode & 07777) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the mode of the copy of [%s]", what);
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the mode of the copy of [%s]", what.c_str());
         struct timespec times[2] = {Ts(st.stx_atime), Ts(st.stx_mtime)};
         if (::futimens(fd, times) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of the copy of [%s]", what);
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of the copy of [%s]", what.c_str());
         return CFzError::Success();
     }
 
-    void NoteOwner(int err) {
+    void NoteOwner(int err, std::string const& what, CopyStats* stats) {
         if (err != EPERM) return;
-        if (m_stats->ownersKept)
+        if (!m_ownerNoted.exchange(true))
             EvDebug::DebugLvl(m_req.event, 1, kTag, "owners cannot be kept (not permitted) from [%s] on",
-                              m_path.c_str());
-        m_stats->ownersKept = false;
+                              what.c_str());
+        stats->ownersKept = false;
     }
 
-    CFzError Skip(char const* why) {
-        EvDebug::DebugLvl(m_req.event, 1, kTag, "[%s]: %s", m_path.c_str(), why);
-        ++m_stats->skipped;
+    CFzError Skip(std::string const& rel, char const* why, CopyStats* stats) {
+        EvDebug::DebugLvl(m_req.event, 1, kTag, "[%s]: %s", Show(rel).c_str(), why);
+        ++stats->skipped;
         return CFzError::Success();
     }
 
-    static constexpr size_t kBuffer = 1 << 20;
+    static constexpr size_t kBuffer = 256 << 10;
     CopyRequest const& m_req;
     CopyStats* m_stats;
     std::vector<Identity> m_excluded;
     uint64_t m_rootMount = 0;
     uint64_t m_rootDev = 0;
     bool m_haveMountIds = false;
-    bool m_noAtime = true;
-    Reflink m_reflink = Reflink::Unknown;
-    std::string m_path;
-    std::unique_ptr<char[]> m_buffer;
+    int m_srcRoot = -1;
+    int m_dstRoot = -1;
+    std::vector<FileJob> m_files;
+    std::vector<LinkJob> m_links;
+    std::map<std::pair<uint64_t, uint64_t>, std::string> m_linked;  // (dev, ino) -> first name
+    std::vector<DirJob> m_dirs;  // children before their parents
+    std::atomic<size_t> m_next{0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<Reflink> m_reflink{Reflink::Unknown};
+    std::atomic<bool> m_ownerNoted{false};
 };
 
 CFzError RemoveContents(int dirFd, std::string& path, uint64_t rootMount, bool haveMountIds) {

@@ -1,11 +1,15 @@
-// Point-in-time copy of a directory tree and its removal.
+// Copy of a directory tree and its removal.
 // The copy keeps directories, regular files, symbolic links, modes, owners
-// (where permitted) and access/modification times; files are reflink clones
-// (FICLONE) when the file system supports them - decided once per copy from
-// the first file, with a full copy of a single file when a clone is refused
-// with EOPNOTSUPP/EXDEV/EINVAL - and never hard links. It stays on the mount
-// of the source root (an inner mount point becomes an empty directory) and
-// skips special files and the excluded directories, each with a log line.
+// (where permitted), access/modification times, holes of sparse files, and
+// hard links among the copied files (they stay links of one another). Files
+// are reflink clones (FICLONE) when the file system supports them - decided
+// once per copy from the first file, with a full copy of a single file when a
+// clone is refused with EOPNOTSUPP/EXDEV/EINVAL; a full copy moves only the
+// data extents (SEEK_DATA/SEEK_HOLE) with copy_file_range, else read/write.
+// The directory walk runs in the caller; the files are copied by up to
+// `workers` threads (0: one per core, at most 8). It stays on the mount of the
+// source root (an inner mount point becomes an empty directory) and skips
+// special files and the excluded directories, each with a log line.
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
@@ -25,6 +29,7 @@ struct CopyStats {
     uint64_t skipped = 0;      // special files, vanished entries, excluded and foreign-mount directories
     uint64_t cloned = 0;       // files copied by reflink
     uint64_t fullCopies = 0;   // files copied byte by byte
+    uint64_t hardLinks = 0;    // entries made as links of a file copied before
     uint64_t bytes = 0;
     bool ownersKept = true;    // false when chown was not permitted
 };
@@ -34,6 +39,7 @@ struct CopyRequest {
     std::string destination;            // must not exist; created
     std::vector<std::string> excluded;  // directories (by identity) not to copy
     EvEvent* event = nullptr;           // log context, may be null
+    unsigned workers = 0;               // copying threads; 0: one per core, at most 8
 };
 
 [[nodiscard]] CFzError CopyTree(CopyRequest const& request, CopyStats* stats);

@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "nuvdbsnap/platform/base/registry.h"
+#include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -27,6 +28,12 @@ int CmdInit(Words const& words) {
     CFzError e = nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM schema_versions", {}, &rows);
     if (e.IsError()) return Fail(1, "cannot open the catalogue under " + root + ": " + e.AsString());
     std::printf("%s\n", root.c_str());
+    std::string why;
+    if (!nuvsnapmgr::LoopVolumesAvailable(&why))
+        std::fprintf(stderr,
+                     "jzsuite: %s: `jzsuite volume create` cannot work here, and snapshots are reflink or full "
+                     "copies of the files (no block clones of loop volumes)\n",
+                     why.c_str());
     return 0;
 }
 

@@ -17,6 +17,7 @@ int CmdList(Words const& words);
 int CmdJob(Words const& words);
 int CmdFault(Words const& words);
 int CmdJournal(Words const& words);
+int CmdVolume(Words const& words);
 int CmdIndex(Words const& words);
 
 // Prints "jzsuite: <text>" on stderr and returns code.

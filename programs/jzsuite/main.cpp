@@ -1,7 +1,9 @@
 // jzsuite: the admin command of the local suite.
 #include "commands.h"
 
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <sys/stat.h>
@@ -29,6 +31,8 @@ std::string Usage(std::string const& command) {
         {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
                   "jzsuite fault clear"},
         {"journal", "jzsuite journal [--service S] [--json]"},
+        {"volume", "jzsuite volume create NAME --size S --fs btrfs|xfs   (prints the volume's path)\n"
+                   "jzsuite volume remove NAME"},
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
@@ -36,7 +40,7 @@ std::string Usage(std::string const& command) {
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index"}) {
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -73,9 +77,17 @@ int main(int argc, char** argv) {
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
+        {"volume", CmdVolume},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
     ThawDeadFreezes();
+    // What a killed run left (half-made volumes, snapshots of dead creates) is
+    // taken down next; the fault and journal commands leave the state as it is.
+    struct stat st {};
+    if (command != "fault" && command != "journal" && stat(nuvsuite::CataloguePath().c_str(), &st) == 0) {
+        EvEvent event;
+        nuvsnapmgr::SweepLeftovers(&event);
+    }
     return found->second(words);
 }

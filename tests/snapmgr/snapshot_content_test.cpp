@@ -143,6 +143,57 @@ TEST(SnapshotContent, KeepsLinksModesAndTimes) {
     }
 }
 
+// A full copy (the state root and the source lie on one file system without
+// reflink here, or across file systems) keeps holes and hard links.
+TEST(SnapshotContent, KeepsHolesAndHardLinks) {
+    SnapEnv env;
+    std::string src = env.dir() + "/sparse";
+    WriteFile(src + "/outside-twin", "twin");  // linked from outside the volume below
+    std::string vol = src + "/vol";
+    std::filesystem::create_directories(vol);
+    int fd = ::open((vol + "/big.sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    std::string const block(4096, 'd');
+    off_t const size = off_t(64) << 20;
+    ASSERT_EQ(4096, ::pwrite(fd, block.data(), block.size(), 1 << 20));         // data in the middle
+    ASSERT_EQ(4096, ::pwrite(fd, block.data(), block.size(), size - 8192));     // and near the end
+    ASSERT_EQ(0, ::ftruncate(fd, size));
+    ::close(fd);
+    WriteFile(vol + "/a", "shared");
+    ASSERT_EQ(0, ::link((vol + "/a").c_str(), (vol + "/b").c_str()));
+    ASSERT_EQ(0, ::link((vol + "/a").c_str(), (vol + "/sub-b").c_str()));
+    WriteFile(vol + "/c", "shared");  // same content, another file
+    ASSERT_EQ(0, ::link((src + "/outside-twin").c_str(), (vol + "/twin").c_str()));
+
+    SMVolSnapInfo r = SnapEnv::Snap(8, {vol});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    std::string snap = SnapDir(r);
+
+    struct stat st;
+    ASSERT_EQ(0, ::stat((snap + "/big.sparse").c_str(), &st));
+    EXPECT_EQ(size, st.st_size);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "holes were filled in";
+    std::string const copy = ReadFile(snap + "/big.sparse");
+    ASSERT_EQ(size_t(size), copy.size());
+    EXPECT_EQ(block, copy.substr(1 << 20, 4096));
+    EXPECT_EQ(block, copy.substr(size_t(size) - 8192, 4096));
+    EXPECT_EQ(std::string(4096, '\0'), copy.substr(0, 4096));
+
+    struct stat a, b, subB, c, twin;
+    ASSERT_EQ(0, ::stat((snap + "/a").c_str(), &a));
+    ASSERT_EQ(0, ::stat((snap + "/b").c_str(), &b));
+    ASSERT_EQ(0, ::stat((snap + "/sub-b").c_str(), &subB));
+    ASSERT_EQ(0, ::stat((snap + "/c").c_str(), &c));
+    ASSERT_EQ(0, ::stat((snap + "/twin").c_str(), &twin));
+    EXPECT_EQ(a.st_ino, b.st_ino);
+    EXPECT_EQ(a.st_ino, subB.st_ino);
+    EXPECT_EQ(3u, a.st_nlink);
+    EXPECT_NE(a.st_ino, c.st_ino);
+    EXPECT_EQ(1u, twin.st_nlink);  // its other name lies outside the volume
+    EXPECT_EQ("twin", ReadFile(snap + "/twin"));
+    EXPECT_EQ("shared", ReadFile(snap + "/b"));
+}
+
 TEST(SnapshotContent, SkipsSpecialFilesAndTheStateRoot) {
     SnapEnv env;
     // The volume holds the state root itself: the copy must not swallow the catalogue or earlier copies.
