@@ -4,6 +4,7 @@
 
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
+#include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 
@@ -85,6 +86,7 @@ int DBSnapBackup::Initialize(int const& argc, char** argv, JZBkpJobClient* jobCl
         EvDebug::Debug(&m_ev, kTag, "cannot parse the argument list for snap backup");
         return -1;
     }
+    (void)shouldUseIndexingV2(m_bkArgs->brannoxId, static_cast<int>(m_bkArgs->appId), m_useIndexingV2);
     m_ev.setJobId(static_cast<uint64_t>(m_bkArgs->jobId));
 
     if (!handedIn && InitJM() != 0) {

@@ -180,13 +180,19 @@ int DBSnapBackup::ReadFilesFromDir(std::string const& directory, std::list<std::
         }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         std::string const full = Under(directory, entry->d_name);
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0) {
-            if (errno == ENOENT) continue;  // vanished since the directory was read
-            EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
-            return -1;
+        // The entry's own type (links not followed): from the directory when it
+        // tells, else from lstat.
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            if (lstat(full.c_str(), &st) != 0) {
+                if (errno == ENOENT) continue;  // vanished since the directory was read
+                EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
+                return -1;
+            }
+            isDirectory = S_ISDIR(st.st_mode);
         }
-        if (S_ISDIR(st.st_mode)) {
+        if (isDirectory) {
             std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, entry->d_name);
             if (ReadFilesFromDir(full, out, subPrefix) != 0) {
                 EvDebug::Debug(&ev, kTag, "Failed to ReadFilesFromDir on %s", full.c_str());

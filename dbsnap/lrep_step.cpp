@@ -75,7 +75,10 @@ int DBSnapBackup::RunVSAAppWareSnapsOperation(bool cleanup) {
         EvDebug::Error(&m_ev, kTag, "Internal error.. Can not perform LREP operations");
         return -1;
     }
-    if (!executor) return 0;
+    if (!executor) {
+        EvDebug::Error(&m_ev, kTag, "No LREP executor could be made.. Can not perform LREP operations");
+        return -1;
+    }
 
     if (cleanup) {
         if (executor->DeleteSnap(consolidated, nullptr, nullptr, false) != 0) {

@@ -1,59 +1,101 @@
 #!/usr/bin/env bash
-# The main job: over a fresh state root of the local suite, declares a sample
-# client, SAP HANA application and data volume, opens a job, and snapshots the
-# data directory through the exported snapshot entry points (examples/snapdemo:
-# one process prepares, a second one creates through the five entry points).
-# Then lists the snapshot with jzsuite and says how it was made.
-# Where the machine allows it (root, loop devices), the data lies on an XFS
-# loop volume that the suite makes (`jzsuite volume create`): its snapshot is a
-# block clone of the volume's image taken while the engine has it frozen.
-# Otherwise the data lies in a plain directory and the snapshot is a copy.
+# The main job: over a fresh state root of the local suite, a throw-away
+# PostgreSQL cluster (run as the postgres user when this runs as root) with WAL
+# archiving into the state root; N rows are loaded, the sample agent runs its
+# snap-backup job through the job driver (hot: pg_backup_start / pg_backup_stop),
+# M more rows are inserted, and then a second server, started on a copy of the
+# snapshot with the saved backup label and recovering from the archive only
+# until the backup is consistent, counts the rows: N, not N + M. Then the job,
+# its archive file, its snapshot and its index run as jzsuite shows them.
 #   NUV_BUILD_DIR   build directory (default: build)
+#   NUV_INDEX_GENERATION  1 or 2: the index generation of the application (default 1)
 #   JZ_SUITE_ROOT   state root to use (default: a new one under /tmp)
+#   ROWS, MORE_ROWS N and M (default 1000 and 250)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${NUV_BUILD_DIR:-build}
 BIN="$BUILD/out/bin"
 JZ="$BIN/jzsuite"
-for program in "$JZ" "$BIN/snapdemo"; do
+for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster"; do
   [ -x "$program" ] || { echo "main-job: $program is not built (cmake --build $BUILD)" >&2; exit 1; }
 done
+ROWS=${ROWS:-1000}
+MORE_ROWS=${MORE_ROWS:-250}
 
 WORK=$(mktemp -d /tmp/nuv-main-job-XXXXXX)
+chmod 755 "$WORK"   # the server's user walks into the state root
 export JZ_SUITE_ROOT=${JZ_SUITE_ROOT:-$WORK/state}
 export JZREG="$JZ_SUITE_ROOT/registry"
+PG="$JZ_SUITE_ROOT/pgsample"
+SOCK="$PG/run"
+ARCHIVE="$PG/wal-archive"
+PORT=${PGSAMPLE_PORT:-$((20000 + RANDOM % 20000))}
+RESTORE_PORT=$((PORT + 1))
+cluster() { "$BIN/pgcluster" "$@"; }
+DATA=""
+stop_servers() {
+  [ -n "$DATA" ] || return 0
+  cluster stop --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" >/dev/null 2>&1 || true
+}
+trap stop_servers EXIT
 
-echo "== state root"
+echo "== state root $JZ_SUITE_ROOT"
 "$JZ" init
-if DATA=$("$JZ" volume create data --size 1G --fs xfs); then
-  echo "data volume: $DATA (XFS on a loop device, made by the suite)"
-else
-  DATA="$WORK/data"
-  mkdir -p "$DATA"
-  echo "data volume: $DATA (a plain directory: no loop volume on this machine)"
-  "$JZ" declare volume path="$DATA" device=sampledata fstype=ext4 options=rw
-fi
-mkdir -p "$DATA/tables"
-printf 'customers 1200 rows\n' > "$DATA/tables/customers.dat"
-printf 'orders 5400 rows\n' > "$DATA/tables/orders.dat"
-printf 'redo log\n' > "$DATA/redo.log"
-# The block-level library, the snapshot helper and the index programs are installed in the base home directory of the suite.
+chmod 755 "$JZ_SUITE_ROOT"
+# The block-level library and the snapshot helper are installed in the base home directory of the suite.
 cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
-cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
-cp "$BUILD/out/bin/basehome/archiveIndex" "$BUILD/out/bin/basehome/indexRestore" "$JZ_SUITE_ROOT/basehome/"
+[ -x "$BUILD/out/bin/NuvSnapUtil" ] && cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
+
+# The database's volume: an XFS loop volume that the suite makes where the
+# machine allows it (its snapshot is then a block clone taken while the engine
+# has it frozen), else a plain directory of the state root.
+if VOLUME=$("$JZ" volume create pgdata --size 1G --fs xfs 2>/dev/null); then
+  echo "data volume: $VOLUME (XFS on a loop device, made by the suite)"
+else
+  VOLUME="$PG/volume"
+  mkdir -p "$VOLUME"
+  echo "data volume: $VOLUME (a plain directory: no loop volume on this machine)"
+  "$JZ" declare volume path="$VOLUME" device=pgsample fstype=ext4 options=rw
+fi
+chmod 755 "$VOLUME"
+DATA="$VOLUME/data"
+echo "== PostgreSQL cluster in $DATA (port $PORT)"
+cluster init --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" --archive "$ARCHIVE"
+cluster start --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log"
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "CREATE TABLE sample_rows (id integer PRIMARY KEY, payload text NOT NULL)"
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "INSERT INTO sample_rows SELECT g, md5(g::text) FROM generate_series(1, $ROWS) g"
+echo "loaded $ROWS rows"
+
 "$JZ" set Base sClientName sampleclient
 "$JZ" declare client id=1 name=sampleclient
-"$JZ" declare subclient id=1 name=default
-"$JZ" declare application id=1 client_id=1 app_type=135 subclient_id=1
+"$JZ" declare instance id=1 client_id=1 name=pgsample app_type=125
+"$JZ" declare subclient id=1 name=default snap_engine=2
+"$JZ" declare application id=1 client_id=1 app_type=125 instance_id=1 subclient_id=1
+if [ "${NUV_INDEX_GENERATION:-1}" = 2 ]; then
+  "$JZ" declare indexgen brannox_id=2 app_id=1 v2=1
+fi
 JOB=$("$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1)
-export JZ_JOB_ID=$JOB
 
-echo "== snapshot of $DATA (job $JOB)"
-"$BIN/snapdemo" --data "$DATA" --app 1
+echo "== snap backup (job $JOB)"
+"$BIN/pgsnapagent" -j "$JOB" -a "2:1" -t 1 -d sampleclient -pgsock "$SOCK" -pgport "$PORT"
 
-echo "== jzsuite list snapshot --job $JOB"
-"$JZ" list snapshot --job "$JOB"
-METHOD=$("$JZ" list snapshot --job "$JOB" |
-         awk -F'\t' 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == "method") c = i; next } c { m = $c } END { print m }')
-echo "snapshot method: $METHOD"
+cluster sql --socket "$SOCK" --port "$PORT" \
+  "INSERT INTO sample_rows SELECT g, md5(g::text) FROM generate_series($ROWS + 1, $ROWS + $MORE_ROWS) g"
+cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_switch_wal()" >/dev/null
+echo "inserted $MORE_ROWS rows after the snapshot"
+
+echo "== restorability: a second server on a copy of the snapshot (port $RESTORE_PORT)"
+cluster restore --job "$JOB" --source-data "$DATA" \
+  --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
+  --data "$PG/restored/data" --socket "$PG/restored/run" --port "$RESTORE_PORT" \
+  --log "$PG/log/restored.log" --count sample_rows
+
+echo "== jzsuite job show $JOB (the job, its events and pending causes)"
+"$JZ" job show "$JOB" | sed -n '1,/^afile:/p' | sed '$d'
+for kind in afile snapshot indexrun; do
+  echo "== jzsuite list $kind --job $JOB"
+  "$JZ" list "$kind" --job "$JOB"
+done
 echo "state root: $JZ_SUITE_ROOT"

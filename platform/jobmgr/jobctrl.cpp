@@ -55,3 +55,9 @@ int JZJobCtrlClient::checkQuitFlag() {
     }
     return job.quitFlag ? 1 : 0;
 }
+
+std::string constructJobToken(long long jobId, unsigned long, unsigned long, unsigned long) {
+    nuvjobmgr::JobInfo job;
+    if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job)) return std::string();
+    return job.token;
+}

@@ -14,7 +14,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -83,9 +85,26 @@ int NuvSnapUtilBase::addPath(char const* path, bool directoryOnly) {
         EvDebug::Error(m_event, kTag, "no volume holds [%s]: %s", path, e.AsString().c_str());
         return 0;
     }
-    m_mountPoints[volume.mountPoint].insert(nuvsnapmgr::NormalisePath(path));
+    std::string const normal = nuvsnapmgr::NormalisePath(path);
+    m_mountPoints[volume.mountPoint].insert(normal);
+    noteSymbolicLink(normal);
     EvDebug::DebugLvl(m_event, 3, kTag, "added [%s] under volume [%s]", path, volume.mountPoint.c_str());
     return 1;
+}
+
+void NuvSnapUtilBase::noteSymbolicLink(std::string const& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+    for (size_t i = 0; i + 1 < m_symbolicLinks.size(); i += 2)
+        if (m_symbolicLinks[i] == path) return;
+    std::vector<char> target(PATH_MAX + 1, '\0');
+    ssize_t const n = ::readlink(path.c_str(), target.data(), PATH_MAX);
+    if (n <= 0) return;
+    std::string text(target.data(), static_cast<size_t>(n));
+    if (text[0] != '/') text = path.substr(0, path.rfind('/') + 1) + text;
+    m_symbolicLinks.push_back(path);
+    m_symbolicLinks.push_back(nuvsnapmgr::NormalisePath(text.c_str()));
+    EvDebug::DebugLvl(m_event, 3, kTag, "[%s] is a symbolic link to [%s]", path.c_str(), text.c_str());
 }
 
 int NuvSnapUtilBase::addMountPoint(char const* path, void*) { return addPath(path, false); }

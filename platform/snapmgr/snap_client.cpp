@@ -37,6 +37,21 @@ int64_t JobOf(SMVolSnapInfo const& record, SMVolumeInfo const& volume) {
     return record.getJobId() != 0 ? record.getJobId() : volume.getJobId();
 }
 
+// Why a snapshot of `source` would copy into itself: the source holds the
+// snapshot folder (the copies' destination), unless that folder lies inside a
+// state root below the source, which the copy leaves out. "" when it would not
+// (a copy already in the snapshot folder may be copied again, as a replica).
+std::string SuiteStateInside(std::string const& source) {
+    std::string const real = RealPath(source);
+    std::string const root = RealPath(nuvsuite::StateRootPath());
+    std::string const snapshots = RealPath(SnapshotRoot());
+    if (real.empty() || snapshots.empty() || !PathHolds(real, snapshots)) return std::string();
+    bool const leftOut = !root.empty() && real != root && !PathHolds(root, real) && PathHolds(root, snapshots);
+    if (leftOut) return std::string();
+    return "volume [" + source + "] holds the suite's snapshot folder [" + snapshots +
+           "]: its snapshot would copy into itself";
+}
+
 // Fills one volume's device and mount options; refuses a source that cannot be
 // copied (missing, not a directory, or the root file system not declared as a volume).
 bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
@@ -50,6 +65,8 @@ bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
     if (!resolved.declared && RealPath(source) == "/")
         return call.Fail(SM_ERR_VOLUME,
                          "the root file system is no volume of its own; declare the volume to snapshot");
+    std::string const inside = SuiteStateInside(source);
+    if (!inside.empty()) return call.Fail(SM_ERR_VOLUME, inside);
     volume.setSourceDevice(resolved.device);
     volume.setMountOptions(resolved.MountOptions());
     return true;

@@ -6,6 +6,7 @@
 #include "release.h"
 #include "sm_call.h"
 #include "sm_paths.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 #include "snapshot_store.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
@@ -13,6 +14,27 @@
 using namespace nuvsnapmgr;
 
 namespace {
+
+// Why a mount at `path` would cover the suite's own state: a path inside the
+// state root other than below its mount areas (mounts/, and temp/ for the
+// temporary mount points), or one that holds the state root or the log file.
+// "" when it would not.
+std::string MountPathOverSuiteState(std::string const& path) {
+    std::string const where = ResolveAsFarAsExists(path);
+    std::string const root = RealPath(nuvsuite::StateRootPath());
+    std::string const mounts = RealPath(MountRoot());
+    std::string const temp = RealPath(nuvsuite::StatePath("temp"));
+    auto below = [&](std::string const& area) { return !area.empty() && where != area && PathHolds(area, where); };
+    if (!root.empty() && PathHolds(root, where) && !below(mounts) && !below(temp))
+        return "mount path [" + path + "] lies inside the suite's state root [" + root +
+               "]; only its mount areas [" + mounts + "] and [" + temp + "] take mounts";
+    char const* log = std::getenv("JZ_LOG_FILE");
+    for (std::string const& used : {root, std::string(log != nullptr ? log : "")}) {
+        if (!used.empty() && PathHolds(where, ResolveAsFarAsExists(used)))
+            return "mount path [" + path + "] would cover [" + used + "], which the suite uses";
+    }
+    return std::string();
+}
 
 // The snapshot of a volume: its own SM snap id, else the record's map, else the
 // newest ready snapshot of its SM volume id.
@@ -75,6 +97,12 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
             // A mount there would change a point-in-time copy (or hide one).
             undo();
             return call.Fail(SM_ERR_INVALID_ARGUMENT, "mount path [" + path + "] lies among the snapshot copies");
+        }
+        std::string const refused = MountPathOverSuiteState(path);
+        if (!refused.empty()) {
+            // Nothing in the suite could undo such a mount, nor reach its catalogue.
+            undo();
+            return call.Fail(SM_ERR_INVALID_ARGUMENT, refused);
         }
         MountRow existing;
         bool found = false;

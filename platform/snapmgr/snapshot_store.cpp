@@ -99,18 +99,22 @@ CFzError InsertSnapshot(SnapshotRow const& r, int64_t* id) {
 CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids) {
     ids->clear();
     std::vector<CatRow> rows;
+    // A row left 'abandoned' by a sweep that died before it removed the copy is
+    // taken again: its creator_pid is then that sweep's.
     CFzError e = Catalogue::Instance().Query(
-        "SELECT id, creator_pid FROM sm_snapshots WHERE state = 'creating' AND creator_pid > 0 AND creator_pid != ?",
+        "SELECT id, creator_pid, state FROM sm_snapshots WHERE state IN ('creating', 'abandoned') "
+        "AND creator_pid > 0 AND creator_pid != ?",
         {int64_t(::getpid())}, &rows);
     if (e.IsError()) return e;
     for (auto const& r : rows) {
         pid_t pid = static_cast<pid_t>(AsInt(r[1]));
         if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // the creator still runs (or cannot be told)
-        // Claimed by one process only: the state moves on exactly once.
+        // Claimed by one process only: the row moves on exactly once from what was seen.
         std::vector<CatRow> claimed;
         e = Catalogue::Instance().Query(
-            "UPDATE sm_snapshots SET state = 'abandoned' WHERE id = ? AND state = 'creating' RETURNING id",
-            {AsInt(r[0])}, &claimed);
+            "UPDATE sm_snapshots SET state = 'abandoned', creator_pid = ? "
+            "WHERE id = ? AND state = ? AND creator_pid = ? RETURNING id",
+            {int64_t(::getpid()), AsInt(r[0]), AsText(r[2]), AsInt(r[1])}, &claimed);
         if (e.IsError()) return e;
         if (!claimed.empty()) ids->push_back(AsInt(r[0]));
     }

@@ -47,7 +47,9 @@ struct MountRow {
 // Snapshots.
 [[nodiscard]] CFzError InsertSnapshot(SnapshotRow const& row, int64_t* id);
 // Snapshots whose create died half way (state 'creating', the creating process
-// gone): each is moved to state 'abandoned' by exactly one caller, who gets its id.
+// gone), and those a sweep claimed but died before removing (state 'abandoned',
+// that sweep gone): each is moved to state 'abandoned' with the caller as its
+// process by exactly one caller, who gets its id.
 [[nodiscard]] CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids);
 // What the create of snapshot `id` is about to make, so that a sweep finds it.
 [[nodiscard]] CFzError PlanSnapshot(int64_t id, std::string const& method, std::string const& snapDevice,

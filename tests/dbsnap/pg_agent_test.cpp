@@ -3,6 +3,7 @@
 // of quiesce, snapshot and resume.
 #include "tests/dbsnap/pg_fixture.h"
 
+#include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <algorithm>
@@ -12,10 +13,39 @@ using namespace nuvdbsnaptest;
 
 namespace {
 
-TEST_F(PgAgentTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
+// The whole job under each index generation: it succeeds, its index run holds
+// the data directory, and the snapshot restores to the rows of before the job.
+class PgRestoreTest : public PgAgentTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
+    bool const v2 = GetParam();
+    ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), v2).IsError());
     auto job = RunAgent();
-    EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label")) << job.out << job.err;
+    ASSERT_EQ(0, job.exitCode) << job.out << job.err;
+    EXPECT_EQ("completed", JobStatus());
+    EXPECT_TRUE(Causes().empty());
+    EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label"));
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
+
+    auto runs = nuvindexing::ListRuns(m_jobId);
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ("good", runs[0].status);
+    EXPECT_EQ(v2 ? 2 : 1, runs[0].generation);
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(runs[0].id, &entries).IsError());
+    std::map<std::string, nuvindexing::IndexEntry> byPath;
+    for (auto const& e : entries) byPath[e.path] = e;
+    for (std::string const file : {"/PG_VERSION", "/global/pg_control", "/postgresql.conf"}) {
+        ASSERT_EQ(1u, byPath.count(m_dataDir + file)) << file;
+        // Second generation: live-browse directory records; first: file records of no examined size.
+        EXPECT_EQ(v2, byPath[m_dataDir + file].isDir) << file;
+        EXPECT_EQ(v2 ? 10u : 0u, byPath[m_dataDir + file].size) << file;
+    }
+    for (std::string const directory : {m_volume, m_dataDir, m_dataDir + "/base", m_dataDir + "/global"}) {
+        ASSERT_EQ(1u, byPath.count(directory)) << directory;
+        EXPECT_TRUE(byPath[directory].isDir) << directory;
+    }
+
     ASSERT_EQ("", Sql("INSERT INTO sample_rows SELECT g, 'later' FROM generate_series(1001, 1100) g"));
     ASSERT_NE(std::string::npos, Sql("SELECT pg_switch_wal()").find('/'));
     auto restored = Restore();
@@ -23,6 +53,11 @@ TEST_F(PgAgentTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     EXPECT_NE(std::string::npos, restored.out.find("rows in sample_rows on the restored server: 500\n"))
         << restored.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(IndexGenerations, PgRestoreTest, ::testing::Values(false, true),
+                         [](::testing::TestParamInfo<bool> const& info) {
+                             return std::string(info.param ? "SecondGeneration" : "FirstGeneration");
+                         });
 
 TEST_F(PgAgentTest, QuiesceFailureLeavesNothingOpenAndFailsTheJob) {
     // A server without WAL for online backups refuses pg_backup_start.
@@ -102,7 +137,7 @@ TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
     m_jobId = next.id;
     m_jobToken = next.token;
     auto job = RunAgent();
-    EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label")) << job.out << job.err;
+    EXPECT_EQ(0, job.exitCode) << job.out << job.err;
     EXPECT_EQ(1u, [&] {
         SMVolSnapInfo record;
         record.setJobId(static_cast<int>(m_jobId));

@@ -146,3 +146,44 @@ TEST_F(DriverTest, WholeRunSnapsTheDataAndMakesOneArchiveRecordPerVolume) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DriverTest, VolumeFlagSwitchNeedsThePrepareOnEngine48) {
+    DeclarePostgres();
+    TestDriver driver;
+    EXPECT_EQ(0, driver.SetVolumeFlagsBeforeMount());  // other engines: nothing to do
+    driver.engineType() = 48;
+    EXPECT_EQ(-1, driver.SetVolumeFlagsBeforeMount());
+    EXPECT_EQ(-1, driver.UnsetVolumeFlagsAfterMount());
+}
+
+struct AppAwareCase {
+    int appType;
+    char const* section;
+    char const* key;
+};
+
+class AppAwareSettingTest : public DriverTest, public ::testing::WithParamInterface<AppAwareCase> {};
+
+TEST_P(AppAwareSettingTest, ReadsTheApplicationsKey) {
+    AppAwareCase const& c = GetParam();
+    TestDriver driver(c.appType);
+    EXPECT_EQ(0, driver.UseAppAwareSnapForIndexing());  // absent
+    SetSetting(c.section, c.key, "yes");
+    EXPECT_EQ(1, driver.UseAppAwareSnapForIndexing());
+    SetSetting(c.section, c.key, "Y");
+    EXPECT_EQ(1, driver.UseAppAwareSnapForIndexing());
+    SetSetting(c.section, c.key, "no");
+    EXPECT_EQ(0, driver.UseAppAwareSnapForIndexing());
+}
+
+INSTANTIATE_TEST_SUITE_P(Apps, AppAwareSettingTest,
+                         ::testing::Values(AppAwareCase{125, "PostGres", "POSTGRES_INDEX_APPAWARESNAP"},
+                                           AppAwareCase{104, "MySQL", "MYSQL_INDEX_APPAWARESNAP"},
+                                           AppAwareCase{5, "Nuvantry", "USE_INDEX_APPAWARESNAP"}),
+                         [](::testing::TestParamInfo<AppAwareCase> const& info) {
+                             return "App" + std::to_string(info.param.appType);
+                         });
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <csignal>
+#include <filesystem>
 
 using namespace nuvenginetest;
 
@@ -115,30 +116,53 @@ TEST_F(XfsFreezeTest, FreezeTimeLimitThawsAndFailsTheCreate) {
     EXPECT_TRUE(FreezeRows().empty());
 }
 
-// The suite's snapshot folder is a link into the volume to freeze: the create
-// is refused before anything is frozen, with the callback and a pending cause.
-TEST_F(XfsFreezeTest, LinkedSnapshotFolderIsRefusedBeforeAnythingIsFrozen) {
+// A folder of the suite is a link into the volume to freeze: the create fails
+// before anything is frozen. The snapshot folder is refused at the prepare (the
+// copy would go into the volume itself); any other folder at the freeze, with
+// the callback and a pending cause.
+struct LinkedFolder {
+    char const* name;
+    bool preparedFirst;
+};
+
+class XfsLinkedFolderTest : public XfsFreezeTest, public ::testing::WithParamInterface<LinkedFolder> {};
+
+TEST_P(XfsLinkedFolderTest, RefusedBeforeAnythingIsFrozen) {
     std::string const mnt = m_volume.mountPoint();
-    std::string const copies = MakeDir(mnt + "/copies");
-    std::string const folder = m_root.path() + "/snapshots";
-    (void)rmdir(folder.c_str());
-    ASSERT_EQ(0, symlink(copies.c_str(), folder.c_str()));
-    auto util = Prepared(mnt, SPAWN_IN_PROCESS);
+    std::string const target = MakeDir(mnt + "/suite-" + std::string(GetParam().name));
+    std::string const folder = m_root.path() + "/" + GetParam().name;
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(0, symlink(target.c_str(), folder.c_str()));
+    auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    ASSERT_EQ(1, util->addMountPoint(mnt.c_str(), nullptr));
+    JZArchive archive(nullptr, false, nullptr);
+    archive.SetJobID(m_jobId);
+    CreateArgs_t request = Request();
+    ASSERT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
+    EXPECT_EQ(GetParam().preparedFirst ? 0 : -1, util->prepareSnapShot(nullptr, nullptr, false));
     CallbackLog log;
     EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
     EXPECT_TRUE(FreezeRuns().empty());
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("freeze", "Freeze").empty());
     EXPECT_FALSE(IsFrozen(mnt));
+    if (!GetParam().preparedFirst) return;
+    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
     EXPECT_TRUE(util->isPrepared());
     ASSERT_EQ(1u, log.calls.size());
     EXPECT_EQ(mnt, log.calls[0].tag);
     EXPECT_EQ(EDEADLK, log.calls[0].code);
-    EXPECT_NE(std::string::npos, log.calls[0].text.find("the suite's folder snapshots/")) << log.calls[0].text;
+    EXPECT_NE(std::string::npos, log.calls[0].text.find(std::string("the suite's folder ") + GetParam().name + "/"))
+        << log.calls[0].text;
     auto causes = nuvjobmgr::ListPendingCauses(m_jobId);
     ASSERT_EQ(1u, causes.size());
     ASSERT_EQ(1u, causes[0].args.size());
     EXPECT_EQ(log.calls[0].text, causes[0].args[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, XfsLinkedFolderTest,
+                         ::testing::Values(LinkedFolder{"snapshots", false}, LinkedFolder{"logs", true},
+                                           LinkedFolder{"temp", true}),
+                         [](auto const& info) { return std::string(info.param.name); });
 
 // Creates of one volume in several processes at once wait their turn and all succeed.
 TEST_F(XfsFreezeTest, ParallelCreatesOfOneVolumeAllSucceed) {

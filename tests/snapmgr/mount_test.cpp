@@ -125,8 +125,12 @@ TEST_F(MountTest, UnmountAndMountRefuseWhatTheSuiteDidNotMake) {
 
     // Mount paths among the snapshot copies (or climbing out with "..") are refused.
     std::string copy = r.snaps()[0].getSnapDevice();
-    for (std::string const& asked : {copy, copy + "/sub", env.state() + "/snapshots/new",
-                                     env.state() + "/mounts/../snapshots/x", env.state() + "/temp/.."}) {
+    // So are paths inside the state root outside its mount area, and paths that
+    // would cover the state root.
+    for (std::string const& asked :
+         {copy, copy + "/sub", env.state() + "/snapshots/new", env.state() + "/mounts/../snapshots/x",
+          env.state() + "/temp/..", env.state(), env.state() + "/jobresults", env.state() + "/mounts",
+          env.state() + "/temp", env.state() + "/newdir", env.dir()}) {
         SCOPED_TRACE(asked);
         SMVolSnapInfo m = r;
         m.volumes()[0].setMountPath(asked);

@@ -1,6 +1,9 @@
 // A snapshot keeps the content and metadata of the moment it was made.
 #include "snap_env.h"
 
+#include <filesystem>
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -353,13 +356,16 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
 
     struct Case {
         char const* name;
-        pid_t creator;
-        bool renamed;  // the copy had been put in place, the row not yet marked ready
+        char const* state;
+        pid_t creator;  // of an abandoned row: the sweep that claimed it
+        bool renamed;   // the copy had been put in place, the row not yet marked ready
         bool swept;
     } const cases[] = {
-        {"partial copy of a dead creator", dead, false, true},
-        {"copy in place, creator died before marking it ready", dead, true, true},
-        {"partial copy of a creator still running", ::getppid(), false, false},
+        {"partial copy of a dead creator", "creating", dead, false, true},
+        {"copy in place, creator died before marking it ready", "creating", dead, true, true},
+        {"partial copy of a creator still running", "creating", ::getppid(), false, false},
+        {"claimed by a sweep that died before removing it", "abandoned", dead, false, true},
+        {"claimed by a sweep still running", "abandoned", ::getppid(), false, false},
     };
     auto& cat = nuvsuite::Catalogue::Instance();
     std::vector<int64_t> ids;
@@ -367,8 +373,8 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
     for (auto const& c : cases) {
         std::vector<nuvsuite::CatRow> rows;
         ASSERT_FALSE(cat.Query("INSERT INTO sm_snapshots(job_id, source_path, state, creator_pid) "
-                               "VALUES(60, '/x', 'creating', ?) RETURNING id",
-                               {int64_t(c.creator)}, &rows)
+                               "VALUES(60, '/x', ?, ?) RETURNING id",
+                               {std::string(c.state), int64_t(c.creator)}, &rows)
                          .IsError());
         ASSERT_EQ(1u, rows.size());
         ids.push_back(nuvsuite::AsInt(rows[0][0]));
@@ -388,6 +394,41 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
         std::vector<nuvsuite::CatRow> rows;
         ASSERT_FALSE(cat.Query("SELECT state FROM sm_snapshots WHERE id = ?", {ids[i]}, &rows).IsError());
         EXPECT_EQ(cases[i].swept ? 0u : 1u, rows.size());
+    }
+}
+
+// A volume that holds the suite's state or its snapshot folder would be copied
+// into itself: it is refused at the prepare with a clear message.
+TEST(SnapshotContent, VolumeThatWouldCopyIntoItselfIsRefused) {
+    struct Case {
+        char const* name;
+        std::function<std::string(SnapEnv&)> volume;  // arranges the case, gives the volume
+        char const* expected;
+    } const cases[] = {
+        {"the state root", [](SnapEnv& env) { return env.state(); }, "holds the suite's snapshot folder"},
+        {"the snapshot folder", [](SnapEnv& env) { return nuvsuite::StatePath("snapshots"); },
+         "holds the suite's snapshot folder"},
+        {"a folder holding the linked snapshot folder",
+         [](SnapEnv& env) {
+             std::string const data = env.dir() + "/data";
+             WriteFile(data + "/copies/.keep", "");
+             std::string const link = env.state() + "/snapshots";
+             std::filesystem::remove_all(link);
+             std::filesystem::create_directory_symlink(data + "/copies", link);
+             return data;
+         },
+         "holds the suite's snapshot folder"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        SnapEnv env;
+        std::string const volume = c.volume(env);
+        SnapEnv::DeclareVolume(volume);
+        SMVolSnapInfo r = SnapEnv::Record(70, {volume});
+        JZSnapClientAPI client;
+        EXPECT_FALSE(client.prepareVolumeSnaps(r));
+        EXPECT_EQ(SM_ERR_VOLUME, r.getErrorCode());
+        EXPECT_NE(std::string::npos, r.getErrorString().find(c.expected)) << r.getErrorString();
     }
 }
 

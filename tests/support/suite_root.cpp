@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <cstdlib>
 #include <cstring>
@@ -116,6 +118,52 @@ int WaitChild(int pid) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+namespace {
+
+std::string CurrentTestName() {
+    auto const* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info != nullptr ? std::string(info->test_suite_name()) + "." + info->name() : std::string();
+}
+
+}  // namespace
+
+int RunTestAgain(std::vector<std::pair<std::string, std::string>> const& environment) {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : all) {
+        if (c != '\0') {
+            word += c;
+            continue;
+        }
+        // The child runs this one test, in order.
+        if (word.rfind("--gtest_filter=", 0) != 0 && word.rfind("--gtest_shuffle", 0) != 0 &&
+            word.rfind("--gtest_repeat=", 0) != 0)
+            words.push_back(word);
+        word.clear();
+    }
+    std::string const name = CurrentTestName();
+    words.push_back("--gtest_filter=" + name);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        for (auto const& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
+        setenv("NUV_TEST_AGAIN", name.c_str(), 1);
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    return pid < 0 ? -1 : WaitChild(pid);
+}
+
+bool InTestRunAgain() {
+    char const* again = std::getenv("NUV_TEST_AGAIN");
+    return again != nullptr && CurrentTestName() == again;
 }
 
 ProgramResult RunProgram(std::string const& path, std::vector<std::string> const& args) {

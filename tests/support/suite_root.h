@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nuvtest {
@@ -59,6 +60,13 @@ private:
 int StartChild(std::function<int()> const& body);
 // Waits for the child; its exit code, or 128 + signal.
 int WaitChild(int pid);
+
+// Runs the current test again in a new process of the test program (exec:
+// nothing of this process carries over), with these environment variables
+// set and NUV_TEST_AGAIN naming the test; the child's exit code.
+int RunTestAgain(std::vector<std::pair<std::string, std::string>> const& environment = {});
+// True inside the process that RunTestAgain started for the current test.
+bool InTestRunAgain();
 
 struct ProgramResult {
     int exitCode = -1;

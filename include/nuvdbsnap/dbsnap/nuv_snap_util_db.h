@@ -6,12 +6,17 @@
 #pragma once
 
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/platform/indexing/records.h"
 #include "nuvdbsnap/platform/snapmgr/sm_volume_info.h"
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+class EvEvent;
+class IndexingConnection;
+struct NuvContentRun;
 
 class NuvSnapUtilDb : public NuvSnapUtil {
 public:
@@ -48,6 +53,38 @@ public:
                     bool const& dirChangeFlag, std::string const& dirChangeFile, bool const& statFiles,
                     bool dirChangeOnly, std::vector<std::string>* nonStatAbleIndexFiles);
 
+    // --- content indexing ---
+    // The explicit form: every input given. 0 on success, -1 on failure.
+    int createIndex(std::string& dataAgingFile, char const* indexHost, unsigned brannoxId, unsigned appId,
+                    unsigned appType, long long jobId, ArchiveFileId_t& afile, SMVolSnapInfo& snapInfo,
+                    std::map<std::string, std::set<std::string>>& mountFiles, EvEvent* ev, bool const& verbose,
+                    std::map<std::string, std::string>* fileNameMap, bool const& levelOne,
+                    bool const& updateIndexOnly, bool const& updateOption, bool const& dirChangeFlag,
+                    std::string const& dirChangeFile, bool const& statFiles, NuvSnapUtil* quitHook,
+                    bool dirChangeOnly);
+    // The worker: the explicit form with the extra paths.
+    int createIndex(std::string& dataAgingFile, char const* indexHost, unsigned brannoxId, unsigned appId,
+                    unsigned appType, long long jobId, ArchiveFileId_t& afile, SMVolSnapInfo& snapInfo,
+                    std::map<std::string, std::set<std::string>>& mountFiles, EvEvent* ev, bool const& verbose,
+                    std::map<std::string, std::string>* fileNameMap, bool const& levelOne,
+                    bool const& updateIndexOnly, bool const& updateOption, bool const& dirChangeFlag,
+                    std::string const& dirChangeFile, bool const& statFiles, NuvSnapUtil* quitHook,
+                    bool dirChangeOnly, std::vector<std::string>* nonStatAbleIndexFiles);
+
+    // The optional files of a job under the second index generation; only
+    // Oracle (22, 80) has any. 0 on success, -1 on failure.
+    int sendOptionalFilesForIdxV2(char const* indexHost, std::vector<std::string>& files, unsigned brannoxId,
+                                  unsigned appId, unsigned appType, long long jobId, int archFileId,
+                                  std::string jobToken, EvEvent* ev);
+    // Volume components on an open run: Oracle block level (the subclient's
+    // volume list), and one PostgreSQL volume. 0 when done or nothing applies.
+    int sendVolComponent(IndexingConnection* connection, int appType, int brannoxId, int appId);
+    int sendVolComponent(IndexingConnection* connection, int appType, std::string const& volume);
+    // The GUID message of one path (object, version and parent GUIDs).
+    int sendIndexGUID(std::string path, IndexingConnection* connection);
+
+    ArchiveFileId_t const& getArchiveFileId() const { return m_archiveFileId; }
+
     // Live-browse mode of the content index: the second index generation and PostgreSQL.
     static bool IsLiveBrowseEnabledApp(unsigned const& appType, bool flag) { return flag && appType == 125; }
     // The map through which an agent has a listed file examined at another path.
@@ -62,6 +99,17 @@ public:
     bool m_mountAtSource = false; // mount every volume at its source path (set by the agents)
 
 protected:
+    // Content-index steps of one run.
+    int indexVolume(NuvContentRun& run, SMVolumeInfo const& volume);
+    int indexLinksAndCopies(NuvContentRun& run);
+    int sendMarker(NuvContentRun& run, std::string const& marker, int& offset, char const* offsetLog,
+                   char const* afileFailure);
+    int sendMarkedEntry(NuvContentRun& run, std::string const& marker, std::string const& path,
+                        std::string const& attached, int& offset);
+    // Raises the pending cause 0x1200008d with the path and the error text.
+    void raiseFileCause(std::string const& path, std::string const& text);
+
+    ArchiveFileId_t m_archiveFileId;   // the key of the last volume indexed
     std::map<std::string, int> m_pathToVolumeId;
     void* m_spare = nullptr;
     std::vector<std::string>* m_optionalFileList = nullptr;  // borrowed

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+// The token of a job of the local suite ("" for an unknown job); the other
+// three arguments are accepted and not used.
+std::string constructJobToken(long long jobId, unsigned long, unsigned long, unsigned long);
+
 class JZJobCtrlClient {
 public:
     explicit JZJobCtrlClient(int verbose = 0);

@@ -74,6 +74,9 @@ public:
     // The volume mount point that holds `path` ("" when none). The second argument is not used.
     std::string getMountPoint(char const* path, bool reserved = false) const;
     std::map<std::string, std::set<std::string>> const& getMountPoints() const { return m_mountPoints; }
+    // The symbolic links among the registered paths: consecutive pairs, link
+    // path then target path (absolute), each link once.
+    std::vector<std::string> const& getSymbolicLinks() const { return m_symbolicLinks; }
 
     // The job's job client (a backup-job client bound to the job when the job
     // manager accepts it), built once from the job-control client's job id;
@@ -150,9 +153,11 @@ protected:
     int m_currArchGroupId = 0;
     int m_currArchFileId = 0;
     std::unique_ptr<NuvSnapMountRequest> m_mountRequest;
+    std::vector<std::string> m_symbolicLinks;
 
 private:
     int addPath(char const* path, bool directoryOnly);
+    void noteSymbolicLink(std::string const& path);
     CFzError mountRecord(SMVolSnapInfo& record, unsigned long mountHostId);
 
     std::vector<char> m_hostCopy;

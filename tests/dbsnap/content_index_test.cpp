@@ -1,0 +1,189 @@
+// The content index of a snapshot through the local indexing service: the
+// records of each volume (parents, names, directories, sizes, sequence
+// numbers), the PostgreSQL parent rule and live browse, the link markers,
+// names at the header's limit, and the failed runs.
+#include "tests/dbsnap/driver_fixture.h"
+
+#include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/indexing.h"
+#include "nuvdbsnap/platform/indexing/index_store.h"
+
+#include <unistd.h>
+
+using namespace nuvdbsnaptest;
+
+namespace {
+
+class ContentIndexTest : public DriverTest {
+protected:
+    // A utility of the job with the data volume registered and its archive record made.
+    void MakeUtil(int appType, bool v2 = false) {
+        DeclarePostgres(appType);
+        ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), v2).IsError());
+        m_control.reset(new JZJobCtrlClient(0));
+        ASSERT_TRUE(m_control->Init2(m_jobId, "server", 1, 4, m_jobToken.c_str(), nullptr));
+        m_application.reset(new ApplicationId(2, m_appId));
+        m_util.reset(new NuvSnapUtilDb(2, 1, m_application.get(), 1, false, m_control.get(), nullptr,
+                                       SPAWN_IN_PROCESS));
+        ASSERT_TRUE(m_util->addMountPoint(m_data.c_str(), nullptr));
+        JZArchive archive(nullptr, false, nullptr);
+        archive.SetJobID(m_jobId);
+        CreateArgs_t request = Request();
+        ASSERT_EQ(0, m_util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
+    }
+
+    int Index(std::map<std::string, std::set<std::string>> files, bool statFiles = false,
+              std::map<std::string, std::string>* names = nullptr) {
+        std::string aging;
+        ArchiveFileId_t afile;
+        bool const verbose = false, levelOne = true, no = false;
+        return m_util->createIndex(aging, "mover", 2, static_cast<unsigned>(m_appId), static_cast<unsigned>(m_appType),
+                                   m_jobId, afile, m_util->getSnapShotInfo(), files, nullptr, verbose, names,
+                                   levelOne, no, no, no, std::string(), statFiles, m_util.get(), false);
+    }
+
+    nuvindexing::IndexRun Run() const {
+        auto runs = nuvindexing::ListRuns(m_jobId);
+        return runs.empty() ? nuvindexing::IndexRun() : runs.back();
+    }
+    // "path seq dir size" of the last run's entries, in sequence order.
+    std::vector<std::string> Entries() const {
+        std::vector<nuvindexing::IndexEntry> entries;
+        EXPECT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+        std::sort(entries.begin(), entries.end(), [](auto const& a, auto const& b) {
+            return a.sequence != b.sequence ? a.sequence < b.sequence : a.path < b.path;
+        });
+        std::vector<std::string> out;
+        for (auto const& e : entries)
+            out.push_back(e.path + " " + std::to_string(e.sequence) + (e.isDir ? " dir " : " file ") +
+                          std::to_string(e.size));
+        return out;
+    }
+
+    std::unique_ptr<JZJobCtrlClient> m_control;
+    std::unique_ptr<NuvSnapUtilDb> m_util;
+};
+
+TEST_F(ContentIndexTest, ParentsGoOncePerVolumeBeforeTheirFiles) {
+    MakeUtil(22);
+    ASSERT_EQ(0, Index({{m_data, {"/a/b/c.dbf", "/a/b/d.dbf", "/a/e/", "x/y"}}}));
+    EXPECT_EQ("good", Run().status);
+    // Set order: "/a/b/c.dbf", "/a/b/d.dbf", "/a/e/", "x/y".
+    EXPECT_EQ((std::vector<std::string>{"/a 0 dir 10", "/a/b 1 dir 10", "/a/b/c.dbf 2 file 0", "/a/b/d.dbf 3 file 0",
+                                        "/a/e 4 dir 0", "x 5 dir 10", "x/y 6 file 0"}),
+              Entries());
+}
+
+TEST_F(ContentIndexTest, PostgresSendsNoParentBeforeItsFirstSlash) {
+    MakeUtil(125);
+    ASSERT_EQ(0, Index({{m_data, {"/a/b/c", "x/y"}}}));
+    EXPECT_EQ((std::vector<std::string>{"/a 0 dir 10", "/a/b 1 dir 10", "/a/b/c 2 file 0", "x/y 3 file 0"}),
+              Entries());
+}
+
+TEST_F(ContentIndexTest, LiveBrowseMakesEveryEntryADirectoryWithItsComponent) {
+    MakeUtil(125, true);
+    ASSERT_EQ(0, Index({{m_data, {m_data, m_data + "/table.dat"}}}));
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+    ASSERT_FALSE(entries.empty());
+    for (auto const& e : entries) {
+        EXPECT_TRUE(e.isDir) << e.path;
+        if (e.path.compare(0, m_data.size(), m_data) == 0) {
+            EXPECT_EQ(10u, e.size) << e.path;
+            EXPECT_FALSE(e.componentGuid.empty()) << e.path;
+        }
+        EXPECT_FALSE(e.guid.empty()) << e.path;
+    }
+    EXPECT_EQ(2, Run().generation);
+}
+
+TEST_F(ContentIndexTest, NamesAtTheHeaderLimitAndOverIt) {
+    MakeUtil(125);
+    std::string const fits = "/" + std::string(JzFileHeader::kNameSize - 2, 'n');
+    ASSERT_EQ(0, Index({{m_data, {fits}}}));
+    EXPECT_EQ(std::vector<std::string>{fits + " 0 file 0"}, Entries());
+
+    std::string const over = fits + "x";
+    EXPECT_EQ(-1, Index({{m_data, {over}}}));
+    EXPECT_EQ("failed", Run().status);
+}
+
+TEST_F(ContentIndexTest, AVolumeWithoutFilesFailsTheRun) {
+    MakeUtil(125);
+    EXPECT_EQ(-1, Index({}));
+    EXPECT_EQ("failed", Run().status);
+    // Files of another volume by their numbers.
+    EXPECT_TRUE(m_util->addMountPoint((m_data + "/table.dat").c_str(), nullptr, 99));
+    EXPECT_EQ(-1, Index({{m_data, {m_data + "/table.dat"}}}));
+    EXPECT_EQ("failed", Run().status);
+}
+
+TEST_F(ContentIndexTest, ExaminedFilesCarryTheirSizeAndAMissingOneFailsWithItsCause) {
+    MakeUtil(22);
+    ASSERT_EQ(0, Index({{m_data, {m_data + "/table.dat"}}}, true));
+    auto entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(m_data + "/table.dat " + std::to_string(entries.size() - 1) + " file 24", entries.back());
+
+    EXPECT_EQ(-1, Index({{m_data, {m_data + "/gone.dat"}}}, true));
+    EXPECT_EQ("failed", Run().status);
+    auto causes = Causes();
+    ASSERT_FALSE(causes.empty());
+    EXPECT_EQ("0x1200008d " + m_data + "/gone.dat", causes.back());
+}
+
+TEST_F(ContentIndexTest, LinksGoUnderTheirMarkersWithTheTargetAttached) {
+    MakeDir(m_data + "/dir");
+    ASSERT_EQ(0, symlink((m_data + "/dir").c_str(), (m_data + "/to-dir").c_str()));
+    ASSERT_EQ(0, symlink((m_data + "/table.dat").c_str(), (m_data + "/to-file").c_str()));
+    MakeUtil(22);
+    ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-dir").c_str(), nullptr));
+    ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-file").c_str(), nullptr));
+    ASSERT_EQ(0, Index({{m_data, {"/f"}}}));
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+    std::map<std::string, nuvindexing::IndexEntry> byPath;
+    for (auto const& e : entries) byPath[e.path] = e;
+    ASSERT_EQ(1u, byPath.count("/+SYMLINK2DIR+"));
+    ASSERT_EQ(1u, byPath.count("/+SYMLINK2FILE+"));
+    EXPECT_EQ(2u, byPath["/+SYMLINK2DIR+"].sequence);
+    EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+"].sequence);
+    auto const& dirLink = byPath["/+SYMLINK2DIR+" + m_data + "/to-dir"];
+    EXPECT_EQ(2u, dirLink.sequence);
+    ASSERT_EQ(1u, dirLink.metadata.size());
+    EXPECT_EQ(m_data + "/dir", dirLink.metadata[0].second);
+    EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+" + m_data + "/to-file"].sequence);
+}
+
+TEST_F(ContentIndexTest, ALinkWhoseTargetVanishedFailsWithItsCause) {
+    ASSERT_EQ(0, symlink((m_data + "/table.dat").c_str(), (m_data + "/to-file").c_str()));
+    MakeUtil(22);
+    ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-file").c_str(), nullptr));
+    ASSERT_EQ(0, unlink((m_data + "/table.dat").c_str()));
+    EXPECT_EQ(-1, Index({{m_data, {"/f"}}}));
+    EXPECT_EQ("failed", Run().status);
+    auto causes = Causes();
+    ASSERT_FALSE(causes.empty());
+    EXPECT_EQ("0x1200008d " + m_data + "/table.dat", causes.back());
+}
+
+TEST_F(ContentIndexTest, OnePostgresVolumeAsAComponent) {
+    MakeUtil(125, true);
+    IndexingConnection connection;
+    ASSERT_EQ(0, connection.initialize(2, m_appId, 125, 1, m_jobToken.c_str(), "mover", "client", 1));
+    EXPECT_EQ(0, m_util->sendVolComponent(&connection, 104, m_data));
+    EXPECT_EQ(0, m_util->sendVolComponent(&connection, 125, m_data));
+    ArchiveFileId_t afile;
+    afile.brannoxId = 2;
+    afile.archFileId = 1;
+    EXPECT_EQ(0, connection.backupDone(1));
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(m_data, entries[0].path);
+    EXPECT_TRUE(entries[0].isDir);
+    EXPECT_FALSE(entries[0].componentGuid.empty());
+}
+
+}  // namespace
