@@ -90,7 +90,7 @@ double Ours(std::string const& tree, int round) {
     JZJobCtrlClient control(0);
     if (!control.Init2(job.id, "server", 1, 4, job.token.c_str(), nullptr)) std::abort();
     ApplicationId application(2, appId);
-    NuvSnapUtilDb util(2, 1, &application, 1, false, &control, nullptr, SPAWN_IN_PROCESS);
+    NuvSnapUtilDb util(2, JZBkpLevel(1), &application, 1, false, &control, nullptr, SPAWN_IN_PROCESS);
     if (!util.addMountPoint(tree.c_str(), nullptr)) std::abort();
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(job.id);

@@ -23,7 +23,7 @@ protected:
         m_control.reset(new JZJobCtrlClient(0));
         ASSERT_TRUE(m_control->Init2(m_jobId, "server", 1, 4, m_jobToken.c_str(), nullptr));
         m_application.reset(new ApplicationId(2, m_appId));
-        m_util.reset(new NuvSnapUtilDb(2, 1, m_application.get(), 1, false, m_control.get(), nullptr,
+        m_util.reset(new NuvSnapUtilDb(2, JZBkpLevel(1), m_application.get(), 1, false, m_control.get(), nullptr,
                                        SPAWN_IN_PROCESS));
         ASSERT_TRUE(m_util->addMountPoint(m_data.c_str(), nullptr));
         JZArchive archive(nullptr, false, nullptr);
@@ -171,7 +171,7 @@ TEST_F(ContentIndexTest, ALinkWhoseTargetVanishedFailsWithItsCause) {
 TEST_F(ContentIndexTest, OnePostgresVolumeAsAComponent) {
     MakeUtil(125, true);
     IndexingConnection connection;
-    ASSERT_EQ(0, connection.initialize(2, m_appId, 125, 1, m_jobToken.c_str(), "mover", "client", 1));
+    ASSERT_EQ(0, connection.initialize(2, m_appId, 125, JZBkpLevel(1), m_jobToken.c_str(), "mover", "client", 1));
     EXPECT_EQ(0, m_util->sendVolComponent(&connection, 104, m_data));
     EXPECT_EQ(0, m_util->sendVolComponent(&connection, 125, m_data));
     ArchiveFileId_t afile;

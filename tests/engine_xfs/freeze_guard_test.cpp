@@ -133,7 +133,7 @@ TEST_P(XfsLinkedFolderTest, RefusedBeforeAnythingIsFrozen) {
     std::string const folder = m_root.path() + "/" + GetParam().name;
     std::filesystem::remove_all(folder);
     ASSERT_EQ(0, symlink(target.c_str(), folder.c_str()));
-    auto util = std::make_unique<NuvSnapUtil>(2, 1, m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    auto util = std::make_unique<NuvSnapUtil>(2, JZBkpLevel(1), m_application.get(), 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
     ASSERT_EQ(1, util->addMountPoint(mnt.c_str(), nullptr));
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(m_jobId);
