@@ -148,7 +148,7 @@ struct ExchangeFailure {
 
 class HelperFailure : public HelperRoad, public ::testing::WithParamInterface<ExchangeFailure> {};
 
-TEST_P(HelperFailure, GivesThePartsResultAndLeavesNoHelper) {
+TEST_P(HelperFailure, GivesItsResultAndLeavesNoHelper) {
     ExchangeFailure const& c = GetParam();
     if (!c.installHelper) unlink((nuvsuite::StatePath("basehome") + "/NuvSnapUtil").c_str());
     SMVolSnapInfo record = Record();

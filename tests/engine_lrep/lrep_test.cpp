@@ -112,7 +112,7 @@ TEST_F(LrepTest, RecordWithoutVolumeIsRefused) {
     EXPECT_EQ(0u, JournalArgs("replication", "getInstance_C").size());
 }
 
-// The wrapper over each broken plug-in: the Part's log text and a null engine,
+// The wrapper over each broken plug-in: the wrapper's log text and a null engine,
 // or the missing entry's failure.
 struct WrapperCase {
     char const* name;
@@ -122,7 +122,7 @@ struct WrapperCase {
 
 class WrapperFailure : public LrepTest, public ::testing::WithParamInterface<WrapperCase> {};
 
-TEST_P(WrapperFailure, GivesThePartsText) {
+TEST_P(WrapperFailure, GivesTheWrappersText) {
     WrapperCase const& c = GetParam();
     NUV_RUN_WITH_LIBRARY_PATH(PluginDir(*c.folder ? c.folder : "no-replication-engine"));
     EvEvent logger;
