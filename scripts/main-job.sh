@@ -52,7 +52,7 @@ cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
 if VOLUME=$("$JZ" volume create pgdata --size 1G --fs xfs 2>/dev/null); then
   echo "data volume: $VOLUME (XFS on a loop device, made by the suite)"
 else
-  VOLUME="$PG/volume"
+  VOLUME="$WORK/pgvolume"   # outside the state root: a volume may not lie inside it
   mkdir -p "$VOLUME"
   echo "data volume: $VOLUME (a plain directory: no loop volume on this machine)"
   "$JZ" declare volume path="$VOLUME" device=pgsample fstype=ext4 options=rw

@@ -61,13 +61,44 @@ CREATE TABLE IF NOT EXISTS content_paths (
 );
 )SQL"};
 
-nuvsuite::AdminTable s_clients{"client", "clients", true, "id"};
-nuvsuite::AdminTable s_applications{"application", "applications", true, "id"};
-nuvsuite::AdminTable s_instances{"instance", "instances", true, "id"};
-nuvsuite::AdminTable s_instanceProperties{"instance_property", "instance_properties", true,
-                                          "instance_id, name"};
-nuvsuite::AdminTable s_backupSets{"backupset", "backupsets", true, "id"};
-nuvsuite::AdminTable s_subclients{"subclient", "subclients", true, "id"};
-nuvsuite::AdminTable s_content{"content", "content_paths", true, "owner, owner_id, seq"};
+using nuvsuite::AdminValue;
+
+// The rules of the declared columns; a reference names an existing row (0: none, where allowed).
+nuvsuite::AdminColumn Ref(char const* name, char const* kind, bool zeroIsNone) {
+    return {name, zeroIsNone ? AdminValue::kUnsigned : AdminValue::kId, kind, "id", zeroIsNone, !zeroIsNone};
+}
+
+nuvsuite::AdminTable s_clients{"client", "clients", true, "id",
+                               {{"id", AdminValue::kId}, {"app_type", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_applications{"application", "applications", true, "id",
+                                    {{"id", AdminValue::kId},
+                                     {"brannox_id", AdminValue::kId},
+                                     Ref("client_id", "client", false),
+                                     {"app_type", AdminValue::kUnsigned},
+                                     Ref("instance_id", "instance", true),
+                                     Ref("backupset_id", "backupset", true),
+                                     Ref("subclient_id", "subclient", true)}};
+nuvsuite::AdminTable s_instances{"instance", "instances", true, "id",
+                                 {{"id", AdminValue::kId},
+                                  Ref("client_id", "client", false),
+                                  {"app_type", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_instanceProperties{"instance_property", "instance_properties", true, "instance_id, name",
+                                          {Ref("instance_id", "instance", false),
+                                           {"type", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_backupSets{"backupset", "backupsets", true, "id",
+                                  {{"id", AdminValue::kId},
+                                   Ref("client_id", "client", false),
+                                   {"app_type", AdminValue::kUnsigned},
+                                   Ref("instance_id", "instance", true),
+                                   {"is_default", AdminValue::kFlag}}};
+nuvsuite::AdminTable s_subclients{"subclient", "subclients", true, "id",
+                                  {{"id", AdminValue::kId},
+                                   {"blocklevel", AdminValue::kFlag},
+                                   {"metadata", AdminValue::kFlag},
+                                   {"spos", AdminValue::kFlag},
+                                   {"snap_engine", AdminValue::kUnsigned},
+                                   {"data_streams", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_content{"content", "content_paths", true, "owner, owner_id, seq",
+                               {{"owner_id", AdminValue::kId}, {"seq", AdminValue::kUnsigned}}};
 
 }  // namespace

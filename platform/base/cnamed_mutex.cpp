@@ -33,7 +33,7 @@ int CNamedMutex::lock(long timeoutMs, bool wait) {
     if (m_mutex.name().empty()) return m_errorCode;
     std::string const args = m_mutex.name() + " timeout=" + std::to_string(timeoutMs) + (wait ? " wait" : " once");
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("mutex", "lock", args, &fault)) {
+    if (!nuvsuite::EnterCall("mutex", "CNamedMutex::lock", args, &fault)) {
         fail(fault.code < 0 ? fault.code : kErrFailed, fault.text);
         return m_errorCode;
     }

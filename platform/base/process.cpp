@@ -203,7 +203,7 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
     int callerErrno = errno;
     std::string journal = JzProcess::JournalText(args);
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("process", "system", journal, &fault)) {
+    if (!nuvsuite::EnterCall("process", "JzProcess::system", journal, &fault)) {
         if (error) *error = fault.text;
         if (!quiet) EvDebug::DebugLvl(nullptr, 1, "JzProcess::system", "Injected failure %d for [%s]", fault.code,
                                       args[0].c_str());
@@ -243,7 +243,7 @@ int JzProcess::spawn(std::vector<std::string> const& args, int channelFd, int* p
         return -1;
     }
     int result = 0;
-    if (!Admit("spawn", args, error, &result)) return result;
+    if (!Admit("JzProcess::spawn", args, error, &result)) return result;
     std::string program = ProgramToRun(args[0]);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

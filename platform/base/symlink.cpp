@@ -47,7 +47,7 @@ bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& phy
                                        std::map<std::string, std::string> const& transMap, long long jobId,
                                        int flag) {
     std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
-    if (!nuvsuite::EnterCall("symlink", "getPhysicalPath", args)) return false;
+    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
     std::string translated = path;
     size_t best = 0;
     for (auto const& entry : transMap) {
@@ -67,6 +67,6 @@ bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& phy
 
 bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
                                        std::vector<std::string>& /*visited*/, bool, bool) {
-    if (!nuvsuite::EnterCall("symlink", "getPhysicalPath", path)) return false;
+    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", path)) return false;
     return Resolve(path, physical);
 }

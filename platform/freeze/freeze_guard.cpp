@@ -147,7 +147,7 @@ std::string GuardProgramPath() {
 }
 
 bool Freeze(std::string const& mountPoint, Failure* failure) {
-    if (Faulted("Freeze", mountPoint, failure)) return false;
+    if (Faulted("nuvfreeze::Freeze", mountPoint, failure)) return false;
     std::string const held = nuvsuite::SuiteStateOn(mountPoint);
     if (!held.empty())
         return Fail(failure, EDEADLK,
@@ -222,7 +222,7 @@ bool Thaw(std::string const& mountPoint, Failure* failure) {
             guarded = true;
         }
     }
-    if (Faulted("Thaw", mountPoint, failure)) {
+    if (Faulted("nuvfreeze::Thaw", mountPoint, failure)) {
         if (guarded) Release(active, 0);  // the guard thaws on the end of its channel
         return false;
     }

@@ -43,7 +43,8 @@ struct PendingEntry {
 // The per-entry calls of one kind since the last batch: journalled as one row
 // (count, first and last arguments) when the batch is written.
 enum CallKind { kMetaCall, kGuidCall, kFileCall, kCallKinds };
-char const* const kCallNames[kCallKinds] = {"sendMetaDataInfo", "sendMetaDataInfo", "sendFileInfo"};
+char const* const kCallNames[kCallKinds] = {"IndexingConnection::sendMetaDataInfo", "IndexingConnection::sendMetaDataInfo",
+                                           "IndexingConnection::sendFileInfo"};
 
 struct CallSummary {
     int64_t firstTimeMs = 0;
@@ -193,7 +194,7 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
                        " host=" + (host ? host : "") + " client=" + (clientName ? clientName : "");
     int code = -1;
     std::string text;
-    if (!nuvindexing::detail::Enter("initialize", args, &code, &text)) {
+    if (!nuvindexing::detail::Enter("IndexingConnection::initialize", args, &code, &text)) {
         g_ptrLogWriter->Write(-1, kTag, 0, "initialize refused: %s", text.c_str());
         return code;
     }
@@ -244,7 +245,7 @@ int IndexingConnection::sendAfileInfo(ArchiveFileId_t* afile, bool last, unsigne
                 std::to_string(afile->archFileId);
     int code = -1;
     d.FlushJournal();
-    if (!nuvindexing::detail::Enter("sendAfileInfo", args, &code)) return code;
+    if (!nuvindexing::detail::Enter("IndexingConnection::sendAfileInfo", args, &code)) return code;
     if (!d.open || afile == nullptr) return -1;
     d.afile = *afile;
     return 0;
@@ -333,7 +334,7 @@ int IndexingConnection::updateRestartInfo(unsigned long long mask) {
     Impl& d = *m_impl;
     int code = -1;
     d.FlushJournal();
-    if (!nuvindexing::detail::Enter("updateRestartInfo", "run=" + std::to_string(d.runId), &code)) return code;
+    if (!nuvindexing::detail::Enter("IndexingConnection::updateRestartInfo", "run=" + std::to_string(d.runId), &code)) return code;
     return d.open ? 0 : -1;
 }
 
@@ -342,7 +343,7 @@ int IndexingConnection::backupDone(int good) {
     int code = -1;
     std::string text;
     d.FlushJournal();
-    if (!nuvindexing::detail::Enter("backupDone", "run=" + std::to_string(d.runId) + " good=" + std::to_string(good),
+    if (!nuvindexing::detail::Enter("IndexingConnection::backupDone", "run=" + std::to_string(d.runId) + " good=" + std::to_string(good),
                                     &code, &text)) {
         // A refused completion ends the run as failed: it never turns visible.
         if (d.open) {

@@ -53,7 +53,7 @@ CFzError CJobInfoMetadataStore::backupData(std::string const& host, std::string 
     std::string args = "host=" + host + " job=" + std::to_string(m_jobId) + " afile=" + std::to_string(archFileId);
     int code = -1;
     std::string text;
-    if (!nuvindexing::detail::Enter("backupData", args, &code, &text))
+    if (!nuvindexing::detail::Enter("CJobInfoMetadataStore::backupData", args, &code, &text))
         return FXErrorUtil::ErrorWin32(FZ_LOC, static_cast<unsigned>(code < 0 ? -code : code), "%s", text.c_str());
     int64_t jobId = m_jobId;
     nuvjobmgr::JobInfo job;
@@ -140,7 +140,7 @@ CFzError CJobInfoMetadataReaderManager::GetReaderForKey(std::string const& conta
     int code = -1;
     std::string text;
     m_active.reset();
-    if (!nuvindexing::detail::Enter("GetReaderForKey", args, &code, &text))
+    if (!nuvindexing::detail::Enter("CJobInfoMetadataReaderManager::GetReaderForKey", args, &code, &text))
         return FXErrorUtil::ErrorWin32(FZ_LOC, static_cast<unsigned>(code < 0 ? -code : code), "%s", text.c_str());
     bool anyContainer = false;
     for (int64_t job : m_jobs) {

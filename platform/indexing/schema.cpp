@@ -85,9 +85,13 @@ CREATE TABLE IF NOT EXISTS idx_jobinfo (
 );
 )SQL"};
 
-nuvsuite::AdminTable s_generation{"indexgen", "idx_generation", true, "brannox_id, app_id"};
+nuvsuite::AdminTable s_generation{"indexgen", "idx_generation", true, "brannox_id, app_id",
+                                  {{"brannox_id", nuvsuite::AdminValue::kId},
+                                   {"app_id", nuvsuite::AdminValue::kId, "application", "id", false, true},
+                                   {"v2", nuvsuite::AdminValue::kFlag}}};
 nuvsuite::AdminTable s_runs{"indexrun", "idx_runs", false, "id"};
-nuvsuite::AdminTable s_dirchanges{"dirchange", "idx_dirchanges", false, "id"};
+nuvsuite::AdminTable s_dirchanges{"dirchange", "idx_dirchanges", false, "id",
+                                  {{"files", nuvsuite::AdminValue::kLines}}};
 nuvsuite::AdminTable s_jobinfo{"jobinfo", "idx_jobinfo", false, "job_id, container, key, seq"};
 
 }  // namespace

@@ -9,7 +9,7 @@ EvBkpTask::~EvBkpTask() = default;
 
 int EvBkpTask::getBackupLevel(JZBkpLevel& level, void* /*reserved*/) {
     level = static_cast<JZBkpLevel>(0);
-    if (!nuvsuite::EnterCall("jobmgr", "getBackupLevel", "job=" + std::to_string(m_jobId))) return -1;
+    if (!nuvsuite::EnterCall("jobmgr", "EvBkpTask::getBackupLevel", "job=" + std::to_string(m_jobId))) return -1;
     nuvjobmgr::JobInfo job;
     if (!nuvjobmgr::GetJob(m_jobId, &job)) return -1;
     level = static_cast<JZBkpLevel>(job.type);

@@ -45,7 +45,7 @@ bool JZJobClient::setPendingCauseAndEvent(int code, int level, int subcode, bool
     std::vector<std::string> args = takeArguments();
     std::string const argsJson = nuvsuite::JsonStringArray(args);
     int64_t const jobId = static_cast<int64_t>(getJobId());
-    if (!guard("setPendingCauseAndEvent", JobArg(getJobId()) + " code=" + Hex(code) + " args=" + argsJson))
+    if (!guard("JZJobClient::setPendingCauseAndEvent", JobArg(getJobId()) + " code=" + Hex(code) + " args=" + argsJson))
         return false;
     JobInfo job;
     if (!detail::CheckJob(jobId, nullptr, false, &job, &m_lastError)) return false;
@@ -73,7 +73,7 @@ bool JZJobClient::setPendingCauseAndEvent(int code, int level, int subcode, bool
 }
 
 bool JZJobClient::concatPhaseParams(char const* text, int action) {
-    if (!guard("concatPhaseParams", JobArg(getJobId()) + " action=" + std::to_string(action) +
+    if (!guard("JZJobClient::concatPhaseParams", JobArg(getJobId()) + " action=" + std::to_string(action) +
                                         " text=" + (text ? text : "(null)")))
         return false;
     if (text == nullptr || (action != 1 && action != 3)) {
@@ -92,7 +92,7 @@ bool JZJobClient::concatPhaseParams(char const* text, int action) {
 
 bool JZJobClient::updateInfo(bool /*urgent*/, bool* sent) {
     if (sent) *sent = false;
-    if (!guard("updateInfo", JobArg(getJobId()))) return false;
+    if (!guard("JZJobClient::updateInfo", JobArg(getJobId()))) return false;
     int64_t const jobId = static_cast<int64_t>(getJobId());
     JobInfo job;
     if (!detail::CheckJob(jobId, nullptr, true, &job, &m_lastError)) return false;
@@ -134,7 +134,7 @@ bool JZJobClient::updateInfo(bool /*urgent*/, bool* sent) {
 
 bool JZJobClient::complete(int status, int statusFor, int reserved, int pendingCause) {
     int64_t const jobId = static_cast<int64_t>(getJobId());
-    if (!guard("complete", JobArg(getJobId()) + " status=" + std::to_string(status) +
+    if (!guard("JZJobClient::complete", JobArg(getJobId()) + " status=" + std::to_string(status) +
                                " for=" + std::to_string(statusFor) + " cause=" + Hex(pendingCause)))
         return false;
     char const* text = status == nuvjobmgr::kJobStatusSuccess   ? "completed"
@@ -171,7 +171,7 @@ bool JZJobClient::complete(int status, int statusFor, int reserved, int pendingC
 }
 
 int JZJobClient::checkQuitFlag() {
-    if (!guard("checkQuitFlag", JobArg(getJobId()))) return 1;
+    if (!guard("JZJobClient::checkQuitFlag", JobArg(getJobId()))) return 1;
     if (getJobId() == 0) return 0;
     JobInfo job;
     if (!nuvjobmgr::GetJob(static_cast<int64_t>(getJobId()), &job)) {
@@ -187,7 +187,7 @@ JZBkpJobClient::~JZBkpJobClient() = default;
 
 bool JZBkpJobClient::init(char const* server, long long jobId, int /*reserved*/, int platformType,
                           bool /*interactive*/, char const* token) {
-    if (!guard("init", JobArg(static_cast<uint64_t>(jobId)) + " server=" + (server ? server : "") +
+    if (!guard("JZBkpJobClient::init", JobArg(static_cast<uint64_t>(jobId)) + " server=" + (server ? server : "") +
                            " platform=" + std::to_string(platformType)))
         return false;
     JobInfo job;
@@ -200,7 +200,7 @@ bool JZBkpJobClient::init(char const* server, long long jobId, int /*reserved*/,
 }
 
 void JZBkpJobClient::turnOffMetaDataCollection() {
-    nuvsuite::JournalCall("jobmgr", "turnOffMetaDataCollection", JobArg(getJobId()));
+    if (!guard("JZBkpJobClient::turnOffMetaDataCollection", JobArg(getJobId()))) return;  // a faulted call changes nothing
     m_pending.metadataCollection = false;
     m_pending.metadataDirty = true;
 }

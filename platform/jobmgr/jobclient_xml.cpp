@@ -24,7 +24,7 @@ bool JZJobClient::processXmlReq(CNMessageBase& request, CNMessageBase** answer) 
     int64_t const requestJob = request.getint64(1, 1);
     std::string const args = "job=" + std::to_string(getJobId()) + " request=" + request.getTagName() +
                              " requestJob=" + std::to_string(requestJob);
-    if (!guard("processXmlReq", args)) return false;
+    if (!guard("JZJobClient::processXmlReq", args)) return false;
     if (answer == nullptr) {
         setLastError("processXmlReq: no place for the answer");
         return false;

@@ -18,7 +18,7 @@ bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int 
     std::string args = "job=" + std::to_string(jobId) + " server=" + (server ? server : "") +
                        " flags=" + std::to_string(flags) + " platform=" + std::to_string(platformType);
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("jobmgr", "Init2", args, &fault)) {
+    if (!nuvsuite::EnterCall("jobmgr", "JZJobCtrlClient::Init2", args, &fault)) {
         m_lastError = fault.text;
         return false;
     }
@@ -43,7 +43,7 @@ bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int 
 
 int JZJobCtrlClient::checkQuitFlag() {
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("jobmgr", "checkQuitFlag", "job=" + std::to_string(m_jobId), &fault)) {
+    if (!nuvsuite::EnterCall("jobmgr", "JZJobCtrlClient::checkQuitFlag", "job=" + std::to_string(m_jobId), &fault)) {
         m_lastError = fault.text;
         return 1;
     }

@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/json.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "jobmgr_internal.h"
 
@@ -55,8 +56,9 @@ nuvsuite::SchemaPart s_schema{"jobmgr", 1,
     "CREATE INDEX IF NOT EXISTS job_pending_causes_by_job ON job_pending_causes(job_id);"};
 
 nuvsuite::AdminTable s_jobAdmin{"job", "jobs", false, "id"};
-nuvsuite::AdminTable s_eventAdmin{"event", "job_events", false, "id"};
-nuvsuite::AdminTable s_causeAdmin{"cause", "job_pending_causes", false, "id"};
+nuvsuite::AdminTable s_eventAdmin{"event", "job_events", false, "id", {{"args", nuvsuite::AdminValue::kJsonArray}}};
+nuvsuite::AdminTable s_causeAdmin{"cause", "job_pending_causes", false, "id",
+                                  {{"args", nuvsuite::AdminValue::kJsonArray}}};
 
 char const* const kJobColumns =
     "id, token, type, app_id, brannox_id, status, status_code, server, phase_params, metadata_collection,"
@@ -99,6 +101,13 @@ std::string NewToken() {
 
 }  // namespace
 
+// The service-call step of the job store: an error with the fault's code and text when a fault fails the call.
+static CFzError Enter(char const* call, std::string const& args) {
+    nuvsuite::CallFault fault;
+    if (nuvsuite::EnterCall("jobmgr", call, args, &fault)) return CFzError::Success();
+    return FXErrorUtil::ErrorJZResult(FZ_LOC, fault.code, "%s", fault.text.c_str());
+}
+
 namespace detail {
 
 int64_t NowSeconds() {
@@ -129,17 +138,18 @@ bool CheckJob(int64_t jobId, char const* token, bool mustBeOpen, JobInfo* job, s
 }  // namespace detail
 
 CFzError NewJob(int64_t appId, int type, JobInfo* job) {
+    CFzError e = Enter("nuvjobmgr::NewJob", "app=" + std::to_string(appId) + " type=" + std::to_string(type));
+    if (e.IsError()) return e;
     Catalogue& cat = Catalogue::Instance();
     int64_t id = 0;
     std::string token = NewToken();
-    CFzError e = cat.Transaction([&]() -> CFzError {
+    e = cat.Transaction([&]() -> CFzError {
         CFzError r = cat.Exec("INSERT INTO jobs(token, type, app_id, brannox_id, status) VALUES(?, ?, ?, ?, 'new')",
                               {token, int64_t(type), appId, int64_t(nuvsuite::kLocalBrannoxId)});
         if (!r.IsError()) id = cat.LastInsertId();
         return r;
     });
     if (e.IsError()) return e.Push(FZ_LOC, "cannot create a job for application %lld", (long long)appId);
-    nuvsuite::JournalCall("jobmgr", "NewJob", "job=" + std::to_string(id) + " app=" + std::to_string(appId));
     (void)MakeJobResultsDirectory(static_cast<uint64_t>(id), nullptr);  // a failure shows when the job writes there
     if (job && !GetJob(id, job))
         return FXErrorUtil::ErrorJZResult(FZ_LOC, -1, "job %lld created but not readable", (long long)id);
@@ -227,7 +237,8 @@ std::vector<PendingCause> ListPendingCauses(int64_t jobId) {
 CFzError SetQuitFlag(int64_t jobId, bool quit) {
     if (!GetJob(jobId, nullptr))
         return FXErrorUtil::ErrorJZResult(FZ_LOC, -1, "unknown job %lld", (long long)jobId);
-    nuvsuite::JournalCall("jobmgr", "SetQuitFlag", "job=" + std::to_string(jobId) + (quit ? " quit=1" : " quit=0"));
+    CFzError e = Enter("nuvjobmgr::SetQuitFlag", "job=" + std::to_string(jobId) + (quit ? " quit=1" : " quit=0"));
+    if (e.IsError()) return e;
     return Catalogue::Instance().Exec("UPDATE jobs SET quit_flag = ? WHERE id = ?", {int64_t(quit ? 1 : 0), jobId});
 }
 
@@ -238,7 +249,8 @@ CFzError RecordEvent(int64_t jobId, int code, int severity, std::vector<std::str
                        : severity == kEventMajor  ? "major"
                        : severity == kEventMinor  ? "minor"
                                                   : "info";
-    nuvsuite::JournalCall("jobmgr", "RecordEvent", "job=" + std::to_string(jobId) + " code=" + std::to_string(code));
+    CFzError e = Enter("nuvjobmgr::RecordEvent", "job=" + std::to_string(jobId) + " code=" + std::to_string(code));
+    if (e.IsError()) return e;
     return Catalogue::Instance().Exec(
         "INSERT INTO job_events(job_id, time, code, severity, kind, message_type, args) VALUES(?, ?, ?, ?, ?, 0, ?)",
         {jobId, detail::NowSeconds(), int64_t(code), int64_t(severity), std::string(kind),

@@ -47,9 +47,25 @@ CREATE TABLE IF NOT EXISTS rst_task_paths (
 );
 )SQL"};
 
-nuvsuite::AdminTable s_tasks{"rsttask", "rst_tasks", true, "job_id"};
-nuvsuite::AdminTable s_taskOptions{"rstoption", "rst_task_options", true, "job_id, option_id, seq"};
-nuvsuite::AdminTable s_taskPaths{"rstpath", "rst_task_paths", true, "job_id, kind, seq"};
+using nuvsuite::AdminValue;
+
+nuvsuite::AdminColumn const kTaskJob{"job_id", AdminValue::kId, "job", "id", false, true};
+nuvsuite::AdminTable s_tasks{"rsttask", "rst_tasks", true, "job_id",
+                             {kTaskJob,
+                              {"brannox_id", AdminValue::kId},
+                              {"client_id", AdminValue::kUnsigned},
+                              {"dest_client_id", AdminValue::kUnsigned},
+                              {"app_type", AdminValue::kUnsigned},
+                              {"instance_id", AdminValue::kUnsigned},
+                              {"dest_instance_id", AdminValue::kUnsigned},
+                              {"backupset_id", AdminValue::kUnsigned},
+                              {"app_id", AdminValue::kUnsigned},
+                              {"copy_precedence", AdminValue::kUnsigned},
+                              {"strip_level", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_taskOptions{"rstoption", "rst_task_options", true, "job_id, option_id, seq",
+                                   {kTaskJob, {"option_id", AdminValue::kUnsigned}, {"seq", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_taskPaths{"rstpath", "rst_task_paths", true, "job_id, kind, seq",
+                                 {kTaskJob, {"kind", AdminValue::kUnsigned}, {"seq", AdminValue::kUnsigned}}};
 
 char const* const kColumns[] = {"brannox_id", "client_id", "dest_client_id", "app_type", "instance_id",
                                 "dest_instance_id", "backupset_id", "app_id", "from_time", "to_time",

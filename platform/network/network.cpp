@@ -100,7 +100,7 @@ CFzError CJzNetwork::Attach_RemoteCommand(char const* host, CNSession::jzsExecut
     std::string const program = request->getstring(2);
     std::string const summary = std::string("host=") + (host ? host : "") + " program=" + program +
                                 " from=" + (localMachine ? localMachine : "");
-    CFzError e = Enter("Attach_RemoteCommand", summary);
+    CFzError e = Enter("CJzNetwork::Attach_RemoteCommand", summary);
     if (e.IsError()) return e;
     if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EISCONN, "Already attached to [%s]", m_program.c_str());
 
@@ -140,7 +140,7 @@ CFzError CJzNetwork::Attach_RemoteCommand(char const* host, CNSession::jzsExecut
 
 CFzError CJzNetwork::AttachBackToCaller(int /*argc*/, char** /*argv*/, bool& retry) {
     retry = false;
-    CFzError e = Enter("AttachBackToCaller", "pid=" + std::to_string(getpid()));
+    CFzError e = Enter("CJzNetwork::AttachBackToCaller", "pid=" + std::to_string(getpid()));
     if (e.IsError()) return e;
     if (m_fd >= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EISCONN, "Already attached");
     struct stat st;
@@ -167,7 +167,7 @@ CFzError CJzNetwork::SendXDRMessage(unsigned long type, jzsDatabuf_v2& data, int
     retry = false;
     char typeText[32];
     snprintf(typeText, sizeof typeText, "type=0x%lx", type);
-    CFzError e = Enter("SendXDRMessage", typeText);
+    CFzError e = Enter("CJzNetwork::SendXDRMessage", typeText);
     if (e.IsError()) return e;
     if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOTCONN, "The channel is not attached");
     nuvnet::XdrMessageType const* t = nuvnet::FindXdrMessageType(type);
@@ -196,7 +196,7 @@ CFzError CJzNetwork::SendXDRMessage(unsigned long type, jzsDatabuf_v2& data, int
 CFzError CJzNetwork::ReceiveXDRMessage(unsigned long* type, jzsDatabuf_v2& data, jzsHostProtocolHeader* header,
                                        int /*flags*/, int timeOut, bool& retry) {
     retry = false;
-    CFzError e = Enter("ReceiveXDRMessage", "program=" + m_program);
+    CFzError e = Enter("CJzNetwork::ReceiveXDRMessage", "program=" + m_program);
     if (e.IsError()) return e;
     if (m_fd < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOTCONN, "The channel is not attached");
     nuvnet::Frame frame;
@@ -249,7 +249,7 @@ CFzError CJzNetwork::ExecRemoteCmdAndWait(char const* host, CNSession::jzsRemote
     std::string const arguments = command ? command->getstring(3, 6) : std::string();
     std::string const summary = std::string("host=") + (host ? host : "") + " program=" + program +
                                 " from=" + (localClient ? localClient : "");
-    CFzError e = Enter("ExecRemoteCmdAndWait", summary);
+    CFzError e = Enter("CJzNetwork::ExecRemoteCmdAndWait", summary);
     if (e.IsError()) return e;
 
     std::string path;

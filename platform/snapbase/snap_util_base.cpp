@@ -137,7 +137,7 @@ int NuvSnapUtilBase::runPrePostSnapTask(unsigned long appId, int phase, int, int
     std::string args = "app=" + std::to_string(appId) + " phase=" + std::to_string(phase) +
                        " level=" + std::to_string(backupLevel);
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("snapbase", "runPrePostSnapTask", args, &fault)) {
+    if (!nuvsuite::EnterCall("snapbase", "NuvSnapUtilBase::runPrePostSnapTask", args, &fault)) {
         EvDebug::Error(m_event, kTag, "snap task failed: %s", fault.text.c_str());
         return fault.code;
     }

@@ -13,7 +13,7 @@ std::string ASMDiskGroupNaming::getSnapDGName(int const& type, std::string const
                                               unsigned long const& index) {
     int errCode = 0;
     std::string errText;
-    SMCall call("getSnapDGName",
+    SMCall call("ASMDiskGroupNaming::getSnapDGName",
                 "type=" + std::to_string(type) + " source=" + sourcePath + " brannox=" + std::to_string(brannoxId) +
                     " id=" + std::to_string(id) + " index=" + std::to_string(index),
                 nullptr, &errCode, &errText);

@@ -36,7 +36,7 @@ bool JZMMSnapAPI::getControlHostInfoByHostName(char const* hostName, SMControlHo
     m_errCode = 0;
     m_errStr.clear();
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("snapmgr", "getControlHostInfoByHostName", "host=" + name, &fault))
+    if (!nuvsuite::EnterCall("snapmgr", "JZMMSnapAPI::getControlHostInfoByHostName", "host=" + name, &fault))
         return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
@@ -51,7 +51,7 @@ bool JZMMSnapAPI::getControlHostList(std::vector<SMControlHostInfo>& hosts, std:
     m_errCode = 0;
     m_errStr.clear();
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("snapmgr", "getControlHostList", "vendor=" + vendorName, &fault))
+    if (!nuvsuite::EnterCall("snapmgr", "JZMMSnapAPI::getControlHostList", "vendor=" + vendorName, &fault))
         return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
@@ -67,7 +67,7 @@ bool JZMMSnapAPI::getSnapShotEngineList(std::vector<SMSnapShotEngineInfo>& engin
     m_errCode = 0;
     m_errStr.clear();
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("snapmgr", "getSnapShotEngineList", "kind=" + std::to_string(listKind), &fault))
+    if (!nuvsuite::EnterCall("snapmgr", "JZMMSnapAPI::getSnapShotEngineList", "kind=" + std::to_string(listKind), &fault))
         return fail(fault.code, fault.text), false;
     std::vector<CatRow> rows;
     CFzError e =
@@ -88,7 +88,7 @@ int JZMMSnapAPI::isReplicationEnabled(int appId, int, bool& enabled, int& type, 
     m_errCode = 0;
     m_errStr.clear();
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("snapmgr", "isReplicationEnabled", "app=" + std::to_string(appId), &fault)) {
+    if (!nuvsuite::EnterCall("snapmgr", "JZMMSnapAPI::isReplicationEnabled", "app=" + std::to_string(appId), &fault)) {
         fail(fault.code, fault.text);
         text = m_errStr;
         return m_errCode;

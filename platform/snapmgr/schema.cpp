@@ -8,10 +8,45 @@
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
+#include "sm_paths.h"
+
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 namespace {
+
+using nuvsuite::AdminValue;
+
+// A declared volume may not be the state root, lie inside it (other than the
+// suite's own loop volumes under volumes/) or hold it or its snapshot folder:
+// its snapshots would copy into themselves, and a freeze of it would stop the
+// suite. Checked as written and with links resolved.
+std::string CheckVolumeRow(nuvsuite::AdminRow const& row) {
+    auto found = row.find("path");
+    if (found == row.end()) return std::string();
+    std::string const path = nuvsuite::AsText(found->second);
+    std::string const root = nuvsuite::StateRootPath();
+    std::string const snapshots = nuvsnapmgr::SnapshotRoot();
+    std::string const volumes = root + "/volumes";
+    for (bool resolved : {false, true}) {
+        auto form = [&](std::string const& p) {
+            if (!resolved) return nuvsnapmgr::NormalisePath(p);
+            std::string const real = nuvsnapmgr::RealPath(p);
+            return real.empty() ? nuvsnapmgr::ResolveAsFarAsExists(p) : real;
+        };
+        std::string const v = form(path), r = form(root), s = form(snapshots), own = form(volumes);
+        if (v == r) return "volume [" + path + "] is the suite's state root [" + root + "]";
+        if (nuvsnapmgr::PathHolds(r, v) && !(v != own && nuvsnapmgr::PathHolds(own, v)))
+            return "volume [" + path + "] lies inside the suite's state root [" + root + "]";
+        if (nuvsnapmgr::PathHolds(v, r))
+            return "volume [" + path + "] holds the suite's state root [" + root + "]";
+        if (nuvsnapmgr::PathHolds(v, s))
+            return "volume [" + path + "] holds the suite's snapshot folder [" + s +
+                   "]: its snapshot would copy into itself";
+    }
+    return std::string();
+}
 
 nuvsuite::SchemaPart s_schema{"snapmgr", 1, R"SQL(
 CREATE TABLE IF NOT EXISTS sm_volumes (
@@ -94,13 +129,21 @@ CREATE TABLE IF NOT EXISTS sm_loop_volumes (
   created INTEGER NOT NULL DEFAULT 0);
 )SQL"};
 
-nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
+nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path",
+                               {{"path", AdminValue::kPath}, {"fstype", AdminValue::kFsType}}, CheckVolumeRow};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};
 nuvsuite::AdminTable s_loopVolumes{"loopvolume", "sm_loop_volumes", false, "name"};
-nuvsuite::AdminTable s_mounts{"mount", "sm_mounts", false, "id"};
-nuvsuite::AdminTable s_controlHosts{"controlhost", "sm_control_hosts", true, "id"};
-nuvsuite::AdminTable s_engines{"snapengine", "sm_engines", true, "id"};
-nuvsuite::AdminTable s_replication{"replication", "sm_replication", true, "app_id"};
-nuvsuite::AdminTable s_snapTasks{"snaptask", "sm_snap_tasks", true, "app_id, phase"};
+nuvsuite::AdminTable s_mounts{"mount", "sm_mounts", false, "id", {{"created_dirs", AdminValue::kLines}}};
+nuvsuite::AdminTable s_controlHosts{"controlhost", "sm_control_hosts", true, "id",
+                                    {{"id", AdminValue::kId}, {"engine_id", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_engines{"snapengine", "sm_engines", true, "id", {{"id", AdminValue::kId}}};
+nuvsuite::AdminTable s_replication{"replication", "sm_replication", true, "app_id",
+                                   {{"app_id", AdminValue::kId, "application", "id", false, true},
+                                    {"enabled", AdminValue::kFlag},
+                                    {"type", AdminValue::kUnsigned}}};
+nuvsuite::AdminTable s_snapTasks{"snaptask", "sm_snap_tasks", true, "app_id, phase",
+                                 {{"app_id", AdminValue::kId, "application", "id", false, true},
+                                  {"phase", AdminValue::kUnsigned},
+                                  {"program", AdminValue::kPath}}};
 
 }  // namespace

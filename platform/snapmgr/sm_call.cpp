@@ -10,7 +10,7 @@ SMCall::SMCall(char const* method, std::string const& args, SMVolSnapInfo* recor
                std::string* errText)
     : m_method(method),
       m_args(args),
-      m_tag(std::string("snapmgr::") + method),
+      m_tag(method),
       m_record(record),
       m_errCode(errCode),
       m_errText(errText),

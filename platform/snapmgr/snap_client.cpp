@@ -75,7 +75,7 @@ bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
 }  // namespace
 
 bool JZSnapClientAPI::discoverVolumeDetails(SMVolSnapInfo& record) {
-    SMCall call("discoverVolumeDetails", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::discoverVolumeDetails", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     SMVolSnapInfo::VolumeList volumes = record.volumes();
     for (auto& v : volumes)
@@ -85,7 +85,7 @@ bool JZSnapClientAPI::discoverVolumeDetails(SMVolSnapInfo& record) {
 }
 
 bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("prepareVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::prepareVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
     SMVolSnapInfo::VolumeList volumes = record.volumes();
@@ -117,7 +117,7 @@ bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 int JZSnapClientAPI::preCreateVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("preCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::preCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return 0;
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
         bool known = false;
@@ -130,7 +130,7 @@ int JZSnapClientAPI::preCreateVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("createVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::createVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     SweepAbandonedCreates(call.event());
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
@@ -250,7 +250,7 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 int JZSnapClientAPI::postCreateVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("postCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::postCreateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return 0;
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
         SnapshotRow row;

@@ -70,7 +70,7 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
     std::string args = RecordArgs(record) + " paths=";
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
         args += (it == record.volumeListBegin() ? "" : ",") + it->getMountPath();
-    SMCall call("mountVolumes", args, &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::mountVolumes", args, &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
 
@@ -158,7 +158,7 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
 bool JZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
     std::string args = "job=" + std::to_string(record.getJobId()) + " snapJob=" +
                        std::to_string(record.getSnapJobId()) + " afile=" + std::to_string(record.getArchFileId());
-    SMCall call("getVolumeSnaps", args, &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::getVolumeSnaps", args, &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
 
     std::vector<SnapshotRow> rows;
@@ -209,7 +209,7 @@ bool JZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 int JZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("updateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::updateVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return 0;
     std::vector<std::pair<int64_t, std::string>> updates;
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
@@ -238,7 +238,7 @@ int JZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 bool JZSnapClientAPI::GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord) {
-    SMCall call("GetDiskVolSnapForASMVolSnap", RecordArgs(record), nullptr, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::GetDiskVolSnapForASMVolSnap", RecordArgs(record), nullptr, &m_errCode, &m_errStr);
     if (call.Faulted()) {
         diskRecord.setError(m_errCode, m_errStr);
         return false;

@@ -15,7 +15,7 @@
 using namespace nuvsnapmgr;
 
 bool JZSnapClientAPI::deleteVolumeSnaps(SMVolSnapInfo& record) {
-    SMCall call("deleteVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::deleteVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
 
     // The snapshots named by the record: its snaps (with the device it claims) and its volumes' snaps.
@@ -78,7 +78,7 @@ bool JZSnapClientAPI::deleteVolumeSnaps(SMVolSnapInfo& record) {
 }
 
 bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
-    SMCall call("unmount", RecordArgs(record), &record, &m_errCode, &m_errStr);
+    SMCall call("JZSnapClientAPI::unmount", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
 
     std::map<int64_t, MountRow> mounts;  // by row id

@@ -83,7 +83,7 @@ void LoopAttachment::Close() {
 }
 
 CFzError AttachLoop(std::string const& image, bool readOnly, LoopAttachment* out) {
-    CFzError e = StorageStep("attachLoop", image);
+    CFzError e = StorageStep("nuvsnapmgr::AttachLoop", image);
     if (e.IsError()) return e;
     int file = ::open(image.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOFOLLOW);
     if (file < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open image [%s]", image.c_str());
@@ -175,7 +175,7 @@ bool SameBtrfs(std::string const& a, std::string const& b) {
 
 CFzError BtrfsSnapshot(std::string const& source, std::string const& parentDir, std::string const& name,
                        bool readOnly) {
-    CFzError e = StorageStep("btrfsSnapshot", source + " " + parentDir + "/" + name);
+    CFzError e = StorageStep("nuvsnapmgr::BtrfsSnapshot", source + " " + parentDir + "/" + name);
     if (e.IsError()) return e;
     if ((e = CheckName(name)).IsError()) return e;
     int src = ::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -253,7 +253,7 @@ bool SupportsReflink(std::string const& dir) {
 }
 
 CFzError CloneWholeFile(std::string const& source, std::string const& dest) {
-    CFzError e = StorageStep("cloneImage", source + " " + dest);
+    CFzError e = StorageStep("nuvsnapmgr::CloneWholeFile", source + " " + dest);
     if (e.IsError()) return e;
     int src = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (src < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", source.c_str());
@@ -276,7 +276,7 @@ CFzError CloneWholeFile(std::string const& source, std::string const& dest) {
 
 CFzError MountDevice(std::string const& device, std::string const& target, std::string const& fsType, bool readOnly,
                      std::string const& options) {
-    CFzError e = StorageStep("mount", device + " " + target);
+    CFzError e = StorageStep("nuvsnapmgr::MountDevice", device + " " + target);
     if (e.IsError()) return e;
     unsigned long flags = MS_NODEV | MS_NOSUID | (readOnly ? MS_RDONLY : 0);
     if (::mount(device.c_str(), target.c_str(), fsType.c_str(), flags, options.empty() ? nullptr : options.c_str()) !=

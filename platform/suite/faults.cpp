@@ -30,7 +30,18 @@ SchemaPart s_faultSchema{"suite.faults", 1,
     " remaining INTEGER NOT NULL DEFAULT -1);"
     "CREATE INDEX IF NOT EXISTS faults_by_call ON faults(service, call);"};
 
-AdminTable s_faultAdmin{"fault", "faults", true, "id"};
+// A declared fault fires a real code and a use count that means something:
+// -1 (always) or a positive number of uses.
+std::string CheckFaultRow(AdminRow const& row) {
+    auto remaining = row.find("remaining");
+    if (remaining == row.end()) return std::string();
+    int64_t const uses = AsInt(remaining->second);
+    return uses == -1 || uses > 0 ? std::string() : "remaining must be -1 (always) or a positive number of uses";
+}
+
+AdminTable s_faultAdmin{"fault", "faults", true, "id",
+                        {{"id", AdminValue::kId}, {"code", AdminValue::kCode}, {"remaining", AdminValue::kSigned}},
+                        CheckFaultRow};
 
 char const* const kMatchSql =
     "SELECT id, code, text, remaining FROM faults"
@@ -191,6 +202,21 @@ void AddFault(std::string const& service, std::string const& call, int code, std
     (void)Catalogue::Instance().Exec(
         "INSERT INTO faults(service, call, pattern, code, text, remaining) VALUES(?, ?, ?, ?, ?, ?)",
         {service, call, argsPattern, int64_t(code), text, int64_t(count < 0 ? -1 : count)});
+}
+
+bool RemoveFault(int64_t id) {
+    Catalogue& cat = Catalogue::Instance();
+    bool removed = false;
+    CFzError e = cat.Transaction([&]() -> CFzError {
+        std::vector<CatRow> rows;
+        CFzError q = cat.Query("SELECT 1 FROM faults WHERE id = ?", {id}, &rows);
+        if (q.IsError() || rows.empty()) return q;
+        removed = true;
+        return cat.Exec("DELETE FROM faults WHERE id = ?", {id});
+    });
+    if (e.IsError()) return false;
+    ++s_localEpoch;
+    return removed;
 }
 
 void ClearFaults() {

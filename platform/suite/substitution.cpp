@@ -11,7 +11,7 @@ SchemaPart s_substitutionSchema{"suite.substitutions", 1,
     "CREATE TABLE IF NOT EXISTS substitutions ("
     " program TEXT PRIMARY KEY, replacement TEXT NOT NULL)"};
 
-AdminTable s_substitutionAdmin{"substitution", "substitutions", true, "program"};
+AdminTable s_substitutionAdmin{"substitution", "substitutions", true, "program", {{"program", AdminValue::kPath}}};
 
 }  // namespace
 

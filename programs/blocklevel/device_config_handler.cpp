@@ -72,14 +72,16 @@ CFzError DeviceConfigHandler::appendText(std::string const& text, bool truncate)
 }
 
 void DeviceConfigHandler::SetAppendDeviceConfig(bool append) {
-    nuvsuite::JournalCall("blocklevel", "SetAppendDeviceConfig", append ? "1" : "0");
-    m_append = append;
+    // A faulted call leaves the setting as it was and fails the configuration
+    // it was meant for (the next ProcessDeviceConfig), which has a result to say so.
+    m_appendError = guard("DeviceConfigHandler::SetAppendDeviceConfig", append ? "1" : "0");
+    if (!m_appendError.IsError()) m_append = append;
 }
 
 CFzError DeviceConfigHandler::Write(bool metadataEnabled, bool initial) {
     std::string const args = std::string("metadata=") + (metadataEnabled ? "1" : "0") +
                              " initial=" + (initial ? "1" : "0") + " job=" + std::to_string(m_jobId);
-    CFzError error = guard("Write", args);
+    CFzError error = guard("DeviceConfigHandler::Write", args);
     if (error.IsError()) return error;
     m_metadata = metadataEnabled;
     std::string const text = "version\t1\njob\t" + std::to_string(m_jobId) + "\nmetadata\t" +
@@ -111,8 +113,13 @@ CFzError DeviceConfigHandler::ProcessDeviceConfig(std::vector<SMVolBlock>& volum
     std::string const args = std::string("phase=") + phase + " volumes=" + std::to_string(volumes.size()) +
                              " extent=" + std::to_string(extentSizeMB) + " level=" + std::to_string(level) +
                              " engine=" + std::to_string(engineType) + " job=" + std::to_string(m_jobId);
-    CFzError error = guard("ProcessDeviceConfig", args);
+    CFzError error = guard("DeviceConfigHandler::ProcessDeviceConfig", args);
     if (error.IsError()) return error;
+    if (m_appendError.IsError()) {
+        error = m_appendError;
+        m_appendError = CFzError::Success();
+        return error.Push(FZ_LOC, "the append setting of the device configuration was not taken");
+    }
     if (extentSizeMB <= 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "extent size %d MB", extentSizeMB);
 
     std::string text = std::string("phase\t") + phase + "\tlevel\t" + std::to_string(level) + "\tengine\t" +

@@ -50,6 +50,7 @@ private:
     uint64_t m_jobId = 0;
     std::string m_directory;
     bool m_append = false;
+    CFzError m_appendError;  // a faulted SetAppendDeviceConfig, reported by the next ProcessDeviceConfig
     bool m_metadata = false;
 };
 

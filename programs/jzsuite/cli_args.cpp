@@ -1,7 +1,5 @@
 #include "cli_args.h"
 
-#include <cerrno>
-#include <cstdlib>
 
 namespace jzsuite {
 
@@ -45,13 +43,19 @@ bool ParseArgs(std::vector<std::string> const& words, std::set<std::string> cons
     return true;
 }
 
-bool ParseInteger(std::string const& text, long long* value) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    long long v = std::strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || end == nullptr || *end != '\0') return false;
-    *value = v;
+bool ReadValue(std::string const& what, std::string const& text, nuvsuite::AdminValue rule,
+               nuvsuite::CatValue* value, std::string* error) {
+    std::string why;
+    if (nuvsuite::ParseAdminValue(rule, text, value, &why)) return true;
+    *error = what + ": " + why;
+    return false;
+}
+
+bool ReadNumber(std::string const& what, std::string const& text, nuvsuite::AdminValue rule, int64_t* value,
+                std::string* error) {
+    nuvsuite::CatValue v;
+    if (!ReadValue(what, text, rule, &v, error)) return false;
+    *value = nuvsuite::AsInt(v);
     return true;
 }
 

@@ -2,6 +2,9 @@
 // a value (--name value) and flags (--name). "--" ends the options.
 #pragma once
 
+#include "nuvdbsnap/platform/suite/admin.h"
+
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -24,7 +27,13 @@ struct Args {
 bool ParseArgs(std::vector<std::string> const& words, std::set<std::string> const& withValue,
                std::set<std::string> const& flags, Args* args, std::string* error);
 
-// Whole-text integer (decimal, or 0x hex); false for anything else.
-bool ParseInteger(std::string const& text, long long* value);
+// The one reader of typed values, for every command: `text` (given for
+// `what`, e.g. "--app" or "job id") read by `rule` (nuvsuite::ParseAdminValue).
+// False with *error saying what is wrong.
+bool ReadValue(std::string const& what, std::string const& text, nuvsuite::AdminValue rule,
+               nuvsuite::CatValue* value, std::string* error);
+// The same for a number.
+bool ReadNumber(std::string const& what, std::string const& text, nuvsuite::AdminValue rule, int64_t* value,
+                std::string* error);
 
 }  // namespace jzsuite

@@ -6,7 +6,6 @@
 #include "nuvdbsnap/platform/suite/json.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
-#include <climits>
 #include <cstdio>
 
 namespace jzsuite {
@@ -22,13 +21,16 @@ int FaultAdd(Words const& words) {
     std::string error;
     if (!ParseArgs(words, {"code", "text", "count", "match"}, {}, &args, &error)) return UsageError("fault", error);
     if (args.positional.size() != 2) return UsageError("fault", "SERVICE and CALL expected");
-    long long code = 0;
-    long long count = -1;
-    if (!ParseInteger(args.get("code"), &code) || code < INT_MIN || code > UINT_MAX)
-        return UsageError("fault", "--code needs a number");
+    int64_t code = 0;
+    int64_t count = -1;
+    if (!args.has("code")) return UsageError("fault", "--code expected");
+    if (!ReadNumber("--code", args.get("code"), nuvsuite::AdminValue::kCode, &code, &error))
+        return UsageError("fault", error);
     if (!args.has("text")) return UsageError("fault", "--text expected");
-    if (args.has("count") && (!ParseInteger(args.get("count"), &count) || count < -1 || count == 0 || count > INT_MAX))
-        return UsageError("fault", "--count needs a positive number (or -1: always)");
+    if (args.has("count") &&
+        (!ReadNumber("--count", args.get("count"), nuvsuite::AdminValue::kSigned, &count, &error) ||
+         (count < -1 || count == 0)))
+        return UsageError("fault", error.empty() ? "--count needs a positive number (or -1: always)" : error);
     CFzError e = CatalogueReady();
     if (e.IsError()) return Fail(1, e.AsString());
     nuvsuite::AddFault(args.positional[0], args.positional[1], static_cast<int>(code), args.get("text"),
@@ -39,8 +41,19 @@ int FaultAdd(Words const& words) {
 }  // namespace
 
 int CmdFault(Words const& words) {
-    if (words.empty()) return UsageError("fault", "add or clear expected");
+    if (words.empty()) return UsageError("fault", "add, remove or clear expected");
     if (words[0] == "add") return FaultAdd(Words(words.begin() + 1, words.end()));
+    if (words[0] == "remove") {
+        int64_t id = 0;
+        std::string error;
+        if (words.size() != 2) return UsageError("fault", "remove takes one fault id");
+        if (!ReadNumber("fault id", words[1], nuvsuite::AdminValue::kId, &id, &error))
+            return UsageError("fault", error);
+        CFzError e = CatalogueReady();
+        if (e.IsError()) return Fail(1, e.AsString());
+        if (!nuvsuite::RemoveFault(id)) return Fail(1, "no fault " + std::to_string(id));
+        return 0;
+    }
     if (words[0] == "clear") {
         if (words.size() != 1) return UsageError("fault", "clear takes no arguments");
         CFzError e = CatalogueReady();

@@ -15,12 +15,13 @@ namespace {
 
 using nuvsuite::CatRow;
 
-std::string MetadataText(nuvindexing::IndexEntry const& e) {
+// One "0xTYPE=value" line per metadata slot.
+std::string MetadataLines(nuvindexing::IndexEntry const& e) {
     std::string text;
     for (auto const& m : e.metadata) {
         char type[16];
         std::snprintf(type, sizeof(type), "0x%08X", m.first);
-        text += (text.empty() ? "" : "; ") + std::string(type) + "=" + m.second;
+        text += std::string(type) + "=" + m.second + "\n";
     }
     return text;
 }
@@ -29,10 +30,11 @@ Table EntryTable(std::vector<nuvindexing::IndexEntry> const& entries) {
     Table t;
     t.columns = {"run_id", "job_id", "path", "is_dir", "size", "sequence", "brannox_id", "group_id", "afile_id",
                  "guid", "parent_guid", "metadata"};
+    t.lists["metadata"] = nuvsuite::AdminValue::kLines;
     for (auto const& e : entries)
         t.rows.push_back(CatRow{e.runId, e.jobId, e.path, int64_t(e.isDir ? 1 : 0), int64_t(e.size),
                                 int64_t(e.sequence), int64_t(e.brannoxId), int64_t(e.archGroupId),
-                                int64_t(e.archFileId), e.guid, e.parentGuid, MetadataText(e)});
+                                int64_t(e.archFileId), e.guid, e.parentGuid, MetadataLines(e)});
     return t;
 }
 
@@ -46,8 +48,9 @@ int Runs(Words const& words) {
     std::string error;
     if (!ParseArgs(words, {"job"}, {"json"}, &args, &error) || !args.positional.empty())
         return UsageError("index", error.empty() ? "unexpected words" : error);
-    long long job = 0;
-    if (args.has("job") && !ParseInteger(args.get("job"), &job)) return UsageError("index", "--job needs a number");
+    int64_t job = 0;
+    if (args.has("job") && !ReadNumber("--job", args.get("job"), nuvsuite::AdminValue::kId, &job, &error))
+        return UsageError("index", error);
     Table t;
     t.columns = {"id", "job_id", "brannox_id", "app_id", "app_type", "level", "generation", "status", "pid",
                  "started", "ended", "entries"};
@@ -63,8 +66,9 @@ int Entries(Words const& words) {
     std::string error;
     if (!ParseArgs(words, {"run"}, {"json"}, &args, &error) || !args.positional.empty())
         return UsageError("index", error.empty() ? "unexpected words" : error);
-    long long run = 0;
-    if (!ParseInteger(args.get("run"), &run)) return UsageError("index", "--run needs a number");
+    int64_t run = 0;
+    if (!args.has("run")) return UsageError("index", "--run expected");
+    if (!ReadNumber("--run", args.get("run"), nuvsuite::AdminValue::kId, &run, &error)) return UsageError("index", error);
     std::vector<nuvindexing::IndexEntry> entries;
     CFzError e = nuvindexing::ListEntries(run, &entries);
     if (e.IsError()) return Fail(1, e.AsString());
@@ -76,9 +80,11 @@ int Browse(Words const& words) {
     std::string error;
     if (!ParseArgs(words, {"app", "job"}, {"json"}, &args, &error) || args.positional.size() != 1)
         return UsageError("index", error.empty() ? "one path or pattern expected" : error);
-    long long app = 0, job = 0;
-    if (!ParseInteger(args.get("app"), &app) || app <= 0) return UsageError("index", "--app needs an application id");
-    if (args.has("job") && !ParseInteger(args.get("job"), &job)) return UsageError("index", "--job needs a number");
+    int64_t app = 0, job = 0;
+    if (!args.has("app")) return UsageError("index", "--app expected");
+    if (!ReadNumber("--app", args.get("app"), nuvsuite::AdminValue::kId, &app, &error) ||
+        (args.has("job") && !ReadNumber("--job", args.get("job"), nuvsuite::AdminValue::kId, &job, &error)))
+        return UsageError("index", error);
     std::vector<nuvindexing::IndexEntry> entries;
     CFzError e = nuvindexing::BrowseIndex(static_cast<uint32_t>(app), job, args.positional[0], &entries);
     if (e.IsError()) return Fail(1, e.AsString());

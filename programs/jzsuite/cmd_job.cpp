@@ -56,6 +56,7 @@ CFzError ReadJobTables(int64_t jobId, std::vector<JobTable>* out) {
         if (name == "job_events" || name == "job_pending_causes" || name == "jobs") continue;
         JobTable jt;
         jt.kind = t->kind;
+        jt.rows.lists = ListColumns(*t);
         if (TableColumns(name, &jt.rows.columns).IsError()) continue;  // table of a service not in use
         if (std::find(jt.rows.columns.begin(), jt.rows.columns.end(), "job_id") == jt.rows.columns.end()) continue;
         std::string sql = "SELECT ";
@@ -70,19 +71,35 @@ CFzError ReadJobTables(int64_t jobId, std::vector<JobTable>* out) {
     return CFzError::Success();
 }
 
+// A job id given as the one positional word.
+bool JobId(Words const& positional, int64_t* id, std::string* error) {
+    if (positional.size() != 1) {
+        *error = "a job id expected";
+        return false;
+    }
+    return ReadNumber("job id", positional[0], nuvsuite::AdminValue::kId, id, error);
+}
+
 int JobNew(Words const& words) {
     Args args;
     std::string error;
-    if (!ParseArgs(words, {"app", "type"}, {}, &args, &error)) return UsageError("job", error);
-    long long app = 0;
-    long long type = 1;
+    if (!ParseArgs(words, {"app", "type"}, {"json"}, &args, &error)) return UsageError("job", error);
+    int64_t app = 0;
+    int64_t type = 1;
     if (!args.positional.empty()) return UsageError("job", "unexpected word '" + args.positional[0] + "'");
-    if (!ParseInteger(args.get("app"), &app) || app <= 0) return UsageError("job", "--app needs an application id");
-    if (args.has("type") && !ParseInteger(args.get("type"), &type)) return UsageError("job", "--type needs a number");
-    nuvjobmgr::JobInfo job;
-    CFzError e = nuvjobmgr::NewJob(app, static_cast<int>(type), &job);
+    if (!args.has("app")) return UsageError("job", "--app expected");
+    if (!ReadNumber("--app", args.get("app"), nuvsuite::AdminValue::kId, &app, &error) ||
+        (args.has("type") && !ReadNumber("--type", args.get("type"), nuvsuite::AdminValue::kNatural, &type, &error)))
+        return UsageError("job", error);
+    bool known = false;
+    CFzError e = RowExists("application", "id", app, &known);
     if (e.IsError()) return Fail(1, e.AsString());
-    std::printf("%lld\n", static_cast<long long>(job.id));
+    if (!known) return Fail(1, "no application " + std::to_string(app) + ": declare it first");
+    nuvjobmgr::JobInfo job;
+    e = nuvjobmgr::NewJob(app, static_cast<int>(type), &job);
+    if (e.IsError()) return Fail(1, e.AsString());
+    std::string const out = args.flag("json") ? JobJson(job) : std::to_string(job.id);
+    std::printf("%s\n", out.c_str());
     return 0;
 }
 
@@ -90,8 +107,8 @@ int JobShow(Words const& words) {
     Args args;
     std::string error;
     if (!ParseArgs(words, {}, {"json"}, &args, &error)) return UsageError("job", error);
-    long long id = 0;
-    if (args.positional.size() != 1 || !ParseInteger(args.positional[0], &id)) return UsageError("job", "a job id expected");
+    int64_t id = 0;
+    if (!JobId(args.positional, &id, &error)) return UsageError("job", error);
     nuvjobmgr::JobInfo job;
     if (!nuvjobmgr::GetJob(id, &job)) return Fail(1, "no job " + std::to_string(id));
     auto events = nuvjobmgr::ListEvents(id);
@@ -146,8 +163,9 @@ int JobShow(Words const& words) {
 }
 
 int JobQuit(Words const& words) {
-    long long id = 0;
-    if (words.size() != 1 || !ParseInteger(words[0], &id)) return UsageError("job", "a job id expected");
+    int64_t id = 0;
+    std::string error;
+    if (!JobId(words, &id, &error)) return UsageError("job", error);
     CFzError e = nuvjobmgr::SetQuitFlag(id, true);
     if (e.IsError()) return Fail(1, e.AsString());
     return 0;

@@ -13,6 +13,8 @@ using Words = std::vector<std::string>;
 int CmdInit(Words const& words);
 int CmdSet(Words const& words);
 int CmdDeclare(Words const& words);
+int CmdRemove(Words const& words);
+int CmdSnapshot(Words const& words);
 int CmdList(Words const& words);
 int CmdJob(Words const& words);
 int CmdFault(Words const& words);

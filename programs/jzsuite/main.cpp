@@ -24,15 +24,19 @@ std::string Usage(std::string const& command) {
         {"init", "jzsuite init [--root DIR]"},
         {"set", "jzsuite set SECTION KEY VALUE [--instance I]"},
         {"declare", "jzsuite declare KIND col=value ..."},
+        {"remove", "jzsuite remove KIND key=value ...   (a declared row, by its whole key)"},
         {"list", "jzsuite list KIND [--job N] [--json]"},
-        {"job", "jzsuite job new --app ID [--type T]\n"
+        {"job", "jzsuite job new --app ID [--type T] [--json]\n"
                 "jzsuite job show N [--json]\n"
                 "jzsuite job quit N"},
         {"fault", "jzsuite fault add SERVICE CALL --code C --text T [--count N] [--match S]\n"
+                  "jzsuite fault remove ID\n"
                   "jzsuite fault clear"},
         {"journal", "jzsuite journal [--service S] [--json]"},
         {"volume", "jzsuite volume create NAME --size S --fs btrfs|xfs   (prints the volume's path)\n"
                    "jzsuite volume remove NAME"},
+        {"snapshot", "jzsuite snapshot unmount ID\n"
+                     "jzsuite snapshot delete ID   (refused while it is mounted)"},
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
@@ -40,7 +44,7 @@ std::string Usage(std::string const& command) {
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume"}) {
+    for (char const* c : {"init", "set", "declare", "remove", "list", "job", "fault", "journal", "index", "volume", "snapshot"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -77,7 +81,7 @@ int main(int argc, char** argv) {
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
-        {"volume", CmdVolume},
+        {"volume", CmdVolume},   {"remove", CmdRemove}, {"snapshot", CmdSnapshot},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");

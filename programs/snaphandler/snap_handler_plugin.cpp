@@ -1,7 +1,7 @@
 // The snap-handler plug-in: snaps a record's volumes through the local suite's
 // snapshot client, journals each call ("snaphandler", ...) and obeys the fault
 // table, so tests can make it fail:
-//   ("snaphandler", "createSnapShotWithStatus"): the snap fails with the fault's
+//   ("snaphandler", "JZSnapHandler_createSnapShotWithStatus"): the snap fails with the fault's
 //       code and text in the record;
 //   ("snaphandler", "throw"): the entry throws JzException with the fault's text;
 //   ("snaphandler", "hold"): before snapping, the entry creates the file
@@ -38,14 +38,14 @@ void HoldUntilReleased(std::string const& directory) {
 extern "C" __attribute__((visibility("default"))) bool JZSnapHandler_createSnapShotWithStatus(SMVolSnapInfo& record) {
     std::string const args =
         "job=" + std::to_string(record.getJobId()) + " volumes=" + std::to_string(record.getNumVolumes());
-    nuvsuite::JournalCall(kService, "createSnapShotWithStatus", args);
+    nuvsuite::JournalCall(kService, "JZSnapHandler_createSnapShotWithStatus", args);
 
     EvEvent event(static_cast<uint64_t>(record.getJobId()));
     nuvsuite::CallFault fault;
     if (nuvsuite::CallFaulted(kService, "hold", args, &fault)) HoldUntilReleased(fault.text);
     if (nuvsuite::CallFaulted(kService, "throw", args, &fault))
         throw JzException(kTag, fault.text, __FILE__, __LINE__, fault.code);
-    if (nuvsuite::CallFaulted(kService, "createSnapShotWithStatus", args, &fault)) {
+    if (nuvsuite::CallFaulted(kService, "JZSnapHandler_createSnapShotWithStatus", args, &fault)) {
         record.setError(fault.code, fault.text);
         EvDebug::Error(&event, kTag, "injected failure %d: %s", fault.code, fault.text.c_str());
         return false;

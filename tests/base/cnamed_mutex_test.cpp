@@ -51,7 +51,7 @@ TEST_F(CNamedMutexTest, FailuresAreTold) {
     EXPECT_STRNE("", unnamed.getErrorText());
     EXPECT_EQ(CNamedMutex::kErrFailed, unnamed.lock(-1, true));
 
-    nuvsuite::AddFault("mutex", "lock", 0, "lock service down", 1, "DB_REDIRECT_9");
+    nuvsuite::AddFault("mutex", "CNamedMutex::lock", 0, "lock service down", 1, "DB_REDIRECT_9");
     CNamedMutex mutex("DB_REDIRECT_9", nullptr, false);
     EXPECT_EQ(CNamedMutex::kErrFailed, mutex.lock(-1, true));
     EXPECT_STREQ("lock service down", mutex.getErrorText());

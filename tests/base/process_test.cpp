@@ -50,7 +50,7 @@ TEST_F(ProcessTest, ExitStatusIsTheResult) {
     EXPECT_EQ(JzProcess::system({Dir() + "/missing dir/prog"}, &out, &err), 127);  // one argument, blank kept
     EXPECT_EQ(errno, ENOENT);
     EXPECT_NE(err.find("cannot execute"), std::string::npos);
-    EXPECT_EQ(nuvsuite::ReadJournal("process", "system").back().args, Dir() + "/missing dir/prog");
+    EXPECT_EQ(nuvsuite::ReadJournal("process", "JzProcess::system").back().args, Dir() + "/missing dir/prog");
     EXPECT_EQ(JzProcess::system(std::vector<std::string>{}, &out, &err), -1);
 }
 
@@ -124,7 +124,7 @@ TEST_F(ProcessTest, SubstitutedProgramRunsAndTheCallIsJournalled) {
     EXPECT_EQ(out, "recorded\n");
     EXPECT_EQ(Read(record), "-f\n/mnt/a b\n");
 
-    auto journal = nuvsuite::ReadJournal("process", "system");
+    auto journal = nuvsuite::ReadJournal("process", "JzProcess::system");
     ASSERT_FALSE(journal.empty());
     EXPECT_EQ(journal.back().args, std::string("/usr/sbin/xfs_freeze\x1f-f\x1f/mnt/a b"));
     EXPECT_EQ(journal.back().pid, getpid());
@@ -138,7 +138,7 @@ TEST_F(ProcessTest, SubstitutedProgramRunsAndTheCallIsJournalled) {
 TEST_F(ProcessTest, AFaultFailsTheCallWithoutRunningIt) {
     std::string record = Dir() + "/args";
     nuvsuite::SetSubstitution("/usr/sbin/xfs_freeze", RecorderScript(record));
-    nuvsuite::AddFault("process", "system", 5, "freeze refused", 1, "/mnt/b");
+    nuvsuite::AddFault("process", "JzProcess::system", 5, "freeze refused", 1, "/mnt/b");
     std::string out, err;
     EXPECT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/a"}, &out, &err), 0);  // pattern misses
     unlink(record.c_str());
@@ -147,7 +147,7 @@ TEST_F(ProcessTest, AFaultFailsTheCallWithoutRunningIt) {
     EXPECT_FALSE(Exists(record));
     EXPECT_EQ(JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/b"}, &out, &err), 0);  // count used up
     EXPECT_TRUE(Exists(record));
-    EXPECT_EQ(nuvsuite::ReadJournal("process", "system").size(), 3u);
+    EXPECT_EQ(nuvsuite::ReadJournal("process", "JzProcess::system").size(), 3u);
 }
 
 TEST_F(ProcessTest, TimeOutKillsTheProgramAndTheCallersErrnoIsKept) {

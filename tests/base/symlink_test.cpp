@@ -60,7 +60,7 @@ TEST_F(SymlinkTest, TranslatesByTheLongestComponentPrefixFirst) {
 }
 
 TEST_F(SymlinkTest, ObeysTheFaultTable) {
-    nuvsuite::AddFault("symlink", "getPhysicalPath", 5, "no links today", -1);
+    nuvsuite::AddFault("symlink", "UnixSymbolicLink::getPhysicalPath", 5, "no links today", -1);
     std::vector<std::string> visited;
     std::string physical;
     EXPECT_FALSE(UnixSymbolicLink::getPhysicalPath(m_base + "/link", physical, visited, true, true));

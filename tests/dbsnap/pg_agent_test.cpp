@@ -71,11 +71,11 @@ TEST_F(PgAgentTest, QuiesceFailureLeavesNothingOpenAndFailsTheJob) {
     EXPECT_EQ("failed", JobStatus());
     EXPECT_FALSE(Exists(JobResultsDir() + "/backup_label"));
     EXPECT_EQ("0\n", OtherBackends());
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
 }
 
 TEST_F(PgAgentTest, SnapshotFailureResumesTheServerAndFailsTheJob) {
-    nuvsuite::AddFault("snapmgr", "createVolumeSnaps", 28, "no space for the copy", -1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::createVolumeSnaps", 28, "no space for the copy", -1);
     auto job = RunAgent();
     EXPECT_EQ(1, job.exitCode) << job.out << job.err;
     EXPECT_EQ("failed", JobStatus());

@@ -54,16 +54,16 @@ INSTANTIATE_TEST_SUITE_P(
         SnapRoad{"EntityListFails", nullptr, nullptr, "", 0, -1, 0, -1, 1, 1, false,
                  {"0x070000cb creation of snap entity list failed"}},
         SnapRoad{"DatabaseListFails", nullptr, nullptr, "", 0, 0, -1, -1, 1, 1, false, {}},
-        SnapRoad{"PreSnapTaskFails", "snapbase", "runPrePostSnapTask", "phase=1", 0, 0, 0, -1, 0, 0, false,
+        SnapRoad{"PreSnapTaskFails", "snapbase", "NuvSnapUtilBase::runPrePostSnapTask", "phase=1", 0, 0, 0, -1, 0, 0, false,
                  {"0x070000cb PreSnap task failed"}},
         // Pre- and post-create failures raise no cause of the driver's own.
-        SnapRoad{"PreCreateFails", "snapmgr", "preCreateVolumeSnaps", "", 0, 0, 0, -1, 0, 0, false, {}},
+        SnapRoad{"PreCreateFails", "snapmgr", "JZSnapClientAPI::preCreateVolumeSnaps", "", 0, 0, 0, -1, 0, 0, false, {}},
         // The callback raises the engine's text, the driver its own; the database is resumed once.
-        SnapRoad{"CreateFails", "snapmgr", "createVolumeSnaps", "", 0, 0, 0, -1, 1, 1, true,
+        SnapRoad{"CreateFails", "snapmgr", "JZSnapClientAPI::createVolumeSnaps", "", 0, 0, 0, -1, 1, 1, true,
                  {"0x070000cb injected by the test", "0x070000cb  snap shot creation failed"}},
-        SnapRoad{"PostCreateFails", "snapmgr", "postCreateVolumeSnaps", "", 0, 0, 0, -1, 1, 1, false, {}},
+        SnapRoad{"PostCreateFails", "snapmgr", "JZSnapClientAPI::postCreateVolumeSnaps", "", 0, 0, 0, -1, 1, 1, false, {}},
         // A failed post-snap task is raised, and the phase still succeeds.
-        SnapRoad{"PostSnapTaskFails", "snapbase", "runPrePostSnapTask", "phase=2", 0, 0, 0, 0, 1, 1, false,
+        SnapRoad{"PostSnapTaskFails", "snapbase", "NuvSnapUtilBase::runPrePostSnapTask", "phase=2", 0, 0, 0, 0, 1, 1, false,
                  {"0x070000cb  PostSnap task failed"}}),
     [](::testing::TestParamInfo<SnapRoad> const& info) { return std::string(info.param.name); });
 
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
     Roads, PrepareRoadTest,
     ::testing::Values(PrepareRoad{"ArchiveRecord", "archive", "JZArchive::CreateArchiveForSnapBackup",
                                   {"0x070000ca Failure in creating snap archive file"}},
-                      PrepareRoad{"Prepare", "snapmgr", "prepareVolumeSnaps",
+                      PrepareRoad{"Prepare", "snapmgr", "JZSnapClientAPI::prepareVolumeSnaps",
                                   {"0x070000ca Snap manager utility prepare snapshot failed"}}),
     [](::testing::TestParamInfo<PrepareRoad> const& info) { return std::string(info.param.name); });
 

@@ -112,7 +112,7 @@ TEST_P(ReplicationTest, DecidesAndRecords) {
     ReplicationCase const& c = GetParam();
     DeclareApp(c.appType);
     if (c.enabled < 0)
-        nuvsuite::AddFault("snapmgr", "isReplicationEnabled", 9, "no answer", -1);
+        nuvsuite::AddFault("snapmgr", "JZMMSnapAPI::isReplicationEnabled", 9, "no answer", -1);
     else
         Replication(c.enabled, c.type);
     auto util = MakeUtil(c.engine, {m_data});

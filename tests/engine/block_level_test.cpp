@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadFailure{"NoEntry", "blocklevel-noentry", nullptr, "GetBlockDeviceConfigHandler symbol not found"},
                       LoadFailure{"NoHandler", "blocklevel", "GetBlockDeviceConfigHandler",
                                   "Failed to instantiate DeviceConfigHandler"},
-                      LoadFailure{"WriteFails", "blocklevel", "Write", "BlockDeviceConfigHandler Write failed"}),
+                      LoadFailure{"WriteFails", "blocklevel", "DeviceConfigHandler::Write", "BlockDeviceConfigHandler Write failed"}),
     [](auto const& info) { return std::string(info.param.name); });
 
 // Start-up settings: block level, the Oracle switch-off and the extent size.
@@ -193,7 +193,8 @@ TEST_F(BlockLevelTest, AppendFollowsTheLogPhaseArgument) {
 struct Refusal {
     char const* name;
     char const* enableRoot;   // FileSystemAgent / sEnableRootSnap, null when unset
-    int handlerErrno;         // ProcessDeviceConfig fault code, 0 for none
+    int handlerErrno;         // fault code of the handler call below, 0 for none
+    char const* handlerCall;  // the faulted handler call
     bool rootCause;           // the root refusal is raised
     bool busyCause;           // the multiple-subclient refusal is raised
 };
@@ -206,7 +207,7 @@ TEST_P(RefusalTest, CreateFailsWithThePendingCause) {
     DeclareVolume("/", "/dev/rootdev", "ext4", "rw");
     InstallBlockLevelLibrary();
     if (c.enableRoot != nullptr) SetSetting("FileSystemAgent", "sEnableRootSnap", c.enableRoot);
-    if (c.handlerErrno != 0) nuvsuite::AddFault("blocklevel", "ProcessDeviceConfig", c.handlerErrno, "refused", -1);
+    if (c.handlerErrno != 0) nuvsuite::AddFault("blocklevel", c.handlerCall, c.handlerErrno, "refused", -1);
     JZJobCtrlClient control;
     ASSERT_TRUE(control.Init2(m_jobId, "local", 0, 0, m_jobToken.c_str(), nullptr));
     auto util = MakeUtil(&control);
@@ -215,7 +216,7 @@ TEST_P(RefusalTest, CreateFailsWithThePendingCause) {
     AddAndPrepare(*util, "/");
 
     EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
     std::vector<std::string> texts;
     for (auto const& cause : nuvjobmgr::ListPendingCauses(m_jobId)) {
         EXPECT_EQ(0x0600003A, cause.code);
@@ -228,15 +229,17 @@ TEST_P(RefusalTest, CreateFailsWithThePendingCause) {
         expected.push_back("Blocklevel backup with Native engine for a volume configured as part of multiple "
                            "subclients is not supported");
     EXPECT_EQ(expected, texts);
-    EXPECT_EQ(c.rootCause ? 0u : 1u, JournalArgs("blocklevel", "ProcessDeviceConfig").size());
+    EXPECT_EQ(c.rootCause ? 0u : 1u, JournalArgs("blocklevel", "DeviceConfigHandler::ProcessDeviceConfig").size());
+    EXPECT_EQ(c.rootCause ? 0u : 1u, JournalArgs("blocklevel", "DeviceConfigHandler::SetAppendDeviceConfig").size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, RefusalTest,
-    ::testing::Values(Refusal{"RootRefused", nullptr, 0, true, false},
-                      Refusal{"RootNeedsExactTrue", "TRUE", 0, true, false},
-                      Refusal{"RootAllowedButVolumeBusy", "true", 16, false, true},
-                      Refusal{"RootAllowedOtherHandlerFailure", "true", 5, false, false}),
+    ::testing::Values(Refusal{"RootRefused", nullptr, 0, "", true, false},
+                      Refusal{"RootNeedsExactTrue", "TRUE", 0, "", true, false},
+                      Refusal{"RootAllowedButVolumeBusy", "true", 16, "DeviceConfigHandler::ProcessDeviceConfig", false, true},
+                      Refusal{"RootAllowedOtherHandlerFailure", "true", 5, "DeviceConfigHandler::ProcessDeviceConfig", false, false},
+                      Refusal{"AppendSettingFailed", "true", 5, "DeviceConfigHandler::SetAppendDeviceConfig", false, false}),
     [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(BlockLevelTest, IndexConfigurationFile) {

@@ -60,7 +60,7 @@ TEST_F(DoorTest, ResultsOutOfOrder) {
         }
         finalizeNuvSnapUtil();
     }
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
     EXPECT_TRUE(JournalArgs("archive", "JZArchive::CreateArchiveForSnapBackup").empty());
 }
 
@@ -97,8 +97,8 @@ TEST_F(DoorTest, CreatePicksUpAPrepareMadeInAnotherProcess) {
     finalizeNuvSnapUtil();
 
     // Exactly one prepare (in the child) and one create (here), and the copy holds the data.
-    EXPECT_EQ(1u, JournalArgs("snapmgr", "prepareVolumeSnaps").size());
-    EXPECT_EQ(1u, JournalArgs("snapmgr", "createVolumeSnaps").size());
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "JZSnapClientAPI::prepareVolumeSnaps").size());
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").size());
     SMVolSnapInfo record;
     record.setJobId(static_cast<int>(m_jobId));
     JZSnapClientAPI client;
@@ -144,7 +144,7 @@ TEST_P(BadInfoFileTest, CreateFailsAndKeepsTheFile) {
     EXPECT_EQ(-1, DoorCreate(&log));
     EXPECT_TRUE(Exists(SnapShotInfoFile()));
     EXPECT_EQ(content, ReadFile(SnapShotInfoFile()));
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
     EXPECT_TRUE(FreezeRuns().empty());
 }
 
@@ -164,7 +164,7 @@ TEST_F(DoorTest, CreatePicksUpAPrepareMadeAfterTheDoorStarted) {
 
     EXPECT_EQ(0, createSnapShot(0, nullptr, nullptr, false));
     EXPECT_FALSE(Exists(SnapShotInfoFile()));
-    EXPECT_EQ(1u, JournalArgs("snapmgr", "createVolumeSnaps").size());
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").size());
 }
 
 TEST_F(DoorTest, CreateFailsWhenTheFileVanishedAfterStartUp) {
@@ -174,7 +174,7 @@ TEST_F(DoorTest, CreateFailsWhenTheFileVanishedAfterStartUp) {
     ASSERT_EQ(1, addMountPoint(m_data.c_str()));
     ASSERT_EQ(0, unlink(SnapShotInfoFile().c_str()));
     EXPECT_EQ(-1, createSnapShot(0, nullptr, nullptr, false));
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
 }
 
 TEST_F(DoorTest, PreparingProcessKeepsTheFile) {

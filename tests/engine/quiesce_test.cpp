@@ -96,7 +96,7 @@ TEST_P(QuiesceSharedTest, NothingIsFrozen) {
     NuvDBQuiesceFS quiesce;
     EXPECT_EQ(-1, quiesce.QuiesceFileSystem(record, frozen));
     EXPECT_TRUE(FreezeRuns().empty());
-    EXPECT_TRUE(JournalArgs("freeze", "Freeze").empty());
+    EXPECT_TRUE(JournalArgs("freeze", "nuvfreeze::Freeze").empty());
     EXPECT_TRUE(frozen.empty());
     EXPECT_TRUE(quiesce.lastFailure().refused);
     EXPECT_EQ(EDEADLK, quiesce.lastFailure().code);
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(QuiesceTest, SecondFreezeFailingStopsTheWalk) {
     SetSetting("FileSystemAgent", "nDoQuiesce", "1");
-    nuvsuite::AddFault("process", "system", 1, "freeze refused", -1, "-f\x1f/two");
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "freeze refused", -1, "-f\x1f/two");
     SMVolSnapInfo record;
     for (char const* p : {"/one", "/two", "/three"}) record.addVolume(Volume(p, "xfs:rw"));
     std::list<std::string> frozen;
@@ -139,7 +139,7 @@ TEST_F(QuiesceTest, SecondFreezeFailingStopsTheWalk) {
 }
 
 TEST_F(QuiesceTest, FailedThawKeepsOnlyThatMountPoint) {
-    nuvsuite::AddFault("process", "system", 1, "thaw refused", -1, "-u\x1f/one");
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "thaw refused", -1, "-u\x1f/one");
     SMVolSnapInfo record;
     std::list<std::string> frozen{"/one", "/two"};
     NuvDBQuiesceFS quiesce;
@@ -169,8 +169,8 @@ protected:
     static std::vector<std::string> Sequence() {
         std::vector<std::string> seq;
         for (auto const& e : nuvsuite::ReadJournal()) {
-            if (e.service == "snapmgr" && e.call == "createVolumeSnaps") seq.push_back("snap");
-            if (e.service == "process" && e.call == "system") {
+            if (e.service == "snapmgr" && e.call == "JZSnapClientAPI::createVolumeSnaps") seq.push_back("snap");
+            if (e.service == "process" && e.call == "JzProcess::system") {
                 auto argv = SplitArgv(e.args);
                 if (argv.size() == 3 && argv[0] == NuvDBQuiesceFS::kFreezeTool)
                     seq.push_back((argv[1] == "-f" ? "freeze " : "thaw ") + argv[2].substr(argv[2].rfind('/') + 1));
@@ -188,7 +188,7 @@ TEST_F(CreateFreezeTest, ThawFollowsTheSnapWhateverItsResult) {
 
 TEST_F(CreateFreezeTest, FailedSnapStillThaws) {
     auto util = Prepared({m_root.base() + "/v1", m_root.base() + "/v2"});
-    nuvsuite::AddFault("snapmgr", "createVolumeSnaps", 5, "copy failed", -1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::createVolumeSnaps", 5, "copy failed", -1);
     CallbackLog log;
     EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
     EXPECT_EQ((std::vector<std::string>{"freeze v1", "freeze v2", "snap", "thaw v1", "thaw v2"}), Sequence());
@@ -198,14 +198,14 @@ TEST_F(CreateFreezeTest, FailedSnapStillThaws) {
 
 TEST_F(CreateFreezeTest, FailedFreezeThawsTheOnesFrozenAndSnapsNothing) {
     auto util = Prepared({m_root.base() + "/v1", m_root.base() + "/v2"});
-    nuvsuite::AddFault("process", "system", 1, "freeze refused", -1, "-f\x1f" + m_root.base() + "/v2");
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "freeze refused", -1, "-f\x1f" + m_root.base() + "/v2");
     EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
     EXPECT_EQ((std::vector<std::string>{"freeze v1", "freeze v2", "thaw v1"}), Sequence());
 }
 
 TEST_F(CreateFreezeTest, FailedThawFailsTheCreateAndClearsPrepared) {
     auto util = Prepared({m_root.base() + "/v1"});
-    nuvsuite::AddFault("process", "system", 1, "thaw refused", -1, "-u\x1f");
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "thaw refused", -1, "-u\x1f");
     EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
     EXPECT_FALSE(util->isPrepared());
     // The freeze's guard tries the thaw once more when the create's thaw failed.

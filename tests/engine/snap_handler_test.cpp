@@ -36,8 +36,8 @@ TEST_F(WithPlugin, SnapsThroughThePlugin) {
     SMVolSnapInfo out;
     ASSERT_EQ(0, util->createSnapShot(&CallbackLog::Record, &log, false, &out));
     EXPECT_TRUE(log.calls.empty());
-    EXPECT_EQ(1u, JournalArgs("snaphandler", "createSnapShotWithStatus").size());
-    EXPECT_EQ(1u, JournalArgs("snapmgr", "createVolumeSnaps").size());
+    EXPECT_EQ(1u, JournalArgs("snaphandler", "JZSnapHandler_createSnapShotWithStatus").size());
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").size());
     ASSERT_EQ(1u, out.getNumSnaps());
     EXPECT_EQ("rows of the first table\n", ReadFile(out.snapListBegin()->getSnapDevice() + "/table.dat"));
 }
@@ -45,7 +45,7 @@ TEST_F(WithPlugin, SnapsThroughThePlugin) {
 TEST_F(WithPlugin, PluginFailureReachesTheCallback) {
     NUV_RUN_WITH_LIBRARY_PATH(PluginDir("snaphandler"));
     auto util = Prepared(m_data, "ext4");
-    nuvsuite::AddFault("snaphandler", "createSnapShotWithStatus", 42, "array offline", -1);
+    nuvsuite::AddFault("snaphandler", "JZSnapHandler_createSnapShotWithStatus", 42, "array offline", -1);
     CallbackLog log;
     EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
     ASSERT_EQ(1u, log.calls.size());
@@ -89,7 +89,7 @@ TEST_F(WithPluginWithoutEntry, CallbackOnceWithTheSnapTag) {
     // A null callback: the same failure, no call.
     EXPECT_EQ(-1, util->createSnapShot(nullptr, nullptr, false, nullptr));
     EXPECT_EQ(1u, log.calls.size());
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
 }
 
 TEST(WithoutPlugin, FailedOpenIsFinalForTheProcess) {

@@ -51,8 +51,10 @@ TEST_F(StepsTest, FullRoadMakesAPointInTimeCopy) {
     std::vector<std::string> steps;
     for (auto const& call : JournalCalls({"snapmgr"}))
         if (call.find("VolumeSnaps") != std::string::npos) steps.push_back(call);
-    EXPECT_EQ((std::vector<std::string>{"snapmgr.prepareVolumeSnaps", "snapmgr.preCreateVolumeSnaps",
-                                        "snapmgr.createVolumeSnaps", "snapmgr.postCreateVolumeSnaps"}),
+    EXPECT_EQ((std::vector<std::string>{"snapmgr.JZSnapClientAPI::prepareVolumeSnaps",
+                                        "snapmgr.JZSnapClientAPI::preCreateVolumeSnaps",
+                                        "snapmgr.JZSnapClientAPI::createVolumeSnaps",
+                                        "snapmgr.JZSnapClientAPI::postCreateVolumeSnaps"}),
               steps);
     ASSERT_EQ(1u, out.getNumSnaps());
     std::string const copy = out.snapListBegin()->getSnapDevice();
@@ -105,19 +107,19 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, StepFailureTest,
     ::testing::Values(
         // prepare fails: nothing is prepared, so the create fails in the snapshot manager as well
-        StepFailure{"prepareVolumeSnaps", false, -1, -1, -1, -1, 1, false, SM_ERR_NOT_PREPARED},
-        StepFailure{"preCreateVolumeSnaps", false, 0, -1, 0, 0, 0, true, 77},
-        StepFailure{"preCreateVolumeSnaps", true, 0, -1, 0, 0, 0, true, 77},
+        StepFailure{"JZSnapClientAPI::prepareVolumeSnaps", false, -1, -1, -1, -1, 1, false, SM_ERR_NOT_PREPARED},
+        StepFailure{"JZSnapClientAPI::preCreateVolumeSnaps", false, 0, -1, 0, 0, 0, true, 77},
+        StepFailure{"JZSnapClientAPI::preCreateVolumeSnaps", true, 0, -1, 0, 0, 0, true, 77},
         // the snap fails: the callback tells the tag, the out record only with the flag
-        StepFailure{"createVolumeSnaps", false, 0, 0, -1, -1, 1, false, 77},
-        StepFailure{"createVolumeSnaps", true, 0, 0, -1, -1, 1, true, 77},
-        StepFailure{"postCreateVolumeSnaps", false, 0, 0, 0, -1, 0, true, 77}));
+        StepFailure{"JZSnapClientAPI::createVolumeSnaps", false, 0, 0, -1, -1, 1, false, 77},
+        StepFailure{"JZSnapClientAPI::createVolumeSnaps", true, 0, 0, -1, -1, 1, true, 77},
+        StepFailure{"JZSnapClientAPI::postCreateVolumeSnaps", false, 0, 0, 0, -1, 0, true, 77}));
 
 TEST_F(StepsTest, PrepareFailureIsNotReportedThroughTheCallback) {
     DeclareApp(125);
     auto util = MakeUtil();
     AddData(*util);
-    nuvsuite::AddFault("snapmgr", "prepareVolumeSnaps", 12, "no devices", -1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::prepareVolumeSnaps", 12, "no devices", -1);
     CallbackLog log;
     EXPECT_EQ(-1, util->prepareSnapShot(&CallbackLog::Record, &log, false));
     EXPECT_TRUE(log.calls.empty());
@@ -146,7 +148,7 @@ TEST_P(HalfMadeTest, DestructorDeletesOnlyForDb2OnEngines20And21) {
         ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
         EXPECT_EQ(GetParam().deletes, util->ShouldDeleteSnapOnFailure());
     }
-    EXPECT_EQ(GetParam().deletes ? 1u : 0u, JournalArgs("snapmgr", "deleteVolumeSnaps").size());
+    EXPECT_EQ(GetParam().deletes ? 1u : 0u, JournalArgs("snapmgr", "JZSnapClientAPI::deleteVolumeSnaps").size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Apps, HalfMadeTest,
@@ -165,7 +167,7 @@ TEST_F(StepsTest, DestructorAfterACreateDeletesNothing) {
         ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
         ASSERT_EQ(0, util->createSnapShot(nullptr, nullptr, false, nullptr));
     }
-    EXPECT_TRUE(JournalArgs("snapmgr", "deleteVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::deleteVolumeSnaps").empty());
 }
 
 TEST_F(StepsTest, DeleteOfAHalfMadeSnapshotAndItsFailure) {
@@ -174,7 +176,7 @@ TEST_F(StepsTest, DeleteOfAHalfMadeSnapshotAndItsFailure) {
     AddData(*util);
     ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
 
-    nuvsuite::AddFault("snapmgr", "deleteVolumeSnaps", 31, "array busy", 1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::deleteVolumeSnaps", 31, "array busy", 1);
     CallbackLog log;
     EXPECT_EQ(-1, util->deleteSnapShot(&CallbackLog::Record, &log, false));
     EXPECT_TRUE(util->isPrepared());
@@ -197,8 +199,8 @@ TEST_F(StepsTest, HelperRoadFailsAsAnUnreachableHelperDoes) {
     EXPECT_EQ(-1, util->prepareSnapShot(&CallbackLog::Record, &log, false));
     EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
     EXPECT_TRUE(log.calls.empty());
-    EXPECT_TRUE(JournalArgs("snapmgr", "prepareVolumeSnaps").empty());
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::prepareVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
 }
 
 TEST(ExecutorFactory, KindsAndTexts) {

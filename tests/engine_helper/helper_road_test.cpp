@@ -109,7 +109,7 @@ TEST_F(HelperRoad, PrepareCreateAndDeleteGiveTheInProcessSnapshot) {
     // The helper ran the snapshot manager's calls in its own processes, one per operation.
     std::set<int> helperPids;
     for (auto const& e : nuvsuite::ReadJournal("snapmgr"))
-        if (e.call == "prepareVolumeSnaps" || e.call == "createVolumeSnaps")
+        if (e.call == "JZSnapClientAPI::prepareVolumeSnaps" || e.call == "JZSnapClientAPI::createVolumeSnaps")
             if (e.pid != getpid()) helperPids.insert(e.pid);
     EXPECT_EQ(2u, helperPids.size());
     EXPECT_EQ(2u, JournalArgs("NuvSnapUtil", "prepare").size() + JournalArgs("NuvSnapUtil", "snap").size());
@@ -183,7 +183,7 @@ TEST_F(HelperRoad, OneHelperPerExecutorReleasedWithIt) {
         EXPECT_EQ(0, executor.DeleteSnap(record, nullptr, nullptr, false));
         EXPECT_EQ(1, HelpersRunning());
     }
-    EXPECT_EQ(1u, JournalArgs("network", "Attach_RemoteCommand").size());
+    EXPECT_EQ(1u, JournalArgs("network", "CJzNetwork::Attach_RemoteCommand").size());
     EXPECT_EQ(0, HelpersRunning());
 }
 

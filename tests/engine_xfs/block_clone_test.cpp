@@ -66,8 +66,8 @@ TEST_F(BlockCloneTest, TheEngineFreezesAndTheSnapshotIsABlockCloneOfTheImage) {
     EXPECT_EQ((std::vector<std::string>{"-f " + m_volume.path, "-u " + m_volume.path}), FreezeRuns());
     std::vector<std::string> order;
     for (auto const& entry : nuvsuite::ReadJournal())
-        if (entry.call == "system" || entry.call == "cloneImage") order.push_back(entry.call);
-    EXPECT_EQ((std::vector<std::string>{"system", "cloneImage", "system"}), order);
+        if (entry.call == "JzProcess::system" || entry.call == "nuvsnapmgr::CloneWholeFile") order.push_back(entry.call);
+    EXPECT_EQ((std::vector<std::string>{"JzProcess::system", "nuvsnapmgr::CloneWholeFile", "JzProcess::system"}), order);
 
     ASSERT_EQ(1u, made.getNumSnaps());
     std::vector<nuvsuite::CatRow> rows;

@@ -143,10 +143,10 @@ TEST_P(XfsLinkedFolderTest, RefusedBeforeAnythingIsFrozen) {
     CallbackLog log;
     EXPECT_EQ(-1, util->createSnapShot(&CallbackLog::Record, &log, false, nullptr));
     EXPECT_TRUE(FreezeRuns().empty());
-    EXPECT_TRUE(JournalArgs("freeze", "Freeze").empty());
+    EXPECT_TRUE(JournalArgs("freeze", "nuvfreeze::Freeze").empty());
     EXPECT_FALSE(IsFrozen(mnt));
     if (!GetParam().preparedFirst) return;
-    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(JournalArgs("snapmgr", "JZSnapClientAPI::createVolumeSnaps").empty());
     EXPECT_TRUE(util->isPrepared());
     ASSERT_EQ(1u, log.calls.size());
     EXPECT_EQ(mnt, log.calls[0].tag);

@@ -97,8 +97,8 @@ TEST_P(XfsFaultTest, VolumeIsThawedAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, XfsFaultTest,
-    ::testing::Values(Fault{"SnapFailsInProcess", SPAWN_IN_PROCESS, "snapmgr", "createVolumeSnaps", false},
-                      Fault{"PluginFails", SPAWN_SNAP_HANDLER, "snaphandler", "createSnapShotWithStatus", false},
+    ::testing::Values(Fault{"SnapFailsInProcess", SPAWN_IN_PROCESS, "snapmgr", "JZSnapClientAPI::createVolumeSnaps", false},
+                      Fault{"PluginFails", SPAWN_SNAP_HANDLER, "snaphandler", "JZSnapHandler_createSnapShotWithStatus", false},
                       Fault{"PluginThrows", SPAWN_SNAP_HANDLER, "snaphandler", "throw", true}),
     [](auto const& info) { return std::string(info.param.name); });
 

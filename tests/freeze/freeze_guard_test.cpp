@@ -29,7 +29,7 @@ protected:
     // The freeze-tool runs: "<pid> -f|-u <mount point>".
     static std::vector<std::string> ToolRuns() {
         std::vector<std::string> runs;
-        for (auto const& e : nuvsuite::ReadJournal("process", "system")) {
+        for (auto const& e : nuvsuite::ReadJournal("process", "JzProcess::system")) {
             std::string const prefix = std::string(nuvfreeze::kFreezeTool) + '\x1f';
             if (e.args.compare(0, prefix.size(), prefix) != 0) continue;
             std::string rest = e.args.substr(prefix.size());
@@ -108,18 +108,18 @@ TEST_F(FreezeGuardTest, TimeLimitThawsAndFailsTheThaw) {
 TEST_F(FreezeGuardTest, FailuresSayWhy) {
     nuvfreeze::Failure failure;
     // Through the fault table: nothing runs.
-    nuvsuite::AddFault("freeze", "Freeze", EBUSY, "device busy", 1);
+    nuvsuite::AddFault("freeze", "nuvfreeze::Freeze", EBUSY, "device busy", 1);
     EXPECT_FALSE(nuvfreeze::Freeze(m_mount, &failure));
     EXPECT_EQ(EBUSY, failure.code);
     EXPECT_EQ("device busy", failure.text);
     // The tool fails: its error output is the text, and nothing is left recorded.
-    nuvsuite::AddFault("process", "system", 1, "Device or resource busy", 1, "-f");
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "Device or resource busy", 1, "-f");
     EXPECT_FALSE(nuvfreeze::Freeze(m_mount, &failure));
     EXPECT_EQ(1, failure.code);
     EXPECT_NE(std::string::npos, failure.text.find("Device or resource busy")) << failure.text;
     EXPECT_EQ(0, FreezeRows());
     // The guard cannot be started: nothing is frozen.
-    nuvsuite::AddFault("process", "spawn", 0, "no guard", 1);
+    nuvsuite::AddFault("process", "JzProcess::spawn", 0, "no guard", 1);
     EXPECT_FALSE(nuvfreeze::Freeze(m_mount, &failure));
     EXPECT_NE(std::string::npos, failure.text.find("cannot start the freeze guard")) << failure.text;
     // The suite's own file system is never frozen.

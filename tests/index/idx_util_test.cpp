@@ -84,8 +84,8 @@ protected:
 TEST_F(FeedTest, FirstGenerationRoundTrip) {
     ASSERT_EQ(0, Feed({Rec("/db", 1, ""), Rec("/db/t1", 0, "/data/t1.dbf", {2, 0, 0}, 10),
                        Rec("/db/t2/", 0, "/data/t2.dbf", {2, 0, 0}, 20)}));
-    EXPECT_EQ((Strings{"shouldUseIndexingV2", "initialize", "sendAfileInfo", "sendMetaDataInfo", "sendFileInfo",
-                       "updateRestartInfo", "backupDone"}),
+    EXPECT_EQ((Strings{"shouldUseIndexingV2", "IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::sendMetaDataInfo", "IndexingConnection::sendFileInfo",
+                       "IndexingConnection::updateRestartInfo", "IndexingConnection::backupDone"}),
               Calls());
     std::vector<nuvindexing::IndexEntry> entries = Entries();
     ASSERT_EQ(3u, entries.size());
@@ -117,17 +117,17 @@ TEST_F(FeedTest, FirstGenerationFailuresEndTheRunAsFailed) {
         Strings calls;
         char const* status;   // "" : no run
     } const cases[] = {
-        {"initialize", {"shouldUseIndexingV2", "initialize"}, ""},
-        {"sendAfileInfo", {"shouldUseIndexingV2", "initialize", "sendAfileInfo", "backupDone"}, "failed"},
-        {"sendMetaDataInfo",
-         {"shouldUseIndexingV2", "initialize", "sendAfileInfo", "sendMetaDataInfo", "backupDone"},
+        {"IndexingConnection::initialize", {"shouldUseIndexingV2", "IndexingConnection::initialize"}, ""},
+        {"IndexingConnection::sendAfileInfo", {"shouldUseIndexingV2", "IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::backupDone"}, "failed"},
+        {"IndexingConnection::sendMetaDataInfo",
+         {"shouldUseIndexingV2", "IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::sendMetaDataInfo", "IndexingConnection::backupDone"},
          "failed"},
-        {"sendFileInfo",
-         {"shouldUseIndexingV2", "initialize", "sendAfileInfo", "sendMetaDataInfo", "sendFileInfo", "backupDone"},
+        {"IndexingConnection::sendFileInfo",
+         {"shouldUseIndexingV2", "IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::sendMetaDataInfo", "IndexingConnection::sendFileInfo", "IndexingConnection::backupDone"},
          "failed"},
-        {"backupDone",   // a refused completion ends the run: no backupDone(0) follows
-         {"shouldUseIndexingV2", "initialize", "sendAfileInfo", "sendMetaDataInfo", "sendFileInfo",
-          "updateRestartInfo", "backupDone"},
+        {"IndexingConnection::backupDone",   // a refused completion ends the run: no backupDone(0) follows
+         {"shouldUseIndexingV2", "IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::sendMetaDataInfo", "IndexingConnection::sendFileInfo",
+          "IndexingConnection::updateRestartInfo", "IndexingConnection::backupDone"},
          "failed"},
     };
     for (Case const& k : cases) {
@@ -147,8 +147,8 @@ TEST_F(FeedTest, FirstGenerationRefusesBeforeOpeningARun) {
     nuvsuite::AddFault("indexing", "shouldUseIndexingV2", -1, "", 1);
     EXPECT_EQ(-1, Feed({Rec("/x", 0, "")}));
     EXPECT_EQ(-1, Feed({Rec(std::string(1100, 'p'), 0, "")})) << "a path longer than a header holds";
-    EXPECT_EQ((Strings{"shouldUseIndexingV2", "shouldUseIndexingV2", "shouldUseIndexingV2", "initialize",
-                       "sendAfileInfo", "backupDone"}),
+    EXPECT_EQ((Strings{"shouldUseIndexingV2", "shouldUseIndexingV2", "shouldUseIndexingV2", "IndexingConnection::initialize",
+                       "IndexingConnection::sendAfileInfo", "IndexingConnection::backupDone"}),
               Calls());
 }
 
@@ -219,9 +219,9 @@ TEST_F(FeedTest, SecondGenerationFailuresAlwaysEndTheRun) {
     } const cases[] = {
         {"archive", "ArMgrClientAPI::getArchFileListForJob", false},   // key repair
         {"archive", "ArMgrClientAPI::getAfileInfo", true},
-        {"indexing", "sendMetaDataInfo", true},        // the table-view record
-        {"indexing", "sendAfileInfo", true},
-        {"indexing", "sendFileInfo", true},
+        {"indexing", "IndexingConnection::sendMetaDataInfo", true},        // the table-view record
+        {"indexing", "IndexingConnection::sendAfileInfo", true},
+        {"indexing", "IndexingConnection::sendFileInfo", true},
     };
     for (Case const& k : cases) {
         SCOPED_TRACE(k.call);
@@ -234,7 +234,7 @@ TEST_F(FeedTest, SecondGenerationFailuresAlwaysEndTheRun) {
         EXPECT_EQ(-1, Feed({Rec("/TblView/t", 0, "x", key)}));
         Strings calls = Calls();
         ASSERT_FALSE(calls.empty());
-        EXPECT_EQ("backupDone", calls.back());
+        EXPECT_EQ("IndexingConnection::backupDone", calls.back());
         EXPECT_EQ("failed", nuvindexing::ListRuns(0)[0].status);
     }
 }
@@ -246,7 +246,7 @@ TEST_F(FeedTest, PostgresSendsADirectoryRecordOnce) {
         SCOPED_TRACE(appType);
         nuvsuite::ClearJournal();
         ASSERT_EQ(0, Feed({Rec("/db", 1, "", afiles[0]), Rec("/db/x", 0, "", afiles[0])}, appType));
-        auto rows = nuvsuite::ReadJournal("indexing", "sendFileInfo");
+        auto rows = nuvsuite::ReadJournal("indexing", "IndexingConnection::sendFileInfo");
         ASSERT_EQ(1u, rows.size());
         EXPECT_NE(std::string::npos, rows[0].args.find(appType == 125 ? "calls=2" : "calls=3")) << rows[0].args;
     }

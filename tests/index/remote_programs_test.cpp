@@ -82,7 +82,7 @@ TEST_F(RemoteTest, FailuresOfTheRemoteRun) {
     } const cases[] = {
         {"missing program", false, nullptr, nullptr, 0, "Invoking ArchiveIndex on the sarnel failed with an error"},
         {"non-zero exit", true, "archiveIndex", "main", 5, "ArchiveIndex did not complete with success"},
-        {"refused start", true, "network", "ExecRemoteCmdAndWait", -1,
+        {"refused start", true, "network", "CJzNetwork::ExecRemoteCmdAndWait", -1,
          "Invoking ArchiveIndex on the sarnel failed with an error"},
         {"nothing archived", true, "archive", "JZArchive::CreateArchiveForSnapBackup", -1,
          "ArchiveIndex did not complete with success"},

@@ -121,17 +121,17 @@ TEST_F(IndexTest, KilledFeedLeavesItsRunInvisible) {
 TEST_F(IndexTest, FaultTableFailsTheNamedCallOnly) {
     IndexingConnection c;
     Open(c);
-    nuvsuite::AddFault("indexing", "sendFileInfo", -5, "disk full", 1, "path=/db/b");
+    nuvsuite::AddFault("indexing", "IndexingConnection::sendFileInfo", -5, "disk full", 1, "path=/db/b");
     EXPECT_EQ(0, Send(c, "/db/a"));
     EXPECT_EQ(-1, Send(c, "/db/b"));
     EXPECT_EQ(0, Send(c, "/db/b")) << "the fault had one use";
 
-    nuvsuite::AddFault("indexing", "backupDone", -9, "refused", 1);
+    nuvsuite::AddFault("indexing", "IndexingConnection::backupDone", -9, "refused", 1);
     EXPECT_EQ(-9, c.backupDone(1));
     EXPECT_EQ("failed", nuvindexing::ListRuns(m_job.id)[0].status) << "a refused completion ends the run";
     EXPECT_EQ(-1, c.backupDone(0));
-    EXPECT_EQ((Strings{"initialize", "sendAfileInfo", "sendFileInfo", "backupDone", "backupDone"}), Calls());
-    auto rows = nuvsuite::ReadJournal("indexing", "sendFileInfo");
+    EXPECT_EQ((Strings{"IndexingConnection::initialize", "IndexingConnection::sendAfileInfo", "IndexingConnection::sendFileInfo", "IndexingConnection::backupDone", "IndexingConnection::backupDone"}), Calls());
+    auto rows = nuvsuite::ReadJournal("indexing", "IndexingConnection::sendFileInfo");
     ASSERT_EQ(1u, rows.size()) << "per-entry calls are journalled once per batch";
     EXPECT_NE(std::string::npos, rows[0].args.find("calls=3 first=[seq=1 path=/db/a] last=[seq=1 path=/db/b]"))
         << rows[0].args;

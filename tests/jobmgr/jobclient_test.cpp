@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <unistd.h>
 
 using nuvjobmgr::JobInfo;
@@ -150,7 +151,7 @@ TEST_F(JobClientTest, RefusedCausesRecordNothingAndDropTheirArguments) {
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
         nuvsuite::ClearFaults();
-        if (c.fault) nuvsuite::AddFault("jobmgr", "setPendingCauseAndEvent", -1, "job manager down", 1);
+        if (c.fault) nuvsuite::AddFault("jobmgr", "JZJobClient::setPendingCauseAndEvent", -1, "job manager down", 1);
         JZJobClient client(c.jobId);
         client << "lost text";
         EXPECT_FALSE(client.setPendingCauseAndEvent(0x070000ca, 9, 0, false, 300, false, 0, 0, 0, 0));
@@ -160,7 +161,7 @@ TEST_F(JobClientTest, RefusedCausesRecordNothingAndDropTheirArguments) {
     EXPECT_TRUE(nuvjobmgr::ListPendingCauses(m_job.id).empty());
     EXPECT_TRUE(nuvjobmgr::ListEvents(m_job.id).empty());
     // Every attempt is in the journal, with the code and its arguments.
-    auto calls = nuvsuite::ReadJournal("jobmgr", "setPendingCauseAndEvent");
+    auto calls = nuvsuite::ReadJournal("jobmgr", "JZJobClient::setPendingCauseAndEvent");
     ASSERT_EQ(calls.size(), std::size(cases));
     EXPECT_NE(calls[2].args.find("code=0x070000ca"), std::string::npos) << calls[2].args;
     EXPECT_NE(calls[2].args.find("lost text"), std::string::npos) << calls[2].args;
@@ -176,7 +177,7 @@ TEST_F(JobClientTest, PhaseParametersAndMetadataFlagAreSentByUpdateInfo) {
     EXPECT_TRUE(Reload().metadataCollection);
 
     // A failed update keeps the changes for the next one.
-    nuvsuite::AddFault("jobmgr", "updateInfo", -1, "busy", 1);
+    nuvsuite::AddFault("jobmgr", "JZJobClient::updateInfo", -1, "busy", 1);
     bool sent = true;
     EXPECT_FALSE(client.updateInfo(false, &sent));
     EXPECT_FALSE(sent);
@@ -305,6 +306,51 @@ TEST_F(JobClientTest, RecordedEventsCarryTheirSeverity) {
     EXPECT_EQ(events[0].code, 0x4800000a);
     EXPECT_EQ(events[1].kind, "major");
     EXPECT_EQ(events[1].args, std::vector<std::string>{"a"});
+}
+
+// The job store's own calls take the service-call step: a fault fails them
+// with its code and text, journalled, and they change nothing.
+TEST_F(JobClientTest, JobStoreCallsObeyTheFaultTable) {
+    struct Case {
+        char const* call;
+        std::function<CFzError()> act;
+    };
+    Case const cases[] = {
+        {"nuvjobmgr::NewJob", [] { return nuvjobmgr::NewJob(5, 2, nullptr); }},
+        {"nuvjobmgr::SetQuitFlag", [this] { return nuvjobmgr::SetQuitFlag(m_job.id, true); }},
+        {"nuvjobmgr::RecordEvent",
+         [this] { return nuvjobmgr::RecordEvent(m_job.id, 0x0600000c, nuvjobmgr::kEventMajor, {"a"}); }},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.call);
+        nuvsuite::ClearJournal();
+        nuvsuite::AddFault("jobmgr", c.call, 28, "job store full", 1);
+        CFzError e = c.act();
+        ASSERT_TRUE(e.IsError());
+        EXPECT_TRUE(FXErrorUtil::IsJZResult(e, 28)) << e.AsString();
+        EXPECT_NE(e.AsString().find("job store full"), std::string::npos) << e.AsString();
+        EXPECT_EQ(nuvsuite::ReadJournal("jobmgr", c.call).size(), 1u);
+        EXPECT_FALSE(c.act().IsError()) << "the fault had one use";
+    }
+    // Each call took effect once: the second job, one quit flag, one event.
+    JobInfo second;
+    EXPECT_TRUE(nuvjobmgr::GetJob(m_job.id + 1, &second));
+    EXPECT_FALSE(nuvjobmgr::GetJob(m_job.id + 2, nullptr));
+    EXPECT_TRUE(Reload().quitFlag);
+    EXPECT_EQ(nuvjobmgr::ListEvents(m_job.id).size(), 1u);
+}
+
+TEST_F(JobClientTest, AFaultedMetadataSwitchLeavesCollectionOn) {
+    JZBkpJobClient client;
+    ASSERT_TRUE(client.init("server1", m_job.id, 0, 4, true, nullptr));
+    nuvsuite::AddFault("jobmgr", "JZBkpJobClient::turnOffMetaDataCollection", -1, "", 1);
+    client.turnOffMetaDataCollection();
+    EXPECT_TRUE(client.isMetaDataCollectionOn());
+    ASSERT_TRUE(client.updateInfo(false, nullptr));
+    EXPECT_TRUE(Reload().metadataCollection);
+    client.turnOffMetaDataCollection();
+    ASSERT_TRUE(client.updateInfo(false, nullptr));
+    EXPECT_FALSE(Reload().metadataCollection);
 }
 
 }  // namespace

@@ -119,9 +119,9 @@ TEST_F(ChannelTest, ArgumentTextTravelsOverTheChannelAndFramesRoundTrip) {
     for (auto const& entry : nuvsuite::ReadJournal("network"))
         if (entry.pid == getpid()) journal.push_back(entry);
     ASSERT_GE(journal.size(), 3u);
-    EXPECT_EQ(journal[0].call, "Attach_RemoteCommand");
+    EXPECT_EQ(journal[0].call, "CJzNetwork::Attach_RemoteCommand");
     EXPECT_EQ(journal[0].args, "host=localhost program=netpeer from=me");
-    EXPECT_EQ(journal[1].call, "SendXDRMessage");
+    EXPECT_EQ(journal[1].call, "CJzNetwork::SendXDRMessage");
     EXPECT_EQ(journal[1].args, "type=0x200003d2");
 }
 
@@ -185,7 +185,7 @@ TEST_F(ChannelTest, AttachRefusesWhatItCannotStart) {
         char const* fault;
     };
     for (Case c : {Case{"NoSuchProgram", nullptr}, Case{"../netpeer", nullptr}, Case{"", nullptr},
-                   Case{"netpeer", "Attach_RemoteCommand"}, Case{"netpeer", "AttachBackToCaller"}}) {
+                   Case{"netpeer", "CJzNetwork::Attach_RemoteCommand"}, Case{"netpeer", "CJzNetwork::AttachBackToCaller"}}) {
         SCOPED_TRACE(std::string(c.program) + " " + (c.fault ? c.fault : ""));
         nuvsuite::ClearFaults();
         if (c.fault) nuvsuite::AddFault("network", c.fault, -1, "refused", -1);
@@ -239,7 +239,7 @@ TEST_F(RemoteCommandTest, RunsByArgumentVectorAndReturnsTheExitStatus) {
     std::ifstream in(out);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "[-j]\n[7]\n[-a]\n[2:5]\n[;]\n[rm -rf /]\n[$HOME]\n");
-    auto const journal = nuvsuite::ReadJournal("network", "ExecRemoteCmdAndWait");
+    auto const journal = nuvsuite::ReadJournal("network", "CJzNetwork::ExecRemoteCmdAndWait");
     ASSERT_EQ(journal.size(), 1u);
     EXPECT_EQ(journal[0].args, "host=sarnel program=archiveIndex from=me");
 }
@@ -255,7 +255,7 @@ TEST_F(RemoteCommandTest, FailuresAreErrors) {
     EXPECT_TRUE(FXErrorUtil::IsErrNo(Run("indexRestore", "", 300, &response), ENOENT));
     EXPECT_TRUE(FXErrorUtil::IsErrNo(Run("/bin/true", "", 300, &response), EINVAL));
     WriteScript("fine", "exit 0\n");
-    nuvsuite::AddFault("network", "ExecRemoteCmdAndWait", -1, "down", 1);
+    nuvsuite::AddFault("network", "CJzNetwork::ExecRemoteCmdAndWait", -1, "down", 1);
     EXPECT_TRUE(Run("fine", "", 300, &response).IsError());
     EXPECT_FALSE(Run("fine", "", 300, &response).IsError());
     EXPECT_EQ(response.returnCode, 0);

@@ -161,7 +161,7 @@ TEST(SnapUtilBase, PrePostSnapTasksRunTheDeclaredProgramWithoutAShell) {
     EXPECT_TRUE(Exists(oddName));    // one argument, taken as it is
     EXPECT_FALSE(Exists(injected));  // no second program ran
     EXPECT_FALSE(Exists("injected"));
-    nuvsuite::AddFault("snapbase", "runPrePostSnapTask", 9, "task refused", 1);
+    nuvsuite::AddFault("snapbase", "NuvSnapUtilBase::runPrePostSnapTask", 9, "task refused", 1);
     EXPECT_NE(0, u.runPrePostSnapTask(5, 1, 0, 1));
 }
 

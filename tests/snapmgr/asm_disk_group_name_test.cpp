@@ -29,7 +29,7 @@ TEST_F(AsmDiskGroupNameTest, NamesTheGroupPerIdAndIndex) {
         EXPECT_EQ(c.expected, nuvsnapmgr::ASMDiskGroupNaming::getSnapDGName(c.type, c.source, brannox, c.id, c.index))
             << c.source;
     }
-    nuvsuite::AddFault("snapmgr", "getSnapDGName", 5, "refused", 1);
+    nuvsuite::AddFault("snapmgr", "ASMDiskGroupNaming::getSnapDGName", 5, "refused", 1);
     EXPECT_EQ("", nuvsnapmgr::ASMDiskGroupNaming::getSnapDGName(0, "+DATA", 2, 1, 0));
     EXPECT_EQ("DATA_S1_0", nuvsnapmgr::ASMDiskGroupNaming::getSnapDGName(0, "+DATA", 2, 1, 0));
 }

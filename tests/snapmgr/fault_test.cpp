@@ -23,16 +23,16 @@ TEST(Faults, ReachTheCallerWithTheRecordsErrorCodeAndText) {
         char const* call;
         std::function<bool(JZSnapClientAPI&, SMVolSnapInfo&)> failed;
     } const cases[] = {
-        {"prepareVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { c.prepareVolumeSnaps(r); return r.getErrorCode() != 0; }},
-        {"discoverVolumeDetails", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.discoverVolumeDetails(r); }},
-        {"preCreateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.preCreateVolumeSnaps(r) == 0; }},
-        {"createVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.createVolumeSnaps(r); }},
-        {"postCreateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.postCreateVolumeSnaps(r) == 0; }},
-        {"deleteVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.deleteVolumeSnaps(r); }},
-        {"mountVolumes", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.mountVolumes(r); }},
-        {"unmount", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.unmount(r); }},
-        {"getVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.getVolumeSnaps(r); }},
-        {"updateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.updateVolumeSnaps(r) != 1; }},
+        {"JZSnapClientAPI::prepareVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { c.prepareVolumeSnaps(r); return r.getErrorCode() != 0; }},
+        {"JZSnapClientAPI::discoverVolumeDetails", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.discoverVolumeDetails(r); }},
+        {"JZSnapClientAPI::preCreateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.preCreateVolumeSnaps(r) == 0; }},
+        {"JZSnapClientAPI::createVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.createVolumeSnaps(r); }},
+        {"JZSnapClientAPI::postCreateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.postCreateVolumeSnaps(r) == 0; }},
+        {"JZSnapClientAPI::deleteVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.deleteVolumeSnaps(r); }},
+        {"JZSnapClientAPI::mountVolumes", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.mountVolumes(r); }},
+        {"JZSnapClientAPI::unmount", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.unmount(r); }},
+        {"JZSnapClientAPI::getVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return !c.getVolumeSnaps(r); }},
+        {"JZSnapClientAPI::updateVolumeSnaps", [](JZSnapClientAPI& c, SMVolSnapInfo& r) { return c.updateVolumeSnaps(r) != 1; }},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.call);
@@ -63,7 +63,7 @@ TEST(Faults, AFaultedCreateLeavesNoSnapshot) {
     SMVolSnapInfo r = SnapEnv::Record(32, {src});
     JZSnapClientAPI client;
     ASSERT_TRUE(client.prepareVolumeSnaps(r));
-    nuvsuite::AddFault("snapmgr", "createVolumeSnaps", 12, "no space on array", 1, "volumes=" + src);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::createVolumeSnaps", 12, "no space on array", 1, "volumes=" + src);
     EXPECT_FALSE(client.createVolumeSnaps(r));
     EXPECT_EQ(12, r.getErrorCode());
     EXPECT_EQ(0u, r.getNumSnaps());
@@ -116,12 +116,12 @@ TEST(SnapManagerClient, ControlHostsEnginesAndReplicationAreCatalogueRows) {
         EXPECT_EQ(c.enabled, enabled);
         EXPECT_EQ(c.type, type);
     }
-    nuvsuite::AddFault("snapmgr", "isReplicationEnabled", 77, "manager down", 1);
+    nuvsuite::AddFault("snapmgr", "JZMMSnapAPI::isReplicationEnabled", 77, "manager down", 1);
     bool enabled = false;
     int type = 0;
     EXPECT_EQ(77, mm.isReplicationEnabled(5, 0, enabled, type, text));
     EXPECT_EQ("manager down", text);
-    nuvsuite::AddFault("snapmgr", "getControlHostList", 78, "list down", 1);
+    nuvsuite::AddFault("snapmgr", "JZMMSnapAPI::getControlHostList", 78, "list down", 1);
     EXPECT_FALSE(mm.getControlHostList(hosts, "Orvantis"));
     EXPECT_EQ(78, mm.getErrCodeAndString(text));
 }

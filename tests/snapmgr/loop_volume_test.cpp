@@ -287,9 +287,14 @@ TEST_P(LoopSnapshotFault, FailsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, LoopSnapshotFault,
-                         ::testing::Values(FaultCase{"xfs", "cloneImage"}, FaultCase{"xfs", "attachLoop"},
-                                           FaultCase{"xfs", "mount"}, FaultCase{"btrfs", "btrfsSnapshot"}),
-                         [](auto const& info) { return std::string(info.param.fs) + "_" + info.param.call; });
+                         ::testing::Values(FaultCase{"xfs", "nuvsnapmgr::CloneWholeFile"},
+                                           FaultCase{"xfs", "nuvsnapmgr::AttachLoop"},
+                                           FaultCase{"xfs", "nuvsnapmgr::MountDevice"},
+                                           FaultCase{"btrfs", "nuvsnapmgr::BtrfsSnapshot"}),
+                         [](auto const& info) {
+                             std::string const call = info.param.call;
+                             return std::string(info.param.fs) + "_" + call.substr(call.rfind(':') + 1);
+                         });
 
 // The volume's own create fails at each step and leaves no row, image, mount or loop device.
 TEST(LoopVolume, AFailedCreateLeavesNothing) {
@@ -300,8 +305,9 @@ TEST(LoopVolume, AFailedCreateLeavesNothing) {
         char const* service;
         char const* call;
         char const* match;
-    } const steps[] = {{"snapmgr", "attachLoop", "images/v2"}, {"snapmgr", "mount", "volumes/v2"},
-                       {"process", "system", "v2.img"}};
+    } const steps[] = {{"snapmgr", "nuvsnapmgr::AttachLoop", "images/v2"},
+                       {"snapmgr", "nuvsnapmgr::MountDevice", "volumes/v2"},
+                       {"process", "JzProcess::system", "v2.img"}};
     for (auto const& step : steps) {
         nuvsuite::ClearFaults();
         nuvsuite::AddFault(step.service, step.call, 5, "step refused", 1, step.match);

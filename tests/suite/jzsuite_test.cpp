@@ -97,6 +97,8 @@ TEST_F(JzsuiteTest, BadDeclarationsAreRefusedAndStoreNothing) {
 
 TEST_F(JzsuiteTest, JobShowGathersTheJobsEventsCausesAndRows) {
     Ok({"init"});
+    Ok({"declare", "client", "id=1", "name=host"});
+    Ok({"declare", "application", "id=5", "client_id=1"});
     std::string const idText = Ok({"job", "new", "--app", "5", "--type", "2"});
     long long const id = std::stoll(idText);
     ASSERT_GT(id, 0);
@@ -146,6 +148,8 @@ TEST_F(JzsuiteTest, FaultsSettingsAndJournalThroughTheCommand) {
     EXPECT_EQ(value, "Yes please");
 
     nuvsuite::JournalCall("archive", "create", "path=\"/a b\"\nnext");
+    Ok({"declare", "client", "id=1", "name=host"});
+    Ok({"declare", "application", "id=9", "client_id=1"});
     Ok({"job", "new", "--app", "9"});
     ptree journal = Json(Ok({"journal", "--service", "archive", "--json"}));
     ASSERT_EQ(journal.size(), 1u);
@@ -189,6 +193,182 @@ TEST_F(JzsuiteTest, UsageErrorsAndFailuresExitNonZero) {
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_FALSE(r.err.empty());
     }
+}
+
+// Every kind the validation touches, listed as JSON: what a refused command must leave as it was.
+class JzsuiteValuesTest : public JzsuiteTest {
+protected:
+    void SetUp() override {
+        Ok({"init"});
+        Ok({"declare", "client", "id=1", "name=host"});
+        Ok({"declare", "subclient", "id=1", "name=default"});
+        Ok({"declare", "application", "id=1", "client_id=1", "app_type=135", "subclient_id=1"});
+        Ok({"declare", "volume", "path=/data", "fstype=xfs"});
+        Ok({"job", "new", "--app", "1"});
+    }
+
+    std::string Everything() {
+        std::string all;
+        for (char const* kind : {"client", "subclient", "application", "instance", "volume", "fault", "job",
+                                 "snaptask", "indexgen"})
+            all += Ok({"list", kind, "--json"});
+        return all;
+    }
+};
+
+TEST_F(JzsuiteValuesTest, BadValuesAreRefusedAndStoreNothing) {
+    std::string const root = m_root.path();
+    struct Case {
+        char const* name;
+        std::vector<std::string> args;
+        char const* complaint;
+    };
+    Case const cases[] = {
+        {"type beyond 32 bits", {"declare", "application", "id=2", "client_id=1", "app_type=4294967297"}, "out of range"},
+        {"negative type", {"declare", "application", "id=2", "client_id=1", "app_type=-1"}, "negative"},
+        {"negative id", {"declare", "client", "id=-3", "name=x"}, "negative"},
+        {"id zero", {"declare", "client", "id=0", "name=x"}, "out of range"},
+        {"leading blank", {"declare", "client", "id= 2", "name=x"}, "no whole decimal number"},
+        {"trailing blank", {"declare", "client", "id=2 ", "name=x"}, "no whole decimal number"},
+        {"plus sign", {"declare", "client", "id=+2", "name=x"}, "no whole decimal number"},
+        {"hex id", {"declare", "client", "id=0x2", "name=x"}, "no whole decimal number"},
+        {"empty number", {"declare", "client", "id=", "name=x"}, "empty value"},
+        {"text in a number column", {"declare", "instance_property", "instance_id=1", "name=n", "number=abc"},
+         "no whole decimal number"},
+        {"client that does not exist", {"declare", "application", "id=2", "client_id=7"}, "no client with id 7"},
+        {"application without client", {"declare", "application", "id=2"}, "'client_id' is needed"},
+        {"subclient that does not exist", {"declare", "application", "id=2", "client_id=1", "subclient_id=9"},
+         "no subclient with id 9"},
+        {"flag maybe", {"declare", "subclient", "id=2", "blocklevel=maybe"}, "no flag"},
+        {"empty path", {"declare", "volume", "path=", "fstype=xfs"}, "no absolute path"},
+        {"relative path", {"declare", "volume", "path=data", "fstype=xfs"}, "no absolute path"},
+        {"duplicate with trailing slash", {"declare", "volume", "path=/data/", "fstype=xfs"}, "no normalised path"},
+        {"doubled slash", {"declare", "volume", "path=/srv//db", "fstype=xfs"}, "no normalised path"},
+        {"dot-dot", {"declare", "volume", "path=/srv/../db", "fstype=xfs"}, "no normalised path"},
+        {"exact duplicate", {"declare", "volume", "path=/data", "fstype=xfs"}, "UNIQUE"},
+        {"fs type with ':'", {"declare", "volume", "path=/srv", "fstype=xfs:rw"}, "no file-system type"},
+        {"state root as volume", {"declare", "volume", "path=" + root}, "is the suite's state root"},
+        {"volume inside the state root", {"declare", "volume", "path=" + root + "/jobresults"}, "lies inside"},
+        {"volume holding the state root", {"declare", "volume", "path=" + root.substr(0, root.rfind('/'))},
+         "holds the suite's state root"},
+        {"fault code abc", {"declare", "fault", "service=a", "call=b", "code=abc"}, "no whole decimal or 0x hex"},
+        {"fault without uses", {"declare", "fault", "service=a", "call=b", "code=1", "remaining=0"}, "remaining"},
+        {"fault add code abc", {"fault", "add", "a", "b", "--code", "abc", "--text", "t"}, "no whole decimal or 0x hex"},
+        {"fault add code beyond 32 bits", {"fault", "add", "a", "b", "--code", "0x100000000", "--text", "t"},
+         "out of range"},
+        {"job of an application that does not exist", {"job", "new", "--app", "2"}, "no application 2"},
+        {"job type beyond 32 bits", {"job", "new", "--app", "1", "--type", "4294967297"}, "out of range"},
+        {"negative job type", {"job", "new", "--app", "1", "--type", "-1"}, "negative"},
+        {"app id with blank", {"job", "new", "--app", " 1"}, "no whole decimal number"},
+        {"job id in hex", {"job", "quit", "0x1"}, "no whole decimal number"},
+        {"snap task program relative", {"declare", "snaptask", "app_id=1", "phase=1", "program=bin/x"},
+         "no absolute path"},
+        {"index generation of an unknown application", {"declare", "indexgen", "app_id=4", "v2=1"},
+         "no application with id 4"},
+    };
+    std::string const before = Everything();
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        nuvtest::ProgramResult r = Run(c.args);
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(Everything(), before);
+}
+
+TEST_F(JzsuiteValuesTest, NumbersAreDecimalAndFlagsAreStoredAsFlags) {
+    Ok({"declare", "client", "id=010", "name=ten"});
+    Ok({"declare", "subclient", "id=2", "blocklevel=yes", "metadata=off"});
+    Ok({"declare", "application", "id=2", "client_id=10", "app_type=4294967295", "subclient_id=2"});
+    ptree clients = Json(Ok({"list", "client", "--json"}));
+    ASSERT_EQ(clients.size(), 2u);
+    EXPECT_EQ(clients.back().second.get<int>("id"), 10);
+    ptree subclients = Json(Ok({"list", "subclient", "--json"}));
+    EXPECT_EQ(subclients.back().second.get<std::string>("blocklevel"), "1");
+    EXPECT_EQ(subclients.back().second.get<std::string>("metadata"), "0");
+    EXPECT_EQ(Json(Ok({"list", "application", "--json"})).back().second.get<long long>("app_type"), 4294967295LL);
+
+    ptree job = Json(Ok({"job", "new", "--app", "02", "--json"}));
+    EXPECT_EQ(job.get<int>("app_id"), 2);
+    EXPECT_EQ(job.get<int>("type"), 1);
+    EXPECT_EQ(job.get<std::string>("status"), "new");
+    EXPECT_EQ(job.get<std::string>("token").size(), 32u);
+    long long const id = job.get<long long>("id");
+    EXPECT_EQ(Json(Ok({"job", "show", std::to_string(id), "--json"})).get<long long>("job.id"), id);
+
+    Ok({"fault", "add", "archive", "close", "--code", "0xFFFFFFFF", "--text", "t"});
+    nuvsuite::FaultHit hit;
+    ASSERT_TRUE(nuvsuite::CheckFault("archive", "close", "", &hit));
+    EXPECT_EQ(hit.code, -1);
+}
+
+TEST_F(JzsuiteValuesTest, ListsGiveArraysAsArrays) {
+    JZJobClient client(1);
+    client << "/data/db1" << "second";
+    ASSERT_TRUE(client.setPendingCauseAndEvent(0x1200008d, 6, 0, false, 300, false, 0, 0, 0, 0));
+    for (char const* kind : {"event", "cause"}) {
+        SCOPED_TRACE(kind);
+        std::string const text = Ok({"list", kind, "--job", "1", "--json"});
+        EXPECT_NE(text.find("\"args\": [\"/data/db1\",\"second\"]"), std::string::npos) << text;
+        ptree rows = Json(text);
+        ASSERT_EQ(rows.size(), 1u);
+        ptree const& args = rows.begin()->second.get_child("args");
+        ASSERT_EQ(args.size(), 2u);
+        EXPECT_EQ(args.front().second.data(), "/data/db1");
+    }
+    // The same rows inside the job's whole picture.
+    ptree shown = Json(Ok({"job", "show", "1", "--json"}));
+    EXPECT_EQ(shown.get_child("causes").begin()->second.get_child("args").size(), 2u);
+}
+
+TEST_F(JzsuiteValuesTest, ADeclaredRowIsRemovedByItsKeyAndOnlyWhenNothingNamesIt) {
+    struct Case {
+        char const* name;
+        std::vector<std::string> args;
+        int exitCode;
+        char const* complaint;
+    };
+    Case const cases[] = {
+        {"named by an application", {"remove", "client", "id=1"}, 1, "'application' names it"},
+        {"no such row", {"remove", "client", "id=99"}, 1, "no such client"},
+        {"not by its key", {"remove", "client", "name=host"}, 2, "by its key: id=..."},
+        {"part of a key", {"remove", "instance_property", "instance_id=1"}, 2, "by its key"},
+        {"kind not declarable", {"remove", "job", "id=1"}, 1, "cannot be removed"},
+        {"bad key value", {"remove", "volume", "path=/data/"}, 1, "no normalised path"},
+    };
+    std::string const before = Everything();
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        nuvtest::ProgramResult r = Run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Everything(), before);
+
+    Ok({"remove", "volume", "path=/data"});
+    EXPECT_EQ(Json(Ok({"list", "volume", "--json"})).size(), 0u);
+    Ok({"remove", "application", "id=1"});
+    Ok({"remove", "client", "id=1"});
+    EXPECT_EQ(Json(Ok({"list", "client", "--json"})).size(), 0u);
+    EXPECT_EQ(Json(Ok({"list", "subclient", "--json"})).size(), 1u);
+}
+
+TEST_F(JzsuiteValuesTest, OneFaultIsRemovedAndTheOthersStay) {
+    Ok({"fault", "add", "archive", "JZArchive::closeAfile", "--code", "5", "--text", "first"});
+    Ok({"fault", "add", "archive", "JZArchive::closeAfile", "--code", "6", "--text", "second"});
+    nuvsuite::FaultHit hit;
+    ASSERT_TRUE(nuvsuite::CheckFault("archive", "JZArchive::closeAfile", "", &hit));  // the oldest wins
+    EXPECT_EQ(hit.text, "first");
+    ptree faults = Json(Ok({"list", "fault", "--json"}));
+    ASSERT_EQ(faults.size(), 2u);
+    Ok({"fault", "remove", faults.front().second.get<std::string>("id")});
+    ASSERT_TRUE(nuvsuite::CheckFault("archive", "JZArchive::closeAfile", "", &hit));
+    EXPECT_EQ(hit.text, "second");
+    EXPECT_EQ(Run({"fault", "remove", "99"}).exitCode, 1);
+    EXPECT_EQ(Run({"fault", "remove", "x"}).exitCode, 2);
+    Ok({"remove", "fault", "id=" + faults.back().second.get<std::string>("id")});
+    EXPECT_FALSE(nuvsuite::CheckFault("archive", "JZArchive::closeAfile", "", &hit));
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ using nuvtest::WriteFile;
 // The freeze-tool runs in the journal, each as "-f <mount point>" / "-u <mount point>".
 inline std::vector<std::string> FreezeRuns() {
     std::vector<std::string> runs;
-    for (auto const& args : JournalArgs("process", "system")) {
+    for (auto const& args : JournalArgs("process", "JzProcess::system")) {
         auto argv = SplitArgv(args);
         if (argv.size() == 3 && argv[0] == NuvDBQuiesceFS::kFreezeTool) runs.push_back(argv[1] + " " + argv[2]);
     }

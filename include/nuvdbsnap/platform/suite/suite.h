@@ -73,6 +73,8 @@ void AddFault(std::string const& service, std::string const& call, int code,
               std::string const& text, int count /* -1: always */,
               std::string const& argsPattern = "");
 void ClearFaults();
+// Removes the one fault `id`; false when there is none (or the catalogue fails).
+bool RemoveFault(int64_t id);
 
 struct JournalEntry {
     int64_t id = 0;
