@@ -86,8 +86,9 @@ int NuvDBAgentsCommonUtils::GetDBRedirectRstMapFilePath(EvEvent* ev, std::string
     static char const kTag[] = "NuvDBAgentsCommonUtils::GetDBRedirectRstMapFilePath";
     if (!HasJob(ev, kTag)) return 1;
     uint64_t brannoxId = 2;
+    uint64_t fromTask = 0;
     EvRstTask task(static_cast<long long>(ev->getJobId()), 0, nullptr, false);
-    (void)task.getBrannoxId(brannoxId, nullptr);
+    if (task.getBrannoxId(fromTask, nullptr) == 0 && fromTask > 0) brannoxId = fromTask;  // 0 names no Brannox
     std::string directory = JobResultsDirectory(ev->getJobId(), static_cast<int>(brannoxId));
     if (directory.empty()) {
         EvDebug::Error(ev, kTag, "No job-results root: the redirect map file has no place");

@@ -6,6 +6,7 @@
 #include "nuvdbsnap/platform/base/cnamed_mutex.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "support/files.h"
@@ -125,6 +126,10 @@ TEST_F(RedirectMapTest, MapFilePathIsInTheJobResultsDirectory) {
     std::string path = "untouched";
     EXPECT_EQ(NuvDBAgentsCommonUtils::GetDBRedirectRstMapFilePath(&m_ev, path), 0);
     EXPECT_EQ(path, MapPath());
+    ASSERT_EQ(Task().setBrannoxId(7, nullptr), 0);  // the restore task names the Brannox
+    ASSERT_EQ(NuvDBAgentsCommonUtils::GetDBRedirectRstMapFilePath(&m_ev, path), 0);
+    EXPECT_EQ(path, m_root.path() + "/jobresults/JZ_JobResults/7/0/" + std::to_string(m_jobId) +
+                        "/DbRedirectMapFile.jzf");
 
     EvEvent noJob(0);
     path = "untouched";
@@ -236,7 +241,7 @@ TEST_F(RedirectMapTest, WrittenMapReadsBackAsTheItems) {
     EvRstTask task = Task();
     ASSERT_EQ(task.setOptionBool(kPgEnabled, true, nullptr), 0);
     ASSERT_EQ(task.setOptionString(kPgPaths,
-                                   std::list<std::string>{"\"1/x,\"y\"|#15!/new,\"y\"", "\"1/data|#15!/d2\""},
+                                   std::list<std::string>{"\"1/x,\"y\"|#15!/new,\"y\"\"", "\"1/data|#15!/d2\""},
                                    nullptr),
               0);
     ASSERT_EQ(task.setInstanceId(pg, nullptr), 0);
