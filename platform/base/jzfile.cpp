@@ -53,7 +53,7 @@ int JzFile::lock(sfLockMode_t mode, unsigned long timeoutMs) {
     std::string const args = m_path + (exclusive ? " exclusive" : " shared") + " timeout=" +
                              (timeoutMs == kWaitForever ? std::string("forever") : std::to_string(timeoutMs));
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("lockfile", "lock", args, &fault)) {
+    if (!nuvsuite::EnterCall("lockfile", "JzFile::lock", args, &fault)) {
         m_lastError = fault.code > 0 ? fault.code : ENOLCK;
         return 0;
     }

@@ -137,7 +137,7 @@ TEST_F(LocksTest, ARemovedLockFileIsNeverShared) {
 // refuses it (the file stays open and can be locked later).
 TEST_F(LocksTest, LockFileCallsAreJournalledAndFailOnDemand) {
     std::string path = m_root.base() + "/dataAging_snap.lck";
-    nuvsuite::AddFault("lockfile", "lock", 0, "lock refused", 1, "dataAging_snap.lck");
+    nuvsuite::AddFault("lockfile", "JzFile::lock", 0, "lock refused", 1, "dataAging_snap.lck");
     JzFile f;
     ASSERT_EQ(f.open(path.c_str(), sfOpenReadWriteCreate, 0, 0), 0);
     EXPECT_EQ(f.lock(sfLockExclusive, 60000), 0);
@@ -145,7 +145,7 @@ TEST_F(LocksTest, LockFileCallsAreJournalledAndFailOnDemand) {
     EXPECT_FALSE(f.isLocked());
     EXPECT_EQ(f.lock(sfLockExclusive, JzFile::kWaitForever), 1);
 
-    auto calls = nuvsuite::ReadJournal("lockfile", "lock");
+    auto calls = nuvsuite::ReadJournal("lockfile", "JzFile::lock");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].args, path + " exclusive timeout=60000");
     EXPECT_EQ(calls[1].args, path + " exclusive timeout=forever");

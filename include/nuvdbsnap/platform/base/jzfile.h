@@ -2,7 +2,7 @@
 // waited for with a time-out. The lock is released when the holder closes the
 // file or dies. Used for lock files that guard shared work files.
 //
-// lock() is journalled ("lockfile", "lock", "<path> exclusive|shared
+// lock() is journalled ("lockfile", "JzFile::lock", "<path> exclusive|shared
 // timeout=<ms>|forever") and obeys the fault table: a fault refuses the lock
 // (getLastError gives the fault's code, ENOLCK when it is not positive).
 #pragma once
