@@ -62,10 +62,12 @@ AdminTable const* DeclarableTable(char const* command, Words const& words, int* 
     return table;
 }
 
+using Row = std::vector<std::pair<std::string, CatValue>>;
+
 // Reads the col=value words after the kind into *row (in the order given),
 // each by its column's rule. 0, else the exit code of the refusal.
 int ReadRow(char const* command, AdminTable const& table, Words const& words, std::vector<ColumnInfo> const& columns,
-            std::vector<std::pair<std::string, CatValue>>* row) {
+            Row* row) {
     std::set<std::string> seen;
     for (size_t i = 1; i < words.size(); ++i) {
         size_t eq = words[i].find('=');
@@ -84,6 +86,19 @@ int ReadRow(char const* command, AdminTable const& table, Words const& words, st
         row->emplace_back(name, value);  // bound, never part of the SQL text
     }
     return 0;
+}
+
+// The declarable table that words[0] names, its columns, and the col=value
+// words after it read by their rules. 0, else the exit code of the refusal.
+int ReadCommand(char const* command, Words const& words, AdminTable const** table, std::vector<ColumnInfo>* columns,
+                Row* row) {
+    int exitCode = 0;
+    *table = DeclarableTable(command, words, &exitCode);
+    if (*table == nullptr) return exitCode;
+    if (words.size() < 2) return UsageError(command, "at least one col=value expected");
+    CFzError e = TableColumnInfo((*table)->table, columns);
+    if (e.IsError()) return Fail(1, e.AsString());
+    return ReadRow(command, **table, words, *columns, row);
 }
 
 // Why the row cannot be declared by its references ("" when they all hold).
@@ -132,16 +147,10 @@ CFzError CheckReferrers(AdminTable const& table, nuvsuite::AdminRow const& key, 
 }  // namespace
 
 int CmdDeclare(Words const& words) {
-    int exitCode = 0;
-    AdminTable const* table = DeclarableTable("declare", words, &exitCode);
-    if (table == nullptr) return exitCode;
-    if (words.size() < 2) return UsageError("declare", "at least one col=value expected");
-
+    AdminTable const* table = nullptr;
     std::vector<ColumnInfo> columns;
-    CFzError e = TableColumnInfo(table->table, &columns);
-    if (e.IsError()) return Fail(1, e.AsString());
-    std::vector<std::pair<std::string, CatValue>> row;
-    if ((exitCode = ReadRow("declare", *table, words, columns, &row)) != 0) return exitCode;
+    Row row;
+    if (int exitCode = ReadCommand("declare", words, &table, &columns, &row)) return exitCode;
     nuvsuite::AdminRow const named(row.begin(), row.end());
 
     std::string sql = "INSERT INTO " + QuoteIdentifier(table->table) + " (";
@@ -158,7 +167,7 @@ int CmdDeclare(Words const& words) {
     int64_t rowid = 0;
     std::string refused = table->check ? table->check(named) : std::string();
     if (!refused.empty()) return Fail(1, "cannot declare " + words[0] + ": " + refused);
-    e = cat.Transaction([&]() -> CFzError {
+    CFzError e = cat.Transaction([&]() -> CFzError {
         CFzError r = CheckReferences(*table, named, &refused);
         if (r.IsError() || !refused.empty()) return r;
         r = cat.Exec(sql, values);
@@ -172,14 +181,10 @@ int CmdDeclare(Words const& words) {
 }
 
 int CmdRemove(Words const& words) {
-    int exitCode = 0;
-    AdminTable const* table = DeclarableTable("remove", words, &exitCode);
-    if (table == nullptr) return exitCode;
+    AdminTable const* table = nullptr;
     std::vector<ColumnInfo> columns;
-    CFzError e = TableColumnInfo(table->table, &columns);
-    if (e.IsError()) return Fail(1, e.AsString());
-    std::vector<std::pair<std::string, CatValue>> key;
-    if ((exitCode = ReadRow("remove", *table, words, columns, &key)) != 0) return exitCode;
+    Row key;
+    if (int exitCode = ReadCommand("remove", words, &table, &columns, &key)) return exitCode;
     nuvsuite::AdminRow const named(key.begin(), key.end());
     // The words must name the whole primary key and nothing else: exactly one row.
     std::string keyNames;
@@ -203,7 +208,7 @@ int CmdRemove(Words const& words) {
     }
     nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
     std::string refused;
-    e = cat.Transaction([&]() -> CFzError {
+    CFzError e = cat.Transaction([&]() -> CFzError {
         std::vector<nuvsuite::CatRow> rows;
         CFzError r = cat.Query("SELECT 1 FROM " + QuoteIdentifier(table->table) + " WHERE " + where, values, &rows);
         if (r.IsError()) return r;
