@@ -22,14 +22,6 @@
 
 namespace {
 
-std::string OwnName() {
-    std::ifstream in("/proc/self/cmdline");
-    std::string argv0;
-    std::getline(in, argv0, '\0');
-    size_t slash = argv0.rfind('/');
-    return slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
-}
-
 // Started as "readypeer" from the base home directory: the agent side of the
 // exchange. The request names the instance (1/1) and the database user (2/5).
 int RunReadyPeer() {
@@ -50,7 +42,7 @@ int RunReadyPeer() {
 
 struct PeerHook {
     PeerHook() {
-        if (OwnName() == "readypeer") _exit(RunReadyPeer());
+        if (nuvtest::OwnProgramName() == "readypeer") _exit(RunReadyPeer());
     }
 } s_peerHook;
 
@@ -307,15 +299,7 @@ TEST_F(LinkTest, LinksAreGoodOnlyWhenTheyExistAndReachTheirTarget) {
 
 class ExchangeTest : public nuvtest::SuiteTest {
 protected:
-    void SetUp() override {
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        ASSERT_GT(n, 0);
-        self[n] = '\0';
-        nuvtest::MakeDir(nuvsuite::StatePath("basehome"));
-        std::string const link = nuvsuite::StatePath("basehome") + "/readypeer";
-        ASSERT_EQ(symlink(self, link.c_str()), 0) << strerror(errno);
-    }
+    void SetUp() override { nuvtest::LinkSelfIntoBaseHome("readypeer"); }
 };
 
 TEST_F(ExchangeTest, TheAgentAnswersTheRequestAndDisconnects) {
