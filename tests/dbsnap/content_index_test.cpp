@@ -4,6 +4,7 @@
 // names at the header's limit, and the failed runs.
 #include "tests/dbsnap/driver_fixture.h"
 
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/indexing.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
@@ -17,13 +18,13 @@ namespace {
 class ContentIndexTest : public DriverTest {
 protected:
     // A utility of the job with the data volume registered and its archive record made.
-    void MakeUtil(int appType, bool v2 = false) {
+    void MakeUtil(int appType, bool v2 = false, int engine = 2) {
         DeclarePostgres(appType);
         ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), v2).IsError());
         m_control.reset(new JZJobCtrlClient(0));
         ASSERT_TRUE(m_control->Init2(m_jobId, "server", 1, 4, m_jobToken.c_str(), nullptr));
         m_application.reset(new ApplicationId(2, m_appId));
-        m_util.reset(new NuvSnapUtilDb(2, JZBkpLevel(1), m_application.get(), 1, false, m_control.get(), nullptr,
+        m_util.reset(new NuvSnapUtilDb(engine, JZBkpLevel(1), m_application.get(), 1, false, m_control.get(), nullptr,
                                        SPAWN_IN_PROCESS));
         ASSERT_TRUE(m_util->addMountPoint(m_data.c_str(), nullptr));
         JZArchive archive(nullptr, false, nullptr);
@@ -185,5 +186,52 @@ TEST_F(ContentIndexTest, OnePostgresVolumeAsAComponent) {
     EXPECT_TRUE(entries[0].isDir);
     EXPECT_FALSE(entries[0].componentGuid.empty());
 }
+
+// An LREP job asks the replication engine for its metadata files before the
+// directory change; an engine that cannot be made or cannot give them stops the
+// index before any connection is opened, with the critical event.
+struct MetadataRoad {
+    char const* name;
+    bool plugin;        // the plug-in is on the library search path
+    bool faulted;       // its metadata-file entry fails
+    int result;
+    char const* logged;
+};
+
+void PrintTo(MetadataRoad const& r, std::ostream* os) { *os << r.name; }
+
+class ReplicationMetadataTest : public ContentIndexTest, public ::testing::WithParamInterface<MetadataRoad> {};
+
+TEST_P(ReplicationMetadataTest, GoesBeforeTheDirectoryChange) {
+    MetadataRoad const& r = GetParam();
+    if (r.plugin) NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));
+    MakeUtil(125, false, kEngineVsa);
+    ASSERT_EQ(1u, m_util->getReplicationType());
+    if (r.faulted) nuvsuite::AddFault("replication", "GetMetadataFiles_C", 0, "engine busy", -1);
+
+    EXPECT_EQ(r.result, Index({{m_data, {m_data + "/table.dat"}}}));
+    EXPECT_EQ(r.plugin ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());
+    std::vector<int> critical;
+    for (auto const& e : nuvjobmgr::ListEvents(m_jobId))
+        if (e.kind == "critical") critical.push_back(e.code);
+    if (r.result == 0) {
+        EXPECT_TRUE(critical.empty());
+        EXPECT_EQ(1u, JournalArgs("indexing", "sendDirChange").size());
+        EXPECT_EQ("good", Run().status);
+    } else {
+        EXPECT_EQ(std::vector<int>{0x39000073}, critical);
+        EXPECT_TRUE(JournalArgs("indexing", "sendDirChange").empty());
+        EXPECT_TRUE(nuvindexing::ListRuns(m_jobId).empty());
+        EXPECT_NE(std::string::npos, ReadFile(m_root.path() + "/logs/nuvdbsnap.log").find(r.logged));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, ReplicationMetadataTest,
+    ::testing::Values(MetadataRoad{"EngineGivesThem", true, false, 0, ""},
+                      MetadataRoad{"NoEngine", false, false, -1, "Failed to instantiate JzReplicationEngine"},
+                      MetadataRoad{"EngineRefuses", true, true, -1,
+                                   "Unable to get metadata files required specific to derived classes for backup"}),
+    [](::testing::TestParamInfo<MetadataRoad> const& info) { return std::string(info.param.name); });
 
 }  // namespace
