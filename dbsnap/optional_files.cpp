@@ -1,13 +1,14 @@
 // Optional files of a job under the second index generation.
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/base/log.h"
 
 int NuvSnapUtilDb::sendOptionalFilesForIdxV2(char const* indexHost, std::vector<std::string>& files,
                                              unsigned brannoxId, unsigned appId, unsigned appType, long long jobId,
                                              int archFileId, std::string jobToken, EvEvent* ev) {
     static char const* const kTag = "NuvSnapUtilDb::sendOptionalFilesForIdxV2";
-    if (appType != 22 && appType != 80) {
+    if (!IsOracle(appType)) {
         if (files.empty()) return 0;
         g_ptrLogWriter->Write(-1, kTag, ev != nullptr ? ev->getJobId() : 0,
                               "Optional files not supported for this app type [%d]", static_cast<int>(appType));

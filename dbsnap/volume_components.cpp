@@ -4,6 +4,7 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "content_run.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/index/idx_util.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
@@ -25,7 +26,7 @@ bool ComponentHeader(JzFileHeader& header, std::string const& volume) {
 }  // namespace
 
 int NuvSnapUtilDb::sendVolComponent(IndexingConnection* connection, int appType, int brannoxId, int appId) {
-    if (appType != 22 && appType != 80) return 0;
+    if (!IsOracle(appType)) return 0;
     // The Oracle volume list lives in the subclient directory, which the local
     // suite does not keep: a block-level Oracle index cannot be completed.
     EvDebug::Error(m_event, kTag, "Failed to get JobResultsDir, GetSubclientDir(%d,%d) returned with error %d",
@@ -34,7 +35,7 @@ int NuvSnapUtilDb::sendVolComponent(IndexingConnection* connection, int appType,
 }
 
 int NuvSnapUtilDb::sendVolComponent(IndexingConnection* connection, int appType, std::string const& volume) {
-    if (appType != 125) return 0;
+    if (appType != kAppTypePostgreSql) return 0;
     JzFileHeader header;
     if (!ComponentHeader(header, volume)) {
         EvDebug::Error(m_event, kTag, "volume [%s] does not fit the file header", volume.c_str());
