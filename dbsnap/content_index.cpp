@@ -37,6 +37,16 @@ std::string JobToken(JZJobCtrlClient* control, long long jobId) {
 
 }  // namespace
 
+Subclient* NuvSubclientOf(ApplicationId& application, unsigned brannoxId, unsigned appId, EvEvent* ev,
+                          char const* tag) {
+    Subclient* subclient = application.getSubclient(nullptr);
+    if (subclient == nullptr)
+        EvDebug::Debug(ev, tag, "getSubclient(%d,%d) failed[%d-%s]", static_cast<int>(brannoxId),
+                       static_cast<int>(appId), static_cast<int>(application.getLastError()),
+                       application.getErrorString());
+    return subclient;
+}
+
 int NuvSnapUtilDb::replicationMetadataFiles(unsigned appId, unsigned brannoxId, unsigned appType, long long jobId,
                                             std::vector<std::string>& files) {
     _ReplicationInputParams params;
@@ -170,13 +180,8 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
     }
 
     ApplicationId application(brannoxId, appId);
-    Subclient* subclient = application.getSubclient(nullptr);
-    if (subclient == nullptr) {
-        EvDebug::Debug(ev, kTag, "getSubclient(%d,%d) failed[%d-%s]", static_cast<int>(brannoxId),
-                       static_cast<int>(appId), static_cast<int>(application.getLastError()),
-                       application.getErrorString());
-        return -1;
-    }
+    Subclient* subclient = NuvSubclientOf(application, brannoxId, appId, ev, kTag);
+    if (subclient == nullptr) return -1;
     unsigned long blockLevel = 0;
     (void)subclient->getUseBlockLevelBackup(blockLevel, nullptr);
     if (!updateIndexOnly && r < 0) {

@@ -4,6 +4,7 @@
 // other application takes none.
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
+#include "content_run.h"
 #include "ora_volumes.h"
 #include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
@@ -53,13 +54,8 @@ int NuvSnapUtilDb::sendOptionalFilesForIdxV2(char const* indexHost, std::vector<
     (void)archiver.Initialize();
 
     ApplicationId application(brannoxId, appId);
-    Subclient* subclient = application.getSubclient(nullptr);
-    if (subclient == nullptr) {
-        EvDebug::Debug(ev, kTag, "getSubclient(%d,%d) failed[%d-%s]", static_cast<int>(brannoxId),
-                       static_cast<int>(appId), static_cast<int>(application.getLastError()),
-                       application.getErrorString());
-        return -1;
-    }
+    Subclient* subclient = NuvSubclientOf(application, brannoxId, appId, ev, kTag);
+    if (subclient == nullptr) return -1;
     unsigned long blockLevel = 0;
     if (subclient->getUseBlockLevelBackup(blockLevel, nullptr) == 0 && blockLevel != 0) {
         unsigned long metadata = 0;

@@ -145,10 +145,7 @@ TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
     EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a killed job')"));
 
     // The suite stays usable: a new job of the same application snaps the same volume.
-    nuvjobmgr::JobInfo next;
-    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
-    m_jobId = next.id;
-    m_jobToken = next.token;
+    ASSERT_NO_FATAL_FAILURE(NextJob());
     auto job = RunAgent();
     EXPECT_EQ(0, job.exitCode) << job.out << job.err;
     EXPECT_EQ(1u, [&] {

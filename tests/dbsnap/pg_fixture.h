@@ -93,6 +93,13 @@ protected:
             words.push_back(w);
         return words;
     }
+    // A new job of the application becomes the fixture's job.
+    void NextJob() {
+        nuvjobmgr::JobInfo next;
+        ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
+        m_jobId = next.id;
+        m_jobToken = next.token;
+    }
     nuvtest::ProgramResult RunAgent() const { return nuvtest::RunProgram(Program("pgsnapagent"), AgentLine()); }
     // The agent as a child process; its pid.
     int StartAgent() const {

@@ -68,10 +68,7 @@ TEST_F(PgFreezeKillTest, KilledInsideTheFreezeTheGuardThawsAndTheNextJobRestores
     EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a killed job')"));
 
     // The next job of the application freezes and snaps the same volume.
-    nuvjobmgr::JobInfo next;
-    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
-    m_jobId = next.id;
-    m_jobToken = next.token;
+    ASSERT_NO_FATAL_FAILURE(NextJob());
     auto job = RunAgent();
     ASSERT_EQ(0, job.exitCode) << job.out << job.err;
     EXPECT_EQ("completed", JobStatus());
