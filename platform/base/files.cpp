@@ -320,6 +320,10 @@ int unlink_utf(char const* path) { return ::unlink(path); }
 int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out) {
     if (out == nullptr) return EINVAL;
     out[0] = '\0';
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("subclient", "GetSubclientDir",
+                             "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId), &fault))
+        return fault.code;
     std::string dir = nuvsuite::StatePath("jobresults") + "/Subclients/" + std::to_string(brannoxId) + "/" +
                       std::to_string(appId);
     if (dir.size() >= 1024) return ENAMETOOLONG;
@@ -329,6 +333,8 @@ int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out) {
 
 int CreateSubclientDir(char const* dir) {
     if (dir == nullptr || *dir == '\0') return EINVAL;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("subclient", "CreateSubclientDir", dir, &fault)) return fault.code;
     CFzError e = CFzDirectory::Create(dir, true);
     return e.IsError() ? (errno ? errno : EIO) : 0;
 }

@@ -136,12 +136,17 @@ int readdir_r_utf(DIR* dir, struct dirent* entry, struct dirent** result);
 int closedir_utf(DIR* dir);
 int unlink_utf(char const* path);
 
-// The directory that holds the data-aging and other per-application files of an
-// application: <job-results root>/Subclients/<brannox>/<app id>. Writes it into
-// `out` (1024 bytes); 0 on success, ENAMETOOLONG or EINVAL otherwise.
-int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out);
+// The subclient directory: the directory that holds the data-aging and other
+// per-application files of an application (for example "OraVolumeType.jzf"):
+// <job-results root>/Subclients/<brannox>/<app id>. Writes it into `out` (1024
+// bytes) without making it; 0 on success, ENAMETOOLONG or EINVAL otherwise.
+// Journalled ("subclient", "GetSubclientDir", "brannox=B app=A"); a fault fails
+// it with the fault's code and leaves `out` empty.
+[[nodiscard]] int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out);
 // Makes the directory exist (with its parents); 0 on success, else errno.
-int CreateSubclientDir(char const* dir);
+// Journalled ("subclient", "CreateSubclientDir", dir); a fault fails it with the
+// fault's code before anything is made.
+[[nodiscard]] int CreateSubclientDir(char const* dir);
 
 // A hold point for tests: when a fault (service, "hold") is declared for
 // `args`, creates the file "<fault text>/held" and waits until
