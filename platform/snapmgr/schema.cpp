@@ -8,6 +8,7 @@
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
+//   sm_ddr_hosts      per application, the client that is its DDR host (JZSnapOSUtil::getDDRHostID)
 #include "sm_paths.h"
 
 #include "nuvdbsnap/platform/suite/admin.h"
@@ -129,6 +130,13 @@ CREATE TABLE IF NOT EXISTS sm_loop_volumes (
   created INTEGER NOT NULL DEFAULT 0);
 )SQL"};
 
+// The DDR host of an application (a client id), declared by the operator.
+nuvsuite::SchemaPart s_ddrHosts{"snapmgr", 4, R"SQL(
+CREATE TABLE IF NOT EXISTS sm_ddr_hosts (
+  app_id INTEGER PRIMARY KEY,
+  client_id INTEGER NOT NULL);
+)SQL"};
+
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path",
                                {{"path", AdminValue::kPath}, {"fstype", AdminValue::kFsType}}, CheckVolumeRow};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};
@@ -145,5 +153,8 @@ nuvsuite::AdminTable s_snapTasks{"snaptask", "sm_snap_tasks", true, "app_id, pha
                                  {{"app_id", AdminValue::kId, "application", "id", false, true},
                                   {"phase", AdminValue::kUnsigned},
                                   {"program", AdminValue::kPath}}};
+nuvsuite::AdminTable s_ddrHostRows{"ddrhost", "sm_ddr_hosts", true, "app_id",
+                                   {{"app_id", AdminValue::kId, "application", "id", false, true},
+                                    {"client_id", AdminValue::kId, "client", "id", false, true}}};
 
 }  // namespace

@@ -37,6 +37,7 @@ std::string Usage(std::string const& command) {
                    "jzsuite volume remove NAME"},
         {"snapshot", "jzsuite snapshot unmount ID\n"
                      "jzsuite snapshot delete ID   (refused while it is mounted)"},
+        {"readiness", "jzsuite readiness PROGRAM --instance NAME --user USER"},
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
@@ -44,7 +45,8 @@ std::string Usage(std::string const& command) {
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "remove", "list", "job", "fault", "journal", "index", "volume", "snapshot"}) {
+    for (char const* c : {"init", "set", "declare", "remove", "list", "job", "fault", "journal", "index", "volume",
+                          "snapshot", "readiness"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
-        {"volume", CmdVolume},   {"remove", CmdRemove}, {"snapshot", CmdSnapshot},
+        {"volume", CmdVolume},   {"remove", CmdRemove}, {"snapshot", CmdSnapshot}, {"readiness", CmdReadiness},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
