@@ -1,10 +1,10 @@
 #include "snapshot_store.h"
 
+#include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <cerrno>
-#include <csignal>
 #include <ctime>
 #include <unistd.h>
 #include <sstream>
@@ -108,7 +108,7 @@ CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids) {
     if (e.IsError()) return e;
     for (auto const& r : rows) {
         pid_t pid = static_cast<pid_t>(AsInt(r[1]));
-        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // the creator still runs (or cannot be told)
+        if (JzProcess::IsAlive(pid)) continue;  // the creator still runs (or cannot be told)
         // Claimed by one process only: the row moves on exactly once from what was seen.
         std::vector<CatRow> claimed;
         e = Catalogue::Instance().Query(
