@@ -89,6 +89,7 @@ public:
 private:
     SnapUtilInterface* newExecutor();
     [[nodiscard]] int reloadPreparedRecord();
+    [[nodiscard]] CFzError checkReloadedRecord();
     [[nodiscard]] int writeSnapShotInfoFile(std::string const& text);
     void raisePendingCause(char const* text, int code, int level);
 

@@ -3,6 +3,7 @@
 
 #include "nuvdbsnap/platform/snapmgr/asm_disk_group_name.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
+#include "nuvdbsnap/platform/snapmgr/prepared_record.h"
 #include "nuvdbsnap/platform/snapmgr/sm_errors.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
