@@ -12,6 +12,7 @@
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/snapmgr/failed_create.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
 #include "nuvdbsnap/platform/snapmgr/prepared_record.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
@@ -313,6 +314,7 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
     };
 
     int result = 0;
+    bool snapMade = false;
     try {
         if (quiesce && quiescer.QuiesceFileSystem(m_snapShotInfo, frozen) != 0) {
             EvDebug::DebugLvl(m_event, -1, kTag, "QuiesceFileSystem failed. Calling UnQuiesce FileSystem.");
@@ -330,24 +332,38 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
         if (executor->Snap(m_snapShotInfo, callback, context, flag, static_cast<unsigned long>(m_backupType)) != 0) {
             EvDebug::Error(m_event, kTag, "Snap failed for one of the volumes");
             result = -1;
+        } else {
+            snapMade = true;
         }
     } catch (...) {
         // Nothing leaves while a file system is frozen.
         (void)thaw();
         throw;
     }
-    if (thaw() != 0) result = -1;
+    if (thaw() != 0) {
+        result = -1;
+        // The snapshot stays (nothing may delete it), known as one of a failed create.
+        if (snapMade) markFailedCreate("the thaw after the snap failed: " + quiescer.lastFailure().text);
+    }
 
     if (result != 0 && !flag) return result;
 
     if (m_blockLevel && m_replicationType == 0 && HandleBlockLevelConfig(true) != 0) {
         EvDebug::Error(m_event, kTag, "Block level config failed for one of the volumes");
+        if (snapMade && result == 0) markFailedCreate("the block-level configuration after the snap failed");
         return -1;
     }
     if (out != nullptr) *out = m_snapShotInfo;
     if (result == 0) m_prepared = false;
     if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
     return result;
+}
+
+void NuvSnapUtil::markFailedCreate(std::string const& why) {
+    CFzError error = nuvsnapmgr::MarkFailedCreate(m_snapShotInfo, why);
+    if (error.IsError())
+        EvDebug::Error(m_event, "NuvSnapUtil::createSnapShot", "Cannot mark the snapshot of this failed create: %s",
+                       error.AsString().c_str());
 }
 
 int NuvSnapUtil::deleteSnapShot(ErrorCallback callback, void* context, bool flag) {
