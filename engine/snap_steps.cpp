@@ -121,7 +121,9 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
 
     int const result = executor->PrepareSnap(m_snapShotInfo, callback, context, flag);
     if (result != 0) {
-        EvDebug::Error(m_event, kTag, "Prepare snapshot failed with an error %d", result);
+        // Logged once, here, with the snapshot manager's code when it left one in the record.
+        int const code = m_snapShotInfo.getErrorCode() != 0 ? m_snapShotInfo.getErrorCode() : result;
+        EvDebug::Error(m_event, kTag, "Prepare snapshot failed with an error %d", code);
         return -1;
     }
 
