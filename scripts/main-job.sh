@@ -105,6 +105,14 @@ if [ "${NUV_INDEX_GENERATION:-1}" = 2 ]; then
 fi
 JOB=$("$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1)
 
+echo "== readiness check of the database user (the event manager asks the agent)"
+DBUSER=$(if [ "$(id -u)" = 0 ]; then echo postgres; else id -un; fi)
+cp "$BIN/pgsnapagent" "$JZ_SUITE_ROOT/basehome/"
+GROUP=$(id -gn "$DBUSER")   # the suite is installed under the database user's group
+"$JZ" set Base sDrevoxGroup "$GROUP"
+for dir in temp logs registry; do chgrp "$GROUP" "$JZ_SUITE_ROOT/$dir" && chmod g+rwx "$JZ_SUITE_ROOT/$dir"; done
+"$JZ" readiness pgsnapagent --instance pgsample --user "$DBUSER"
+
 echo "== snap backup (job $JOB)"
 "$BIN/pgsnapagent" -j "$JOB" -a "2:1" -t 1 -d sampleclient -pgsock "$SOCK" -pgport "$PORT"
 
