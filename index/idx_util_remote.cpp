@@ -1,5 +1,6 @@
 // IdxUtil: the remote index programs and the log-manager message.
 #include "nuvdbsnap/index/idx_util.h"
+#include "nuvdbsnap/index/remote_programs.h"
 
 #include "nuvdbsnap/platform/archive/armgr_client.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -17,42 +18,9 @@ namespace {
 
 constexpr unsigned kRemoteActionError = 774;
 
-// The name this client gives the network layer.
-std::string LocalClientName() {
-    JZPlatformInfo info;
-    char buffer[256] = {};
-    if (info.getJZPlatformType() & 1) {
-        if (info.getKelvanerClientName(buffer, sizeof(buffer)) == 0) buffer[0] = '\0';
-    } else if (char const* machine = info.getPhysicalMachine()) {
-        strncpy(buffer, machine, sizeof(buffer) - 1);
-    }
-    buffer[sizeof(buffer) - 1] = '\0';
-    return buffer;
-}
-
-unsigned AttachTimeOut(unsigned floor) {
-    JZPI_Session session(0, 1);
-    session.setFocus(JZPI_Focus::getFocus());
-    int t = session.getAttachTimeOut(true);
-    return t < static_cast<int>(floor) ? floor : static_cast<unsigned>(t);
-}
-
 // Index archive files of the job: 0 and the rows, or the archive manager's result.
 int IndexArchiveFiles(ArchiveIndexArg const& arg, std::vector<GetArchFileListForJobRetCC_t>* rows) {
-    GetArchFileListForJobArgsCC_t request;
-    request.brannoxId = arg.brannoxId;
-    request.jobId = arg.jobId;
-    request.archFileTypes = {nuvindexing::kIndexArchiveFileType};
-    ArMgrClientAPI client;
-    return client.getArchFileListForJob(&request, rows);
-}
-
-CNSession::jzsRemoteExecuteAsUserRequestType RemoteRequest(char const* program) {
-    CNSession::jzsRemoteExecuteAsUserRequestType request;
-    CNMessageBase* record = request.getObjectAccessor(1, 1, true, 9, 1);
-    record->setint64(1, 1, 2);
-    record->setstring(2, 2, program);
-    return request;
+    return nuvremoteindex::ArchiveFilesOfJob(arg.brannoxId, arg.jobId, nuvindexing::kIndexArchiveFileType, rows);
 }
 
 }  // namespace
@@ -65,7 +33,6 @@ CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobCl
     unsigned long earlier = 0;
     if (IndexArchiveFiles(arg, &rows) == 0 && !rows.empty()) earlier = static_cast<unsigned long>(rows[0].archFileId);
 
-    CNSession::jzsRemoteExecuteAsUserRequestType request = RemoteRequest("archiveIndex");
     EvDebug::Debug(&ev, tag, "function begin ");
     char buffer[512];
     snprintf(buffer, sizeof(buffer), "-j %lld -a %u:%u -t %u %s -r %llu -c 0 -appType %u -silent",
@@ -90,22 +57,19 @@ CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobCl
                                            "Sending message to LogManager on KV failed for archive index");
         }
     } else {
-        request.getObjectAccessor(1, 1)->setstring(3, 6, text);
         EvDebug::Debug(&ev, tag, "Invoking %s %s on sarnel %s", "archiveIndex", text.c_str(), arg.dataMover.c_str());
-        jzsRemoteExecuteResponseType response;
-        bool retry = false;
-        CJzNetwork network;
-        CFzError e = network.ExecRemoteCmdAndWait(arg.dataMover.c_str(), &request, LocalClientName().c_str(),
-                                                  &response, AttachTimeOut(900), retry);
+        int returnCode = 0;
+        CFzError e = nuvremoteindex::RunProgram("archiveIndex", text, arg.dataMover,
+                                                nuvremoteindex::AttachTimeOut(900), &returnCode);
         if (e.IsError()) {
             EvDebug::Error(&ev, tag, "Invoking ArchiveIndex on the sarnel failed with an error [%s]",
                            e.AsString().c_str());
             return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
                                            "Invoking ArchiveIndex on the sarnel failed with an error");
         }
-        EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", response.returnCode);
-        if (response.returnCode != 0) {
-            EvDebug::Error(&ev, tag, "ArchiveIndex failed with return code %d", response.returnCode);
+        EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", returnCode);
+        if (returnCode != 0) {
+            EvDebug::Error(&ev, tag, "ArchiveIndex failed with return code %d", returnCode);
             return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError, "ArchiveIndex did not complete with success");
         }
     }
@@ -130,26 +94,22 @@ CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobCl
 CFzError IdxUtil::runIndexRestore(IndexRestoreArg const& arg) {
     char const tag[] = "IdxUtil::runIndexRestore";
     EvEvent ev(static_cast<uint64_t>(arg.jobId));
-    CNSession::jzsRemoteExecuteAsUserRequestType request = RemoteRequest("indexRestore");
     EvDebug::Debug(&ev, tag, "function begin");
     char buffer[256];
     snprintf(buffer, sizeof(buffer), "%lld  %u %u %lu %s -silent", static_cast<long long>(arg.jobId), arg.brannoxId,
              arg.appId, 0ul, arg.snap ? "-snap" : "");
-    request.getObjectAccessor(1, 1)->setstring(3, 6, buffer);
     EvDebug::Debug(&ev, tag, "Invoking <%s %s> on sarnel <%s>", "indexRestore", buffer, arg.dataMover.c_str());
-    jzsRemoteExecuteResponseType response;
-    bool retry = false;
-    CJzNetwork network;
-    CFzError e = network.ExecRemoteCmdAndWait(arg.dataMover.c_str(), &request, LocalClientName().c_str(), &response,
-                                              AttachTimeOut(300), retry);
+    int returnCode = 0;
+    CFzError e = nuvremoteindex::RunProgram("indexRestore", buffer, arg.dataMover, nuvremoteindex::AttachTimeOut(300),
+                                            &returnCode);
     if (e.IsError()) {
         EvDebug::Error(&ev, tag, "Invoking IndexRestore on the sarnel failed with an error [%s]", e.AsString().c_str());
         return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
                                        "Invoking IndexRestore on the sarnel failed with an error");
     }
-    EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", response.returnCode);
-    if (response.returnCode != 0) {
-        EvDebug::Error(&ev, tag, "IndexRestore failed with return code %d", response.returnCode);
+    EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", returnCode);
+    if (returnCode != 0) {
+        EvDebug::Error(&ev, tag, "IndexRestore failed with return code %d", returnCode);
         return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError, "IndexRestore did not complete with success");
     }
     return CFzError::Success();
