@@ -174,6 +174,18 @@ TEST_F(DataAgingTest, ALockHeldPastTheWaitFailsWithoutWriting) {
     EXPECT_FALSE(nuvtest::Exists(dir + "/dataAging_tape.wrk"));
 }
 
+// The admin command shows what lies in a subclient directory.
+TEST_F(DataAgingTest, TheAdminCommandListsTheSubclientFiles) {
+    ASSERT_EQ(0, Record({Element(7, 11, 101, 2), Element(7, 13, 103, 2), Element(7, 14, 104, 4)}));
+    nuvtest::ProgramResult r = nuvtest::RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite", {"subclient", "7", "--json"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("\"dataAging_snap.wrk\"")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\"dataAging_tape.wrk\"")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find(".lck")) << "no lock is left behind";
+    r = nuvtest::RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite", {"subclient", "seven"});
+    EXPECT_EQ(2, r.exitCode);
+}
+
 // --- deletion lists ---
 
 TEST_F(DataAgingTest, AnOracleListHoldsEveryIndexEntryOfTheAgedFiles) {
