@@ -10,6 +10,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -25,14 +26,8 @@ class SnapRemoteTest : public nuvtest::SuiteTest {
 protected:
     void SetUp() override {
         ASSERT_FALSE(nuvjobmgr::NewJob(kApp, 1, &m_job).IsError());
-        for (char const* program : {"archiveIndex", "indexRestore"}) {
-            std::string const target = nuvsuite::StatePath("basehome") + "/" + program;
-            std::ifstream in(std::string(NUV_OUT_DIR) + "/bin/basehome/" + program, std::ios::binary);
-            std::ofstream out(target, std::ios::binary | std::ios::trunc);
-            out << in.rdbuf();
-            out.close();
-            chmod(target.c_str(), 0755);
-        }
+        nuvtest::InstallBaseHomeProgram("archiveIndex");
+        nuvtest::InstallBaseHomeProgram("indexRestore");
     }
 
     // An archive file of the job, a snapshot archive record when `snap`.
