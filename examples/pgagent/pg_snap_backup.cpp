@@ -93,6 +93,8 @@ std::string PgSnapBackup::ResultsDirectory() const {
 
 int PgSnapBackup::UnQuiesceDB() {
     if (!m_inBackup) return 0;
+    // Tests hold the backup window open here with the fault ("pgagent", "hold").
+    HoldWhereFaulted("pgagent", "pg_backup_stop");
     std::string error;
     std::vector<std::vector<std::string>> rows;
     bool const stopped =

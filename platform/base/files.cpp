@@ -339,6 +339,18 @@ int CreateSubclientDir(char const* dir) {
     return e.IsError() ? (errno ? errno : EIO) : 0;
 }
 
+void HoldWhereFaulted(std::string const& service, std::string const& args) {
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::CallFaulted(service, "hold", args, &fault)) return;
+    CFzFile marker;
+    if (marker.Open(fault.text + "/held", O_WRONLY | O_CREAT | O_TRUNC, 0644).IsError()) return;
+    (void)marker.Close();
+    for (int waited = 0; waited < 120000; waited += 10) {
+        if (FXFile::DoesFileExist(fault.text + "/release")) return;
+        FZSLEEP_InTeRnAl(10, __FILE__, __LINE__);
+    }
+}
+
 void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* /*file*/, int /*line*/) {
     struct timespec ts;
     ts.tv_sec = static_cast<time_t>(milliseconds / 1000);

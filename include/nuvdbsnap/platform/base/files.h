@@ -148,5 +148,11 @@ int unlink_utf(char const* path);
 // fault's code before anything is made.
 [[nodiscard]] int CreateSubclientDir(char const* dir);
 
+// A hold point for tests: when a fault (service, "hold") is declared for
+// `args`, creates the file "<fault text>/held" and waits until
+// "<fault text>/release" exists (at most 120 s); one use of the fault is taken.
+// Without such a fault it returns at once.
+void HoldWhereFaulted(std::string const& service, std::string const& args);
+
 // Sleeps for the given milliseconds (the source site is for traces only).
 void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* file, int line);
