@@ -117,8 +117,8 @@ int PgSnapBackup::UnQuiesceDB() {
     return 0;
 }
 
-int PgSnapBackup::Snap() {
-    int const result = DBSnapBackup::Snap();
+int PgSnapBackup::CreateSnapShot() {
+    int const result = DBSnapBackup::CreateSnapShot();
     if (result != 0) return result;
     size_t files = 0;
     for (auto const& volume : m_nuvSnapUtilDb->getMountPoints()) files += volume.second.size();
@@ -128,11 +128,12 @@ int PgSnapBackup::Snap() {
     CFzError unmounted = m_nuvSnapUtilDb->UnmountSnapshots();
     if (unmounted.IsError())
         EvDebug::Error(&m_ev, kTag, "cannot unmount the verified snapshot: %s", unmounted.AsString().c_str());
-    if (e.IsError()) {
-        EvDebug::Error(&m_ev, kTag, "snapshot verification failed: %s", e.AsString().c_str());
+    if (e.IsError() || unmounted.IsError()) {
+        if (e.IsError()) EvDebug::Error(&m_ev, kTag, "snapshot verification failed: %s", e.AsString().c_str());
+        (void)UnQuiesceDB();  // the driver resumes the server only after a good create
         return -1;
     }
-    return unmounted.IsError() ? -1 : 0;
+    return 0;
 }
 
 int PgSnapBackup::PrepareIndex() {

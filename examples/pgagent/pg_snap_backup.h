@@ -24,10 +24,11 @@ public:
     int QuiesceDB() override;
     // Safe to call more than once: only a backup that this object started is stopped.
     int UnQuiesceDB() override;
-    // After the snapshot: mounts it at temporary paths, checks that every
-    // registered path (the data directory and tablespaces) is on it, and
-    // unmounts it again. The outcome is kept for verification().
-    int Snap() override;
+    // Creates the snapshot, then verifies it: mounts it at temporary paths,
+    // checks that every registered path (the data directory and tablespaces)
+    // is on it, and unmounts it again, before any replication of it. The
+    // outcome is kept for verification(); a failed verification fails the job.
+    int CreateSnapShot() override;
     int PrepareIndex() override;
     // A job whose snapshot has no saved backup label cannot be restored: it is reported failed.
     int ExitHere(int const& result) override;
