@@ -273,8 +273,8 @@ TEST(DeletionRecordLine, KeepsOnlyUsableRecordsOnce) {
     EXPECT_EQ((std::list<unsigned long long>{777, 778, 779}), ids);
 }
 
-// The tape check keeps a list while any of its jobs' entries is indexed (or
-// the index cannot tell), and removes it otherwise.
+// The tape check keeps a list while any of its jobs' entries (directories or
+// files) is indexed, or the index cannot tell, and removes it otherwise.
 TEST_F(DataAgingTest, TapeCheckRemovesOnlyAListNoLongerIndexed) {
     long long const job = IndexJob(22, {{101, {"/ora/", "/ora/my file.dbf"}}});
     std::string const list = Dir(22) + "/ORACLE_SBT_Delete_tape";
@@ -289,7 +289,7 @@ TEST_F(DataAgingTest, TapeCheckRemovesOnlyAListNoLongerIndexed) {
         {"still indexed", "2_99 /gone\n" + j + "/ora\n", nullptr, -1},
         {"gone from the index", "2_99 /gone\nbadline\n2_0 /x\nnotoken /y\n", nullptr, 0},
         {"index cannot tell", "2_99 /gone\n", "GetIndexArchFileInfo", -1},
-        {"blank kept in the path", j + "/ora/my file.dbf\n", nullptr, 0},
+        {"a file still indexed, blank kept in its path", "2_99 /gone\n" + j + "/ora/my file.dbf\n", nullptr, -1},
     };
     for (auto const& c : cases) {
         nuvtest::WriteFile(list, c.content);
