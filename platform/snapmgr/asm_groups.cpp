@@ -10,7 +10,7 @@
 namespace nuvsnapmgr {
 namespace {
 
-nuvsuite::SchemaPart s_asm{"snapmgr", 5, R"SQL(
+nuvsuite::SchemaPart s_asm{"snapmgr", 6, R"SQL(
 CREATE TABLE IF NOT EXISTS sm_asm_groups (
   name TEXT PRIMARY KEY COLLATE NOCASE);
 CREATE TABLE IF NOT EXISTS sm_asm_disks (
