@@ -3,6 +3,7 @@
 // physical source paths) and the choice of road.
 #include "nuvdbsnap/restore/snap_restore.h"
 
+#include "nuvdbsnap/agentutil/redirect_map_line.h"
 #include "nuvdbsnap/platform/appmgr/client.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -59,11 +60,6 @@ std::string MangledHostOf(unsigned long clientId) {
     JZClient client(clientId);
     if (client.getNetworkHostnameMangled(mangled, nullptr) != 0) mangled.clear();
     return mangled;
-}
-
-// One redirect map line: "source","destination" and a line end.
-std::string MapLine(std::string const& source, std::string const& dest) {
-    return "\"" + source + "\",\"" + dest + "\"\n";
 }
 
 // Sets the task's destination client back to `saved` when the driver returns.
@@ -304,9 +300,15 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     std::string mapPath;
     std::string mapText;
     std::map<std::string, std::string> mapped;  // destination -> source
-    bool duplicate = false;
+    bool duplicate = false, unwritable = false;
     auto addLine = [&](std::string const& source, std::string const& dest) {
-        mapText += MapLine(source, dest);
+        if (nuvagentutil::HasLineBreak(source) || nuvagentutil::HasLineBreak(dest)) {
+            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] holds a line break and cannot be mapped", source.c_str(),
+                           dest.c_str());
+            unwritable = true;
+            return;
+        }
+        mapText += nuvagentutil::FormatRedirectMapLine(source, dest);
         if (dest.empty()) return;
         auto seen = mapped.emplace(dest, source);
         if (!seen.second && seen.first->second != source) {
@@ -379,6 +381,7 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
             }
         }
     }
+    if (unwritable) return 1;
     if (duplicate) return -10;
     if (m_redirect) {
         if (FXFile::WriteWhole(mapPath, mapText, 0600).IsError()) {

@@ -6,7 +6,10 @@
 # M more rows are inserted, and then a second server, started on a copy of the
 # snapshot with the saved backup label and recovering from the archive only
 # until the backup is consistent, counts the rows: N, not N + M. Then the job,
-# its archive file, its snapshot and its index run as jzsuite shows them.
+# its archive file, its snapshot and its index run as jzsuite shows them. Last
+# the snapshot is restored: one table's files in part, the whole data
+# directory in 4 streams, and the whole data directory in full to a new
+# directory, on which a server started the same way counts the rows: N.
 #   NUV_BUILD_DIR   build directory (default: build)
 #   NUV_INDEX_GENERATION  1 or 2: the index generation of the application (default 1)
 #   JZ_SUITE_ROOT   state root to use (default: a new one under /tmp)
@@ -16,7 +19,7 @@ cd "$(dirname "$0")/.."
 BUILD=${NUV_BUILD_DIR:-build}
 BIN="$BUILD/out/bin"
 JZ="$BIN/jzsuite"
-for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster"; do
+for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster" "$BIN/pgsnaprestore"; do
   [ -x "$program" ] || { echo "main-job: $program is not built (cmake --build $BUILD)" >&2; exit 1; }
 done
 ROWS=${ROWS:-1000}
@@ -45,6 +48,8 @@ chmod 755 "$JZ_SUITE_ROOT"
 # The block-level library and the snapshot helper are installed in the base home directory of the suite.
 cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
 [ -x "$BUILD/out/bin/NuvSnapUtil" ] && cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
+# The file-restore program of the full restore runs from there too.
+cp "$BUILD/out/bin/basehome/Brisvolk.exe" "$JZ_SUITE_ROOT/basehome/"
 
 # The database's volume: an XFS loop volume that the suite makes where the
 # machine allows it (its snapshot is then a block clone taken while the engine
@@ -86,6 +91,8 @@ cluster sql --socket "$SOCK" --port "$PORT" \
 cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_switch_wal()" >/dev/null
 echo "inserted $MORE_ROWS rows after the snapshot"
 
+TABLE_FILE=$(cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_relation_filepath('sample_rows')")
+
 echo "== restorability: a second server on a copy of the snapshot (port $RESTORE_PORT)"
 cluster restore --job "$JOB" --source-data "$DATA" \
   --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
@@ -98,4 +105,21 @@ for kind in afile snapshot indexrun; do
   echo "== jzsuite list $kind --job $JOB"
   "$JZ" list "$kind" --job "$JOB"
 done
+restore_job() { "$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1; }
+RJOB=$(restore_job)
+echo "== partial restore of the table's file $TABLE_FILE (restore job $RJOB)"
+"$BIN/pgsnaprestore" partial -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-table" -file "$TABLE_FILE"
+RJOB=$(restore_job)
+echo "== restore of the data directory in 4 streams (restore job $RJOB)"
+"$BIN/pgsnaprestore" streams -streams 4 -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-streams"
+cmp "$PG/restored-table/$TABLE_FILE" "$PG/restored-streams/$TABLE_FILE"
+echo "the table's file restored in part equals the one restored in 4 streams"
+echo "== full restore to a new directory, and a server on it (port $RESTORE_PORT)"
+RJOB=$(restore_job)
+echo "restore job $RJOB"
+"$BIN/pgsnaprestore" full -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-full/files"
+cluster restore --from "$PG/restored-full/files" \
+  --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
+  --data "$PG/restored-full/data" --socket "$PG/restored-full/run" --port "$RESTORE_PORT" \
+  --log "$PG/log/restored-full.log" --count sample_rows
 echo "state root: $JZ_SUITE_ROOT"
