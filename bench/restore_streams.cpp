@@ -219,8 +219,8 @@ void Verdict(char const* what, double value, bool met, char const* target) {
 }  // namespace
 
 int main() {
-    std::vector<char> buf(std::string("/tmp/nuv-bench-restore-XXXXXX").begin(),
-                          std::string("/tmp/nuv-bench-restore-XXXXXX").end());
+    std::string const pattern = "/tmp/nuv-bench-restore-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) return 1;
     std::string const base = buf.data();
