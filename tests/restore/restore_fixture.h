@@ -69,7 +69,7 @@ protected:
         EngineTest::SetUp();
         DeclareApp(125);
         m_app = m_appId;
-        InstallProgram("Brisvolk.exe");
+        nuvtest::InstallBaseHomeProgram("Brisvolk.exe");
     }
 
     void TearDown() override {
@@ -84,15 +84,6 @@ protected:
                 (void)client.unmount(record);
             }
         }
-    }
-
-    static void InstallProgram(char const* program) {
-        std::string const target = nuvsuite::StatePath("basehome") + "/" + program;
-        std::ifstream in(std::string(NUV_OUT_DIR) + "/bin/basehome/" + program, std::ios::binary);
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        out << in.rdbuf();
-        out.close();
-        chmod(target.c_str(), 0755);
     }
 
     // A data volume (a plain directory) with a small tree: files, a
