@@ -3,7 +3,7 @@
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
-#include "nuvdbsnap/platform/jobmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 
 #include <cerrno>
 

@@ -11,7 +11,7 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/symlink.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
-#include "nuvdbsnap/platform/jobmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/jobmgr/task_files.h"
 #include "nuvdbsnap/platform/suite/host.h"

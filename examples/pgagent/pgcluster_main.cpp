@@ -15,6 +15,8 @@
 //                     --data NEW --socket S --port P --log L [--count TABLE]
 //       the same on a data directory that a restore brought back (RESTORED)
 //       instead of the snapshot itself.
+//   pgcluster drop-snapshots --job J
+//       deletes job J's snapshots (unmounting them first), so their volume can go
 #include "pg_cluster.h"
 
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
@@ -36,7 +38,8 @@ int Usage() {
                  "       pgcluster restore --job J --source-data D --labels DIR --archive A --data NEW --socket S "
                  "--port P --log L [--count TABLE]\n"
                  "       pgcluster restore --from RESTORED --labels DIR --archive A --data NEW --socket S --port P "
-                 "--log L [--count TABLE]\n");
+                 "--log L [--count TABLE]\n"
+                 "       pgcluster drop-snapshots --job J\n");
     return 2;
 }
 
@@ -143,6 +146,21 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "pgcluster wait-backup: no backup started within %d seconds\n", timeout);
         return 1;
+    }
+    if (command == "drop-snapshots") {
+        if (!options.count("job")) return Usage();
+        JZSnapClientAPI client;
+        SMVolSnapInfo record;
+        record.setJobId(std::atoi(options["job"].c_str()));
+        if (!client.getVolumeSnaps(record)) return 0;  // nothing left to drop
+        (void)client.unmount(record);
+        if (!client.deleteVolumeSnaps(record)) {
+            std::string text;
+            (void)client.getErrCodeAndStr(text);
+            std::fprintf(stderr, "pgcluster drop-snapshots: %s\n", text.c_str());
+            return 1;
+        }
+        return 0;
     }
     if (command == "restore") {
         bool const fromRestore = !options["from"].empty();

@@ -3,7 +3,7 @@
 // and the redirect statics that belong to one restore job.
 #include "restore_fixture.h"
 
-#include "nuvdbsnap/platform/jobmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 
 using namespace nuvrestoretest;
 
@@ -143,7 +143,7 @@ TEST_F(RedirectDriverTest, OracleListRedirectsFilesAndWritesTheMapFile) {
     std::list<ArchFileInfo> second{WholeVolume(job, a, "")};
     second.front().dataFiles.front().srcPath = a + "/PG_VERSION";
     ASSERT_EQ(0, again->restoreData(job.jobId, true, second, nullptr, nullptr));
-    EXPECT_EQ(1u, JournalArgs("request", "NuvBackup::getOracleDB2RedirectRestorePaths").size());
+    EXPECT_EQ(1u, JournalArgs("appmgr", "NuvBackup::getOracleDB2RedirectRestorePaths").size());
 }
 
 // DB2: relocated only by an entry of another path type than 5 whose sides differ.
@@ -191,7 +191,7 @@ TEST_F(RedirectDriverTest, FailedFetchAndServerErrorGiveMinusEight) {
     EvRstTask task(m_restoreJob, 0, nullptr, false);
     ASSERT_EQ(0, task.setAppTypeId(22, nullptr));
     std::list<ArchFileInfo> none;
-    nuvsuite::AddFault("request", "NuvBackup::getOracleDB2RedirectRestorePaths", 5, "injected by the test", 1);
+    nuvsuite::AddFault("appmgr", "NuvBackup::getOracleDB2RedirectRestorePaths", 5, "injected by the test", 1);
     EXPECT_EQ(-8, MakeRestore(false)->restoreData(0, true, none, nullptr, nullptr));
     ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "", "", 0, -1, 42));
     EXPECT_EQ(-8, MakeRestore(false)->restoreData(0, true, none, nullptr, nullptr));

@@ -6,6 +6,5 @@
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/jobmgr/jobtypes.h"
-#include "nuvdbsnap/platform/jobmgr/nuv_backup.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/jobmgr/task_files.h"

@@ -1,6 +1,7 @@
 // The agent request client over the local central server: the redirect
 // paths of restore jobs, kept in rst_redirect_paths.
-#include "nuvdbsnap/platform/jobmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/msg/messages.h"
 
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
@@ -13,7 +14,7 @@ using nuvsuite::CatRow;
 
 namespace {
 
-nuvsuite::SchemaPart s_schema{"jobmgr.redirect", 1, R"SQL(
+nuvsuite::SchemaPart s_schema{"appmgr.redirect", 1, R"SQL(
 CREATE TABLE IF NOT EXISTS rst_redirect_paths (
     job_id      INTEGER NOT NULL,
     seq         INTEGER NOT NULL,
@@ -32,7 +33,7 @@ nuvsuite::AdminTable s_redirects{"rstredirect", "rst_redirect_paths", true, "job
 
 int NuvBackup::getOracleDB2RedirectRestorePaths(uint32_t appType, long long jobId, Nuv::OracleDB2DatabasePaths& list,
                                                 long long snapJobId) {
-    if (!nuvsuite::EnterCall("request", "NuvBackup::getOracleDB2RedirectRestorePaths",
+    if (!nuvsuite::EnterCall("appmgr", "NuvBackup::getOracleDB2RedirectRestorePaths",
                              "app=" + std::to_string(appType) + " job=" + std::to_string(jobId) +
                                  " snapjob=" + std::to_string(snapJobId)))
         return -1;

@@ -1,14 +1,20 @@
-// The agent request client: requests to the central server. The local
-// central server keeps the redirect paths of each restore job in the
-// catalogue table rst_redirect_paths (declarable as "rstredirect"; an entry
-// with an empty source and destination and a non-zero error code stands for
-// a server that failed to produce the list). Every call is journalled
-// ("request", call) and obeys the fault table.
+// NuvBackup: the central server's answers about database installations on
+// proxies. The install directories are declared per (proxy client, application
+// type, version) in the catalogue table proxy_db_homes (admin kind
+// "proxydbhome"); a row with an empty version serves every version. The
+// redirect paths of each restore job are kept in rst_redirect_paths (admin
+// kind "rstredirect"; a row with a non-zero error code stands for a server
+// that failed to produce the list).
 #pragma once
 
-#include "nuvdbsnap/platform/msg/messages.h"
-
 #include <cstdint>
+#include <string>
+
+namespace Nuv {
+class GetProxyDBInstallDirReq;
+class GetProxyDBInstallDirResp;
+class OracleDB2DatabasePaths;
+}  // namespace Nuv
 
 // Fields of Nuv::OracleDB2DatabasePaths and Nuv::OracleDB2DatafilePath.
 namespace nuvredirect {
@@ -23,10 +29,14 @@ constexpr short kResultType = 4;   // entry: result type (64-bit), optional
 
 class NuvBackup {
 public:
-    NuvBackup() = default;
+    // Answers the request (client id 1/1, application type 2/2, version 3/3,
+    // proxy client id 4/7): the install directory in 1/1, or an error record
+    // in 2/5 (code 1/1, text 2/2) when the proxy has none. 0 when the request
+    // was answered; non-zero (the fault's code, or the catalogue's) when not.
+    static int getProxyDBInstallDir(Nuv::GetProxyDBInstallDirReq const& request, Nuv::GetProxyDBInstallDirResp& response);
     // Fills the list's entries with the restore job's redirect paths, in
     // order; a failed server sets the list's error code. 0 when the server
-    // answered (also with no entries), -1 otherwise.
+    // answered (also with no entries), non-zero otherwise.
     int getOracleDB2RedirectRestorePaths(uint32_t appType, long long jobId, Nuv::OracleDB2DatabasePaths& list,
                                          long long snapJobId);
 };
