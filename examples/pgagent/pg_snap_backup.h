@@ -24,6 +24,11 @@ public:
     int QuiesceDB() override;
     // Safe to call more than once: only a backup that this object started is stopped.
     int UnQuiesceDB() override;
+    // Creates the snapshot, then verifies it: mounts it at temporary paths,
+    // checks that every registered path (the data directory and tablespaces)
+    // is on it, and unmounts it again, before any replication of it. The
+    // outcome is kept for verification(); a failed verification fails the job.
+    int CreateSnapShot() override;
     int PrepareIndex() override;
     // A job whose snapshot has no saved backup label cannot be restored: it is reported failed.
     int ExitHere(int const& result) override;
@@ -32,6 +37,8 @@ public:
     // The job's results directory, where the backup label and tablespace map are kept.
     std::string ResultsDirectory() const;
     bool labelSaved() const { return m_labelSaved; }
+    // The verification's outcome ("" before the snapshot was made).
+    std::string const& verification() const { return m_verification; }
 
 private:
     PgClusterConfig m_server;     // how to reach the server
@@ -40,4 +47,5 @@ private:
     bool m_quiesced = false;      // a backup was started for this job's snapshot
     bool m_labelSaved = false;
     std::string m_dataDirectory;
+    std::string m_verification;
 };

@@ -41,12 +41,13 @@ std::string Usage(std::string const& command) {
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
+        {"subclient", "jzsuite subclient APP [--brannox B] [--json]   (the files of its subclient directory)"},
     };
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
     for (char const* c : {"init", "set", "declare", "remove", "list", "job", "fault", "journal", "index", "volume",
-                          "snapshot", "readiness"}) {
+                          "snapshot", "readiness", "subclient"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
         {"volume", CmdVolume},   {"remove", CmdRemove}, {"snapshot", CmdSnapshot}, {"readiness", CmdReadiness},
+        {"subclient", CmdSubclient},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
