@@ -18,11 +18,10 @@ int CmdSubclient(Words const& words) {
     std::string error;
     if (!ParseArgs(words, {"brannox"}, {"json"}, &args, &error) || args.positional.size() != 1)
         return UsageError("subclient", error.empty() ? "one application id is needed" : error);
-    long long app = 0, brannox = 2;
-    if (!ParseInteger(args.positional[0], &app) || app <= 0)
-        return UsageError("subclient", "the application id must be a positive number");
-    if (args.has("brannox") && !ParseInteger(args.get("brannox"), &brannox))
-        return UsageError("subclient", "--brannox needs a number");
+    int64_t app = 0, brannox = 2;
+    if (!ReadNumber("application id", args.positional[0], nuvsuite::AdminValue::kId, &app, &error) ||
+        (args.has("brannox") && !ReadNumber("--brannox", args.get("brannox"), nuvsuite::AdminValue::kId, &brannox, &error)))
+        return UsageError("subclient", error);
     char dir[1025];
     int const rc = GetSubclientDir(static_cast<unsigned>(brannox), static_cast<unsigned>(app), dir);
     if (rc != 0) return Fail(1, "no subclient directory for application " + std::to_string(app));
