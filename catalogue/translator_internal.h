@@ -23,4 +23,12 @@ bool compareTime(GetArchFileListForJobRetCC_t const& a, GetArchFileListForJobRet
 // A snapshot archive file (type 6).
 bool firstSnapArchFile(GetArchFileListForJobRetCC_t const& row);
 
+// Sorts the job's archive-file rows newest first and gives the creation time
+// of the newest snapshot archive file, cut to 32 bits (0 when there is none;
+// no rows: 0 with the error line of the queries, under tag).
+int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char const* tag);
+
+// The cross-process lock name of the index queries of a snap job: "idxq_<brannox>_<job>".
+std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId);
+
 }  // namespace nuvcatalogue

@@ -4,7 +4,9 @@
 
 #include "translator_internal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 std::ostream& operator<<(std::ostream& out, DBFileSnapshotEntity const& entity) {
@@ -99,5 +101,25 @@ bool compareTime(GetArchFileListForJobRetCC_t const& a, GetArchFileListForJobRet
 }
 
 bool firstSnapArchFile(GetArchFileListForJobRetCC_t const& row) { return row.archFileType == 6; }
+
+}  // namespace nuvcatalogue
+
+namespace nuvcatalogue {
+
+int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char const* tag) {
+    if (rows.empty()) {
+        g_ptrLogWriter->Write(-1, tag, 0, "Unable to get the timestamp of BCD Snap Index Archive file defaulting to 0");
+        return 0;
+    }
+    std::sort(rows.begin(), rows.end(), compareTime);
+    auto snap = std::find_if(rows.begin(), rows.end(), firstSnapArchFile);
+    return snap == rows.end() ? 0 : static_cast<int32_t>(static_cast<uint32_t>(snap->createTime));
+}
+
+std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId) {
+    char name[65] = {};
+    std::snprintf(name, sizeof name, "idxq_%u_%lld", brannoxId, static_cast<long long>(jobId));
+    return name;
+}
 
 }  // namespace nuvcatalogue

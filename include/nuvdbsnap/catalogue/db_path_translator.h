@@ -84,6 +84,13 @@ class DBPathTranslator {
 public:
     DBPathTranslator() = default;
 
+    // Sybase: downloads the manifests that the snap job's database-view entries
+    // name, and the server configuration file, into the running job's
+    // job-results directory (mode 0644) and appends their paths. Names that
+    // are no file name ("", ".", "..") are skipped. 0, -1, or the archive
+    // manager's result. Clears the browsable paths.
+    int getSybManifestFiles(std::vector<std::string>& paths);
+
     // Sybase: adds each database of the database-view entries
     // ("/~JZ_SYB_DB_VIEW~/<x>/<manifest>/<name>~<id>/<device>") to
     // m_devicePathDBMap under its device's path from deviceMap. 0, or -1 when a
