@@ -31,4 +31,10 @@ int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char co
 // The cross-process lock name of the index queries of a snap job: "idxq_<brannox>_<job>".
 std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId);
 
+// Sybase: the instance id (a Sybase instance's) and the client id of the
+// application; each left as it is when not found (logged under tag).
+void SybaseIds(uint32_t brannoxId, uint32_t appId, uint64_t* clientId, uint64_t* instanceId, char const* tag);
+// Oracle: the instance's name; false when the application has no instance.
+bool OracleInstanceName(uint32_t brannoxId, uint32_t appId, std::string* name);
+
 }  // namespace nuvcatalogue

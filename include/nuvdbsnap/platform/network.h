@@ -1,3 +1,4 @@
 // The network layer of the local suite.
 #pragma once
 #include "nuvdbsnap/platform/network/network.h"
+#include "nuvdbsnap/platform/network/nuv_backup.h"
