@@ -135,6 +135,14 @@ bool FXFile::DoesFileExist(std::string const& path) {
 }
 
 CFzError FXFile::WriteWhole(std::string const& path, std::string const& data, int mode) {
+    FXStagedFile staged;
+    CFzError e = staged.Write(path, data, mode);
+    if (!e.IsError()) e = staged.Commit();
+    return e;
+}
+
+CFzError FXStagedFile::Write(std::string const& path, std::string const& data, int mode) {
+    Discard();
     if (path.empty() || path.back() == '/') return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Unusable file path [%s]", path.c_str());
     static std::atomic<unsigned> s_sequence{0};
     CFzFile file;
@@ -155,15 +163,30 @@ CFzError FXFile::WriteWhole(std::string const& path, std::string const& data, in
     if (!e.IsError()) e = Flush(file.Descriptor(), temporary);
     CFzError closed = file.Close();
     if (!e.IsError()) e = closed;
-    if (!e.IsError()) e = FileFault(FZ_LOC, "rename", path);
-    if (!e.IsError() && ::rename(temporary.c_str(), path.c_str()) != 0)
-        e = ErrnoError(FZ_LOC, errno, "Cannot rename the new content over", path);
     if (e.IsError()) {
         int err = errno;
         (void)::unlink(temporary.c_str());
         errno = err;
         return e.Push(FZ_LOC, "Cannot write [%s]", path.c_str());
     }
+    m_path = path;
+    m_temporary = temporary;
+    return CFzError::Success();
+}
+
+CFzError FXStagedFile::Commit() {
+    if (m_temporary.empty()) return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Nothing staged to commit");
+    std::string const path = m_path;
+    CFzError e = FileFault(FZ_LOC, "rename", path);
+    if (!e.IsError() && ::rename(m_temporary.c_str(), path.c_str()) != 0)
+        e = ErrnoError(FZ_LOC, errno, "Cannot rename the new content over", path);
+    if (e.IsError()) {
+        int err = errno;
+        Discard();
+        errno = err;
+        return e.Push(FZ_LOC, "Cannot write [%s]", path.c_str());
+    }
+    m_temporary.clear();
     // The rename is durable once the directory is.
     std::string directory = DirectoryOf(path);
     int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -171,6 +194,14 @@ CFzError FXFile::WriteWhole(std::string const& path, std::string const& data, in
     e = Flush(dirFd, directory);
     ::close(dirFd);
     return e;
+}
+
+void FXStagedFile::Discard() {
+    if (m_temporary.empty()) return;
+    int err = errno;
+    (void)::unlink(m_temporary.c_str());
+    errno = err;
+    m_temporary.clear();
 }
 
 std::string JobResultsDirectory(uint64_t jobId, int brannoxId) {
@@ -289,6 +320,10 @@ int unlink_utf(char const* path) { return ::unlink(path); }
 int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out) {
     if (out == nullptr) return EINVAL;
     out[0] = '\0';
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("subclient", "GetSubclientDir",
+                             "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId), &fault))
+        return fault.code;
     std::string dir = nuvsuite::StatePath("jobresults") + "/Subclients/" + std::to_string(brannoxId) + "/" +
                       std::to_string(appId);
     if (dir.size() >= 1024) return ENAMETOOLONG;
@@ -298,6 +333,8 @@ int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out) {
 
 int CreateSubclientDir(char const* dir) {
     if (dir == nullptr || *dir == '\0') return EINVAL;
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("subclient", "CreateSubclientDir", dir, &fault)) return fault.code;
     CFzError e = CFzDirectory::Create(dir, true);
     return e.IsError() ? (errno ? errno : EIO) : 0;
 }

@@ -2,8 +2,10 @@
 #include "nuvdbsnap/platform/base/jzfile.h"
 
 #include "flock_wait.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -48,8 +50,23 @@ int JzFile::lock(sfLockMode_t mode, unsigned long timeoutMs) {
     }
     if (m_locked) return 1;
     bool exclusive = mode == sfLockExclusive;
+    std::string const args = m_path + (exclusive ? " exclusive" : " shared") + " timeout=" +
+                             (timeoutMs == kWaitForever ? std::string("forever") : std::to_string(timeoutMs));
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("lockfile", "lock", args, &fault)) {
+        m_lastError = fault.code > 0 ? fault.code : ENOLCK;
+        return 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point const deadline = Clock::now() + std::chrono::milliseconds(timeoutMs == kWaitForever ? 0 : timeoutMs);
     while (true) {
-        if (!FlockWait(m_fd, exclusive, timeoutMs)) {
+        // Every retry waits only for what is left of the caller's budget.
+        unsigned long wait = timeoutMs;
+        if (timeoutMs != kWaitForever) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<unsigned long>(left) : 0;
+        }
+        if (!FlockWait(m_fd, exclusive, wait)) {
             m_lastError = errno;
             return 0;
         }

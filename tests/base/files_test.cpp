@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <set>
@@ -134,11 +135,41 @@ TEST_F(FilesTest, SubclientDirectoryLiesUnderTheJobResultsRoot) {
     char dir[1024];
     ASSERT_EQ(GetSubclientDir(2, 61, dir), 0);
     EXPECT_EQ(std::string(dir), nuvsuite::StatePath("jobresults") + "/Subclients/2/61");
+    bool isDir = true;
+    EXPECT_TRUE(CFzPath::IsDirectory(dir, isDir).IsError());  // named, not made
     EXPECT_EQ(CreateSubclientDir(dir), 0);
-    bool isDir = false;
+    EXPECT_EQ(CreateSubclientDir(dir), 0);  // an existing directory is no error
     ASSERT_FALSE(CFzPath::IsDirectory(dir, isDir).IsError());
     EXPECT_TRUE(isDir);
     EXPECT_NE(GetSubclientDir(2, 61, nullptr), 0);
+    EXPECT_NE(CreateSubclientDir(""), 0);
+
+    auto got = nuvsuite::ReadJournal("subclient", "GetSubclientDir");
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front().args, "brannox=2 app=61");
+    auto made = nuvsuite::ReadJournal("subclient", "CreateSubclientDir");
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made.front().args, std::string(dir));
+}
+
+// A faulted call fails with the fault's code and makes or names nothing; a
+// directory that cannot be made gives errno.
+TEST_F(FilesTest, SubclientDirectoryCallsFailOnDemand) {
+    char dir[1024];
+    std::strcpy(dir, "untouched");
+    nuvsuite::AddFault("subclient", "GetSubclientDir", 2, "no such subclient", 1, "app=135");
+    EXPECT_EQ(GetSubclientDir(2, 135, dir), 2);
+    EXPECT_STREQ(dir, "");
+    EXPECT_EQ(GetSubclientDir(2, 22, dir), 0);  // another application is not faulted
+    ASSERT_EQ(GetSubclientDir(2, 135, dir), 0);  // the fault had one use
+
+    nuvsuite::AddFault("subclient", "CreateSubclientDir", 13, "", 1);
+    EXPECT_EQ(CreateSubclientDir(dir), 13);
+    bool isDir = false;
+    EXPECT_TRUE(CFzPath::IsDirectory(dir, isDir).IsError());
+
+    Touch(Dir() + "/plain");
+    EXPECT_EQ(CreateSubclientDir((Dir() + "/plain/sub").c_str()), ENOTDIR);
 }
 
 }  // namespace

@@ -133,4 +133,22 @@ TEST_F(LocksTest, ARemovedLockFileIsNeverShared) {
     EXPECT_EQ(newcomer.lock(sfLockExclusive, 60000), 1);
 }
 
+// A lock call is journalled with its path, kind and time-out, and a fault
+// refuses it (the file stays open and can be locked later).
+TEST_F(LocksTest, LockFileCallsAreJournalledAndFailOnDemand) {
+    std::string path = m_root.base() + "/dataAging_snap.lck";
+    nuvsuite::AddFault("lockfile", "lock", 0, "lock refused", 1, "dataAging_snap.lck");
+    JzFile f;
+    ASSERT_EQ(f.open(path.c_str(), sfOpenReadWriteCreate, 0, 0), 0);
+    EXPECT_EQ(f.lock(sfLockExclusive, 60000), 0);
+    EXPECT_EQ(f.getLastError(), ENOLCK);
+    EXPECT_FALSE(f.isLocked());
+    EXPECT_EQ(f.lock(sfLockExclusive, JzFile::kWaitForever), 1);
+
+    auto calls = nuvsuite::ReadJournal("lockfile", "lock");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].args, path + " exclusive timeout=60000");
+    EXPECT_EQ(calls[1].args, path + " exclusive timeout=forever");
+}
+
 }  // namespace

@@ -68,6 +68,28 @@ TEST_F(StateFileTest, AFaultedStepLeavesTheOldContentAndNoTemporaryFile) {
     EXPECT_EQ("new", Read(path));
 }
 
+// A staged file is invisible at its path until Commit; one not committed is
+// removed, whether discarded or dropped.
+TEST_F(StateFileTest, StagedFileAppearsOnlyOnCommit) {
+    std::string const path = Dir() + "/staged";
+    {
+        FXStagedFile staged;
+        ASSERT_FALSE(staged.Write(path, "first", 0600).IsError());
+        EXPECT_FALSE(FXFile::DoesFileExist(path));
+        EXPECT_EQ("first", Read(staged.TemporaryPath()));
+    }
+    EXPECT_EQ(std::vector<std::string>{}, Names());
+    FXStagedFile staged;
+    ASSERT_FALSE(staged.Write(path, "second", 0600).IsError());
+    staged.Discard();
+    EXPECT_EQ(std::vector<std::string>{}, Names());
+    EXPECT_TRUE(staged.Commit().IsError());  // nothing staged
+    ASSERT_FALSE(staged.Write(path, "third", 0600).IsError());
+    ASSERT_FALSE(staged.Commit().IsError());
+    EXPECT_EQ("third", Read(path));
+    EXPECT_EQ(std::vector<std::string>{"staged"}, Names());
+}
+
 TEST_F(StateFileTest, PlainFileOperationsObeyTheFileFaults) {
     std::string const path = Dir() + "/plain";
     nuvsuite::AddFault("file", "mkdir", EACCES, "", 1, Dir() + "/made");

@@ -61,6 +61,32 @@ public:
     [[nodiscard]] static CFzError WriteWhole(std::string const& path, std::string const& data, int mode);
 };
 
+// A whole file prepared beside its final path and put in place only by Commit,
+// for a writer that has more to do between the two (WriteWhole is Write then
+// Commit). Until Commit nothing is seen at the path; a staged file that is not
+// committed is removed by Discard or by the destructor (a writer that dies
+// leaves only a temporary "<path>.tmp.<pid>.<n>").
+class FXStagedFile {
+public:
+    FXStagedFile() = default;
+    FXStagedFile(FXStagedFile const&) = delete;
+    FXStagedFile& operator=(FXStagedFile const&) = delete;
+    ~FXStagedFile() { Discard(); }
+
+    // Writes `data` (mode `mode`, whatever the umask) to a new temporary file in
+    // the directory of `path` (O_EXCL), flushed (fsync) and closed, every step
+    // checked. On failure no temporary file is left.
+    [[nodiscard]] CFzError Write(std::string const& path, std::string const& data, int mode);
+    // Renames the staged file over the path, then flushes the directory.
+    [[nodiscard]] CFzError Commit();
+    void Discard();  // removes the staged file unless it was committed
+    std::string const& TemporaryPath() const { return m_temporary; }
+
+private:
+    std::string m_path;
+    std::string m_temporary;  // empty when nothing is staged
+};
+
 // A job's job-results directory: <job-results root>/JZ_JobResults/<brannox>/0/<job>,
 // the root being JZPI_CommClient::getJobResultsDirectory (the state root's
 // "jobresults"). Every service and subsystem that keeps files of a job keeps
@@ -110,12 +136,17 @@ int readdir_r_utf(DIR* dir, struct dirent* entry, struct dirent** result);
 int closedir_utf(DIR* dir);
 int unlink_utf(char const* path);
 
-// The directory that holds the data-aging and other per-application files of an
-// application: <job-results root>/Subclients/<brannox>/<app id>. Writes it into
-// `out` (1024 bytes); 0 on success, ENAMETOOLONG or EINVAL otherwise.
-int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out);
+// The subclient directory: the directory that holds the data-aging and other
+// per-application files of an application (for example "OraVolumeType.jzf"):
+// <job-results root>/Subclients/<brannox>/<app id>. Writes it into `out` (1024
+// bytes) without making it; 0 on success, ENAMETOOLONG or EINVAL otherwise.
+// Journalled ("subclient", "GetSubclientDir", "brannox=B app=A"); a fault fails
+// it with the fault's code and leaves `out` empty.
+[[nodiscard]] int GetSubclientDir(unsigned brannoxId, unsigned appId, char* out);
 // Makes the directory exist (with its parents); 0 on success, else errno.
-int CreateSubclientDir(char const* dir);
+// Journalled ("subclient", "CreateSubclientDir", dir); a fault fails it with the
+// fault's code before anything is made.
+[[nodiscard]] int CreateSubclientDir(char const* dir);
 
 // Sleeps for the given milliseconds (the source site is for traces only).
 void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* file, int line);

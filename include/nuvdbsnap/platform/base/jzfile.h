@@ -1,6 +1,10 @@
 // JzFile: a file object with an advisory whole-file lock (flock) that can be
 // waited for with a time-out. The lock is released when the holder closes the
 // file or dies. Used for lock files that guard shared work files.
+//
+// lock() is journalled ("lockfile", "lock", "<path> exclusive|shared
+// timeout=<ms>|forever") and obeys the fault table: a fault refuses the lock
+// (getLastError gives the fault's code, ENOLCK when it is not positive).
 #pragma once
 
 #include <string>
@@ -27,8 +31,10 @@ public:
     // permissions: mode bits for a created file (0 means 0644); flags: extra open(2) flags.
     int open(char const* path, sfOpenMode_t mode, unsigned int permissions, int flags);
     // 1 when the lock is granted within timeoutMs (0: try once; kWaitForever: no limit),
-    // 0 otherwise. An exclusive lock is granted only on the file that the path still
-    // names, so a lock file removed by its previous holder is never shared.
+    // 0 otherwise (getLastError: EWOULDBLOCK when the time ran out). A lock is granted
+    // only on the file that the path still names, so a lock file removed by its
+    // previous holder is never shared: the object then reopens the path and waits
+    // again, within what is left of the same time-out.
     int lock(sfLockMode_t mode, unsigned long timeoutMs);
     int unlock();            // 0 on success
     // Removes the path (when it still names this file) while the lock is held, then
