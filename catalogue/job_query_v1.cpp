@@ -92,21 +92,9 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
     default: patterns = {"/+SYMLINK2FILE+/", "/+SYMLINK2DIR+/"}; break;
     }
 
-    GetArchFileInfoForSnapJob_ArgsCC_t request;
-    request.brannoxId = m_brannoxId;
-    request.snapJobId = m_jobId;
-    request.flags |= 1;
-    GetArchFileInfoForSnapJob_Ret_t answer;
-    m_archFileList.clear();
-    ArMgrClientAPI archive;
-    int rc = archive.getArchFileListForSnapshotJob(&request, &answer);
-    if (rc != 0) {
-        g_ptrLogWriter->Write(-1, kTag, 0,
-                              "Failed while getting the timestamp of the BCD archive File from archiveManager for job %llu",
-                              static_cast<unsigned long long>(m_jobId));
-        return rc;
-    }
-    m_archFileList = answer.archFiles;
+    std::string sarnelHost;
+    int rc = nuvcatalogue::SnapJobArchiveFiles(m_brannoxId, m_jobId, m_archFileList, &sarnelHost, kTag);
+    if (rc != 0) return rc;
     _GetIndexSubclientInfo key;
     key.appId = m_appId;
     key.cacheType = 2;
@@ -116,14 +104,14 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
                           m_appId, 2);
     std::list<std::string> queries;
     for (std::string const& p : patterns) queries.push_back("\\" + p + "**");
-    if (answer.sarnelHost.empty()) {
+    if (sarnelHost.empty()) {
         g_ptrLogWriter->Write(-1, kTag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
                               m_brannoxId, static_cast<long long>(m_jobId));
         return -1;
     }
     std::string host, sarnelClient;
     int n1 = 0, n2 = 0;
-    DemangleHostName(answer.sarnelHost.c_str(), host, sarnelClient, n1, n2);
+    DemangleHostName(sarnelHost.c_str(), host, sarnelClient, n1, n2);
 
     JzNamedMutex lock(nuvcatalogue::IndexQueryLockName(m_brannoxId, m_jobId));
     bool const locked = lock.lock(60000) != 0;
@@ -131,7 +119,7 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
 
     // First query: the browsable paths.
     std::list<_IndexArchFileInfo> rows;
-    int first = GetIndexArchFileInfo(answer.sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, 0x152, rows);
+    int first = GetIndexArchFileInfo(sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, 0x152, rows);
     std::vector<std::string> dbViews;
     if (first == 0 && !rows.empty()) {
         for (_IndexArchFileInfo& row : rows) {
@@ -183,7 +171,7 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
     unsigned flags = 0x12;
     if (!patterns.empty()) flags += 0x40;
     if (m_appType == 125) flags += 0x100;
-    rc = GetIndexArchFileInfo(answer.sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, flags, rows);
+    rc = GetIndexArchFileInfo(sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, flags, rows);
     std::map<std::string, std::string> devices;
     if (rc == 0 && !rows.empty()) {
         // A browsable row marks the entry of its own path (hashed, first of a name).

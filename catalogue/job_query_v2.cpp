@@ -89,21 +89,9 @@ int DBPathTranslator::getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle) {
 
     // The snap job's archive files give the browse's time window: from the
     // oldest archive file to the newest snapshot archive file (full width).
-    GetArchFileInfoForSnapJob_ArgsCC_t request;
-    request.brannoxId = m_brannoxId;
-    request.snapJobId = m_jobId;
-    request.flags |= 1;
-    GetArchFileInfoForSnapJob_Ret_t answer;
-    m_archFileList.clear();
-    ArMgrClientAPI archive;
-    int rc = archive.getArchFileListForSnapshotJob(&request, &answer);
-    if (rc != 0) {
-        g_ptrLogWriter->Write(-1, kTag, 0,
-                              "Failed while getting the timestamp of the BCD archive File from archiveManager for job %llu",
-                              static_cast<unsigned long long>(m_jobId));
-        return rc;
-    }
-    m_archFileList = answer.archFiles;
+    std::string sarnelHost;
+    int rc = nuvcatalogue::SnapJobArchiveFiles(m_brannoxId, m_jobId, m_archFileList, &sarnelHost, kTag);
+    if (rc != 0) return rc;
     int64_t fromTime = 0, toTime = 0;
     if (m_archFileList.empty()) {
         g_ptrLogWriter->Write(-1, kTag, 0, "Unable to get the timestamp of BCD Snap Index Archive file defaulting to 0");

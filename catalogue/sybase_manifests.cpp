@@ -38,20 +38,9 @@ int DBPathTranslator::getSybManifestFiles(std::vector<std::string>& paths) {
     }
     std::string const directoryWithSlash = directory + "/";
 
-    GetArchFileInfoForSnapJob_ArgsCC_t request;
-    request.brannoxId = m_brannoxId;
-    request.snapJobId = m_jobId;
-    request.flags = 1;
-    GetArchFileInfoForSnapJob_Ret_t answer;
-    ArMgrClientAPI archive;
-    int rc = archive.getArchFileListForSnapshotJob(&request, &answer);
-    if (rc != 0) {
-        g_ptrLogWriter->Write(-1, kTag, 0,
-                              "Failed while getting the timestamp of the BCD archive File from archiveManager for job %llu",
-                              static_cast<unsigned long long>(m_jobId));
-        return rc;
-    }
-    m_archFileList = answer.archFiles;
+    std::string sarnelHost;
+    int rc = nuvcatalogue::SnapJobArchiveFiles(m_brannoxId, m_jobId, m_archFileList, &sarnelHost, kTag);
+    if (rc != 0) return rc;
 
     _GetIndexSubclientInfo key;
     key.appId = m_appId;
@@ -60,20 +49,20 @@ int DBPathTranslator::getSybManifestFiles(std::vector<std::string>& paths) {
     key.time = nuvcatalogue::SnapArchiveTime(m_archFileList, kTag);
     g_ptrLogWriter->Write(1, kTag, 0, "Job Id,%lld appId %u, cachetype %d", static_cast<long long>(m_jobId), m_appId, 2);
 
-    if (answer.sarnelHost.empty()) {
+    if (sarnelHost.empty()) {
         g_ptrLogWriter->Write(-1, kTag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
                               m_brannoxId, static_cast<long long>(m_jobId));
         return -1;
     }
     std::string host, client;
     int n1 = 0, n2 = 0;
-    DemangleHostName(answer.sarnelHost.c_str(), host, client, n1, n2);
+    DemangleHostName(sarnelHost.c_str(), host, client, n1, n2);
 
     JzNamedMutex lock(nuvcatalogue::IndexQueryLockName(m_brannoxId, m_jobId));
     if (lock.lock(60000) == 0) g_ptrLogWriter->Write(0, kTag, 0, "Failed to acquire lock in 60 seconds");
 
     std::list<_IndexArchFileInfo> rows;
-    rc = GetIndexArchFileInfo(answer.sarnelHost, client, m_brannoxId, {key}, queries, m_appType, 0x152, rows);
+    rc = GetIndexArchFileInfo(sarnelHost, client, m_brannoxId, {key}, queries, m_appType, 0x152, rows);
     if (rc != 0 || rows.empty()) {
         g_ptrLogWriter->Write(0, kTag, 0, "Job does not have any metadata for the query string [%s]",
                               queries.front().c_str());

@@ -28,6 +28,11 @@ bool firstSnapArchFile(GetArchFileListForJobRetCC_t const& row);
 // no rows: 0 with the error line of the queries, under tag).
 int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char const* tag);
 
+// The snap job's archive files (replacing rows) and the mangled name of the
+// Sarnel that holds them; 0, or the archive manager's result (logged under tag).
+int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFileListForJobRetCC_t>& rows,
+                        std::string* sarnelHost, char const* tag);
+
 // The cross-process lock name of the index queries of a snap job: "idxq_<brannox>_<job>".
 std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId);
 

@@ -3,6 +3,7 @@
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 
 #include "translator_internal.h"
+#include "nuvdbsnap/platform/archive/armgr_client.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -114,6 +115,27 @@ int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char co
     std::sort(rows.begin(), rows.end(), compareTime);
     auto snap = std::find_if(rows.begin(), rows.end(), firstSnapArchFile);
     return snap == rows.end() ? 0 : static_cast<int32_t>(static_cast<uint32_t>(snap->createTime));
+}
+
+int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFileListForJobRetCC_t>& rows,
+                        std::string* sarnelHost, char const* tag) {
+    GetArchFileInfoForSnapJob_ArgsCC_t request;
+    request.brannoxId = brannoxId;
+    request.snapJobId = jobId;
+    request.flags |= 1;
+    GetArchFileInfoForSnapJob_Ret_t answer;
+    rows.clear();
+    ArMgrClientAPI archive;
+    int const rc = archive.getArchFileListForSnapshotJob(&request, &answer);
+    if (rc != 0) {
+        g_ptrLogWriter->Write(-1, tag, 0,
+                              "Failed while getting the timestamp of the BCD archive File from archiveManager for job %llu",
+                              static_cast<unsigned long long>(jobId));
+        return rc;
+    }
+    rows = std::move(answer.archFiles);
+    *sarnelHost = answer.sarnelHost;
+    return 0;
 }
 
 std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId) {
