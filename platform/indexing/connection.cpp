@@ -218,7 +218,7 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
             " status, pid, started, job_started) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?)",
             {job.id, int64_t(brannoxId), int64_t(appId), int64_t(appType), int64_t(level), int64_t(v2 ? 2 : 1),
              std::string(host ? host : ""), std::string(clientName ? clientName : ""), int64_t(flags),
-             int64_t(getpid()), int64_t(time(nullptr)), job.started > 0 ? job.started : int64_t(time(nullptr))});
+             int64_t(getpid()), int64_t(time(nullptr)), job.started});
         if (err.IsError()) return err;
         runId = cat.LastInsertId();
         return CFzError::Success();
