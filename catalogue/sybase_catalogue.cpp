@@ -1,7 +1,7 @@
 // Sybase: the databases of a backed-up device catalogued on the central server.
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 
-#include "nuvdbsnap/platform/network/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 
 #include <ctime>
 

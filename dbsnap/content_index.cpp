@@ -4,6 +4,8 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "content_run.h"
+#include "nuvdbsnap/engine/replication_engine.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -33,9 +35,48 @@ std::string JobToken(JZJobCtrlClient* control, long long jobId) {
     return constructJobToken(jobId, 0, 0, 0);
 }
 
-bool IsOracle(unsigned appType) { return appType == 22 || appType == 80; }
-
 }  // namespace
+
+Subclient* NuvSubclientOf(ApplicationId& application, unsigned brannoxId, unsigned appId, EvEvent* ev,
+                          char const* tag) {
+    Subclient* subclient = application.getSubclient(nullptr);
+    if (subclient == nullptr)
+        EvDebug::Debug(ev, tag, "getSubclient(%d,%d) failed[%d-%s]", static_cast<int>(brannoxId),
+                       static_cast<int>(appId), static_cast<int>(application.getLastError()),
+                       application.getErrorString());
+    return subclient;
+}
+
+int NuvSnapUtilDb::replicationMetadataFiles(unsigned appId, unsigned brannoxId, unsigned appType, long long jobId,
+                                            std::vector<std::string>& files) {
+    _ReplicationInputParams params;
+    params.appId = appId;
+    params.brannoxId = brannoxId;
+    params.appTypeId = appType;
+    params.jobId = static_cast<uint64_t>(jobId);
+    params.backupLevel = 0;
+    EvEvent logger = m_event != nullptr ? *m_event : EvEvent();
+    try {
+        JzReplicationEngineDynamic* engine = JzReplicationEngineDynamic::getInstance(
+            1, static_cast<unsigned long long>(jobId), getJobControl(), logger, params);
+        if (engine == nullptr) {
+            EvDebug::Error(m_event, kTag, "Failed to instantiate JzReplicationEngine");
+            (void)m_event->CriticalEvent(0x39000073, 0, 0);
+            return -1;
+        }
+        if (engine->GetMetadataFiles(files) == 0) {
+            EvDebug::Error(m_event, kTag, "Unable to get metadata files required specific to derived classes for backup");
+            (void)m_event->CriticalEvent(0x39000073, 0, 0);
+            return -1;
+        }
+    } catch (...) {
+        EvDebug::Error(m_event, kTag,
+                       "Unknown exception.Unable to get metadata files required specific to derived classes for backup");
+        (void)m_event->CriticalEvent(0x39000073, 0, 0);
+        return -1;
+    }
+    return 0;
+}
 
 int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost, unsigned brannoxId, unsigned appId,
                                unsigned appType, long long jobId, std::map<std::string, std::string>* fileNameMap,
@@ -97,12 +138,11 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
         dataAgingFile.clear();
         std::vector<std::string> optionalFiles;     // shipped with the directory change
         std::vector<std::string> indexOptional;     // handed to the second generation's store
-        if (getReplicationType() == 1) {
-            // The replication engine's metadata files: this build has no
-            // replication engine, so it cannot be made.
-            EvDebug::Error(ev, kTag, "Failed to instantiate JzReplicationEngine");
-            (void)m_event->CriticalEvent(0x39000073, 0, 0);
-            return -1;
+        if (getReplicationType() == LREP_REPLICATION) {
+            if (replicationMetadataFiles(appId, brannoxId, appType, jobId, optionalFiles) != 0) return -1;
+            // Only Oracle's store takes them; for any other application they
+            // travel with the directory change alone.
+            if (IsOracle(appType)) indexOptional = optionalFiles;
         }
         if (m_optionalFileList != nullptr) {
             for (std::string const& file : *m_optionalFileList) {
@@ -111,11 +151,11 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
             }
         }
         EvDebug::Debug(ev, kTag, "No DataAging to be done for appId %d during createIndex ", static_cast<int>(appId));
-        int const level = (appType == 22 || appType == 104 || appType == 125) && !levelOne ? 2 : 1;
+        int const level = (appType == kAppTypeOracle || appType == kAppTypeMySql || appType == kAppTypePostgreSql) && !levelOne ? 2 : 1;
         EvDebug::DebugLvl(ev, 1, kTag,
                           "sendDirChange(%u, %u, %u, %llu, %s, %s, %c, %s, false, true, %s, NULL, false, 240, "
                           "SENDDIRCHG_JOB_OPT_SNAP_BACKUP, %s,NULL)",
-                          brannoxId, appId, appType == 22 && !levelOne ? 2u : 1u,
+                          brannoxId, appId, appType == kAppTypeOracle && !levelOne ? 2u : 1u,
                           static_cast<unsigned long long>(jobId), host.c_str(),
                           dirChangeFile.empty() ? "NULL" : dirChangeFile.c_str(), '/',
                           dirChangeFlag ? "true" : "false", levelOne ? "true" : "false", "NULL");
@@ -140,13 +180,8 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
     }
 
     ApplicationId application(brannoxId, appId);
-    Subclient* subclient = application.getSubclient(nullptr);
-    if (subclient == nullptr) {
-        EvDebug::Debug(ev, kTag, "getSubclient(%d,%d) failed[%d-%s]", static_cast<int>(brannoxId),
-                       static_cast<int>(appId), static_cast<int>(application.getLastError()),
-                       application.getErrorString());
-        return -1;
-    }
+    Subclient* subclient = NuvSubclientOf(application, brannoxId, appId, ev, kTag);
+    if (subclient == nullptr) return -1;
     unsigned long blockLevel = 0;
     (void)subclient->getUseBlockLevelBackup(blockLevel, nullptr);
     if (!updateIndexOnly && r < 0) {
@@ -156,7 +191,7 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
         EvDebug::Error(ev, kTag, "Error During sendDirChange%s", r < -1 ? " (fail job)" : "");
         return -1;
     }
-    if (blockLevel != 0 && appType == 125 && useIndexingV2) {
+    if (blockLevel != 0 && appType == kAppTypePostgreSql && useIndexingV2) {
         EvDebug::Debug(ev, kTag, "Skip sending volume metadata to indexing.. for postgres blocklvl indexing v2");
         return 0;
     }
@@ -179,7 +214,7 @@ int NuvSnapUtilDb::createIndex(std::string& dataAgingFile, char const* indexHost
     if (useIndexingV2)
         level = static_cast<JZBkpLevel>(GetBackupType());
     else
-        level = static_cast<JZBkpLevel>(updateRun ? 1 : ((appType == 22 || appType == 125) && !levelOne ? 2 : 1));
+        level = static_cast<JZBkpLevel>(updateRun ? 1 : ((appType == kAppTypeOracle || appType == kAppTypePostgreSql) && !levelOne ? 2 : 1));
     unsigned long const connectionType = appType | (updateRun ? 0x20000000u : 0u);
     if (connection.initialize(brannoxId, appId, connectionType, level, token.c_str(), host.c_str(), second.c_str(),
                               flags) != 0) {

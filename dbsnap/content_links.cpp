@@ -4,6 +4,7 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "content_run.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/index/idx_util.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
@@ -130,7 +131,7 @@ int NuvSnapUtilDb::indexLinksAndCopies(NuvContentRun& run) {
         if (sendMarkedEntry(run, marker, link, target, linkOffset) != 0) return -1;
     }
 
-    if (run.appType != 61) return 0;
+    if (run.appType != kAppTypeOracleSap) return 0;
     int copyOffset = 1;
     bool firstCopy = true;
     for (auto const& entry : m_copyFilesToDirMap) {

@@ -10,7 +10,14 @@
 #include <string>
 #include <vector>
 
+class ApplicationId;
 class EvEvent;
+class Subclient;
+
+// The application's subclient; null after the log line
+// "getSubclient(%d,%d) failed[%d-%s]".
+Subclient* NuvSubclientOf(ApplicationId& application, unsigned brannoxId, unsigned appId, EvEvent* ev,
+                          char const* tag);
 
 struct NuvContentRun {
     IndexingConnection* connection = nullptr;

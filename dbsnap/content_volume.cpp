@@ -4,6 +4,7 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "content_run.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/index/idx_util.h"
 #include "nuvdbsnap/platform/archive/armgr_client.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -136,7 +137,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
             name = mapped->second;
         }
         bool const tableView = path.compare(0, 9, "/TblView/") == 0;
-        if (isStatable && run.statFiles && !tableView && run.fileNameMap != nullptr && run.appType != 125 &&
+        if (isStatable && run.statFiles && !tableView && run.fileNameMap != nullptr && run.appType != kAppTypePostgreSql &&
             name == path) {
             examined = path.substr(path.rfind('/') + 1);
             for (char& c : examined)
@@ -148,7 +149,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
         bool statTaken = false;
         unsigned const mountType = mountStat.st_mode & S_IFMT;
         if (isStatable && run.statFiles && mountType != S_IFBLK && mountType != S_IFCHR && !tableView &&
-            run.appType != 104) {
+            run.appType != kAppTypeMySql) {
             if (::stat(examined.c_str(), &fileStat) != 0) {
                 int const error = errno;
                 EvDebug::Debug(ev, kTag, "Unable to stat the file %s failed with an error [%d]", path.c_str(), error);
@@ -162,7 +163,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
         int64_t size = static_cast<int64_t>(mountStat.st_size);
         if (statTaken) {
             size = static_cast<int64_t>(fileStat.st_size);
-        } else if (run.appType == 64) {
+        } else if (run.appType == kAppTypeDistributedAgent) {
             struct stat late;
             if (::stat(examined.c_str(), &late) == 0) size = static_cast<int64_t>(late.st_size);
         }
@@ -175,7 +176,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
         // Parents not sent yet, shortest first.
         size_t start = 0;
         bool parents = true;
-        if (run.appType == 125) {
+        if (run.appType == kAppTypePostgreSql) {
             start = name.find('/');
             parents = start != std::string::npos;
         }

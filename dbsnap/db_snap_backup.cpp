@@ -3,6 +3,7 @@
 #include "nuvdbsnap/dbsnap/db_snap_backup.h"
 
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
@@ -323,7 +324,7 @@ int DBSnapBackup::ExitHere(int const& result) {
 
 int DBSnapBackup::Cleanup() {
     static char const* const kTag = "DBSnapBackup::Cleanup";
-    if (m_engineType != 48 || UseAppAwareSnapForIndexing() != 0) return 0;
+    if (m_engineType != kEngineVsa || UseAppAwareSnapForIndexing() != 0) return 0;
     int const rc = RunVSAAppWareSnapsOperation(true);
     if (rc != 0) EvDebug::Error(&m_ev, kTag, "Unable to cleanup native snaps. Ignoring the error.");
     return rc;

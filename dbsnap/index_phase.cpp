@@ -3,6 +3,7 @@
 #include "nuvdbsnap/dbsnap/db_snap_backup.h"
 
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
@@ -34,7 +35,7 @@ int DBSnapBackup::CreateIndex(NuvSnapUtilDb* utility, bool updateIndexOnly) {
     bool const levelOne = m_bkArgs->jobType == 1;
     bool const updateOption = false;
     bool const dirChangeFlag = false;
-    bool const statFiles = m_appType != 125 && m_appType != 5;
+    bool const statFiles = m_appType != kAppTypePostgreSql && m_appType != kAppTypeSybase;
     int const rc = utility->createIndex(
         dataAgingFile, indexHost.c_str(), m_bkArgs->brannoxId, static_cast<unsigned>(m_bkArgs->appId),
         static_cast<unsigned>(m_appType), m_bkArgs->jobId, m_fileNameMap.empty() ? nullptr : &m_fileNameMap,
@@ -51,34 +52,29 @@ int DBSnapBackup::CreateIndex(NuvSnapUtilDb* utility, bool updateIndexOnly) {
 
 int DBSnapBackup::WriteMountPoints() {
     static char const* const kTag = "DBSnapBackup::WriteMountPoints";
-    JZPI_CommClient comm(&m_ev);
-    comm.setFocus(JZPI_Focus::getFocus());
     char const* clientName = JZPI_Focus::getFocusClientName(true);
     Subclient* subclient = m_applicationId != nullptr ? m_applicationId->getSubclient(nullptr) : nullptr;
-    char const* root = comm.getJobResultsDirectory(clientName);
+    std::string const results = JobResultsDirectory(static_cast<uint64_t>(m_bkArgs->jobId),
+                                                    static_cast<int>(m_bkArgs->brannoxId));
 
     // The list file; without a job-results root no file is written, the content is still updated.
     FILE* file = nullptr;
-    if (root != nullptr && *root != '\0') {
-        char folder[4096];
-        int n = std::snprintf(folder, sizeof folder, "%s/JZ_JobResults/%d/0/%lld/", root,
-                              static_cast<int>(m_bkArgs->brannoxId), static_cast<long long>(m_bkArgs->jobId));
-        if (n > 0 && static_cast<size_t>(n) < sizeof folder) {
-            EvDebug::Debug(&m_ev, kTag, "Folder [%s]", folder);
+    if (!results.empty()) {
+        std::string const folder = results + "/";
+        if (folder.size() < 4096) {
+            EvDebug::Debug(&m_ev, kTag, "Folder [%s]", folder.c_str());
             (void)CFzDirectory::Create(folder, true);
-            char path[1024];
-            n = std::snprintf(path, sizeof path, "%s/DBSNAPCONTENT_%lld", folder,
-                              static_cast<long long>(m_bkArgs->jobId));
-            if (n > 0 && static_cast<size_t>(n) < sizeof path) {
-                EvDebug::Debug(&m_ev, kTag, "File [%s]", path);
-                file = std::fopen(path, "w");
+            std::string const path = folder + "/DBSNAPCONTENT_" + std::to_string(static_cast<long long>(m_bkArgs->jobId));
+            if (path.size() < 1024) {
+                EvDebug::Debug(&m_ev, kTag, "File [%s]", path.c_str());
+                file = std::fopen(path.c_str(), "w");
                 if (file == nullptr)
-                    EvDebug::Error(&m_ev, kTag, "Failed to open [%s] for writing: %s", path, std::strerror(errno));
+                    EvDebug::Error(&m_ev, kTag, "Failed to open [%s] for writing: %s", path.c_str(), std::strerror(errno));
             } else {
-                EvDebug::Error(&m_ev, kTag, "mount-point list path too long for folder [%s]", folder);
+                EvDebug::Error(&m_ev, kTag, "mount-point list path too long for folder [%s]", folder.c_str());
             }
         } else {
-            EvDebug::Error(&m_ev, kTag, "job-results folder too long under [%s]", root);
+            EvDebug::Error(&m_ev, kTag, "job-results folder too long: [%s]", results.c_str());
         }
     } else {
         EvDebug::Error(&m_ev, kTag, "no job-results directory for client [%s]", clientName);
@@ -180,18 +176,15 @@ int DBSnapBackup::ReadFilesFromDir(std::string const& directory, std::list<std::
         }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         std::string const full = Under(directory, entry->d_name);
-        // The entry's own type (links not followed): from the directory when it
-        // tells, else from lstat.
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st;
-            if (lstat(full.c_str(), &st) != 0) {
-                if (errno == ENOENT) continue;  // vanished since the directory was read
-                EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
-                return -1;
-            }
-            isDirectory = S_ISDIR(st.st_mode);
+        // The entry's own type, links not followed; an entry that vanished
+        // since the directory was read is left out.
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0) {
+            if (errno == ENOENT) continue;
+            EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
+            return -1;
         }
+        bool const isDirectory = S_ISDIR(st.st_mode);
         if (isDirectory) {
             std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, entry->d_name);
             if (ReadFilesFromDir(full, out, subPrefix) != 0) {

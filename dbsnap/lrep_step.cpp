@@ -6,6 +6,7 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 #include "nuvdbsnap/engine/lrep_snap_util.h"
 #include "nuvdbsnap/engine/snap_util_interface.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/appmgr/client.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
@@ -96,7 +97,7 @@ int DBSnapBackup::RunVSAAppWareSnapsOperation(bool cleanup) {
 
 int DBSnapBackup::SetVolumeFlagsBeforeMount() {
     static char const* const kTag = "DBSnapBackup::SetVolumeFlagsBeforeMount";
-    if (m_engineType != 48) return 0;
+    if (m_engineType != kEngineVsa) return 0;
     if (m_nuvSnapUtilDb == nullptr) {
         EvDebug::Error(&m_ev, kTag, "no snapshot of this job: the prepare phase has not run");
         return -1;
@@ -115,7 +116,7 @@ int DBSnapBackup::SetVolumeFlagsBeforeMount() {
 
 int DBSnapBackup::UnsetVolumeFlagsAfterMount() {
     static char const* const kTag = "DBSnapBackup::UnsetVolumeFlagsAfterMount";
-    if (m_engineType != 48 || UseAppAwareSnapForIndexing() != 0) return 0;
+    if (m_engineType != kEngineVsa || UseAppAwareSnapForIndexing() != 0) return 0;
     if (m_nuvSnapUtilDb == nullptr) {
         EvDebug::Error(&m_ev, kTag, "no snapshot of this job: the prepare phase has not run");
         return -1;
@@ -139,10 +140,10 @@ int DBSnapBackup::UnsetVolumeFlagsAfterMount() {
 int DBSnapBackup::UseAppAwareSnapForIndexing() {
     char const* section = "Nuvantry";
     char const* key = "USE_INDEX_APPAWARESNAP";
-    if (m_appType == 125) {
+    if (m_appType == kAppTypePostgreSql) {
         section = "PostGres";
         key = "POSTGRES_INDEX_APPAWARESNAP";
-    } else if (m_appType == 104) {
+    } else if (m_appType == kAppTypeMySql) {
         section = "MySQL";
         key = "MYSQL_INDEX_APPAWARESNAP";
     }

@@ -3,6 +3,7 @@
 #include "nuvdbsnap/dbsnap/db_snap_backup.h"
 
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/foundation/archive_records.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
@@ -44,7 +45,7 @@ int DBSnapBackup::PrepareSnap(NuvSnapUtilDb* utility, std::list<std::string>& mo
 
     for (std::string const& path : mountPoints) {
         EvDebug::DebugLvl(&m_ev, 6, kTag, "Adding path [%s]", path.c_str());
-        bool const added = m_appType == 104 ? utility->addMountPointByDirectory(path.c_str(), nullptr)
+        bool const added = m_appType == kAppTypeMySql ? utility->addMountPointByDirectory(path.c_str(), nullptr)
                                             : utility->addMountPoint(path.c_str(), nullptr);
         if (!added) {
             EvDebug::Debug(&m_ev, kTag, "addMountPoint() failed while adding %s", path.c_str());
@@ -59,7 +60,7 @@ int DBSnapBackup::PrepareSnap(NuvSnapUtilDb* utility, std::list<std::string>& mo
     request.backupType = m_bkArgs->jobType;
     request.archFileType = m_archiveFileType;
     request.appId = static_cast<int64_t>(m_bkArgs->appId);
-    request.clientId = static_cast<int64_t>(m_appType == 125 && m_bkArgs->overrideClientId != 0
+    request.clientId = static_cast<int64_t>(m_appType == kAppTypePostgreSql && m_bkArgs->overrideClientId != 0
                                                 ? m_bkArgs->overrideClientId
                                                 : m_bkArgs->clientId);
     request.appType = m_appType;
@@ -77,7 +78,7 @@ int DBSnapBackup::PrepareSnap(NuvSnapUtilDb* utility, std::list<std::string>& mo
     }
     EvDebug::Debug(&m_ev, kTag, "created Snap Archive Files successfully.");
 
-    if (m_engineType == 1) {
+    if (m_engineType == kEngineLrep) {
         SMVolSnapInfo& record = utility->getSnapShotInfo();
         for (auto volume = record.volumeListBegin(); volume != record.volumeListEnd(); ++volume)
             volume->setVolumeFlags(volume->getVolumeFlags() | 0x4);
@@ -184,7 +185,7 @@ int DBSnapBackup::PostCreateSnapShot(NuvSnapUtilDb* utility) {
         EvDebug::Debug(&m_ev, kTag, "PostCreateSnapShot() failed.");
         return -1;
     }
-    if (m_engineType == 48 && (m_appType == 104 || m_appType == 125)) {
+    if (m_engineType == kEngineVsa && (m_appType == kAppTypeMySql || m_appType == kAppTypePostgreSql)) {
         if (RunVSAAppWareSnapsOperation(false) != 0) {
             EvDebug::Debug(&m_ev, kTag, "RunLREPOperations failed");
             return -1;

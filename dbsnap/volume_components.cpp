@@ -4,7 +4,10 @@
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "content_run.h"
+#include "ora_volumes.h"
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/index/idx_util.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/strings.h"
@@ -25,16 +28,44 @@ bool ComponentHeader(JzFileHeader& header, std::string const& volume) {
 }  // namespace
 
 int NuvSnapUtilDb::sendVolComponent(IndexingConnection* connection, int appType, int brannoxId, int appId) {
-    if (appType != 22 && appType != 80) return 0;
-    // The Oracle volume list lives in the subclient directory, which the local
-    // suite does not keep: a block-level Oracle index cannot be completed.
-    EvDebug::Error(m_event, kTag, "Failed to get JobResultsDir, GetSubclientDir(%d,%d) returned with error %d",
-                   brannoxId, appId, 2);
-    return -1;
+    if (!IsOracle(appType)) return 0;
+    char directory[1024];
+    int const r = GetSubclientDir(static_cast<unsigned>(brannoxId), static_cast<unsigned>(appId), directory);
+    if (r != 0) {
+        EvDebug::Error(m_event, kTag, "Failed to get JobResultsDir, GetSubclientDir(%d,%d) returned with error %d",
+                       brannoxId, appId, r);
+        return -1;
+    }
+    std::vector<std::string> volumes;
+    if (NuvReadOraVolumes(directory, m_event, kTag, &volumes) != 0) return -1;
+    unsigned long long offset = 1;
+    for (std::string const& volume : volumes) {
+        if (volume.empty()) continue;
+        EvDebug::Debug(m_event, kTag, "vol=[%s]", volume.c_str());
+        if (IdxUtil::sendIndexGUID(volume, connection, true) != 0) {
+            EvDebug::Debug(m_event, kTag, "Error sending COMPONENT_ID for [%s] volume to Index", volume.c_str());
+            return -1;
+        }
+        if (IdxUtil::sendIndexGUID(volume, connection) != 0) {
+            EvDebug::Debug(m_event, kTag, "Error sending root element for [%s] volume to Index", volume.c_str());
+            return -1;
+        }
+        JzFileHeader header;
+        if (!ComponentHeader(header, volume)) {
+            EvDebug::Error(m_event, kTag, "volume [%s] does not fit the file header", volume.c_str());
+            return -1;
+        }
+        if (connection->sendFileInfo(&header, offset, nullptr, 0) != 0) {
+            EvDebug::Debug(m_event, kTag, "sendFileInfo failed for file %s ", volume.c_str());
+            return -1;
+        }
+        ++offset;
+    }
+    return 0;
 }
 
 int NuvSnapUtilDb::sendVolComponent(IndexingConnection* connection, int appType, std::string const& volume) {
-    if (appType != 125) return 0;
+    if (appType != kAppTypePostgreSql) return 0;
     JzFileHeader header;
     if (!ComponentHeader(header, volume)) {
         EvDebug::Error(m_event, kTag, "volume [%s] does not fit the file header", volume.c_str());

@@ -40,14 +40,17 @@ bool HoldFileHolds(char const* path, EvEvent* logger, char const* tag) {
 
 namespace {
 
-// The start request's argument text: job, token (when the job has one), client, instance.
-std::string HelperArguments(JZJobCtrlClient* jobControl, std::string const& host) {
+// The start request's argument text: job, token (when the job has one), client,
+// instance. The text for the log (`forLog`) gives the token's length instead of
+// the token: whoever reads the log must not be able to act as the job.
+std::string HelperArguments(JZJobCtrlClient* jobControl, std::string const& host, bool forLog) {
     std::string hostName, clientName;
     int port = 0, brannox = 0;
     (void)DemangleHostName(host.c_str(), hostName, clientName, port, brannox);
     std::string text = " -j " + std::to_string(jobControl ? jobControl->GetJobID() : 0);
     char const* token = jobControl ? jobControl->GetJobToken() : nullptr;
-    if (token != nullptr) text += std::string(" -jt ") + token;
+    if (token != nullptr)
+        text += std::string(" -jt ") + (forLog ? "<" + std::to_string(strlen(token)) + " characters>" : token);
     text += " -cn " + clientName;
     text += std::string(" -vm ") + JZPI_Focus::getFocus();
     return text;
@@ -80,7 +83,8 @@ int SnapUtilInterface::CreateSnapUtilProcess() {
     CNSession::jzsExecuteRemoteCommandType request;
     request.setint64(1, 1, 0, 0x9000111, 0x747fe5);
     request.setstring(2, 2, "NuvSnapUtil", 0x9000111, 0x790fdb);
-    request.setstring(3, 6, HelperArguments(m_jobControl, m_host), 0x9000111, 0xea35c);
+    request.setstring(3, 6, HelperArguments(m_jobControl, m_host, false), 0x9000111, 0xea35c);
+    std::string const loggedArguments = HelperArguments(m_jobControl, m_host, true);
     request.setint64(4, 10, 1, 0x9000111, 0x1fe53b);
     request.setint64(5, 11, 0, 0x9000111, 0x96188b);
 
@@ -91,7 +95,7 @@ int SnapUtilInterface::CreateSnapUtilProcess() {
         return -1;
     }
     EvDebug::Debug(m_logger, kTag, "dataAgentAttach-> remoteExecutableName=%s commandLineArgs=%s, HostName=%s",
-                   request.getstring(2).c_str(), request.getstring(3).c_str(), m_host.c_str());
+                   request.getstring(2).c_str(), loggedArguments.c_str(), m_host.c_str());
     std::string const machine = LocalMachineName();
     if (timeOut < 300) timeOut = 300;
     bool flag = false;
@@ -103,7 +107,7 @@ int SnapUtilInterface::CreateSnapUtilProcess() {
         return -1;
     }
     EvDebug::Debug(m_logger, kTag, " after dataAgentAttach-> remoteExecutableName=%s commandLineArgs=%s, HostName=%s",
-                   request.getstring(2).c_str(), request.getstring(3).c_str(), m_host.c_str());
+                   request.getstring(2).c_str(), loggedArguments.c_str(), m_host.c_str());
     m_helperStarted = true;
     return 0;
 }

@@ -9,22 +9,13 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
+#include "nuvdbsnap/platform/snapmgr/snap_os_util.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 namespace {
 
 constexpr int kVolumeFlagReplication = 4;
 constexpr int kArchFileTypeSnapMetadata = 6;
-
-// The client id of an application's DDR host. The local suite has no separate
-// DDR host: it is the client the application runs on (0 when unknown).
-int DdrHostClientId(int brannoxId, unsigned long appId) {
-    ApplicationId application(brannoxId != 0 ? brannoxId : nuvsuite::kLocalBrannoxId, appId);
-    JZClient* client = application.getClient(nullptr);
-    unsigned long id = 0;
-    if (client == nullptr || client->getClientId(id, nullptr) != 0) return 0;
-    return static_cast<int>(id);
-}
 
 // The archive manager takes the archive-file type of a create from the
 // request's third 64-bit field.
@@ -69,7 +60,8 @@ int NuvSnapUtil::createSnapArchiveFiles(JZArchive& archive, CreateArgs_t& reques
     int const appType = static_cast<int>(request.appType);
     m_snapShotInfo.setAppTypeId(appType);
 
-    if (m_engineType == kEngineDdrHost) m_ddrClientId = DdrHostClientId(m_brannoxId, static_cast<unsigned long>(request.appId));
+    if (m_engineType == kEngineDdrHost)
+        m_ddrClientId = static_cast<int>(JZSnapOSUtil::getDDRHostID(static_cast<unsigned long>(request.appId)));
 
     if (SourcedFromPhysicalNode(appType)) {
         if (m_ddrClientId == 0) m_ddrClientId = m_ClientID;

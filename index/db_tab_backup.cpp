@@ -200,12 +200,11 @@ CFzError DbTabRestoreUtils::sendMetadataIndex(std::vector<browseablePath_t>& rec
     char const tag[] = "DbTabRestoreUtils::sendMetadataIndex";
     bool const verbose = EvDebug::getDebugLevel() > 6;
     if (verbose) {
-        JZPI_CommClient comm(m_event);
-        char const* root = comm.getJobResultsDirectory(JZPI_Focus::getFocusClientName(true));
-        std::string path = std::string(root ? root : "") + "/JZ_JobResults/" + std::to_string(m_brannoxId) + "/0/" +
-                           std::to_string(m_jobId) + "/TableListIndex.out";
+        std::string const results = JobResultsDirectory(static_cast<uint64_t>(m_jobId), static_cast<int>(m_brannoxId));
+        std::string const path = results + "/TableListIndex.out";
         CFzFile file;
-        CFzError e = file.Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        CFzError e = results.empty() ? FXErrorUtil::ErrorErrNo(FZ_LOC, ENOENT, "No job-results root")
+                                     : file.Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (e.IsError()) {
             EvDebug::Debug(m_event, tag, "failed to create TableListIndex.out file at %s ", path.c_str());
         } else {

@@ -37,10 +37,8 @@ mkdir -p "$DATA/tables"
 printf 'customers 1200 rows\n' > "$DATA/tables/customers.dat"
 printf 'orders 5400 rows\n' > "$DATA/tables/orders.dat"
 printf 'redo log\n' > "$DATA/redo.log"
-# The block-level library, the snapshot helper and the index programs are installed in the base home directory of the suite.
-cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
-cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
-cp "$BUILD/out/bin/basehome/archiveIndex" "$BUILD/out/bin/basehome/indexRestore" "$JZ_SUITE_ROOT/basehome/"
+# `jzsuite init` linked the block-level library, the snapshot helper and the
+# index programs into the base home directory of the suite.
 "$JZ" set Base sClientName sampleclient
 "$JZ" declare client id=1 name=sampleclient
 "$JZ" declare subclient id=1 name=default

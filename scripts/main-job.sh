@@ -7,17 +7,28 @@
 # snapshot with the saved backup label and recovering from the archive only
 # until the backup is consistent, counts the rows: N, not N + M. Then the job,
 # its archive file, its snapshot and its index run as jzsuite shows them.
-#   NUV_BUILD_DIR   build directory (default: build)
+# On every road out the servers stop and the XFS loop volume (with the job's
+# snapshots) is taken down, unless NUV_KEEP_VOLUME=1.
+#   NUV_PREFIX      run the programs of an install (cmake --install ... --prefix P)
+#                   instead of the build tree
+#   NUV_BUILD_DIR   build directory (default: build; unused with NUV_PREFIX)
+#   NUV_KEEP_VOLUME 1: leave the volume, its snapshots and the servers' data for a look
 #   NUV_INDEX_GENERATION  1 or 2: the index generation of the application (default 1)
 #   JZ_SUITE_ROOT   state root to use (default: a new one under /tmp)
 #   ROWS, MORE_ROWS N and M (default 1000 and 250)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD=${NUV_BUILD_DIR:-build}
-BIN="$BUILD/out/bin"
+if [ -n "${NUV_PREFIX:-}" ]; then
+  BIN="$NUV_PREFIX/bin"
+  MISSING="is not installed (cmake --install <build> --prefix $NUV_PREFIX)"
+else
+  BUILD=${NUV_BUILD_DIR:-build}
+  BIN="$BUILD/out/bin"
+  MISSING="is not built (cmake --build $BUILD)"
+fi
 JZ="$BIN/jzsuite"
 for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster"; do
-  [ -x "$program" ] || { echo "main-job: $program is not built (cmake --build $BUILD)" >&2; exit 1; }
+  [ -x "$program" ] || { echo "main-job: $program $MISSING" >&2; exit 1; }
 done
 ROWS=${ROWS:-1000}
 MORE_ROWS=${MORE_ROWS:-250}
@@ -33,23 +44,39 @@ PORT=${PGSAMPLE_PORT:-$((20000 + RANDOM % 20000))}
 RESTORE_PORT=$((PORT + 1))
 cluster() { "$BIN/pgcluster" "$@"; }
 DATA=""
-stop_servers() {
-  [ -n "$DATA" ] || return 0
-  cluster stop --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" >/dev/null 2>&1 || true
+JOB=""
+LOOP_VOLUME=""
+# Every road out: the server stops; then, unless kept, the job's snapshots and
+# the loop volume go (the volume cannot go while the catalogue holds snapshots of it).
+clean_up() {
+  local rc=$?
+  if [ -n "$DATA" ]; then
+    cluster stop --data "$DATA" --socket "$SOCK" --port "$PORT" --log "$PG/log/server.log" >/dev/null 2>&1 || true
+  fi
+  if [ -n "$LOOP_VOLUME" ]; then
+    if [ "${NUV_KEEP_VOLUME:-0}" = 1 ]; then
+      echo "kept: volume $LOOP_VOLUME and the job's snapshots (jzsuite volume remove $LOOP_VOLUME takes it down)"
+    else
+      [ -z "$JOB" ] || cluster drop-snapshots --job "$JOB" || rc=1
+      "$JZ" volume remove "$LOOP_VOLUME" || { echo "main-job: volume $LOOP_VOLUME is left" >&2; rc=1; }
+    fi
+  fi
+  exit $rc
 }
-trap stop_servers EXIT
+trap clean_up EXIT
+trap 'exit 130' INT TERM
 
 echo "== state root $JZ_SUITE_ROOT"
+# init links the block-level library and the helper programs into the base home.
 "$JZ" init
 chmod 755 "$JZ_SUITE_ROOT"
-# The block-level library and the snapshot helper are installed in the base home directory of the suite.
-cp "$BUILD/out/lib/blocklevel/libJzBlkLvl.so" "$JZ_SUITE_ROOT/basehome/"
-[ -x "$BUILD/out/bin/NuvSnapUtil" ] && cp "$BUILD/out/bin/NuvSnapUtil" "$JZ_SUITE_ROOT/basehome/"
+[ -e "$JZ_SUITE_ROOT/basehome/libJzBlkLvl.so" ] || { echo "main-job: init left no block-level library" >&2; exit 1; }
 
 # The database's volume: an XFS loop volume that the suite makes where the
 # machine allows it (its snapshot is then a block clone taken while the engine
 # has it frozen), else a plain directory of the state root.
 if VOLUME=$("$JZ" volume create pgdata --size 1G --fs xfs 2>/dev/null); then
+  LOOP_VOLUME=pgdata
   echo "data volume: $VOLUME (XFS on a loop device, made by the suite)"
 else
   VOLUME="$PG/volume"
@@ -77,6 +104,14 @@ if [ "${NUV_INDEX_GENERATION:-1}" = 2 ]; then
   "$JZ" declare indexgen brannox_id=2 app_id=1 v2=1
 fi
 JOB=$("$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1)
+
+echo "== readiness check of the database user (the event manager asks the agent)"
+DBUSER=$(if [ "$(id -u)" = 0 ]; then echo postgres; else id -un; fi)
+cp "$BIN/pgsnapagent" "$JZ_SUITE_ROOT/basehome/"
+GROUP=$(id -gn "$DBUSER")   # the suite is installed under the database user's group
+"$JZ" set Base sDrevoxGroup "$GROUP"
+for dir in temp logs registry; do chgrp "$GROUP" "$JZ_SUITE_ROOT/$dir" && chmod g+rwx "$JZ_SUITE_ROOT/$dir"; done
+"$JZ" readiness pgsnapagent --instance pgsample --user "$DBUSER"
 
 echo "== snap backup (job $JOB)"
 "$BIN/pgsnapagent" -j "$JOB" -a "2:1" -t 1 -d sampleclient -pgsock "$SOCK" -pgport "$PORT"

@@ -5,11 +5,38 @@
 //               -pgsock SOCKET_DIR -pgport PORT
 //
 // Exit status 0 when the job succeeded, 1 when it failed, 2 when it could not start.
+//
+// Started without arguments (by the event manager, over the network layer) it
+// answers one readiness request instead: the request names the instance (1/1)
+// and its database user (2/5); the response lists the instance's status.
 #include "pg_snap_backup.h"
+
+#include "nuvdbsnap/agentutil.h"
+#include "nuvdbsnap/platform/msg/messages.h"
+#include "nuvdbsnap/platform/network/network.h"
 
 #include <cstdio>
 
+namespace {
+
+int AnswerReadinessRequest(int argc, char** argv) {
+    EvEvent ev;
+    DBAgentReadinessCheck check(&ev, 125, "", new CJzNetwork);
+    std::string xml;
+    if (check.RecvDBReadinessXMLRequest(argc, argv, xml) != 0) return 2;
+    CNMessageBase request(22, 218);
+    if (xml.empty() || request.unserialize(xml) != 0) return 2;
+    Nuv::DBBaseInstanceStatus status;
+    (void)check.CheckDBAgentReadiness(status, request.getstring(2), "", request.getstring(1), "", "");
+    Nuv::CheckDBAgentReadinessResp response;
+    response.getlistobject<Nuv::DBBaseInstanceStatus>(1, 1, true)->push_back(status);
+    return check.SendDBReadinessXMLResponse(response) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 1) return AnswerReadinessRequest(argc, argv);
     int result = 2;
     {
         PgSnapBackup agent;

@@ -1,5 +1,6 @@
 #include "pg_snap_backup.h"
 
+#include "nuvdbsnap/agentutil/nuv_db_agents_common_utils.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 
@@ -52,6 +53,11 @@ int PgSnapBackup::FindDataPaths() {
     m_dataDirectory = rows[0][0];
     m_dataPaths.push_back(m_dataDirectory);
     EvDebug::Debug(&m_ev, kTag, "data directory [%s]", m_dataDirectory.c_str());
+    // Errors on files of the working directories, which come and go while the
+    // snapshot is read, must not fail the job: the rules say so.
+    std::string rules;
+    if (NuvDBAgentsCommonUtils::GetPostgresJobDecisionXML(rules) == 0)
+        EvDebug::Debug(&m_ev, kTag, "job-error decision rules for the job manager: %s", rules.c_str());
     if (!conn.Query("SELECT spcname, pg_tablespace_location(oid) FROM pg_tablespace "
                     "WHERE pg_tablespace_location(oid) <> '' ORDER BY spcname",
                     &rows, &error)) {
@@ -93,6 +99,8 @@ std::string PgSnapBackup::ResultsDirectory() const {
 
 int PgSnapBackup::UnQuiesceDB() {
     if (!m_inBackup) return 0;
+    // Tests hold the backup window open here with the fault ("pgagent", "hold").
+    HoldWhereFaulted("pgagent", "pg_backup_stop");
     std::string error;
     std::vector<std::vector<std::string>> rows;
     bool const stopped =

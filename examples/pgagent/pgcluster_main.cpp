@@ -11,6 +11,8 @@
 //       starts a server on a copy of job J's snapshot of data directory D with the
 //       saved backup label, recovering from the archive only until the backup is
 //       consistent; prints the row count of TABLE and stops the server again.
+//   pgcluster drop-snapshots --job J
+//       deletes job J's snapshots (unmounting them first), so their volume can go
 #include "pg_cluster.h"
 
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
@@ -30,7 +32,8 @@ int Usage() {
                  "       pgcluster sql --socket S --port P SQL\n"
                  "       pgcluster wait-backup --socket S --port P [--timeout SECONDS]\n"
                  "       pgcluster restore --job J --source-data D --labels DIR --archive A --data NEW --socket S "
-                 "--port P --log L [--count TABLE]\n");
+                 "--port P --log L [--count TABLE]\n"
+                 "       pgcluster drop-snapshots --job J\n");
     return 2;
 }
 
@@ -137,6 +140,21 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "pgcluster wait-backup: no backup started within %d seconds\n", timeout);
         return 1;
+    }
+    if (command == "drop-snapshots") {
+        if (!options.count("job")) return Usage();
+        JZSnapClientAPI client;
+        SMVolSnapInfo record;
+        record.setJobId(std::atoi(options["job"].c_str()));
+        if (!client.getVolumeSnaps(record)) return 0;  // nothing left to drop
+        (void)client.unmount(record);
+        if (!client.deleteVolumeSnaps(record)) {
+            std::string text;
+            (void)client.getErrCodeAndStr(text);
+            std::fprintf(stderr, "pgcluster drop-snapshots: %s\n", text.c_str());
+            return 1;
+        }
+        return 0;
     }
     if (command == "restore") {
         if (!options.count("job") || options["source-data"].empty() || options["labels"].empty() ||

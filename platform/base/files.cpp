@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -30,6 +31,9 @@ CFzError FileFault(FXCodeLocation const& loc, char const* call, std::string cons
     errno = err;
     return e;
 }
+
+// Numbers the temporary names of this process.
+std::atomic<unsigned> s_sequence{0};
 
 // fsync of a descriptor, through the fault point.
 CFzError Flush(int fd, std::string const& path) {
@@ -144,7 +148,6 @@ CFzError FXFile::WriteWhole(std::string const& path, std::string const& data, in
 CFzError FXStagedFile::Write(std::string const& path, std::string const& data, int mode) {
     Discard();
     if (path.empty() || path.back() == '/') return FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "Unusable file path [%s]", path.c_str());
-    static std::atomic<unsigned> s_sequence{0};
     CFzFile file;
     std::string temporary;
     CFzError e;
@@ -202,6 +205,55 @@ void FXStagedFile::Discard() {
     (void)::unlink(m_temporary.c_str());
     errno = err;
     m_temporary.clear();
+}
+
+CFzError FXFile::LinkWhole(std::string const& path, std::string const& target) {
+    std::string const temporary = path + ".link." + std::to_string(static_cast<long>(getpid())) + "." +
+                                  std::to_string(s_sequence.fetch_add(1));
+    CFzError e = FileFault(FZ_LOC, "symlink", path);
+    if (!e.IsError() && ::symlink(target.c_str(), temporary.c_str()) != 0)
+        e = ErrnoError(FZ_LOC, errno, "Cannot make the link", temporary);
+    if (e.IsError()) return e.Push(FZ_LOC, "Cannot link [%s] to [%s]", path.c_str(), target.c_str());
+    e = FileFault(FZ_LOC, "rename", path);
+    if (!e.IsError() && ::rename(temporary.c_str(), path.c_str()) != 0)
+        e = ErrnoError(FZ_LOC, errno, "Cannot rename the new link over", path);
+    if (e.IsError()) {
+        int err = errno;
+        (void)::unlink(temporary.c_str());
+        errno = err;
+        return e.Push(FZ_LOC, "Cannot link [%s] to [%s]", path.c_str(), target.c_str());
+    }
+    return CFzError::Success();
+}
+
+CFzError FillBaseHome(std::string const& packageDir, std::vector<std::string>* linked) {
+    JZPI_Base base;
+    char const* home = base.getHomeDirectory();
+    if (home == nullptr)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, ENOENT, "No base home directory: %s", base.getLastErrorMsg().c_str());
+    CFzDirectory directory;
+    CFzError e = directory.Open(packageDir, "*", true);
+    if (e.IsError()) return e.Push(FZ_LOC, "Cannot read the package's base-home folder");
+    std::vector<std::string> names;
+    for (bool done = false;;) {
+        SFzDirEntry entry;
+        e = directory.GetEntry(&entry, done);
+        if (e.IsError() || done) break;
+        names.push_back(entry.name.c_str());
+    }
+    (void)directory.Close();
+    if (e.IsError()) return e.Push(FZ_LOC, "Cannot read the package's base-home folder");
+    for (auto const& name : names) {
+        std::string const source = packageDir + "/" + name;
+        char* real = ::realpath(source.c_str(), nullptr);
+        if (real == nullptr) return ErrnoError(FZ_LOC, errno, "Cannot resolve", source);
+        std::string const target = real;
+        free(real);
+        e = FXFile::LinkWhole(std::string(home) + "/" + name, target);
+        if (e.IsError()) return e;
+        if (linked != nullptr) linked->push_back(name);
+    }
+    return CFzError::Success();
 }
 
 std::string JobResultsDirectory(uint64_t jobId, int brannoxId) {
@@ -337,6 +389,18 @@ int CreateSubclientDir(char const* dir) {
     if (!nuvsuite::EnterCall("subclient", "CreateSubclientDir", dir, &fault)) return fault.code;
     CFzError e = CFzDirectory::Create(dir, true);
     return e.IsError() ? (errno ? errno : EIO) : 0;
+}
+
+void HoldWhereFaulted(std::string const& service, std::string const& args) {
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::CallFaulted(service, "hold", args, &fault)) return;
+    CFzFile marker;
+    if (marker.Open(fault.text + "/held", O_WRONLY | O_CREAT | O_TRUNC, 0644).IsError()) return;
+    (void)marker.Close();
+    for (int waited = 0; waited < 120000; waited += 10) {
+        if (FXFile::DoesFileExist(fault.text + "/release")) return;
+        FZSLEEP_InTeRnAl(10, __FILE__, __LINE__);
+    }
 }
 
 void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* /*file*/, int /*line*/) {

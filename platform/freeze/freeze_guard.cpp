@@ -3,6 +3,7 @@
 
 #include "freeze_rows.h"
 
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/library.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
@@ -203,8 +204,11 @@ bool Freeze(std::string const& mountPoint, Failure* failure) {
         return Fail(failure, rc, ToolFailure("freeze of", mountPoint, rc, error));
     }
     SetFreezeState(active.row, "frozen");
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_active.emplace(mountPoint, std::move(active));
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        s_active.emplace(mountPoint, std::move(active));
+    }
+    HoldWhereFaulted("freeze", mountPoint);  // a test's hold inside the freeze window
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/json.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "jobmgr_internal.h"
 
@@ -155,6 +156,22 @@ bool GetJob(int64_t jobId, JobInfo* job) {
         return false;
     if (job) *job = JobFromRow(rows[0]);
     return true;
+}
+
+bool FullRanInCurrentCycle(int64_t jobId) {
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("jobmgr", "FullRanInCurrentCycle", "job=" + std::to_string(jobId), &fault)) return false;
+    JobInfo job;
+    if (!GetJob(jobId, &job) || job.type == kBackupLevelFull) return false;
+    std::vector<CatRow> rows;
+    if (Catalogue::Instance()
+            .Query("SELECT status, status_code FROM jobs WHERE app_id = ? AND brannox_id = ? AND type = ? AND id < ?"
+                   " ORDER BY id DESC LIMIT 1",
+                   {job.appId, int64_t(job.brannoxId), int64_t(kBackupLevelFull), jobId}, &rows)
+            .IsError() ||
+        rows.empty())
+        return false;
+    return AsText(rows[0][0]) == "completed" && AsInt(rows[0][1]) == kJobStatusSuccess;
 }
 
 bool FindJobByToken(std::string const& token, JobInfo* job) {

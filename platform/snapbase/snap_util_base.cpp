@@ -1,12 +1,15 @@
 #include "nuvdbsnap/platform/snapbase/snap_util_base.h"
 
 
+#include "nuvdbsnap/platform/appmgr/application.h"
+#include "nuvdbsnap/platform/appmgr/subclient.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/snapmgr/snap_tasks.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
@@ -45,6 +48,7 @@ NuvSnapUtilBase::NuvSnapUtilBase(int engineType, int snapType, bool verbose, JZJ
     m_jobId = (jobControl && jobControl->GetJobID() != 0) ? jobControl->GetJobID() : EvEvent().getJobId();
     m_event = new EvEvent(m_jobId);
     refreshReloadFlag();
+    refreshJobFlags();
 }
 
 NuvSnapUtilBase::~NuvSnapUtilBase() { delete m_event; }
@@ -62,6 +66,29 @@ bool NuvSnapUtilBase::refreshReloadFlag() {
     m_jobState->reload = exists ? 1 : 0;
     if (exists) EvDebug::DebugLvl(m_event, 2, kTag, "prepare made elsewhere: [%s] exists", path.c_str());
     return exists;
+}
+
+void NuvSnapUtilBase::refreshJobFlags() {
+    m_jobState->fullRanInCurrCycle = 0;
+    m_jobState->zfsContent = 0;
+    nuvjobmgr::JobInfo job;
+    if (m_jobId == 0 || !nuvjobmgr::GetJob(static_cast<int64_t>(m_jobId), &job)) return;
+    m_jobState->fullRanInCurrCycle = nuvjobmgr::FullRanInCurrentCycle(job.id) ? 1 : 0;
+    if (job.appId <= 0) return;
+    ApplicationId application(static_cast<unsigned long>(job.brannoxId), static_cast<unsigned long>(job.appId));
+    Subclient* subclient = application.getSubclient(nullptr);
+    BackupContent content;
+    if (subclient == nullptr || subclient->getFiles(content, nullptr, false) != 0) return;
+    for (std::string const& path : content.paths()) {
+        nuvsnapmgr::ResolvedVolume volume;
+        if (path.empty() || path[0] != '/' || nuvsnapmgr::ResolveVolume(path, &volume).IsError()) continue;
+        if (volume.fsType == "zfs") {
+            m_jobState->zfsContent = 1;
+            EvDebug::DebugLvl(m_event, 2, kTag, "content [%s] lies on the ZFS volume [%s]", path.c_str(),
+                              volume.mountPoint.c_str());
+            break;
+        }
+    }
 }
 
 bool NuvSnapUtilBase::checkIfShouldQuit() { return m_jobCtrlClient && m_jobCtrlClient->checkQuitFlag() != 0; }

@@ -8,6 +8,7 @@
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
+//   sm_ddr_hosts      per application, the client that is its DDR host (JZSnapOSUtil::getDDRHostID)
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
@@ -94,6 +95,13 @@ CREATE TABLE IF NOT EXISTS sm_loop_volumes (
   created INTEGER NOT NULL DEFAULT 0);
 )SQL"};
 
+// The DDR host of an application (a client id), declared by the operator.
+nuvsuite::SchemaPart s_ddrHosts{"snapmgr", 4, R"SQL(
+CREATE TABLE IF NOT EXISTS sm_ddr_hosts (
+  app_id INTEGER PRIMARY KEY,
+  client_id INTEGER NOT NULL);
+)SQL"};
+
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};
 nuvsuite::AdminTable s_loopVolumes{"loopvolume", "sm_loop_volumes", false, "name"};
@@ -102,5 +110,6 @@ nuvsuite::AdminTable s_controlHosts{"controlhost", "sm_control_hosts", true, "id
 nuvsuite::AdminTable s_engines{"snapengine", "sm_engines", true, "id"};
 nuvsuite::AdminTable s_replication{"replication", "sm_replication", true, "app_id"};
 nuvsuite::AdminTable s_snapTasks{"snaptask", "sm_snap_tasks", true, "app_id, phase"};
+nuvsuite::AdminTable s_ddrHostRows{"ddrhost", "sm_ddr_hosts", true, "app_id"};
 
 }  // namespace

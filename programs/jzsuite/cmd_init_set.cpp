@@ -2,6 +2,7 @@
 #include "cli_args.h"
 #include "commands.h"
 
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/registry.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
@@ -9,8 +10,26 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace jzsuite {
+
+namespace {
+
+// The package's base-home folder, found from where this jzsuite lies (an
+// install or the build tree, which mirrors the install's layout).
+std::string PackageBaseHome() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return std::string();
+    self[n] = '\0';
+    std::string dir(self);
+    dir.erase(dir.find_last_of('/'));
+    return dir + "/" + NUV_BASEHOME_FROM_BINDIR;
+}
+
+}  // namespace
 
 int CmdInit(Words const& words) {
     Args args;
@@ -27,6 +46,16 @@ int CmdInit(Words const& words) {
     std::vector<nuvsuite::CatRow> rows;
     CFzError e = nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM schema_versions", {}, &rows);
     if (e.IsError()) return Fail(1, "cannot open the catalogue under " + root + ": " + e.AsString());
+    std::string const package = PackageBaseHome();
+    std::vector<std::string> linked;
+    struct stat st;
+    if (stat(package.c_str(), &st) == 0) {
+        e = FillBaseHome(package, &linked);
+        if (e.IsError()) return Fail(1, "cannot fill the base home from " + package + ": " + e.AsString());
+    }
+    if (linked.empty())
+        std::fprintf(stderr, "jzsuite: no programs or libraries in %s: the base home stays empty\n",
+                     package.c_str());
     std::printf("%s\n", root.c_str());
     std::string why;
     if (!nuvsnapmgr::LoopVolumesAvailable(&why))

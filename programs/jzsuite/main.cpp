@@ -33,6 +33,7 @@ std::string Usage(std::string const& command) {
         {"journal", "jzsuite journal [--service S] [--json]"},
         {"volume", "jzsuite volume create NAME --size S --fs btrfs|xfs   (prints the volume's path)\n"
                    "jzsuite volume remove NAME"},
+        {"readiness", "jzsuite readiness PROGRAM --instance NAME --user USER"},
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
@@ -40,7 +41,7 @@ std::string Usage(std::string const& command) {
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume"}) {
+    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume", "readiness"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
-        {"volume", CmdVolume},
+        {"volume", CmdVolume},   {"readiness", CmdReadiness},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");

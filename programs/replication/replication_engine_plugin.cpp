@@ -208,6 +208,12 @@ int JzRepUpdateSnapShotTables_C(void* instance, SMVolSnapInfo& record, std::stri
         error = "nothing was replicated";
         return 0;
     }
+    // The snapshot tables learn which source volume each replica holds.
+    JZSnapClientAPI client;
+    if (!client.updateVolumeSnaps(Of(instance)->replicas)) {
+        (void)client.getErrCodeAndStr(error);
+        return 0;
+    }
     record = Of(instance)->replicas;
     return 1;
 }

@@ -22,17 +22,6 @@ namespace {
 char const* const kService = "snaphandler";
 char const* const kTag = "JZSnapHandler_createSnapShotWithStatus";
 
-// Tells the holder that the snap is under way, then waits for its release.
-void HoldUntilReleased(std::string const& directory) {
-    CFzFile marker;
-    if (marker.Open(directory + "/held", O_WRONLY | O_CREAT | O_TRUNC, 0644).IsError()) return;
-    (void)marker.Close();
-    for (int waited = 0; waited < 120000; waited += 10) {
-        if (FXFile::DoesFileExist(directory + "/release")) return;
-        FZSLEEP_InTeRnAl(10, __FILE__, __LINE__);
-    }
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) bool JZSnapHandler_createSnapShotWithStatus(SMVolSnapInfo& record) {
@@ -41,8 +30,8 @@ extern "C" __attribute__((visibility("default"))) bool JZSnapHandler_createSnapS
     nuvsuite::JournalCall(kService, "createSnapShotWithStatus", args);
 
     EvEvent event(static_cast<uint64_t>(record.getJobId()));
+    HoldWhereFaulted(kService, args);
     nuvsuite::CallFault fault;
-    if (nuvsuite::CallFaulted(kService, "hold", args, &fault)) HoldUntilReleased(fault.text);
     if (nuvsuite::CallFaulted(kService, "throw", args, &fault))
         throw JzException(kTag, fault.text, __FILE__, __LINE__, fault.code);
     if (nuvsuite::CallFaulted(kService, "createSnapShotWithStatus", args, &fault)) {

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -127,6 +129,73 @@ TEST_F(StateFileTest, FaultsDeclaredElsewhereAreSeen) {
     });
     ASSERT_EQ(0, nuvtest::WaitChild(pid));
     EXPECT_FALSE(nuvsuite::FaultsMayFire("file"));
+}
+
+
+// The base home filled from a package's base-home folder: links to the real
+// files (through the folder's own links), replacing what was there.
+class BaseHomeFillTest : public StateFileTest {
+protected:
+    void SetUp() override {
+        StateFileTest::SetUp();
+        m_package = Dir() + "/package";
+        m_elsewhere = Dir() + "/elsewhere";
+        m_home = nuvsuite::StatePath("basehome");
+        ASSERT_FALSE(CFzDirectory::Create(m_package, true).IsError());
+        ASSERT_FALSE(CFzDirectory::Create(m_elsewhere, true).IsError());
+        ASSERT_FALSE(FXFile::WriteWhole(m_package + "/Helper", "helper", 0755).IsError());
+        ASSERT_FALSE(FXFile::WriteWhole(m_elsewhere + "/libPlugin.so", "plugin", 0644).IsError());
+        ASSERT_EQ(0, symlink((m_elsewhere + "/libPlugin.so").c_str(), (m_package + "/libPlugin.so").c_str()));
+        ASSERT_FALSE(FXFile::WriteWhole(m_home + "/Helper", "stale", 0755).IsError());
+    }
+    std::string LinkOf(std::string const& name) {
+        char target[4096];
+        ssize_t n = readlink((m_home + "/" + name).c_str(), target, sizeof target - 1);
+        return n < 0 ? std::string("(not a link)") : std::string(target, static_cast<size_t>(n));
+    }
+    std::vector<std::string> HomeNames() {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(m_home.c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+            closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string m_package, m_elsewhere, m_home;
+};
+
+TEST_F(BaseHomeFillTest, LinksEveryEntryToItsRealFileReplacingWhatWasThere) {
+    for (int round = 0; round < 2; ++round) {  // a second fill changes nothing
+        std::vector<std::string> linked;
+        CFzError e = FillBaseHome(m_package, &linked);
+        ASSERT_FALSE(e.IsError()) << e.AsString();
+        std::sort(linked.begin(), linked.end());
+        EXPECT_EQ((std::vector<std::string>{"Helper", "libPlugin.so"}), linked);
+        EXPECT_EQ(m_package + "/Helper", LinkOf("Helper"));
+        EXPECT_EQ(m_elsewhere + "/libPlugin.so", LinkOf("libPlugin.so"));
+        EXPECT_EQ("helper", Read(m_home + "/Helper"));
+        EXPECT_EQ((std::vector<std::string>{"Helper", "libPlugin.so"}), HomeNames());
+    }
+}
+
+TEST_F(BaseHomeFillTest, AFailedLinkLeavesTheOldEntryAndNoTemporaryLink) {
+    for (char const* call : {"symlink", "rename"}) {
+        SCOPED_TRACE(call);
+        nuvsuite::AddFault("file", call, EACCES, "home locked", 1, m_home + "/Helper");
+        CFzError e = FillBaseHome(m_package, nullptr);
+        ASSERT_TRUE(e.IsError());
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(e, EACCES)) << e.AsString();
+        EXPECT_NE(std::string::npos, e.AsString().find("home locked")) << e.AsString();
+        EXPECT_EQ("stale", Read(m_home + "/Helper"));
+        EXPECT_EQ("(not a link)", LinkOf("Helper"));
+        for (auto const& name : HomeNames()) EXPECT_EQ(std::string::npos, name.find(".link.")) << name;
+    }
+    // A missing package folder, or one whose link leads nowhere, is an error.
+    EXPECT_TRUE(FillBaseHome(Dir() + "/no-package", nullptr).IsError());
+    ASSERT_EQ(0, symlink((m_elsewhere + "/gone.so").c_str(), (m_package + "/libGone.so").c_str()));
+    EXPECT_TRUE(FillBaseHome(m_package, nullptr).IsError());
 }
 
 }  // namespace

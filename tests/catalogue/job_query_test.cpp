@@ -5,7 +5,7 @@
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 #include "nuvdbsnap/platform/appmgr/declare.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
-#include "nuvdbsnap/platform/network/nuv_backup.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "support/job_scene.h"
 
@@ -83,11 +83,11 @@ TEST_P(JobQueryTest, SybaseDatabasesAreMappedToTheirDevicesAndCatalogued) {
     EXPECT_EQ(7, t.m_devicePathDBMap[device].front().m_dbId);
 
     EXPECT_EQ(1, t.UpdateSybaseCatalog(afile.archFileId, "/no/such/device"));
-    EXPECT_TRUE(nuvnetwork::ListCentralRequests("sybase-catalogue").empty());
-    nuvsuite::AddFault("network", "NuvBackup::setSybaseCatalogEntries", 9, "server busy", 1);
+    EXPECT_TRUE(nuvappmgr::ListCentralRequests("sybase-catalogue").empty());
+    nuvsuite::AddFault("appmgr", "NuvBackup::setSybaseCatalogEntries", 9, "server busy", 1);
     EXPECT_EQ(1, t.UpdateSybaseCatalog(afile.archFileId, device)) << "the first database is refused";
     EXPECT_EQ(0, t.UpdateSybaseCatalog(afile.archFileId, device));
-    auto const sent = nuvnetwork::ListCentralRequests("sybase-catalogue");
+    auto const sent = nuvappmgr::ListCentralRequests("sybase-catalogue");
     ASSERT_EQ(2u, sent.size());
     Strings names;
     for (auto const& r : sent) {

@@ -4,9 +4,13 @@
 // names at the header's limit, and the failed runs.
 #include "tests/dbsnap/driver_fixture.h"
 
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/indexing.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
+#include "nuvdbsnap/platform/msg/messages.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <unistd.h>
 
@@ -17,13 +21,13 @@ namespace {
 class ContentIndexTest : public DriverTest {
 protected:
     // A utility of the job with the data volume registered and its archive record made.
-    void MakeUtil(int appType, bool v2 = false) {
+    void MakeUtil(int appType, bool v2 = false, int engine = 2) {
         DeclarePostgres(appType);
         ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), v2).IsError());
         m_control.reset(new JZJobCtrlClient(0));
         ASSERT_TRUE(m_control->Init2(m_jobId, "server", 1, 4, m_jobToken.c_str(), nullptr));
         m_application.reset(new ApplicationId(2, m_appId));
-        m_util.reset(new NuvSnapUtilDb(2, JZBkpLevel(1), m_application.get(), 1, false, m_control.get(), nullptr,
+        m_util.reset(new NuvSnapUtilDb(engine, JZBkpLevel(1), m_application.get(), 1, false, m_control.get(), nullptr,
                                        SPAWN_IN_PROCESS));
         ASSERT_TRUE(m_util->addMountPoint(m_data.c_str(), nullptr));
         JZArchive archive(nullptr, false, nullptr);
@@ -184,6 +188,190 @@ TEST_F(ContentIndexTest, OnePostgresVolumeAsAComponent) {
     EXPECT_EQ(m_data, entries[0].path);
     EXPECT_TRUE(entries[0].isDir);
     EXPECT_FALSE(entries[0].componentGuid.empty());
+}
+
+// An LREP job asks the replication engine for its metadata files before the
+// directory change; an engine that cannot be made or cannot give them stops the
+// index before any connection is opened, with the critical event.
+struct MetadataRoad {
+    char const* name;
+    bool plugin;        // the plug-in is on the library search path
+    bool faulted;       // its metadata-file entry fails
+    int result;
+    char const* logged;
+};
+
+void PrintTo(MetadataRoad const& r, std::ostream* os) { *os << r.name; }
+
+class ReplicationMetadataTest : public ContentIndexTest, public ::testing::WithParamInterface<MetadataRoad> {};
+
+TEST_P(ReplicationMetadataTest, GoesBeforeTheDirectoryChange) {
+    MetadataRoad const& r = GetParam();
+    if (r.plugin) NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));
+    MakeUtil(125, false, kEngineVsa);
+    ASSERT_EQ(1u, m_util->getReplicationType());
+    if (r.faulted) nuvsuite::AddFault("replication", "GetMetadataFiles_C", 0, "engine busy", -1);
+
+    EXPECT_EQ(r.result, Index({{m_data, {m_data + "/table.dat"}}}));
+    EXPECT_EQ(r.plugin ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());
+    std::vector<int> critical;
+    for (auto const& e : nuvjobmgr::ListEvents(m_jobId))
+        if (e.kind == "critical") critical.push_back(e.code);
+    if (r.result == 0) {
+        EXPECT_TRUE(critical.empty());
+        EXPECT_EQ(1u, JournalArgs("indexing", "sendDirChange").size());
+        EXPECT_EQ("good", Run().status);
+    } else {
+        EXPECT_EQ(std::vector<int>{0x39000073}, critical);
+        EXPECT_TRUE(JournalArgs("indexing", "sendDirChange").empty());
+        EXPECT_TRUE(nuvindexing::ListRuns(m_jobId).empty());
+        EXPECT_NE(std::string::npos, ReadFile(m_root.path() + "/logs/nuvdbsnap.log").find(r.logged));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, ReplicationMetadataTest,
+    ::testing::Values(MetadataRoad{"EngineGivesThem", true, false, 0, ""},
+                      MetadataRoad{"NoEngine", false, false, -1, "Failed to instantiate JzReplicationEngine"},
+                      MetadataRoad{"EngineRefuses", true, true, -1,
+                                   "Unable to get metadata files required specific to derived classes for backup"}),
+    [](::testing::TestParamInfo<MetadataRoad> const& info) { return std::string(info.param.name); });
+
+// The Oracle block level: the subclient's volume-type file, one serialised
+// volume message a line.
+class OracleBlockLevelTest : public ContentIndexTest {
+protected:
+    void SetUp() override {
+        ContentIndexTest::SetUp();
+        MakeUtil(22, true);
+        char dir[1024];
+        ASSERT_EQ(0, GetSubclientDir(2, static_cast<unsigned>(m_appId), dir));
+        m_subclientDir = MakeDir(dir);
+    }
+    void WriteVolumes(std::vector<std::string> const& volumes, std::string const& extra = "") {
+        std::string text;
+        for (std::string const& v : volumes) {
+            Nuv::OraVolumeDataType message;
+            message.setstring(1, 1, v);
+            std::string line;
+            ASSERT_EQ(0, message.serialize(line));
+            text += line + "\n";
+        }
+        WriteFile(m_subclientDir + "/OraVolumeType.jzf", text + extra);
+    }
+    void SetSubclient(bool blockLevel, bool metadata, int streams) {
+        ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Exec("UPDATE subclients SET blocklevel = ?, metadata = ?, data_streams = ? WHERE id = ?",
+                               {int64_t(blockLevel), int64_t(metadata), int64_t(streams), int64_t(m_subclientId)})
+                         .IsError());
+    }
+    // "key seq value" of what the job saved in its job information, in key order.
+    std::vector<std::string> Saved() const {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Query("SELECT key, seq, value FROM idx_jobinfo WHERE job_id = ? ORDER BY key, seq",
+                                {m_jobId}, &rows)
+                         .IsError());
+        std::vector<std::string> out;
+        for (auto const& r : rows)
+            out.push_back(nuvsuite::AsText(r[0]) + " " + std::to_string(nuvsuite::AsInt(r[1])) + " " +
+                          nuvsuite::AsText(r[2]));
+        return out;
+    }
+    int SendOptional(std::vector<std::string> files, int appType = 22) {
+        return m_util->sendOptionalFilesForIdxV2("mover", files, 2, static_cast<unsigned>(m_appId),
+                                                 static_cast<unsigned>(appType), m_jobId, 7, m_jobToken, nullptr);
+    }
+    std::string m_subclientDir;
+};
+
+TEST_F(OracleBlockLevelTest, VolumesOfTheFileBecomeComponentsInFileOrder) {
+    IndexingConnection connection;
+    ASSERT_EQ(0, connection.initialize(2, m_appId, 22, JZBkpLevel(1), m_jobToken.c_str(), "mover", "client", 0x19));
+    // Without the file, and for other types, nothing is sent.
+    EXPECT_EQ(0, m_util->sendVolComponent(&connection, 22, 2, static_cast<int>(m_appId)));
+    WriteVolumes({"/oradata/one", "", "/oradata/two/"});
+    EXPECT_EQ(0, m_util->sendVolComponent(&connection, 125, 2, static_cast<int>(m_appId)));
+    EXPECT_EQ(0, m_util->sendVolComponent(&connection, 80, 2, static_cast<int>(m_appId)));
+    ASSERT_EQ(0, connection.backupDone(1));
+    EXPECT_EQ((std::vector<std::string>{"/oradata/one 1 dir 10", "/oradata/two 2 dir 10"}), Entries());
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+    for (auto const& e : entries) {
+        EXPECT_FALSE(e.componentGuid.empty()) << e.path;
+        EXPECT_FALSE(e.guid.empty()) << e.path;
+        EXPECT_FALSE(e.parentGuid.empty()) << e.path;
+    }
+}
+
+TEST_F(OracleBlockLevelTest, ALineOverTheLimitFailsTheComponents) {
+    WriteVolumes({"/oradata/one"}, std::string(1023, 'x') + "\n");
+    IndexingConnection connection;
+    ASSERT_EQ(0, connection.initialize(2, m_appId, 22, JZBkpLevel(1), m_jobToken.c_str(), "mover", "client", 0x19));
+    EXPECT_EQ(-1, m_util->sendVolComponent(&connection, 22, 2, static_cast<int>(m_appId)));
+    EXPECT_EQ(-1, SendOptional({}));
+    EXPECT_NE(std::string::npos, ReadFile(m_root.path() + "/logs/nuvdbsnap.log").find("Failed while reading file ["));
+}
+
+TEST_F(OracleBlockLevelTest, BlockLevelFilesArePackedAndSavedWithStreamsAndVolumes) {
+    SetSubclient(true, true, 0);
+    WriteVolumes({"/oradata/one", "/oradata/two"});
+    std::string const results = MakeDir(m_root.base() + "/results");
+    WriteFile(results + "/BlockDeviceConfig.jzf", "devices\n");
+    WriteFile(results + "/loop0.bmp", "bitmap");
+    WriteFile(results + "/notes.txt", "passed over");
+    WriteFile(results + "/loop0.bmp.7z", "stale");
+    std::string const volumeFile = m_subclientDir + "/OraVolumeType.jzf";
+
+    ASSERT_EQ(0, SendOptional({results + "/BlockDeviceConfig.jzf", results + "/notes.txt", results + "/loop0.bmp",
+                               volumeFile}));
+    EXPECT_EQ((std::vector<std::string>{
+                  "BlockLevelBitmaps 1 " + results + "/loop0.bmp.7z",
+                  "BlockLevelCatalog 1 " + results + "/BlockDeviceConfig.jzf.7z",
+                  "BlockLevelCatalog 2 " + volumeFile + ".7z", "flags 0 32", "numberOfStreams 0 1",
+                  "volumes 0 /oradata/one:/oradata/two:"}),
+              Saved());
+    EXPECT_FALSE(Exists(results + "/notes.txt.7z"));
+    // Each archive is a real 7z archive of its one file (the stale one was replaced).
+    for (std::string const& name : {"loop0.bmp", "BlockDeviceConfig.jzf"}) {
+        auto listing = nuvtest::RunProgram("/usr/bin/7zz", {"l", "-ba", results + "/" + name + ".7z"});
+        ASSERT_EQ(0, listing.exitCode) << listing.err;
+        EXPECT_NE(std::string::npos, listing.out.find(" " + std::string(name) + "\n")) << listing.out;
+    }
+}
+
+TEST_F(OracleBlockLevelTest, WithoutAFileToStoreOnlyTheKeysAreKept) {
+    SetSubclient(true, false, 3);
+    ASSERT_EQ(0, SendOptional({"/nowhere/notes.txt"}));
+    EXPECT_TRUE(Saved().empty());  // nothing stored: the store is not saved
+    EXPECT_TRUE(JournalArgs("indexing", "backupData").empty());
+    // Other applications take no optional files.
+    EXPECT_EQ(0, SendOptional({}, 125));
+    EXPECT_EQ(-1, SendOptional({"/nowhere/notes.txt"}, 125));
+}
+
+TEST_F(OracleBlockLevelTest, AFileThatCannotBePackedFailsAndLeavesNoArchive) {
+    std::string const results = MakeDir(m_root.base() + "/results");
+    EXPECT_EQ(-1, SendOptional({results + "/BlockDeviceConfig.jzf"}));  // missing
+    EXPECT_TRUE(Saved().empty());
+    EXPECT_NE(std::string::npos, ReadFile(m_root.path() + "/logs/nuvdbsnap.log").find("Failed to compress file ["));
+}
+
+TEST_F(OracleBlockLevelTest, AWholeIndexCarriesTheComponentsAndSavesTheOptionalFiles) {
+    SetSubclient(true, false, 2);
+    WriteVolumes({"/oradata/one"});
+    std::string const results = MakeDir(m_root.base() + "/results");
+    WriteFile(results + "/BlockDeviceConfig.jzf", "devices\n");
+    std::vector<std::string> optional{results + "/BlockDeviceConfig.jzf"};
+    m_util->setIndexOptionalFileList(&optional);
+
+    ASSERT_EQ(0, Index({{m_data, {m_data + "/table.dat"}}}));
+    EXPECT_EQ("good", Run().status);
+    auto const entries = Entries();
+    EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), "/oradata/one 1 dir 10"));
+    EXPECT_EQ((std::vector<std::string>{"BlockLevelCatalog 1 " + results + "/BlockDeviceConfig.jzf.7z",
+                                        "flags 0 64", "numberOfStreams 0 2", "volumes 0 /oradata/one:"}),
+              Saved());
 }
 
 }  // namespace

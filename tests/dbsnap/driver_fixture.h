@@ -77,8 +77,8 @@ protected:
         DeclareVolume(m_data, "/dev/fakedata", "ext4", "rw");
     }
 
-    // The application with an instance and a subclient of snapshot engine 2, and a job.
-    void DeclarePostgres(int appType = 125) {
+    // The application with an instance and a subclient of the snapshot engine, and a job.
+    void DeclarePostgres(int appType = 125, int snapEngine = 2) {
         nuvappmgr::InstanceDecl instance;
         instance.clientId = m_clientId;
         instance.name = "sample";
@@ -87,7 +87,7 @@ protected:
         ASSERT_FALSE(nuvappmgr::DeclareInstance(instance, &instanceId).IsError());
         nuvappmgr::SubclientDecl sub;
         sub.name = "default";
-        sub.snapEngine = 2;
+        sub.snapEngine = snapEngine;
         ASSERT_FALSE(nuvappmgr::DeclareSubclient(sub, &m_subclientId).IsError());
         nuvappmgr::ApplicationDecl app;
         app.clientId = m_clientId;

@@ -3,6 +3,7 @@
 // of quiesce, snapshot and resume.
 #include "tests/dbsnap/pg_fixture.h"
 
+#include "nuvdbsnap/foundation/app_types.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
@@ -13,19 +14,38 @@ using namespace nuvdbsnaptest;
 
 namespace {
 
-// The whole job under each index generation: it succeeds, its index run holds
-// the data directory, and the snapshot restores to the rows of before the job.
-class PgRestoreTest : public PgAgentTest, public ::testing::WithParamInterface<bool> {};
+// The whole job under each index generation, plain and replicated (engine 48:
+// LREP replicates the snapshot through the replication-engine plug-in, whose
+// metadata files go with the directory change): it succeeds, its index run
+// holds the data directory, and the job's snapshot restores to the rows of
+// before the job.
+struct PgJobCase {
+    char const* name;
+    bool v2;
+    int snapEngine;
+};
+
+void PrintTo(PgJobCase const& c, std::ostream* os) { *os << c.name; }
+
+class PgRestoreTest : public PgAgentTest, public ::testing::WithParamInterface<PgJobCase> {
+protected:
+    int SnapEngine() const override { return GetParam().snapEngine; }
+};
 
 TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
-    bool const v2 = GetParam();
+    bool const v2 = GetParam().v2;
+    bool const replicated = GetParam().snapEngine == kEngineVsa;
     ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), v2).IsError());
+    // The agent finds the plug-in through the library search path it inherits.
+    if (replicated) setenv("LD_LIBRARY_PATH", PluginDir("replication").c_str(), 1);
     auto job = RunAgent();
     ASSERT_EQ(0, job.exitCode) << job.out << job.err;
     EXPECT_EQ("completed", JobStatus());
     EXPECT_TRUE(Causes().empty());
     EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label"));
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
+    EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
+    EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());
 
     auto runs = nuvindexing::ListRuns(m_jobId);
     ASSERT_EQ(1u, runs.size());
@@ -54,9 +74,13 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
         << restored.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(IndexGenerations, PgRestoreTest, ::testing::Values(false, true),
-                         [](::testing::TestParamInfo<bool> const& info) {
-                             return std::string(info.param ? "SecondGeneration" : "FirstGeneration");
+INSTANTIATE_TEST_SUITE_P(Jobs, PgRestoreTest,
+                         ::testing::Values(PgJobCase{"FirstGeneration", false, 2},
+                                           PgJobCase{"SecondGeneration", true, 2},
+                                           PgJobCase{"ReplicatedFirstGeneration", false, kEngineVsa},
+                                           PgJobCase{"ReplicatedSecondGeneration", true, kEngineVsa}),
+                         [](::testing::TestParamInfo<PgJobCase> const& info) {
+                             return std::string(info.param.name);
                          });
 
 TEST_F(PgAgentTest, QuiesceFailureLeavesNothingOpenAndFailsTheJob) {
@@ -92,36 +116,25 @@ std::string WaitForBackupWindow(std::string const& socketDir, int port) {
     return r.exitCode == 0 ? r.out.substr(0, r.out.find('\n')) : std::string();
 }
 
+// The agent held in the backup window: it stops before pg_backup_stop until the
+// test releases it.
 class PgWindowTest : public PgAgentTest {
 protected:
     void SetUp() override {
         PgAgentTest::SetUp();
         if (IsSkipped()) return;
-        // A large file keeps the snapshot copy, and so the backup window, open a while.
-        std::string const big = m_dataDir + "/../ballast.dat";
-        std::string block(1 << 20, 'b');
-        std::ofstream out(big, std::ios::binary);
-        for (int i = 0; i < 384; ++i) out << block;
-    }
-    int StartAgent() {
-        auto words = AgentLine();
-        std::string const program = Program("pgsnapagent");
-        return nuvtest::StartChild([program, words]() {
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (auto const& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            return 127;
-        });
+        nuvsuite::AddFault("pgagent", "hold", 0, m_hold, 1);
     }
 };
 
 TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
     int const pid = StartAgent();
     std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
+    bool const held = WaitUntilHeld();
     kill(pid, SIGKILL);
     EXPECT_EQ(128 + SIGKILL, nuvtest::WaitChild(pid));
     ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
+    ASSERT_TRUE(held) << "the agent never stood before pg_backup_stop";
     // The server ends the backup with the agent's connection.
     std::string left = "?";
     for (int i = 0; i < 500 && left != "0\n"; ++i) {
@@ -132,10 +145,7 @@ TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
     EXPECT_EQ("", Sql("INSERT INTO sample_rows VALUES (9999, 'after a killed job')"));
 
     // The suite stays usable: a new job of the same application snaps the same volume.
-    nuvjobmgr::JobInfo next;
-    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
-    m_jobId = next.id;
-    m_jobToken = next.token;
+    ASSERT_NO_FATAL_FAILURE(NextJob());
     auto job = RunAgent();
     EXPECT_EQ(0, job.exitCode) << job.out << job.err;
     EXPECT_EQ(1u, [&] {
@@ -149,9 +159,13 @@ TEST_F(PgWindowTest, AgentKilledInTheBackupWindowLeavesTheServerWritable) {
 TEST_F(PgWindowTest, LostBackupLabelFailsTheJob) {
     int const pid = StartAgent();
     std::string const backend = WaitForBackupWindow(m_pg + "/run", m_port);
+    bool const held = WaitUntilHeld();
+    if (backend.empty() || !held) kill(pid, SIGKILL);
     ASSERT_FALSE(backend.empty()) << "the agent never reached the backup window";
+    ASSERT_TRUE(held) << "the agent never stood before pg_backup_stop";
     // pg_backup_stop then fails: the snapshot has no label and cannot be restored.
     EXPECT_EQ("t\n", Sql("SELECT pg_terminate_backend(" + backend + ")"));
+    Release();
     EXPECT_EQ(1, nuvtest::WaitChild(pid));
     EXPECT_EQ("failed", JobStatus());
     EXPECT_FALSE(Exists(JobResultsDir() + "/backup_label"));

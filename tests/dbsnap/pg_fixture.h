@@ -30,12 +30,14 @@ protected:
         chmod(m_root.base().c_str(), 0755);
         m_pg = MakeDir(m_root.base() + "/pg");
         chmod(m_pg.c_str(), 0755);
-        m_volume = MakeDir(m_pg + "/volume");
+        m_hold = MakeDir(m_pg + "/hold");
+        DataVolume const volume = Volume();
+        m_volume = volume.path;
         chmod(m_volume.c_str(), 0755);
         m_dataDir = m_volume + "/data";
         m_port = 20000 + static_cast<int>(getpid() % 20000);
-        DeclareVolume(m_volume, "/dev/pgsample", "ext4", "rw");
-        DeclarePostgres();
+        DeclareVolume(m_volume, volume.device, volume.fsType, "rw");
+        DeclarePostgres(125, SnapEngine());
         ASSERT_EQ(0, Cluster({"init", "--archive", m_pg + "/archive"}));
         ASSERT_EQ(0, Cluster({"start"}));
         m_started = true;
@@ -43,6 +45,14 @@ protected:
         ASSERT_EQ("", Sql("INSERT INTO sample_rows SELECT g, md5(g::text) FROM generate_series(1, " +
                           std::to_string(kRows) + ") g"));
     }
+
+    struct DataVolume {
+        std::string path, device, fsType;
+    };
+    // The declared volume that holds the cluster's data directory.
+    virtual DataVolume Volume() { return {MakeDir(m_pg + "/volume"), "/dev/pgsample", "ext4"}; }
+    // The snapshot engine of the job's subclient.
+    virtual int SnapEngine() const { return 2; }
 
     void TearDown() override {
         if (m_restored) (void)nuvtest::RunProgram(Program("pgcluster"), RestoredServer({"stop"}));
@@ -83,7 +93,37 @@ protected:
             words.push_back(w);
         return words;
     }
+    // A new job of the application becomes the fixture's job.
+    void NextJob() {
+        nuvjobmgr::JobInfo next;
+        ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &next).IsError());
+        m_jobId = next.id;
+        m_jobToken = next.token;
+    }
     nuvtest::ProgramResult RunAgent() const { return nuvtest::RunProgram(Program("pgsnapagent"), AgentLine()); }
+    // The agent as a child process; its pid.
+    int StartAgent() const {
+        auto words = AgentLine();
+        std::string const program = Program("pgsnapagent");
+        return nuvtest::StartChild([program, words]() {
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (auto const& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            return 127;
+        });
+    }
+
+    // A hold point of the fault table ("<service>", "hold") in m_hold: waits until
+    // the holder stands there (at most 120 s), and releases it.
+    bool WaitUntilHeld() const {
+        for (int i = 0; i < 12000; ++i) {
+            if (Exists(m_hold + "/held")) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void Release() const { WriteFile(m_hold + "/release", "go"); }
 
     // Starts a server on a copy of the job's snapshot and counts its rows.
     nuvtest::ProgramResult Restore() {
@@ -102,7 +142,7 @@ protected:
                    "AND pid <> pg_backend_pid()");
     }
 
-    std::string m_pg, m_volume, m_dataDir;
+    std::string m_pg, m_volume, m_dataDir, m_hold;
     int m_port = 0;
     bool m_started = false;
     bool m_restored = false;

@@ -148,12 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](auto const& info) { return std::string(info.param.name); });
 
 // Which client the record and its volumes name as the source.
+enum class Source { Focus, Requested, DdrHost };
 struct SourceCase {
     char const* name;
     int engine;
     int appType;
-    bool recordIsFocusClient;   // else the request's client
-    bool volumesAreFocusClient;
+    bool declareDdrHost;  // the application has a DDR host declared
+    Source record;
+    Source volumes;
 };
 
 class SourceClientTest : public ArchiveTest, public ::testing::WithParamInterface<SourceCase> {};
@@ -161,10 +163,20 @@ class SourceClientTest : public ArchiveTest, public ::testing::WithParamInterfac
 TEST_P(SourceClientTest, FollowsTheApplicationType) {
     SourceCase const& c = GetParam();
     DeclareApp(c.appType);
-    nuvappmgr::ClientDecl other;
-    other.name = "otherclient";
-    unsigned long otherId = 0;
-    ASSERT_FALSE(nuvappmgr::DeclareClient(other, &otherId).IsError());
+    auto declare = [](char const* name) {
+        nuvappmgr::ClientDecl client;
+        client.name = name;
+        unsigned long id = 0;
+        EXPECT_FALSE(nuvappmgr::DeclareClient(client, &id).IsError());
+        return id;
+    };
+    unsigned long const otherId = declare("otherclient");
+    unsigned long const ddrId = declare("ddrhost");
+    if (c.declareDdrHost)
+        ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Exec("INSERT INTO sm_ddr_hosts (app_id, client_id) VALUES (?, ?)",
+                               {static_cast<int64_t>(m_appId), static_cast<int64_t>(ddrId)})
+                         .IsError());
     auto util = MakeUtil(c.engine, {m_data});
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(m_jobId);
@@ -172,18 +184,27 @@ TEST_P(SourceClientTest, FollowsTheApplicationType) {
     request.clientId = static_cast<int64_t>(otherId);
     SMVolSnapInfo out;
     ASSERT_EQ(0, util->createSnapArchiveFiles(archive, request, &out, nullptr));
-    int const focus = static_cast<int>(m_clientId), requested = static_cast<int>(otherId);
-    EXPECT_EQ(c.recordIsFocusClient ? focus : requested, out.getSourceClientId());
-    EXPECT_EQ(c.volumesAreFocusClient ? focus : requested, out.volumeListBegin()->getSourceClientId());
-    EXPECT_EQ(requested, out.volumeListBegin()->getOriginClientId());
+    auto id = [&](Source s) {
+        return static_cast<int>(s == Source::Focus ? m_clientId : s == Source::Requested ? otherId : ddrId);
+    };
+    EXPECT_EQ(id(c.record), out.getSourceClientId());
+    EXPECT_EQ(id(c.volumes), out.volumeListBegin()->getSourceClientId());
+    EXPECT_EQ(static_cast<int>(otherId), out.volumeListBegin()->getOriginClientId());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SourceClientTest,
-    ::testing::Values(SourceCase{"RacTakesRequested", 2, 80, false, false},
-                      SourceCase{"DistributedTakesFocus", 2, 64, true, true},
-                      SourceCase{"PlainTakesRequested", 2, 125, false, false},
-                      SourceCase{"DdrUnixFsVolumesTakeHost", 15, 29, false, true}),
+    ::testing::Values(SourceCase{"RacTakesRequested", 2, 80, false, Source::Requested, Source::Requested},
+                      SourceCase{"DistributedTakesFocus", 2, 64, false, Source::Focus, Source::Focus},
+                      SourceCase{"PlainTakesRequested", 2, 125, false, Source::Requested, Source::Requested},
+                      // Engine 15: a Unix file-system type's volumes come from the application's DDR host...
+                      SourceCase{"DdrUnixFsVolumesTakeHost", 15, 29, true, Source::Requested, Source::DdrHost},
+                      // ... or from the requested client when it has none,
+                      SourceCase{"DdrUnixFsWithoutHost", 15, 29, false, Source::Requested, Source::Requested},
+                      // and other types' volumes come from the requested client whatever the DDR host;
+                      SourceCase{"DdrOtherTypeTakesRequested", 15, 125, true, Source::Requested, Source::Requested},
+                      // the physical node of a RAC is the DDR host when there is one.
+                      SourceCase{"DdrRacTakesHost", 15, 80, true, Source::DdrHost, Source::DdrHost}),
     [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(ArchiveTest, CloneSkipsSnapshotMetadataFiles) {

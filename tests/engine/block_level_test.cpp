@@ -5,7 +5,10 @@
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/appmgr/declare.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 
 #include <dirent.h>
@@ -162,6 +165,84 @@ INSTANTIATE_TEST_SUITE_P(
                       Settings{"OracleEmpty", 80, true, "", nullptr, true, 4},
                       Settings{"NotOracle", 125, true, "Y", nullptr, true, 4}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// The subclient's content on a ZFS volume: start-up turns the file-level
+// metadata of the block-level backup off, for the job too, and tells the job
+// manager why; content elsewhere keeps it on.
+struct ContentVolume {
+    char const* name;
+    char const* fsType;
+    bool zfs;
+};
+
+class ZfsContentTest : public BlockLevelTest, public ::testing::WithParamInterface<ContentVolume> {};
+
+TEST_P(ZfsContentTest, DecidesTheMetadataCollection) {
+    ContentVolume const& c = GetParam();
+    DeclareApp(125, true, true);
+    DeclareVolume(m_data, "/dev/pool0", c.fsType, "rw");
+    ASSERT_FALSE(nuvappmgr::SetContent(nuvappmgr::ContentOwner::Subclient, m_subclientId,
+                                       {m_root.base() + "/elsewhere", m_data + "/table.dat"})
+                     .IsError());
+    InstallBlockLevelLibrary();
+    JZJobCtrlClient control;
+    ASSERT_TRUE(control.Init2(m_jobId, "local", 0, 0, m_jobToken.c_str(), nullptr));
+    auto util = MakeUtil(&control);
+    EXPECT_EQ(c.zfs, util->GetBlockLevelZFSContent());
+    std::vector<std::string> args = Args();
+    ASSERT_FALSE(util->initialize(args).IsError());
+    EXPECT_TRUE(util->IsBlockLevelBackup());
+    EXPECT_EQ(!c.zfs, util->IsBlockLevelMetaDataEnabled());
+    nuvjobmgr::JobInfo job;
+    ASSERT_TRUE(nuvjobmgr::GetJob(m_jobId, &job));
+    EXPECT_EQ(!c.zfs, job.metadataCollection);
+    std::vector<std::string> texts;
+    for (auto const& cause : nuvjobmgr::ListPendingCauses(m_jobId)) {
+        EXPECT_EQ(0x0600003A, cause.code);
+        for (auto const& a : cause.args) texts.push_back(a);
+    }
+    EXPECT_EQ(c.zfs ? std::vector<std::string>{"File level metadata collection is not supported for ZFS volumes"}
+                    : std::vector<std::string>{},
+              texts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ZfsContentTest,
+                         ::testing::Values(ContentVolume{"Zfs", "zfs", true}, ContentVolume{"Xfs", "xfs", false}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
+// A full that completed earlier in the cycle reaches the block-level handler
+// with the incremental job's device configuration.
+TEST_F(BlockLevelTest, FullRanInTheCycleReachesTheHandler) {
+    DeclareApp(125, true);
+    JZBkpJobClient full;
+    ASSERT_TRUE(full.init("local", m_jobId, 0, 4, true, m_jobToken.c_str()));
+    JZJobCtrlClient fullControl;
+    ASSERT_TRUE(fullControl.Init2(m_jobId, "local", 0, 0, m_jobToken.c_str(), nullptr));
+    {
+        auto util = MakeUtil(&fullControl);
+        EXPECT_FALSE(util->GetFullRanInCurrCycle());  // the full itself opens the cycle
+    }
+    ASSERT_TRUE(full.complete(nuvjobmgr::kJobStatusSuccess, 1, 0, 0));
+
+    nuvjobmgr::JobInfo incremental;
+    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 2, &incremental).IsError());
+    m_jobId = incremental.id;
+    setenv("JZ_JOB_ID", std::to_string(m_jobId).c_str(), 1);
+    DeclareVolume(m_data, "/dev/blkdata", "ext4", "rw");
+    InstallBlockLevelLibrary();
+    auto util = MakeUtil();
+    EXPECT_TRUE(util->GetFullRanInCurrCycle());
+    std::vector<std::string> args = Args();
+    ASSERT_FALSE(util->initialize(args).IsError());
+    AddAndPrepare(*util, m_data);
+    ASSERT_EQ(0, util->createSnapShot(nullptr, nullptr, false, nullptr));
+    std::string const config = ReadFile(ConfigFile());
+    size_t const pre = config.find("phase\tPRE_SNAP");
+    ASSERT_NE(std::string::npos, pre) << config;
+    std::string const line = config.substr(pre, config.find('\n', pre) - pre);
+    EXPECT_EQ("\tfullran\t1", line.substr(line.size() - 10)) << config;
+    EXPECT_EQ(std::string::npos, config.find("fullran\t0")) << config;
+}
 
 TEST_F(BlockLevelTest, NoApplicationMeansNoBlockLevel) {
     DeclareApp(125, true);

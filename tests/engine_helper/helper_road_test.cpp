@@ -6,6 +6,7 @@
 
 #include "nuvdbsnap/engine/hold_file.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <chrono>
@@ -185,6 +186,30 @@ TEST_F(HelperRoad, OneHelperPerExecutorReleasedWithIt) {
     }
     EXPECT_EQ(1u, JournalArgs("network", "Attach_RemoteCommand").size());
     EXPECT_EQ(0, HelpersRunning());
+}
+
+// The job token travels to the helper over the channel; the attach lines of
+// the log give its length in its place.
+TEST_F(HelperRoad, AttachLogGivesTheTokenLengthNotTheToken) {
+    SMVolSnapInfo record = Record();
+    JZJobCtrlClient control;
+    ASSERT_TRUE(control.Init2(m_jobId, "local", 0, 0, m_jobToken.c_str(), nullptr));
+    ASSERT_GE(m_jobToken.size(), 8u);
+    {
+        DbSnapUtil executor(1, 0, false, "", &control, SPAWN_HELPER_PROCESS);
+        EXPECT_EQ(0, executor.PrepareSnap(record, nullptr, nullptr, false));
+    }
+    std::string const log = Log();
+    std::string const masked = " -j " + std::to_string(m_jobId) + " -jt <" + std::to_string(m_jobToken.size()) +
+                               " characters> -cn ";
+    EXPECT_EQ(std::string::npos, log.find(m_jobToken)) << log;
+    for (char const* line : {"dataAgentAttach-> remoteExecutableName=NuvSnapUtil commandLineArgs=",
+                             " after dataAgentAttach-> remoteExecutableName=NuvSnapUtil commandLineArgs="}) {
+        size_t const at = log.find(std::string(line) + masked);
+        EXPECT_NE(std::string::npos, at) << line << "\n" << log;
+    }
+    // The exchange itself went through the helper.
+    EXPECT_EQ(1u, JournalArgs("NuvSnapUtil", "prepare").size());
 }
 
 TEST_F(HelperRoad, HoldFileHoldsTheExchangeUntilItGoes) {

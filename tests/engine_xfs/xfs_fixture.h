@@ -30,27 +30,8 @@ inline bool WaitFor(std::function<bool()> const& condition) {
     return false;
 }
 
-// FITHAW on the file system of `path`: 0 when it was frozen (and is thawed now),
-// else the errno (EINVAL: it was not frozen).
-inline int ThawIfFrozen(std::string const& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return errno;
-    int rc = ioctl(fd, FITHAW, 0) == 0 ? 0 : errno;
-    close(fd);
-    return rc;
-}
-
-// True when the file system of `path` is frozen now (FIFREEZE is refused with
-// EBUSY); one that was not is thawed again at once.
-inline bool IsFrozen(std::string const& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
-    bool frozen = false;
-    if (ioctl(fd, FIFREEZE, 0) == 0) (void)ioctl(fd, FITHAW, 0);
-    else frozen = errno == EBUSY;
-    close(fd);
-    return frozen;
-}
+using nuvtest::IsFrozen;
+using nuvtest::ThawIfFrozen;
 
 // The scheduler state of a thread of this process ('D': waiting uninterruptibly).
 inline char ThreadState(pid_t tid) {

@@ -14,6 +14,7 @@ TEST(AppTypes, PredicatesSortTheTypesAsTheRulesSay) {
         bool oracle, db2, hana, hanaFamily, lrepArchive, lrepNoReplication, physicalNode;
     };
     Case const cases[] = {
+        {5, false, false, false, false, false, false, false},  // Sybase
         {22, true, false, false, false, true, true, false},   // Oracle
         {80, true, false, false, false, false, true, true},   // Oracle RAC
         {37, false, true, false, false, false, false, false},
@@ -39,7 +40,8 @@ TEST(AppTypes, PredicatesSortTheTypesAsTheRulesSay) {
     }
     for (int engine = 0; engine < 100; ++engine)
         EXPECT_EQ(engine == 20 || engine == 21, DeletesAbandonedDb2Prepare(engine)) << engine;
-    static_assert(kAppTypeSapHana == 135 && kEngineVsa == 48 && kEngineCloudArray == 60, "table numbers");
+    static_assert(kAppTypeSybase == 5 && kAppTypeSapHana == 135 && kEngineVsa == 48 && kEngineCloudArray == 60,
+                  "table numbers");
 }
 
 TEST(BackupLevel, IsAThirtyTwoBitEnumeration) {

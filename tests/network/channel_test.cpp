@@ -28,12 +28,7 @@ class ChannelTest : public nuvtest::SuiteTest {
 protected:
     void SetUp() override {
         // The peer is this test program, started under the link's name.
-        char self[4096];
-        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        ASSERT_GT(n, 0);
-        self[n] = '\0';
-        std::string const link = nuvsuite::StatePath("basehome") + "/netpeer";
-        ASSERT_EQ(symlink(self, link.c_str()), 0) << strerror(errno);
+        nuvtest::LinkSelfIntoBaseHome("netpeer");
     }
 
     static CNSession::jzsExecuteRemoteCommandType Request(char const* program, std::string const& args) {

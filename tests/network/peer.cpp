@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/network/network.h"
 
 #include "nuvwire/snap_wire.h"
+#include "support/suite_root.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +15,6 @@
 
 namespace {
 
-std::string OwnName() {
-    std::ifstream in("/proc/self/cmdline");
-    std::string argv0;
-    std::getline(in, argv0, '\0');
-    size_t slash = argv0.rfind('/');
-    return slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
-}
 
 // Modes (the argument text holds the mode word anywhere):
 //   echo     replies to each request with its reply type, result = engine type,
@@ -64,7 +58,7 @@ int RunPeer() {
 
 struct PeerHook {
     PeerHook() {
-        if (OwnName() == "netpeer") _exit(RunPeer());
+        if (nuvtest::OwnProgramName() == "netpeer") _exit(RunPeer());
     }
 } s_peerHook;
 

@@ -9,6 +9,7 @@
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -46,6 +47,32 @@ TEST_F(JzsuiteTest, InitMakesTheRootItIsGiven) {
     EXPECT_EQ(access((root + "/catalogue.db").c_str(), F_OK), 0);
     EXPECT_EQ(access((root + "/registry").c_str(), F_OK), 0);
     EXPECT_EQ(Ok({"init"}), m_root.path() + "\n");  // JZ_SUITE_ROOT otherwise
+}
+
+// init links the base home's programs and libraries from the build (which lays
+// them out as the install does); each link leads to the built file itself.
+TEST_F(JzsuiteTest, InitFillsTheBaseHomeWithTheBuiltProgramsAndLibraries) {
+    std::string const home = m_root.path() + "/basehome";
+    struct Item {
+        char const* name;
+        std::string built;
+    };
+    for (int round = 0; round < 2; ++round) {  // a second init replaces the links
+        Ok({"init"});
+        for (Item const& item : {Item{"libJzBlkLvl.so", NUV_OUT_DIR "/lib/blocklevel/libJzBlkLvl.so"},
+                                 Item{"NuvSnapUtil", NUV_OUT_DIR "/bin/NuvSnapUtil"},
+                                 Item{"archiveIndex", NUV_OUT_DIR "/bin/basehome/archiveIndex"},
+                                 Item{"indexRestore", NUV_OUT_DIR "/bin/basehome/indexRestore"}}) {
+            SCOPED_TRACE(item.name);
+            char* linked = realpath((home + "/" + item.name).c_str(), nullptr);
+            char* built = realpath(item.built.c_str(), nullptr);
+            ASSERT_NE(nullptr, linked);
+            ASSERT_NE(nullptr, built);
+            EXPECT_STREQ(built, linked);
+            free(linked);
+            free(built);
+        }
+    }
 }
 
 TEST_F(JzsuiteTest, DeclaredValuesAreStoredVerbatimAndListedAsJson) {

@@ -1,5 +1,7 @@
 #include "support/suite_root.h"
 
+#include "nuvdbsnap/platform/suite/suite.h"
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -213,6 +215,29 @@ ProgramResult RunProgram(std::string const& path, std::vector<std::string> const
     }
     result.exitCode = WaitChild(pid);
     return result;
+}
+
+}  // namespace nuvtest
+
+namespace nuvtest {
+
+void LinkSelfIntoBaseHome(std::string const& name) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    std::string const home = nuvsuite::StatePath("basehome");
+    (void)mkdir(home.c_str(), 0755);
+    std::string const link = home + "/" + name;
+    ASSERT_EQ(symlink(self, link.c_str()), 0) << link << ": " << strerror(errno);
+}
+
+std::string OwnProgramName() {
+    std::ifstream in("/proc/self/cmdline");
+    std::string argv0;
+    std::getline(in, argv0, '\0');
+    size_t slash = argv0.rfind('/');
+    return slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
 }
 
 }  // namespace nuvtest

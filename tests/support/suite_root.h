@@ -74,6 +74,13 @@ struct ProgramResult {
     std::string err;
 };
 
+// The test program as a program of the base home directory: a link named
+// `name` there to this executable. A test program that checks OwnProgramName()
+// in a static constructor then acts as the peer a caller starts by that name.
+void LinkSelfIntoBaseHome(std::string const& name);
+// The file name (no directory) under which this process was started.
+std::string OwnProgramName();
+
 // Runs a program with these arguments (no shell) and the current environment;
 // stdin is /dev/null.
 ProgramResult RunProgram(std::string const& path, std::vector<std::string> const& args);

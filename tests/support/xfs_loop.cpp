@@ -120,4 +120,22 @@ bool AllExtentsShared(std::string const& path) {
     return ok;
 }
 
+int ThawIfFrozen(std::string const& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return errno;
+    int rc = ioctl(fd, FITHAW, 0) == 0 ? 0 : errno;
+    close(fd);
+    return rc;
+}
+
+bool IsFrozen(std::string const& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    bool frozen = false;
+    if (ioctl(fd, FIFREEZE, 0) == 0) (void)ioctl(fd, FITHAW, 0);
+    else frozen = errno == EBUSY;
+    close(fd);
+    return frozen;
+}
+
 }  // namespace nuvtest

@@ -39,6 +39,14 @@ private:
 // first `maxExtents` carries FIEMAP_EXTENT_SHARED (and it has at least one).
 bool AllExtentsShared(std::string const& path);
 
+// FITHAW on the file system of `path`: 0 when it was frozen (and is thawed now),
+// else the errno (EINVAL: it was not frozen).
+int ThawIfFrozen(std::string const& path);
+
+// True when the file system of `path` is frozen now (FIFREEZE is refused with
+// EBUSY); one that was not is thawed again at once.
+bool IsFrozen(std::string const& path);
+
 }  // namespace nuvtest
 
 #define NUV_REQUIRE_XFS(volume)                                  \

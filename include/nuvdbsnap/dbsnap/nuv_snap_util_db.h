@@ -106,6 +106,10 @@ protected:
                    char const* afileFailure);
     int sendMarkedEntry(NuvContentRun& run, std::string const& marker, std::string const& path,
                         std::string const& attached, int& offset);
+    // The replication engine's metadata files of an LREP job, appended to
+    // `files`; -1 (logged, critical event raised) when the engine cannot give them.
+    int replicationMetadataFiles(unsigned appId, unsigned brannoxId, unsigned appType, long long jobId,
+                                 std::vector<std::string>& files);
     // Raises the pending cause 0x1200008d with the path and the error text.
     void raiseFileCause(std::string const& path, std::string const& text);
 

@@ -1,4 +1,3 @@
 // The network layer of the local suite.
 #pragma once
 #include "nuvdbsnap/platform/network/network.h"
-#include "nuvdbsnap/platform/network/nuv_backup.h"

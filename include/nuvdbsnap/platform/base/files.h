@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <vector>
 
 // An open file. Closed by Close or by the destructor.
 class CFzFile {
@@ -59,6 +60,10 @@ public:
     // old content or the new one, never a part; on failure the old content stays
     // and no temporary file is left.
     [[nodiscard]] static CFzError WriteWhole(std::string const& path, std::string const& data, int mode);
+
+    // Makes `path` a symbolic link to `target`: a new link beside it renamed over
+    // it, so whatever entry `path` named is replaced whole.
+    [[nodiscard]] static CFzError LinkWhole(std::string const& path, std::string const& target);
 };
 
 // A whole file prepared beside its final path and put in place only by Commit,
@@ -86,6 +91,13 @@ private:
     std::string m_path;
     std::string m_temporary;  // empty when nothing is staged
 };
+
+// Fills the base home directory (JZPI_Base::getHomeDirectory) from a package's
+// base-home folder: each entry of `packageDir` gets a link of its name there that
+// names the entry's real path (so a program started from the base home finds
+// its libraries from where it really lies). An entry of that name already in
+// the base home is replaced. `linked` gets the names linked.
+[[nodiscard]] CFzError FillBaseHome(std::string const& packageDir, std::vector<std::string>* linked);
 
 // A job's job-results directory: <job-results root>/JZ_JobResults/<brannox>/0/<job>,
 // the root being JZPI_CommClient::getJobResultsDirectory (the state root's
@@ -147,6 +159,12 @@ int unlink_utf(char const* path);
 // Journalled ("subclient", "CreateSubclientDir", dir); a fault fails it with the
 // fault's code before anything is made.
 [[nodiscard]] int CreateSubclientDir(char const* dir);
+
+// A hold point for tests: when a fault (service, "hold") is declared for
+// `args`, creates the file "<fault text>/held" and waits until
+// "<fault text>/release" exists (at most 120 s); one use of the fault is taken.
+// Without such a fault it returns at once.
+void HoldWhereFaulted(std::string const& service, std::string const& args);
 
 // Sleeps for the given milliseconds (the source site is for traces only).
 void FZSLEEP_InTeRnAl(unsigned long milliseconds, char const* file, int line);

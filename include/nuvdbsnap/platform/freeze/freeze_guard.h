@@ -14,7 +14,8 @@
 //
 // Journalled as ("freeze", "Freeze" | "Thaw", mount point); a fault of the
 // table fails the call with its code and text (a faulted Thaw leaves the thaw
-// to the guard).
+// to the guard). A fault ("freeze", "hold", mount point) makes a successful
+// Freeze wait, the file system frozen, for its release (HoldWhereFaulted).
 #pragma once
 
 #include <cstdint>

@@ -15,6 +15,9 @@ constexpr int kJobStatusSuccess = 1;
 constexpr int kJobStatusFailure = 2;
 constexpr int kJobStatusKilled = 3;
 
+// The backup level (job type) of a full backup.
+constexpr int kBackupLevelFull = 1;
+
 // Event severities.
 constexpr int kEventCritical = 1;
 constexpr int kEventMajor = 2;
@@ -75,6 +78,14 @@ struct PendingCause {
 
 // False when there is no such job (or the catalogue cannot be read).
 [[nodiscard]] bool GetJob(int64_t jobId, JobInfo* job);
+
+// True when a full backup ran in the current backup cycle of the job's
+// application: the latest full job of that application before this job (the
+// one that opened the cycle) completed with success. False for an unknown
+// job, when there was no earlier full, or when that full did not succeed; a
+// full job itself opens a new cycle, so it gets false. Journalled
+// ("jobmgr", "FullRanInCurrentCycle"); a fault gives false.
+[[nodiscard]] bool FullRanInCurrentCycle(int64_t jobId);
 
 // The job that holds this token; false for an empty or unknown token.
 [[nodiscard]] bool FindJobByToken(std::string const& token, JobInfo* job);

@@ -11,6 +11,9 @@
 //   type has its XDR record (see message_types.h), encoded from and decoded
 //   into the caller's buffer. A decode allocates the record's texts and
 //   lists; FreeXDRMessage releases them (and what fillXDRStruct allocated).
+// - SendXMLMessage / ReceiveXMLMessage exchange messages of the message
+//   library as their XML text (the event manager's requests and the agents'
+//   answers); Disconnect ends the channel from either side.
 // - A peer that exits or closes the channel is an error, never a retry; a
 //   peer that stays silent is an error once the attach time-out has passed.
 //   After any failure of a started program's channel the program is killed
@@ -31,6 +34,8 @@
 #include "nuvdbsnap/foundation/network_records.h"
 
 #include <string>
+
+class CNMessageBase;
 
 namespace CNSession {
 class jzsExecuteRemoteCommandType;
@@ -77,6 +82,18 @@ public:
     // always left false: every failure is final.
     CFzError ReceiveXDRMessage(unsigned long* type, jzsDatabuf_v2& data, jzsHostProtocolHeader* header,
                                int flags, int timeOut, bool& retry);
+
+    // Sends a message as its XML text in one frame (the frame's type is the
+    // message's tag id). timeOut as for SendXDRMessage.
+    CFzError SendXMLMessage(CNMessageBase const* message, int flags, int timeOut, bool& retry);
+    // Receives the next frame, which must hold an XML message: *type gets its
+    // tag id and *message a new message of its type (the caller deletes it;
+    // null on any failure). timeOut as for ReceiveXDRMessage.
+    CFzError ReceiveXMLMessage(unsigned long* type, CNMessageBase** message, jzsHostProtocolHeader* header,
+                               int flags, int timeOut, bool& retry);
+    // Ends the channel: the peer reads what was sent, then the end of the
+    // channel; a program this object started is reaped (killed after 2 s).
+    CFzError Disconnect(int timeOut, bool& retry);
 
     // Releases the texts and lists held by a record of `type` in data (what a
     // receive decoded or fillXDRStruct allocated); the record is zero after it.

@@ -8,6 +8,13 @@
 // job's snapshot-info file exists - <job-results root>/JZ_JobResults/2/0/<job>/
 // .snapShotInfo_<job> - i.e. a prepare made in another process left it there;
 // refreshReloadFlag() applies the rule again.
+//
+// Job rules, applied at construction (refreshJobFlags() applies them again):
+// `fullRanInCurrCycle` is 1 when the job manager says a full backup ran in the
+// job's current backup cycle (nuvjobmgr::FullRanInCurrentCycle); `zfsContent`
+// is 1 when a content path of the job's application's subclient lies on a
+// volume of file-system type "zfs" (declared volume or mount). A lookup that
+// fails leaves the flag 0.
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
@@ -111,6 +118,7 @@ public:
     // The snapshot-info file of a job (see the reload rule).
     static std::string SnapShotInfoFilePath(uint64_t jobId);
     bool refreshReloadFlag();
+    void refreshJobFlags();
 
     void setMountRequest(NuvSnapMountRequest const& request);
     NuvSnapMountRequest const* getMountRequest() const { return m_mountRequest.get(); }

@@ -1,6 +1,6 @@
-// The agent request client: requests the central server takes are kept in
-// the catalogue.
-#include "nuvdbsnap/platform/network/nuv_backup.h"
+// The central server's side of the Sybase catalogue entries: each request it
+// takes is kept in the catalogue.
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/msg/messages.h"
@@ -12,7 +12,7 @@
 
 namespace {
 
-nuvsuite::SchemaPart s_schema{"network.requests", 1, R"SQL(
+nuvsuite::SchemaPart s_schema{"appmgr.requests", 1, R"SQL(
 CREATE TABLE IF NOT EXISTS central_requests (
     id         INTEGER PRIMARY KEY AUTOINCREMENT,
     brannox_id INTEGER NOT NULL,
@@ -30,7 +30,7 @@ char const kTag[] = "NuvBackup::setSybaseCatalogEntries";
 
 int NuvBackup::setSybaseCatalogEntries(unsigned long brannoxId, std::string const& xml, void*) {
     nuvsuite::CallFault fault;
-    if (!nuvsuite::EnterCall("network", kTag, "brannox=" + std::to_string(brannoxId), &fault)) {
+    if (!nuvsuite::EnterCall("appmgr", kTag, "brannox=" + std::to_string(brannoxId), &fault)) {
         g_ptrLogWriter->Write(-1, kTag, 0, "refused: %s", fault.text.c_str());
         return fault.code != 0 ? fault.code : -1;
     }
@@ -49,7 +49,7 @@ int NuvBackup::setSybaseCatalogEntries(unsigned long brannoxId, std::string cons
     return 0;
 }
 
-namespace nuvnetwork {
+namespace nuvappmgr {
 
 std::vector<CentralRequest> ListCentralRequests(std::string const& kind) {
     std::vector<CentralRequest> out;
@@ -71,4 +71,4 @@ std::vector<CentralRequest> ListCentralRequests(std::string const& kind) {
     return out;
 }
 
-}  // namespace nuvnetwork
+}  // namespace nuvappmgr
