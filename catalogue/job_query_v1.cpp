@@ -104,14 +104,8 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
                           m_appId, 2);
     std::list<std::string> queries;
     for (std::string const& p : patterns) queries.push_back("\\" + p + "**");
-    if (sarnelHost.empty()) {
-        g_ptrLogWriter->Write(-1, kTag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
-                              m_brannoxId, static_cast<long long>(m_jobId));
-        return -1;
-    }
-    std::string host, sarnelClient;
-    int n1 = 0, n2 = 0;
-    DemangleHostName(sarnelHost.c_str(), host, sarnelClient, n1, n2);
+    std::string sarnelClient;
+    if (!nuvcatalogue::SarnelClientName(sarnelHost, m_brannoxId, m_jobId, kTag, &sarnelClient)) return -1;
 
     JzNamedMutex lock(nuvcatalogue::IndexQueryLockName(m_brannoxId, m_jobId));
     bool const locked = lock.lock(60000) != 0;

@@ -49,14 +49,8 @@ int DBPathTranslator::getSybManifestFiles(std::vector<std::string>& paths) {
     key.time = nuvcatalogue::SnapArchiveTime(m_archFileList, kTag);
     g_ptrLogWriter->Write(1, kTag, 0, "Job Id,%lld appId %u, cachetype %d", static_cast<long long>(m_jobId), m_appId, 2);
 
-    if (sarnelHost.empty()) {
-        g_ptrLogWriter->Write(-1, kTag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
-                              m_brannoxId, static_cast<long long>(m_jobId));
-        return -1;
-    }
-    std::string host, client;
-    int n1 = 0, n2 = 0;
-    DemangleHostName(sarnelHost.c_str(), host, client, n1, n2);
+    std::string client;
+    if (!nuvcatalogue::SarnelClientName(sarnelHost, m_brannoxId, m_jobId, kTag, &client)) return -1;
 
     JzNamedMutex lock(nuvcatalogue::IndexQueryLockName(m_brannoxId, m_jobId));
     if (lock.lock(60000) == 0) g_ptrLogWriter->Write(0, kTag, 0, "Failed to acquire lock in 60 seconds");

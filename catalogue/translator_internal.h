@@ -33,6 +33,11 @@ int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char co
 int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFileListForJobRetCC_t>& rows,
                         std::string* sarnelHost, char const* tag);
 
+// The client name of the Sarnel that holds the snap job; false (with the
+// queries' error line under tag) when the archive manager named none.
+bool SarnelClientName(std::string const& sarnelHost, uint32_t brannoxId, int64_t jobId, char const* tag,
+                      std::string* clientName);
+
 // The cross-process lock name of the index queries of a snap job: "idxq_<brannox>_<job>".
 std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId);
 

@@ -4,6 +4,7 @@
 
 #include "translator_internal.h"
 #include "nuvdbsnap/platform/archive/armgr_client.h"
+#include "nuvdbsnap/platform/suite/host.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -136,6 +137,19 @@ int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFi
     rows = std::move(answer.archFiles);
     *sarnelHost = answer.sarnelHost;
     return 0;
+}
+
+bool SarnelClientName(std::string const& sarnelHost, uint32_t brannoxId, int64_t jobId, char const* tag,
+                      std::string* clientName) {
+    if (sarnelHost.empty()) {
+        g_ptrLogWriter->Write(-1, tag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
+                              brannoxId, static_cast<long long>(jobId));
+        return false;
+    }
+    std::string host;
+    int n1 = 0, n2 = 0;
+    DemangleHostName(sarnelHost.c_str(), host, *clientName, n1, n2);
+    return true;
 }
 
 std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId) {
