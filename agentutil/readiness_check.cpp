@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/msg/messages.h"
+#include "nuvdbsnap/platform/network/network.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,12 +6,15 @@
 
 #include "nuvdbsnap/engine/quiesce_fs.h"
 #include "nuvdbsnap/engine/snap_util_interface.h"
+#include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/snapmgr/failed_create.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
+#include "nuvdbsnap/platform/snapmgr/prepared_record.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <cerrno>
@@ -118,7 +121,9 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
 
     int const result = executor->PrepareSnap(m_snapShotInfo, callback, context, flag);
     if (result != 0) {
-        EvDebug::Error(m_event, kTag, "Prepare snapshot failed with an error %d", result);
+        // Logged once, here, with the snapshot manager's code when it left one in the record.
+        int const code = m_snapShotInfo.getErrorCode() != 0 ? m_snapShotInfo.getErrorCode() : result;
+        EvDebug::Error(m_event, kTag, "Prepare snapshot failed with an error %d", code);
         return -1;
     }
 
@@ -172,16 +177,25 @@ int NuvSnapUtil::postCreateSnapShot(ErrorCallback /*callback*/, void* /*context*
 
 // Rebuilds the record from the snapshot-info file that a prepare in another
 // process left; removes the file once the record is back. -1 (file kept,
-// record reset) when it cannot be read or parsed or holds no prepared volume.
+// record reset) when it cannot be read or parsed, holds no prepared volume, or
+// holds a record that is not this job's: another job's, or a volume that is
+// not one the job's prepare made ready for its application.
 int NuvSnapUtil::reloadPreparedRecord() {
     static char const* const kTag = "NuvSnapUtil::createSnapShot";
-    m_snapShotInfo.reset(0);
-    m_snapShotInfo.setSnapActionFlags(2);
-    m_snapShotInfo.setBrannoxId(2);
-    m_snapShotInfo.setJobId(static_cast<int>(m_jobId));
-    m_snapShotInfo.setSnapJobId(static_cast<int>(m_jobId));
-    m_snapShotInfo.setRetrieveValidFlags(0x425);
-    m_snapShotInfo.setSourceClientId(m_ClientID);
+    auto resetRecord = [this]() {
+        m_snapShotInfo.reset(0);
+        m_snapShotInfo.setSnapActionFlags(2);
+        m_snapShotInfo.setBrannoxId(2);
+        m_snapShotInfo.setJobId(static_cast<int>(m_jobId));
+        m_snapShotInfo.setSnapJobId(static_cast<int>(m_jobId));
+        m_snapShotInfo.setRetrieveValidFlags(0x425);
+        m_snapShotInfo.setSourceClientId(m_ClientID);
+    };
+    auto fail = [&]() {
+        resetRecord();
+        return -1;
+    };
+    resetRecord();
 
     std::string path;
     if (!getSnapShotInfoFilePath(path)) return -1;
@@ -212,11 +226,18 @@ int NuvSnapUtil::reloadPreparedRecord() {
     if (JZSnapClientAPI_VolSnapInfoXMLStrToObject(text, m_snapShotInfo) != 0) {
         EvDebug::Error(m_event, kTag, "Failed to parse the snapshot info file saved during the prepare - %s",
                        path.c_str());
-        return -1;
+        return fail();
     }
     if (m_snapShotInfo.getNumVolumes() == 0 || m_snapShotInfo.volumeListBegin()->getSMVolumeId() <= 0) {
         EvDebug::Error(m_event, kTag, "Prepare must be called before %s", kTag);
-        return -1;
+        return fail();
+    }
+    error = checkReloadedRecord();
+    if (error.IsError()) {
+        // Refused as a file that cannot be read: same text, the file stays.
+        EvDebug::Error(m_event, kTag, "Failed to open snapshot info file saved during the prepare - %s: %s",
+                       path.c_str(), error.AsString().c_str());
+        return fail();
     }
     m_prepared = true;
     if (unlink(path.c_str()) != 0) {
@@ -225,6 +246,25 @@ int NuvSnapUtil::reloadPreparedRecord() {
                        ErrnoText(err).c_str());
     }
     return 0;
+}
+
+// The reloaded record must be this job's (the snapshot manager's prepare of
+// the job), and each volume one of the job's application and, when this
+// process added mount points, one of theirs.
+CFzError NuvSnapUtil::checkReloadedRecord() {
+    CFzError error = nuvsnapmgr::CheckPreparedRecord(m_snapShotInfo, static_cast<int64_t>(m_jobId));
+    if (error.IsError()) return error;
+    for (auto const& volume : m_snapShotInfo.volumes()) {
+        char const* source = volume.getSourcePath().c_str();
+        if (m_application != nullptr && volume.getAppId() != 0 &&
+            static_cast<unsigned long>(volume.getAppId()) != m_application->getAppId())
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "volume [%s] belongs to application %d, not to application %lu",
+                                           source, volume.getAppId(), m_application->getAppId());
+        if (!m_mountPoints.empty() && m_mountPoints.count(volume.getSourcePath()) == 0)
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "volume [%s] is none of the mount points added for the job",
+                                           source);
+    }
+    return CFzError::Success();
 }
 
 int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag, SMVolSnapInfo* out) {
@@ -276,6 +316,7 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
     };
 
     int result = 0;
+    bool snapMade = false;
     try {
         if (quiesce && quiescer.QuiesceFileSystem(m_snapShotInfo, frozen) != 0) {
             EvDebug::DebugLvl(m_event, -1, kTag, "QuiesceFileSystem failed. Calling UnQuiesce FileSystem.");
@@ -293,24 +334,38 @@ int NuvSnapUtil::createSnapShot(ErrorCallback callback, void* context, bool flag
         if (executor->Snap(m_snapShotInfo, callback, context, flag, static_cast<unsigned long>(m_backupType)) != 0) {
             EvDebug::Error(m_event, kTag, "Snap failed for one of the volumes");
             result = -1;
+        } else {
+            snapMade = true;
         }
     } catch (...) {
         // Nothing leaves while a file system is frozen.
         (void)thaw();
         throw;
     }
-    if (thaw() != 0) result = -1;
+    if (thaw() != 0) {
+        result = -1;
+        // The snapshot stays (nothing may delete it), known as one of a failed create.
+        if (snapMade) markFailedCreate("the thaw after the snap failed: " + quiescer.lastFailure().text);
+    }
 
     if (result != 0 && !flag) return result;
 
     if (m_blockLevel && m_replicationType == 0 && HandleBlockLevelConfig(true) != 0) {
         EvDebug::Error(m_event, kTag, "Block level config failed for one of the volumes");
+        if (snapMade && result == 0) markFailedCreate("the block-level configuration after the snap failed");
         return -1;
     }
     if (out != nullptr) *out = m_snapShotInfo;
     if (result == 0) m_prepared = false;
     if (m_verbose) EvDebug::Debug(m_event, kTag, "End function");
     return result;
+}
+
+void NuvSnapUtil::markFailedCreate(std::string const& why) {
+    CFzError error = nuvsnapmgr::MarkFailedCreate(m_snapShotInfo, why);
+    if (error.IsError())
+        EvDebug::Error(m_event, "NuvSnapUtil::createSnapShot", "Cannot mark the snapshot of this failed create: %s",
+                       error.AsString().c_str());
 }
 
 int NuvSnapUtil::deleteSnapShot(ErrorCallback callback, void* context, bool flag) {

@@ -64,12 +64,9 @@ int DbSnapUtil::PrepareSnap(SMVolSnapInfo& record, ErrorCallback /*callback*/, v
     if (m_spawnMode == SPAWN_HELPER_PROCESS) return RunInHelper(record, kPrepareRequest, kPrepareReply, kTag);
     JZSnapClientAPI client;
     (void)client.prepareVolumeSnaps(record);
-    int const code = record.getErrorCode();
-    if (code != 0) {
-        EvDebug::Error(m_logger, kTag, "Prepare snapshot failed with an error %d", code);
-        return -1;
-    }
-    return 0;
+    // A failure stays in the record (code and text); the snapshot utility's
+    // prepare, which turns it into the agent's -1, logs it once with the code.
+    return record.getErrorCode() != 0 ? -1 : 0;
 }
 
 int DbSnapUtil::Snap(SMVolSnapInfo& record, ErrorCallback callback, void* context, bool const& flag,

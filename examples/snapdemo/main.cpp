@@ -60,10 +60,15 @@ bool Parse(int argc, char** argv, Options* options) {
 bool Request(ApplicationId& application, CreateArgs_t* request) {
     unsigned long appType = 0;
     unsigned long clientId = 0;
+    if (application.getAppType(appType, nullptr) != 0) {
+        std::fprintf(stderr, "snapdemo: application %lu cannot be read: %s\n", application.getAppId(),
+                     application.getErrorString());
+        return false;
+    }
     JZClient* client = application.getClient(nullptr);
-    if (application.getAppType(appType, nullptr) != 0 || client == nullptr ||
-        client->getClientId(clientId, nullptr) != 0) {
-        std::fprintf(stderr, "snapdemo: application %lu is not declared with its client\n", application.getAppId());
+    if (client == nullptr || client->getClientId(clientId, nullptr) != 0) {
+        std::fprintf(stderr, "snapdemo: the client of application %lu cannot be read: %s\n", application.getAppId(),
+                     client == nullptr ? application.getErrorString() : client->getErrorString());
         return false;
     }
     request->backupType = 1;

@@ -6,12 +6,14 @@
 // only when the text does not end with one).
 // File: $JZ_LOG_FILE, else StatePath("logs") + "/nuvdbsnap.log"; resolved at the
 // first line and again whenever JZ_LOG_FILE or JZ_SUITE_ROOT changes. A line that
-// cannot be written (no file) is dropped; the first such failure goes to stderr.
+// cannot be written (no file, a failed write) is dropped; the first such failure
+// of each file goes to stderr.
 // Level: setLevel's, else EventManager / nDebugLevel of the focus instance
 // (read once, at the first question), else 1.
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <atomic>
@@ -71,7 +73,7 @@ struct JzLogWriter::Impl {
     std::string keyLogFile;   // JZ_LOG_FILE and JZ_SUITE_ROOT when the file was resolved
     std::string keySuiteRoot;
     bool resolved = false;
-    bool reportedFailure = false;
+    std::string reportedPath;  // the file whose first failure went to stderr
 
     // Under WriterMutex: true when the file resolved for this environment is current.
     bool Current(std::string const& logFile, std::string const& suiteRoot) const {
@@ -87,8 +89,8 @@ struct JzLogWriter::Impl {
         path = newPath;
         resolved = true;
         fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0 && !reportedFailure) {
-            reportedFailure = true;
+        if (fd < 0 && reportedPath != path) {
+            reportedPath = path;
             fprintf(stderr, "nuvdbsnap: cannot open log file %s: %s\n", path.c_str(), strerror(errno));
         }
     }
@@ -111,6 +113,17 @@ struct JzLogWriter::Impl {
 };
 
 JzLogWriter* g_ptrLogWriter = ProcessWriter();
+
+namespace {
+
+// Damage of the catalogue (malformed, lost) reaches the log as an error line.
+void LogCatalogueDamage(std::string const& text) {
+    g_ptrLogWriter->WriteText(-1, "nuvsuite::Catalogue", JobIdFromEnvironment(), text);
+}
+
+bool const s_damageReporterSet = (nuvsuite::SetCatalogueDamageReporter(&LogCatalogueDamage), true);
+
+}  // namespace
 
 JzLogWriter::JzLogWriter() : m_impl(new Impl) {}
 
@@ -181,6 +194,10 @@ void JzLogWriter::WriteText(int level, char const* tag, uint64_t jobId, std::str
             do {
                 w = ::write(m_impl->fd, line.data(), line.size());
             } while (w < 0 && errno == EINTR);
+            if (w < 0 && m_impl->reportedPath != m_impl->path) {
+                m_impl->reportedPath = m_impl->path;
+                fprintf(stderr, "nuvdbsnap: cannot write to log file %s: %s\n", m_impl->path.c_str(), strerror(errno));
+            }
         }
     }
     errno = savedErrno;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -302,6 +303,34 @@ int JzProcess::spawn(std::vector<std::string> const& args, int channelFd, int* p
     EvDebug::DebugLvl(nullptr, 2, "JzProcess::spawn", "Started [%s] as pid %d", program.c_str(), int(child));
     *pid = child;
     return 0;
+}
+
+bool JzProcess::IsAlive(int pid) {
+    if (pid <= 0) return false;
+    int const saved = errno;
+    bool const exists = ::kill(pid, 0) == 0 || errno == EPERM;
+    errno = saved;
+    if (!exists) return false;
+    // A zombie still answers kill(pid, 0): its state tells it is gone. The
+    // state is the first field after the command name, which ends at the last ')'.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        bool const gone = errno == ENOENT;  // gone between the two looks; else it cannot be told: alive
+        errno = saved;
+        return !gone;
+    }
+    char buf[1024];
+    ssize_t const n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    errno = saved;
+    if (n <= 0) return true;
+    std::string const stat(buf, static_cast<size_t>(n));
+    std::string::size_type const close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return true;
+    char const state = stat[close + 2];
+    return state != 'Z' && state != 'X';
 }
 
 int JzProcess::wait(int pid, int timeoutMs, bool killFirst) {

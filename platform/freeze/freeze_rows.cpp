@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -51,10 +50,10 @@ void LogIfFailed(CFzError const& e, char const* what) {
 // Waits up to `ms` for a process to end.
 bool WaitGone(int pid, int ms) {
     for (int waited = 0; waited < ms; waited += 20) {
-        if (!ProcessAlive(pid)) return true;
+        if (!JzProcess::IsAlive(pid)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return !ProcessAlive(pid);
+    return !JzProcess::IsAlive(pid);
 }
 
 }  // namespace
@@ -121,25 +120,14 @@ int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* 
     return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, 0, false);
 }
 
-bool ProcessAlive(int pid) {
-    if (pid <= 0) return false;
-    if (::kill(pid, 0) != 0 && errno != EPERM) return false;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string::size_type close = stat.rfind(')');
-    if (close == std::string::npos || close + 2 >= stat.size()) return true;
-    char const state = stat[close + 2];
-    return state != 'Z' && state != 'X';
-}
-
 std::string FreezeMutexName(std::string const& device) { return "freeze-" + device; }
 
 std::vector<std::string> ThawDeadFreezesOf(std::string const& device, bool locked) {
     std::vector<std::string> said;
     for (FreezeRow const& row : FreezeRows(device)) {
-        if (row.pid == ::getpid() || ProcessAlive(row.pid)) continue;
+        if (row.pid == ::getpid() || JzProcess::IsAlive(row.pid)) continue;
         // Its guard thaws it on its own once it sees the end of its channel.
-        if (row.guardPid > 0 && ProcessAlive(row.guardPid) && !WaitGone(row.guardPid, 5000)) continue;
+        if (row.guardPid > 0 && JzProcess::IsAlive(row.guardPid) && !WaitGone(row.guardPid, 5000)) continue;
         if (!FreezeRowExists(row.id)) continue;
         JzNamedMutex mutex(FreezeMutexName(row.device));
         if (!locked && !mutex.lock(0)) continue;  // a live freeze of the device sweeps it itself

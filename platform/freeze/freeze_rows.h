@@ -37,9 +37,6 @@ bool FreezeRowExists(int64_t id);
 // with its error output in *error.
 int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error);
 
-// True while the process runs (a zombie counts as gone).
-bool ProcessAlive(int pid);
-
 // Thaws the recorded freezes of dead processes, of `device` only when given;
 // `locked`: the caller holds that device's named mutex.
 std::vector<std::string> ThawDeadFreezesOf(std::string const& device, bool locked);

@@ -332,7 +332,7 @@ void SweepLeftovers(EvEvent* event) {
     if (!lock.lock(0)) return;  // a create runs: its rows are not left over
     for (auto const& r : rows) {
         pid_t pid = static_cast<pid_t>(AsInt(r[1]));
-        if (pid == ::getpid() || (pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH))) continue;
+        if (pid == ::getpid() || JzProcess::IsAlive(pid)) continue;
         VolumeRow row;
         bool found = false;
         if (GetVolumeRow(AsText(r[0]), &row, &found).IsError() || !found || row.state != "creating") continue;

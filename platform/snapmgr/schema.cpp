@@ -2,8 +2,8 @@
 //   sm_volumes        declared volumes: a path taken as a volume of its own (device, fstype, options)
 //   sm_volume_ids     SM volume ids given by a prepare
 //   sm_snapshots      point-in-time copies (state 'creating', with the creating process, until the
-//                     copy is in place, then 'ready'), with the method that made them and, for a
-//                     block clone, its image
+//                     copy is in place, then 'ready'), with the method that made them, for a
+//                     block clone its image, and, for one of a create that failed after it, why
 //   sm_loop_volumes   loop-backed volumes the suite made (image, loop device, mount)
 //   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
@@ -101,6 +101,12 @@ CREATE TABLE IF NOT EXISTS sm_ddr_hosts (
   app_id INTEGER PRIMARY KEY,
   client_id INTEGER NOT NULL);
 )SQL"};
+
+// Why the create that made a snapshot reported failure after the snapshot was
+// made (the thaw refused, say): "" for a good snapshot. Such a snapshot is kept,
+// but every later look at it (listing, mount, replica) says what it is.
+nuvsuite::SchemaPart s_failedCreate{"snapmgr", 5,
+    "ALTER TABLE sm_snapshots ADD COLUMN failed_create TEXT NOT NULL DEFAULT ''"};
 
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path"};
 nuvsuite::AdminTable s_snapshots{"snapshot", "sm_snapshots", false, "id"};

@@ -33,7 +33,7 @@ bool SMCall::Fail(int code, std::string const& text) {
     if (m_record) m_record->setError(code, text);
     if (m_errCode) *m_errCode = code;
     if (m_errText) *m_errText = text;
-    EvDebug::Error(&m_event, m_tag.c_str(), "%s failed: [%d] %s", m_method.c_str(), code, text.c_str());
+    // Not logged here: the caller that turns the failure into its own result logs it, once.
     return false;
 }
 

@@ -17,7 +17,8 @@ public:
 
     // True when the fault table fails this call; the failure is then recorded.
     bool Faulted();
-    // Records the failure (code 0 becomes SM_ERR_INTERNAL), logs it, returns false.
+    // Records the failure (code 0 becomes SM_ERR_INTERNAL) in the record and the client's last
+    // error, for the caller to report (the service does not log it); returns false.
     bool Fail(int code, std::string const& text);
     bool Fail(int code, CFzError const& error, std::string const& what);
 

@@ -1,6 +1,7 @@
 // JZSnapClientAPI: prepare, discover, pre-create, create, post-create, delete.
 #include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/snapmgr/failed_create.h"
 
 #include "mountinfo.h"
 #include "release.h"
@@ -70,6 +71,19 @@ bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
     volume.setSourceDevice(resolved.device);
     volume.setMountOptions(resolved.MountOptions());
     return true;
+}
+
+// When `source` is the copy of a snapshot of a failed create: what the copy
+// inherits ("copy of snapshot N of a failed create: why"), with a warning; else "".
+std::string FailedCreateOfCopy(SMCall& call, std::string const& source) {
+    SnapshotRow row;
+    bool found = false;
+    if (source.empty() || SnapshotAtCopy(source, &row, &found).IsError() || !found || row.failedCreate.empty())
+        return std::string();
+    EvDebug::DebugLvl(call.event(), 0, call.tag().c_str(),
+                      "warning: [%s] is snapshot %lld, which belongs to a failed create (%s): its copy is marked so",
+                      source.c_str(), static_cast<long long>(row.id), row.failedCreate.c_str());
+    return "copy of snapshot " + std::to_string(row.id) + " of a failed create: " + row.failedCreate;
 }
 
 }  // namespace
@@ -187,8 +201,10 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
     }
     // Each volume by the best method it offers; the row names what is made
     // before it is made, so that a sweep finds it after a killed create.
+    std::vector<std::string> inherited(volumes.size());  // why a copied snapshot's create failed
     for (size_t i = 0; i < volumes.size(); ++i) {
         std::string const source = RealPath(volumes[i].getSourcePath());
+        inherited[i] = FailedCreateOfCopy(call, source);
         SnapPlan plan = ChooseMethod(made[i].id, source, call.event());
         made[i].row.method = plan.method;
         made[i].row.snapDevice = plan.device;
@@ -215,6 +231,17 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         undo();
         return call.Fail(SM_ERR_INTERNAL, ready, "cannot record the snapshots");
     }
+    // A copy of a snapshot of a failed create is no better than its source.
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        bool marked = false;
+        CFzError e = inherited[i].empty()
+                         ? CFzError::Success()
+                         : MarkSnapshotOfFailedCreate(made[i].id, 0, inherited[i], &marked);
+        if (e.IsError()) {
+            undo();
+            return call.Fail(SM_ERR_INTERNAL, e, "cannot mark the copy of a snapshot of a failed create");
+        }
+    }
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     SMVolSnapInfo result = record;
     result.volumes().clear();
@@ -228,6 +255,7 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
         snap.setUniqueIdentifier(std::to_string(made[i].id));
         snap.setSnapShotEngineId(record.getSnapShotEngineId());
         snap.setCreationTime(now);
+        if (!inherited[i].empty()) snap.setSnapFlagsEx(snap.getSnapFlagsEx() | kSnapFlagExFailedCreate);
         result.addVolume(v, true);
         result.addSnap(snap);
         result.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), snap.getSMSnapId()));

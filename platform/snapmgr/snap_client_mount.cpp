@@ -1,6 +1,7 @@
 // JZSnapClientAPI: mount, list, update, ASM disks.
 #include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/snapmgr/failed_create.h"
 
 #include "mount_ops.h"
 #include "release.h"
@@ -148,6 +149,12 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
             }
             madeNow.push_back(row);
         }
+        if (!snap.failedCreate.empty())
+            EvDebug::DebugLvl(call.event(), 0, call.tag().c_str(),
+                              "warning: snapshot %lld mounted at [%s] belongs to a failed create (%s): it may not "
+                              "be a good copy of [%s]",
+                              static_cast<long long>(snap.id), path.c_str(), snap.failedCreate.c_str(),
+                              v.getSourcePath().c_str());
         v.setMountPath(path);
         v.setSMSnapId(static_cast<int>(snap.id));
     }
@@ -200,6 +207,13 @@ bool JZSnapClientAPI::getVolumeSnaps(SMVolSnapInfo& record) {
         s.setUniqueIdentifier(std::to_string(row.id));
         s.setSnapShotEngineId(static_cast<int>(row.engineId));
         s.setCreationTime(row.created);
+        if (!row.failedCreate.empty()) {
+            s.setSnapFlagsEx(s.getSnapFlagsEx() | kSnapFlagExFailedCreate);
+            EvDebug::DebugLvl(call.event(), 0, call.tag().c_str(),
+                              "warning: snapshot %lld of [%s] belongs to a failed create (%s): it may not be a "
+                              "good copy",
+                              static_cast<long long>(row.id), v.getSourcePath().c_str(), row.failedCreate.c_str());
+        }
         record.addVolume(v, true);
         record.addSnap(s);
         record.addVolSnapMap(SMVolSnapMapInfo(v.getSMVolumeId(), s.getSMSnapId()));

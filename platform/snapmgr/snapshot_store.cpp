@@ -1,10 +1,10 @@
 #include "snapshot_store.h"
 
+#include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <cerrno>
-#include <csignal>
 #include <ctime>
 #include <unistd.h>
 #include <sstream>
@@ -19,7 +19,7 @@ using nuvsuite::Catalogue;
 
 constexpr char const* kSnapshotColumns =
     "id, job_id, brannox_id, app_id, arch_file_id, sm_volume_id, source_path, source_device, snap_device, "
-    "engine_id, state, reflink, created, volume_xml, method, image";
+    "engine_id, state, reflink, created, volume_xml, method, image, failed_create";
 
 SnapshotRow ToSnapshot(CatRow const& r) {
     SnapshotRow s;
@@ -39,6 +39,7 @@ SnapshotRow ToSnapshot(CatRow const& r) {
     s.volumeXml = AsText(r[13]);
     s.method = AsText(r[14]);
     s.image = AsText(r[15]);
+    s.failedCreate = AsText(r[16]);
     return s;
 }
 
@@ -108,7 +109,7 @@ CFzError ClaimAbandonedCreates(std::vector<int64_t>* ids) {
     if (e.IsError()) return e;
     for (auto const& r : rows) {
         pid_t pid = static_cast<pid_t>(AsInt(r[1]));
-        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // the creator still runs (or cannot be told)
+        if (JzProcess::IsAlive(pid)) continue;  // the creator still runs (or cannot be told)
         // Claimed by one process only: the row moves on exactly once from what was seen.
         std::vector<CatRow> claimed;
         e = Catalogue::Instance().Query(
@@ -140,6 +141,27 @@ CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml) {
 
 CFzError DeleteSnapshotRow(int64_t id) {
     return Catalogue::Instance().Exec("DELETE FROM sm_snapshots WHERE id = ?", {id});
+}
+
+CFzError MarkSnapshotOfFailedCreate(int64_t id, int64_t jobId, std::string const& why, bool* marked) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        "UPDATE sm_snapshots SET failed_create = ? WHERE id = ? AND state = 'ready' AND (? = 0 OR job_id = ?) "
+        "RETURNING id",
+        {why.empty() ? std::string("failed create") : why, id, jobId, jobId}, &rows);
+    *marked = !e.IsError() && !rows.empty();
+    return e;
+}
+
+CFzError SnapshotAtCopy(std::string const& snapDevice, SnapshotRow* row, bool* found) {
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(std::string("SELECT ") + kSnapshotColumns +
+                                                 " FROM sm_snapshots WHERE state = 'ready' AND snap_device = ? "
+                                                 "ORDER BY id LIMIT 1",
+                                             {snapDevice}, &rows);
+    *found = !e.IsError() && !rows.empty();
+    if (*found) *row = ToSnapshot(rows[0]);
+    return e;
 }
 
 CFzError GetSnapshot(int64_t id, SnapshotRow* row, bool* found) {

@@ -27,6 +27,7 @@ struct SnapshotRow {
     std::string volumeXml;
     std::string method;  // see snap_methods.h; "" for a row of a create that has not chosen yet
     std::string image;   // a block clone's image file
+    std::string failedCreate;  // why the create that made it failed after the snap; "" for a good one
 };
 
 struct MountRow {
@@ -60,6 +61,11 @@ struct MountRow {
                                       std::string const& volumeXml);
 [[nodiscard]] CFzError UpdateSnapshotVolume(int64_t id, std::string const& volumeXml);
 [[nodiscard]] CFzError DeleteSnapshotRow(int64_t id);
+// Marks a ready snapshot of job `jobId` (any job for 0) as made by a create that failed; *marked
+// tells whether a row took the mark.
+[[nodiscard]] CFzError MarkSnapshotOfFailedCreate(int64_t id, int64_t jobId, std::string const& why, bool* marked);
+// The ready snapshot whose copy lies at `snapDevice`; *found false when none does.
+[[nodiscard]] CFzError SnapshotAtCopy(std::string const& snapDevice, SnapshotRow* row, bool* found);
 // found = false when there is no row with this id.
 [[nodiscard]] CFzError GetSnapshot(int64_t id, SnapshotRow* row, bool* found);
 // Ready snapshots with this column equal to value, oldest first ("job_id", "arch_file_id", "sm_volume_id").

@@ -3,6 +3,7 @@
 // when JZ_SUITE_ROOT changes.
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "catalogue_health.h"
 #include "schema_registry.h"
 
 #include <sqlite3.h>
@@ -14,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -53,6 +55,24 @@ std::string Excerpt(std::string const& sql) {
     return sql.size() <= 160 ? sql : sql.substr(0, 157) + "...";
 }
 
+// A damaged file: SQLite's "database disk image is malformed" or "file is not a database".
+bool IsDamage(int rc) {
+    int const primary = rc & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+std::string DirectoryOf(std::string const& path) {
+    std::string::size_type const slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Size of a file; -1 when it does not exist.
+long long FileSize(std::string const& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
 // A recursive lock that a forked child can take over: the child gets a fresh
 // lock (a recursive pthread mutex records its owner's thread id, which the
 // child's thread does not have, so it could never unlock the inherited one).
@@ -88,9 +108,21 @@ struct Catalogue::Impl {
     std::unordered_map<std::string, sqlite3_stmt*> cache;
     bool stampWatch = false;     // the fault-table triggers of this connection are in place
     bool faultsTouched = false;  // the fault table changed in the work under way
+    mutable bool damaged = false;  // a step met a malformed file since the open
 
     CFzError SqliteError(int rc, char const* what, std::string const& sql) const {
-        char const* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        return Failure(rc, what, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), sql);
+    }
+
+    // The error of a failed step; a damaged file is named "malformed" and reported.
+    CFzError Failure(int rc, char const* what, char const* msg, std::string const& sql) const {
+        if (IsDamage(rc)) {
+            damaged = true;
+            std::string const text = "the catalogue [" + path + "] is malformed (" + msg + "): restore it from a copy";
+            detail::ReportCatalogueDamage(path, text);
+            return FXErrorUtil::ErrorJZResult(FZ_LOC, rc, "catalogue %s failed: %s [%s]", what, text.c_str(),
+                                              Excerpt(sql).c_str());
+        }
         return FXErrorUtil::ErrorJZResult(FZ_LOC, rc, "catalogue %s failed: %s [%s] (%s)", what, msg,
                                           Excerpt(sql).c_str(), path.c_str());
     }
@@ -109,6 +141,7 @@ struct Catalogue::Impl {
         schemaGeneration = ~uint64_t(0);
         stampWatch = false;
         faultsTouched = false;
+        damaged = false;
     }
 
     // Temporary triggers of this connection mark any change of the fault table;
@@ -141,9 +174,7 @@ struct Catalogue::Impl {
         char* err = nullptr;
         int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
         if (rc != SQLITE_OK) {
-            CFzError e = FXErrorUtil::ErrorJZResult(FZ_LOC, rc, "catalogue exec failed: %s [%s] (%s)",
-                                                    err ? err : sqlite3_errstr(rc), Excerpt(sql).c_str(),
-                                                    path.c_str());
+            CFzError e = Failure(rc, "exec", err ? err : sqlite3_errstr(rc), sql);
             sqlite3_free(err);
             return e;
         }
@@ -156,6 +187,11 @@ struct Catalogue::Impl {
         pid = getpid();
         inherited = false;
         path = newPath;
+        CFzError refused = RefuseUnsafeRoot(newPath);
+        if (refused.IsError()) {
+            path.clear();
+            return refused;
+        }
         int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (rc != SQLITE_OK) {
             CFzError e = SqliteError(rc, "open", newPath);
@@ -171,6 +207,27 @@ struct Catalogue::Impl {
             return e;
         }
         return CFzError::Success();
+    }
+
+    // A catalogue is made only in a state root that can be written, and only
+    // where none was before: one missing or empty while the root shows use is lost.
+    static CFzError RefuseUnsafeRoot(std::string const& file) {
+        std::string const root = DirectoryOf(file);
+        std::string const problem = detail::StateRootProblem(root);
+        if (!problem.empty())
+            return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_CANTOPEN,
+                                              "catalogue open failed: the state root [%s] cannot be written: %s",
+                                              root.c_str(), problem.c_str());
+        long long const size = FileSize(file);
+        if (size > 0 || FileSize(file + "-wal") > 0) return CFzError::Success();
+        std::string const used = detail::PriorUse(root);
+        if (used.empty()) return CFzError::Success();
+        std::string const text = "the catalogue [" + file + "] is " + (size < 0 ? "missing" : "empty") +
+                                 " while the state root holds " + used +
+                                 ": its records are lost; restore the catalogue, or move the state root aside "
+                                 "to start afresh";
+        detail::ReportCatalogueDamage(file, text);
+        return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_CANTOPEN, "catalogue open failed: %s", text.c_str());
     }
 
     // Applies every registered part whose version is above the recorded one,
@@ -190,6 +247,7 @@ struct Catalogue::Impl {
             std::stable_sort(list.begin(), list.end(),
                              [](SchemaPart const& a, SchemaPart const& b) { return a.version < b.version; });
             CFzError e = ApplyService(entry.first, list);
+            if (e.IsError() && damaged) return e;  // reported; no other service can do better
             if (e.IsError()) {
                 std::fprintf(stderr, "nuvsuite: schema of service '%s' not applied: %s\n", entry.first.c_str(),
                              e.AsString().c_str());
@@ -253,7 +311,13 @@ struct Catalogue::Impl {
         }
         if (depth == 0 && schemaGeneration != detail::SchemaGeneration()) {
             // Failures are reported by ApplySchema; statements of a broken service fail on their own.
-            (void)ApplySchema();
+            // A damaged file is closed: every call fails with its text.
+            CFzError e = ApplySchema();
+            if (e.IsError() && damaged) {
+                openError = e.AsString();
+                Close();
+                return e;
+            }
         }
         if (depth == 0) WatchFaultTable();
         return CFzError::Success();

@@ -1,6 +1,8 @@
 // The state root of the local suite and its sub-directories.
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "catalogue_health.h"
 
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -72,6 +74,15 @@ std::string StateRootPath() {
     if (s_made != root || stat(root.c_str(), &st) != 0) {
         MakeDirectories(root);
         s_made = root;
+        // Nothing of the suite, its log included, can be kept in such a root: said
+        // once per root on standard error, the one place left to say it.
+        static std::string s_reported;
+        std::string const problem = detail::StateRootProblem(root);
+        if (!problem.empty() && s_reported != root) {
+            s_reported = root;
+            std::fprintf(stderr, "nuvsuite: the state root [%s] cannot be written: %s\n", root.c_str(),
+                         problem.c_str());
+        }
     }
     return root;
 }

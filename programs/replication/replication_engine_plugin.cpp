@@ -9,10 +9,12 @@
 // fault fails it with the fault's text as error text (JzGetJobPhaseStatus_C:
 // a fault raises the fail flag).
 #include "nuvdbsnap/engine/replication_records.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -228,10 +230,27 @@ int JzRepGetDestinationSnapInformation_C(void* instance, std::string& error) {
 
 int ReserveArchiveFiles_C(void*, std::string& error) { return Enter("ReserveArchiveFiles_C", "", &error) ? 1 : 0; }
 
-// This engine writes no metadata files of its own.
-int GetMetadataFiles_C(void*, std::vector<std::string>& files) {
+// The metadata file of a replication: the replicas' record as XML in the
+// job's results directory ("ReplicationMetadata_<job>.xml"); none before a
+// replication.
+int GetMetadataFiles_C(void* instance, std::vector<std::string>& files) {
     files.clear();
-    return Enter("GetMetadataFiles_C", "") ? 1 : 0;
+    if (!Enter("GetMetadataFiles_C", "")) return 0;
+    Engine& engine = *Of(instance);
+    if (!engine.replicated) return 1;
+    unsigned long const brannoxId = engine.brannoxId != 0 ? engine.brannoxId : engine.params.brannoxId;
+    std::string directory, xml;
+    CFzError e = MakeJobResultsDirectory(engine.jobId, &directory, static_cast<int>(brannoxId));
+    if (!e.IsError() && JZSnapClientAPI_VolSnapInfoObjectToXMLStr(engine.replicas, xml) != 0)
+        e = FXErrorUtil::ErrorErrNo(FZ_LOC, EINVAL, "the replicas' record cannot be written as XML");
+    std::string const path = directory + "/ReplicationMetadata_" + std::to_string(engine.jobId) + ".xml";
+    if (!e.IsError()) e = FXFile::WriteWhole(path, xml, 0644);
+    if (e.IsError()) {
+        EvDebug::Error(&engine.logger, "JzReplicationEngine::GetMetadataFiles", "%s", e.AsString().c_str());
+        return 0;
+    }
+    files.push_back(path);
+    return 1;
 }
 
 int JzRepShouldJobBeFailed_C(void*) {

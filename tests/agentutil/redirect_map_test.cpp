@@ -100,7 +100,9 @@ protected:
         decl.appType = 125;
         unsigned long id = 0;
         EXPECT_FALSE(nuvappmgr::DeclareInstance(decl, &id).IsError());
-        if (walDir) EXPECT_FALSE(nuvappmgr::SetInstanceProperty(id, kWalArchiveDirProperty, walDir).IsError());
+        if (walDir) {
+            EXPECT_FALSE(nuvappmgr::SetInstanceProperty(id, kWalArchiveDirProperty, walDir).IsError());
+        }
         return id;
     }
 
@@ -190,10 +192,18 @@ TEST_F(RedirectMapTest, WriterTable) {
         EvRstTask task = Task();
         uint32_t const enabledId = c.appType == 104 ? kMySQLEnabled : c.appType == 125 ? kPgEnabled : 0;
         uint32_t const pathsId = c.appType == 104 ? kMySQLPaths : c.appType == 125 ? kPgPaths : 0;
-        if (c.enabled >= 0) ASSERT_EQ(task.setOptionBool(enabledId, c.enabled == 1, nullptr), 0);
-        if (!c.items.empty()) ASSERT_EQ(task.setOptionString(pathsId, c.items, nullptr), 0);
-        if (c.sourceInstance) ASSERT_EQ(task.setInstanceId(c.sourceInstance, nullptr), 0);
-        if (c.destinationInstance) ASSERT_EQ(task.setDestinationInstanceId(c.destinationInstance, nullptr), 0);
+        if (c.enabled >= 0) {
+            ASSERT_EQ(task.setOptionBool(enabledId, c.enabled == 1, nullptr), 0);
+        }
+        if (!c.items.empty()) {
+            ASSERT_EQ(task.setOptionString(pathsId, c.items, nullptr), 0);
+        }
+        if (c.sourceInstance) {
+            ASSERT_EQ(task.setInstanceId(c.sourceInstance, nullptr), 0);
+        }
+        if (c.destinationInstance) {
+            ASSERT_EQ(task.setDestinationInstanceId(c.destinationInstance, nullptr), 0);
+        }
         if (c.faultCall) {
             bool const file = std::string(c.faultCall) == "rename" || std::string(c.faultCall) == "fsync";
             nuvsuite::AddFault(file ? "file" : "jobmgr", c.faultCall, file ? 5 : -1, "injected", -1, c.faultMatch);
@@ -251,6 +261,21 @@ TEST_F(RedirectMapTest, WrittenMapReadsBackAsTheItems) {
     std::map<std::string, std::string> const expected = {
         {"/x,\"y\"", "/new,\"y\""}, {"/data", "/d2"}, {"/wal", "/wal"}};
     EXPECT_EQ(map, expected);
+}
+
+// Without the lock only a map that another writer completed counts as done.
+TEST_F(RedirectMapTest, LockNotHadSucceedsOnlyWhenTheMapExists) {
+    EvRstTask task = Task();
+    ASSERT_EQ(task.setOptionBool(kMySQLEnabled, true, nullptr), 0);
+    ASSERT_EQ(task.setOptionString(kMySQLPaths, std::list<std::string>{"\"1/a|#15!/b\""}, nullptr), 0);
+    std::string const mutexName = "DB_REDIRECT_" + std::to_string(m_jobId);
+    nuvsuite::AddFault("mutex", "lock", -1, "no lock", -1, mutexName);
+    EXPECT_EQ(NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(&m_ev, 104), 1);
+    EXPECT_FALSE(FXFile::DoesFileExist(MapPath()));
+    nuvtest::MakeDir(JobResultsDir());
+    nuvtest::WriteFile(MapPath(), "\"/x\",\"/y\"\n");
+    EXPECT_EQ(NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(&m_ev, 104), 0);
+    EXPECT_EQ(nuvtest::ReadFile(MapPath()), "\"/x\",\"/y\"\n");  // left as the other writer made it
 }
 
 void SetMySQLRedirect(long long job) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +160,31 @@ TEST_F(ProcessTest, TimeOutKillsTheProgramAndTheCallersErrnoIsKept) {
     errno = 4321;
     EXPECT_EQ(JzProcess::system({"/bin/false"}, &out, &err), 1);
     EXPECT_EQ(errno, 4321);
+}
+
+// A process counts as alive while it runs: a child that exited and is not
+// reaped yet (a zombie still answers kill(pid, 0)) is gone, and so is a reaped one.
+TEST(ProcessAlive, ZombiesAndReapedChildrenAreGone) {
+    nuvtest::PipeSignal release;
+    int const running = nuvtest::StartChild([&release] { return release.Wait() ? 0 : 1; });
+    ASSERT_GT(running, 0);
+    int const zombie = nuvtest::StartZombie();
+    ASSERT_GT(zombie, 0);
+    ASSERT_EQ(0, ::kill(zombie, 0)) << "the zombie still answers a signal of 0";
+
+    errno = 77;
+    EXPECT_TRUE(JzProcess::IsAlive(running));
+    EXPECT_TRUE(JzProcess::IsAlive(getpid()));
+    EXPECT_FALSE(JzProcess::IsAlive(zombie));
+    EXPECT_FALSE(JzProcess::IsAlive(0));
+    EXPECT_FALSE(JzProcess::IsAlive(-1));
+    EXPECT_EQ(77, errno) << "the caller's errno is kept";
+
+    release.Send();
+    EXPECT_EQ(0, nuvtest::WaitChild(running));
+    EXPECT_EQ(0, nuvtest::WaitChild(zombie));
+    EXPECT_FALSE(JzProcess::IsAlive(running));
+    EXPECT_FALSE(JzProcess::IsAlive(zombie));
 }
 
 }  // namespace

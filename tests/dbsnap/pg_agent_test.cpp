@@ -46,6 +46,11 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());
+    // The engine's metadata file: the replica's record. Under the second
+    // generation it goes with the directory change only, never to the store.
+    std::string const metadata = JobResultsDir() + "/ReplicationMetadata_" + std::to_string(m_jobId) + ".xml";
+    EXPECT_EQ(replicated, Exists(metadata));
+    if (replicated) EXPECT_NE(std::string::npos, ReadFile(metadata).find(m_volume)) << ReadFile(metadata);
 
     auto runs = nuvindexing::ListRuns(m_jobId);
     ASSERT_EQ(1u, runs.size());

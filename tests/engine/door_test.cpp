@@ -3,6 +3,7 @@
 #include "support/engine_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <dirent.h>
@@ -153,6 +154,80 @@ INSTANTIATE_TEST_SUITE_P(Files, BadInfoFileTest,
                                            BadInfoFile{"NoVolume", &NoVolume},
                                            BadInfoFile{"UnpreparedVolume", &UnpreparedVolume}),
                          [](auto const& info) { return std::string(info.param.name); });
+
+// A snapshot-info file edited to hand over what the job never prepared: the
+// create refuses it as a file that cannot be read (same text, the file stays),
+// before anything is frozen or snapped.
+struct ForeignRecord {
+    char const* name;
+    // Edits the prepared record; `other` is a second job of the same
+    // application that prepared its own volume `otherVolume`.
+    void (*edit)(SMVolSnapInfo& record, int64_t other, SMVolumeInfo const& otherVolume, std::string const& base);
+    char const* reason;
+};
+
+void PrintTo(ForeignRecord const& r, std::ostream* os) { *os << r.name; }
+
+class ForeignRecordTest : public DoorTest, public ::testing::WithParamInterface<ForeignRecord> {};
+
+TEST_P(ForeignRecordTest, CreateRefusesItAsAnUnreadableFile) {
+    ForeignRecord const& c = GetParam();
+    DeclareApp(135);
+    std::string const otherData = nuvtest::MakeDir(m_root.base() + "/other-data");
+    DeclareVolume(otherData, "/dev/fakeother", "ext4", "rw");
+    nuvjobmgr::JobInfo other;
+    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &other).IsError());
+    SMVolSnapInfo otherRecord;
+    otherRecord.setJobId(static_cast<int>(other.id));
+    SMVolumeInfo otherVolume;
+    otherVolume.setSourcePath(otherData);
+    otherRecord.addVolume(otherVolume, true);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.prepareVolumeSnaps(otherRecord)) << otherRecord.getErrorString();
+
+    ASSERT_EQ(0, PrepareInAnotherProcess());
+    SMVolSnapInfo record;
+    ASSERT_EQ(0, JZSnapClientAPI_VolSnapInfoXMLStrToObject(ReadFile(SnapShotInfoFile()), record));
+    c.edit(record, other.id, *otherRecord.volumeListBegin(), m_root.base());
+    std::string edited;
+    ASSERT_EQ(0, JZSnapClientAPI_VolSnapInfoObjectToXMLStr(record, edited));
+    WriteFile(SnapShotInfoFile(), edited);
+
+    CallbackLog log;
+    EXPECT_EQ(-1, DoorCreate(&log));
+    EXPECT_EQ(edited, ReadFile(SnapShotInfoFile()));
+    EXPECT_TRUE(JournalArgs("snapmgr", "createVolumeSnaps").empty());
+    EXPECT_TRUE(FreezeRuns().empty());
+    std::string const said = "Failed to open snapshot info file saved during the prepare - " + SnapShotInfoFile() + ": ";
+    std::string const text = ReadFile(m_root.path() + "/logs/nuvdbsnap.log");
+    size_t const at = text.find(said);
+    ASSERT_NE(std::string::npos, at) << text;
+    std::string const line = text.substr(at, text.find('\n', at) - at);
+    EXPECT_NE(std::string::npos, line.find(c.reason)) << line;
+}
+
+void OtherJobId(SMVolSnapInfo& r, int64_t other, SMVolumeInfo const&, std::string const&) {
+    r.setJobId(static_cast<int>(other));
+    for (auto& v : r.volumes()) v.setJobId(static_cast<int>(other));
+}
+void UndeclaredFolder(SMVolSnapInfo& r, int64_t, SMVolumeInfo const&, std::string const& base) {
+    r.volumes().front().setSourcePath(nuvtest::MakeDir(base + "/undeclared"));
+}
+void OtherJobsVolume(SMVolSnapInfo& r, int64_t, SMVolumeInfo const& otherVolume, std::string const&) {
+    r.volumes().front().setSourcePath(otherVolume.getSourcePath());
+    r.volumes().front().setSMVolumeId(otherVolume.getSMVolumeId());
+}
+void OtherApplication(SMVolSnapInfo& r, int64_t, SMVolumeInfo const&, std::string const&) {
+    r.volumes().front().setAppId(r.volumes().front().getAppId() + 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, ForeignRecordTest,
+    ::testing::Values(ForeignRecord{"AnotherJobId", &OtherJobId, "the record belongs to job"},
+                      ForeignRecord{"AnUndeclaredFolder", &UndeclaredFolder, "was prepared for ["},
+                      ForeignRecord{"AnotherJobsVolume", &OtherJobsVolume, "was prepared for job"},
+                      ForeignRecord{"AnotherApplication", &OtherApplication, "belongs to application"}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(DoorTest, CreatePicksUpAPrepareMadeAfterTheDoorStarted) {
     DeclareApp(135);

@@ -124,6 +124,61 @@ TEST_F(StepsTest, PrepareFailureIsNotReportedThroughTheCallback) {
     EXPECT_FALSE(util->isPrepared());
 }
 
+// One failure is logged once: the snapshot manager reports it to its caller
+// without logging it, the step that turns it into the agent's -1 logs it with
+// its own text, and the cause (code and text) appears in one line only.
+struct LoggedOnce {
+    char const* name;
+    char const* call;  // snapshot-manager call made to fail
+    int (*step)(NuvSnapUtil& util);
+    std::vector<std::string> texts;  // every failure text the step logs, each exactly once
+    size_t errorLines;               // lines logged at the error level
+    size_t causeLines;               // lines holding the fault's text
+};
+
+void PrintTo(LoggedOnce const& c, std::ostream* os) { *os << c.name; }
+
+size_t Count(std::string const& text, std::string const& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
+class LoggedOnceTest : public StepsTest, public ::testing::WithParamInterface<LoggedOnce> {};
+
+TEST_P(LoggedOnceTest, FailureOfOneStepIsLoggedOnce) {
+    LoggedOnce const& c = GetParam();
+    DeclareApp(125);
+    auto util = MakeUtil();
+    AddData(*util);
+    if (std::string(c.call) != "prepareVolumeSnaps") ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+    std::string const logFile = m_root.path() + "/logs/nuvdbsnap.log";
+    size_t const before = ReadFile(logFile).size();
+    nuvsuite::AddFault("snapmgr", c.call, 77, "injected by the test", -1);
+    EXPECT_EQ(-1, c.step(*util));
+    std::string const logged = ReadFile(logFile).substr(before);
+    for (auto const& text : c.texts) EXPECT_EQ(1u, Count(logged, text)) << text << "\n" << logged;
+    EXPECT_EQ(c.errorLines, Count(logged, " -1 [")) << logged;
+    EXPECT_EQ(c.causeLines, Count(logged, "injected by the test")) << logged;
+    EXPECT_EQ(0u, Count(logged, std::string(c.call) + " failed")) << logged;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LoggedOnceTest,
+    ::testing::Values(
+        LoggedOnce{"Prepare", "prepareVolumeSnaps",
+                   [](NuvSnapUtil& u) { return u.prepareSnapShot(nullptr, nullptr, false); },
+                   {"[NuvSnapUtil::prepareSnapShot] Prepare snapshot failed with an error 77\n"}, 1, 0},
+        LoggedOnce{"Create", "createVolumeSnaps",
+                   [](NuvSnapUtil& u) { return u.createSnapShot(nullptr, nullptr, false, nullptr); },
+                   {"[DbSnapUtil::Snap] Multi-Snap failed with the following error\n ErrorCode:77: injected by the test \n",
+                    "[NuvSnapUtil::createSnapShot] Snap failed for one of the volumes\n"},
+                   1, 1},
+        LoggedOnce{"PreCreate", "preCreateVolumeSnaps",
+                   [](NuvSnapUtil& u) { return u.preCreateSnapShot(nullptr, nullptr, false, nullptr); },
+                   {"[NuvSnapUtil::preCreateSnapShot] PreSnap failed for one of the volumes\n"}, 1, 0}),
+    [](auto const& info) { return std::string(info.param.name); });
+
 // Destroying a utility that prepared but never created: only DB2 on engines 20
 // and 21 deletes the prepared devices.
 struct HalfMade {

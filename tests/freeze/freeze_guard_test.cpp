@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
@@ -142,11 +143,22 @@ TEST_F(FreezeGuardTest, SweepThawsOnlyFreezesOfDeadProcesses) {
     ASSERT_FALSE(cat.Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/live', ?, 'frozen')",
                           {std::string("/live"), int64_t(getppid())})
                      .IsError());
+    int const zombie = nuvtest::StartZombie();  // exited, not reaped: still answers kill(pid, 0)
+    ASSERT_GT(zombie, 0);
+    ASSERT_FALSE(cat.Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/zombie', ?, 'frozen')",
+                          {std::string("/zombie"), int64_t(zombie)})
+                     .IsError());
     std::vector<std::string> said = nuvfreeze::ThawDeadFreezes();
-    ASSERT_EQ(1u, said.size());
+    std::sort(said.begin(), said.end());
+    ASSERT_EQ(2u, said.size());
     EXPECT_EQ("thawed [/gone], left frozen by process " + std::to_string(dead) + ", which is gone", said[0]);
-    EXPECT_EQ(std::vector<std::string>{std::to_string(getpid()) + " -u /gone"}, ToolRuns());
+    EXPECT_EQ("thawed [/zombie], left frozen by process " + std::to_string(zombie) + ", which is gone", said[1]);
+    std::vector<std::string> runs = ToolRuns();
+    std::sort(runs.begin(), runs.end());
+    EXPECT_EQ((std::vector<std::string>{std::to_string(getpid()) + " -u /gone", std::to_string(getpid()) + " -u /zombie"}),
+              runs);
     EXPECT_EQ(1, FreezeRows());
+    EXPECT_EQ(0, nuvtest::WaitChild(zombie));
 }
 
 // Freezes of one file system wait their turn, in one process too.

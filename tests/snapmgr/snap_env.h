@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "support/files.h"
+#include "support/suite_root.h"
 
 #include <gtest/gtest.h>
 

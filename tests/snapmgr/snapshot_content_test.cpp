@@ -353,6 +353,8 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
     ASSERT_GE(dead, 0);
     if (dead == 0) ::_exit(0);
     ASSERT_EQ(dead, ::waitpid(dead, nullptr, 0));  // a creator that is gone
+    int const zombie = nuvtest::StartZombie();       // one that exited, not yet reaped by its parent
+    ASSERT_GT(zombie, 0);
 
     struct Case {
         char const* name;
@@ -364,6 +366,7 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
         {"partial copy of a dead creator", "creating", dead, false, true},
         {"copy in place, creator died before marking it ready", "creating", dead, true, true},
         {"partial copy of a creator still running", "creating", ::getppid(), false, false},
+        {"partial copy of a creator that is a zombie", "creating", zombie, false, true},
         {"claimed by a sweep that died before removing it", "abandoned", dead, false, true},
         {"claimed by a sweep still running", "abandoned", ::getppid(), false, false},
     };
@@ -395,6 +398,7 @@ TEST(SnapshotContent, WhatACreateThatDiedHalfWayLeftIsSweptAway) {
         ASSERT_FALSE(cat.Query("SELECT state FROM sm_snapshots WHERE id = ?", {ids[i]}, &rows).IsError());
         EXPECT_EQ(cases[i].swept ? 0u : 1u, rows.size());
     }
+    EXPECT_EQ(0, nuvtest::WaitChild(zombie));
 }
 
 // A volume that holds the suite's state or its snapshot folder would be copied

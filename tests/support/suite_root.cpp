@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -120,6 +122,16 @@ int WaitChild(int pid) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+int StartZombie() {
+    int const pid = StartChild([] { return 0; });
+    if (pid <= 0) return pid;
+    siginfo_t info{};
+    // Waits for the exit without reaping it: the child stays a zombie.
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0)
+        if (errno != EINTR) return -1;
+    return pid;
 }
 
 namespace {

@@ -60,6 +60,8 @@ private:
 int StartChild(std::function<int()> const& body);
 // Waits for the child; its exit code, or 128 + signal.
 int WaitChild(int pid);
+// A child that has exited and is not reaped yet (a zombie) until WaitChild(pid).
+int StartZombie();
 
 // Runs the current test again in a new process of the test program (exec:
 // nothing of this process carries over), with these environment variables

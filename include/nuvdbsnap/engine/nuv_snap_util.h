@@ -89,6 +89,9 @@ public:
 private:
     SnapUtilInterface* newExecutor();
     [[nodiscard]] int reloadPreparedRecord();
+    [[nodiscard]] CFzError checkReloadedRecord();
+    // Records with the snapshot manager that the record's snapshots belong to a create that failed.
+    void markFailedCreate(std::string const& why);
     [[nodiscard]] int writeSnapShotInfoFile(std::string const& text);
     void raisePendingCause(char const* text, int code, int level);
 

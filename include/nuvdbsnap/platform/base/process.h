@@ -51,6 +51,10 @@ public:
     // started to end. kill sends SIGKILL to the child first. The exit status as
     // system gives it once the child is reaped; -2 while it still runs.
     static int wait(int pid, int timeoutMs, bool kill);
+    // True while the process runs: it exists (kill(pid, 0) succeeds or is
+    // refused with EPERM) and its state in /proc/<pid>/stat is not zombie ('Z')
+    // or dead ('X'). False for pid <= 0. The one liveness test of the suite.
+    static bool IsAlive(int pid);
 
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.

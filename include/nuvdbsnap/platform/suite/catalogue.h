@@ -35,7 +35,11 @@ public:
     // The catalogue of the current state root; reopened when the state root
     // (JZ_SUITE_ROOT) has changed since the last call (outside a transaction),
     // and in a child process after fork(). Errors of the open are returned by
-    // the next Exec/Query/Transaction.
+    // the next Exec/Query/Transaction. It is never made afresh in a state root
+    // that cannot be written, nor where it is missing or empty while the root
+    // shows it was used (snapshot copies, job results...): both are errors. A
+    // damaged file (SQLite's "malformed" or "not a database") fails with a text
+    // that says "malformed", reported once to the damage reporter below.
     static Catalogue& Instance();
 
     [[nodiscard]] CFzError Exec(std::string const& sql, std::vector<CatValue> const& params = {});
@@ -59,5 +63,11 @@ private:
     Impl* m_impl;
     friend struct CatalogueAccess;
 };
+
+// Where the catalogue reports damage it meets (a malformed file, a catalogue
+// lost from a used state root), once per process and file: the logger of the
+// base library installs itself here; standard error while none is installed.
+using CatalogueDamageReporter = void (*)(std::string const& text);
+void SetCatalogueDamageReporter(CatalogueDamageReporter reporter);
 
 }  // namespace nuvsuite
