@@ -6,7 +6,10 @@
 # M more rows are inserted, and then a second server, started on a copy of the
 # snapshot with the saved backup label and recovering from the archive only
 # until the backup is consistent, counts the rows: N, not N + M. Then the job,
-# its archive file, its snapshot and its index run as jzsuite shows them.
+# its archive file, its snapshot and its index run as jzsuite shows them. Then
+# the snapshot is restored: one table's files in part, the whole data
+# directory in 4 streams, and the whole data directory in full to a new
+# directory, on which a server started the same way counts the rows: N.
 # On every road out the servers stop and the XFS loop volume (with the job's
 # snapshots) is taken down, unless NUV_KEEP_VOLUME=1.
 #   NUV_PREFIX      run the programs of an install (cmake --install ... --prefix P)
@@ -27,7 +30,7 @@ else
   MISSING="is not built (cmake --build $BUILD)"
 fi
 JZ="$BIN/jzsuite"
-for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster"; do
+for program in "$JZ" "$BIN/pgsnapagent" "$BIN/pgcluster" "$BIN/pgsnaprestore"; do
   [ -x "$program" ] || { echo "main-job: $program $MISSING" >&2; exit 1; }
 done
 ROWS=${ROWS:-1000}
@@ -71,6 +74,7 @@ echo "== state root $JZ_SUITE_ROOT"
 "$JZ" init
 chmod 755 "$JZ_SUITE_ROOT"
 [ -e "$JZ_SUITE_ROOT/basehome/libJzBlkLvl.so" ] || { echo "main-job: init left no block-level library" >&2; exit 1; }
+[ -e "$JZ_SUITE_ROOT/basehome/Brisvolk.exe" ] || { echo "main-job: init left no file-restore program" >&2; exit 1; }
 
 # The database's volume: an XFS loop volume that the suite makes where the
 # machine allows it (its snapshot is then a block clone taken while the engine
@@ -121,6 +125,8 @@ cluster sql --socket "$SOCK" --port "$PORT" \
 cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_switch_wal()" >/dev/null
 echo "inserted $MORE_ROWS rows after the snapshot"
 
+TABLE_FILE=$(cluster sql --socket "$SOCK" --port "$PORT" "SELECT pg_relation_filepath('sample_rows')")
+
 echo "== restorability: a second server on a copy of the snapshot (port $RESTORE_PORT)"
 cluster restore --job "$JOB" --source-data "$DATA" \
   --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
@@ -133,4 +139,21 @@ for kind in afile snapshot indexrun; do
   echo "== jzsuite list $kind --job $JOB"
   "$JZ" list "$kind" --job "$JOB"
 done
+restore_job() { "$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1; }
+RJOB=$(restore_job)
+echo "== partial restore of the table's file $TABLE_FILE (restore job $RJOB)"
+"$BIN/pgsnaprestore" partial -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-table" -file "$TABLE_FILE"
+RJOB=$(restore_job)
+echo "== restore of the data directory in 4 streams (restore job $RJOB)"
+"$BIN/pgsnaprestore" streams -streams 4 -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-streams"
+cmp "$PG/restored-table/$TABLE_FILE" "$PG/restored-streams/$TABLE_FILE"
+echo "the table's file restored in part equals the one restored in 4 streams"
+echo "== full restore to a new directory, and a server on it (port $RESTORE_PORT)"
+RJOB=$(restore_job)
+echo "restore job $RJOB"
+"$BIN/pgsnaprestore" full -j "$RJOB" -snapjob "$JOB" -data "$DATA" -to "$PG/restored-full/files"
+cluster restore --from "$PG/restored-full/files" \
+  --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
+  --data "$PG/restored-full/data" --socket "$PG/restored-full/run" --port "$RESTORE_PORT" \
+  --log "$PG/log/restored-full.log" --count sample_rows
 echo "state root: $JZ_SUITE_ROOT"

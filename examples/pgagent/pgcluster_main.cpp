@@ -11,6 +11,10 @@
 //       starts a server on a copy of job J's snapshot of data directory D with the
 //       saved backup label, recovering from the archive only until the backup is
 //       consistent; prints the row count of TABLE and stops the server again.
+//   pgcluster restore --from RESTORED --labels DIR --archive A
+//                     --data NEW --socket S --port P --log L [--count TABLE]
+//       the same on a data directory that a restore brought back (RESTORED)
+//       instead of the snapshot itself.
 //   pgcluster drop-snapshots --job J
 //       deletes job J's snapshots (unmounting them first), so their volume can go
 #include "pg_cluster.h"
@@ -33,6 +37,8 @@ int Usage() {
                  "       pgcluster wait-backup --socket S --port P [--timeout SECONDS]\n"
                  "       pgcluster restore --job J --source-data D --labels DIR --archive A --data NEW --socket S "
                  "--port P --log L [--count TABLE]\n"
+                 "       pgcluster restore --from RESTORED --labels DIR --archive A --data NEW --socket S --port P "
+                 "--log L [--count TABLE]\n"
                  "       pgcluster drop-snapshots --job J\n");
     return 2;
 }
@@ -157,19 +163,22 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "restore") {
-        if (!options.count("job") || options["source-data"].empty() || options["labels"].empty() ||
+        bool const fromRestore = !options["from"].empty();
+        if ((!fromRestore && (!options.count("job") || options["source-data"].empty())) || options["labels"].empty() ||
             config.archiveDir.empty() || config.dataDir.empty() || config.socketDir.empty() || config.logFile.empty())
             return Usage();
         SMVolSnapInfo record;
-        std::string snapshot;
-        if (!SnapshotOf(std::atoll(options["job"].c_str()), options["source-data"], &record, &snapshot, &error)) {
+        std::string snapshot = options["from"];
+        if (!fromRestore &&
+            !SnapshotOf(std::atoll(options["job"].c_str()), options["source-data"], &record, &snapshot, &error)) {
             std::fprintf(stderr, "pgcluster restore: %s\n", error.c_str());
             return 1;
         }
-        std::printf("restoring from the snapshot copy %s\n", snapshot.c_str());
+        std::printf("restoring from %s %s\n", fromRestore ? "the restored data directory" : "the snapshot copy",
+                    snapshot.c_str());
         bool const started = cluster.StartFromSnapshot(snapshot, options["labels"], config.archiveDir, &error);
         JZSnapClientAPI client;
-        (void)client.unmount(record);
+        if (!fromRestore) (void)client.unmount(record);
         if (!started) {
             std::fprintf(stderr, "pgcluster restore: %s\n", error.c_str());
             if (cluster.IsRunning()) (void)cluster.Stop(nullptr);

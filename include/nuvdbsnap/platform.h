@@ -8,6 +8,7 @@
 #include "nuvdbsnap/platform/jobmgr.h"
 #include "nuvdbsnap/platform/msg.h"
 #include "nuvdbsnap/platform/network.h"
+#include "nuvdbsnap/platform/restorefiles.h"
 #include "nuvdbsnap/platform/snapbase.h"
 #include "nuvdbsnap/platform/snapmgr.h"
 #include "nuvdbsnap/platform/suite.h"

@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -132,7 +133,9 @@ int ArMgrClientAPI::getRestoreSarnel(GetRestoreSarnelInput_t* input, GetRestoreS
     if (input->copyId != 0 && nuvsuite::AsInt(rows[0][0]) != input->copyId)
         return setError(kArchiveNotFound,
                         FXString::Format("archive file %d has no copy %d", input->archFileId, input->copyId));
-    std::string host = nuvsuite::LocalMangledHostName();
+    // The data mover is this host's client (the focus client of the suite).
+    std::string host = nuvsuite::MangleHostName(nuvsuite::LocalHostName(), JZPI_Focus::getFocusClientName(true),
+                                                nuvsuite::kLocalPort, nuvsuite::kLocalBrannoxId);
     if (host.empty()) return setError(kArchiveBadArgument, "the local host name cannot be mangled");
     output->sarnelHost = host;
     output->sarnelName = nuvsuite::LocalHostName();

@@ -31,8 +31,10 @@ bool SlotFor(uint32_t type, uint32_t appType, MetaSlot* slot) {
     }
 }
 
-void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, CNMessageBase* item) {
+void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, uint32_t appId, CNMessageBase* item) {
     item->setstring(7, 13, e.path);
+    size_t slash = e.path.find_last_of("/\\");
+    item->setstring(5, 5, slash == std::string::npos ? e.path : e.path.substr(slash + 1));
     CNMessageBase* flags = item->getObjectAccessor(1, 1, true, 100, 0);
     if (!e.isDir) flags->setint64(1, 1, 1);
     flags->setint64(2, 2, e.isDir ? 1 : 0);
@@ -42,6 +44,7 @@ void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, CNMessageBase*
     archive->setint64(12, 12, e.archFileId);
     archive->setint64(13, 13, static_cast<int64_t>(e.size));
     archive->getObjectAccessor(7, 10, true, 18, 3)->setint64(0, 0, e.brannoxId);
+    archive->getObjectAccessor(4, 7, true, 18, 10)->setint64(5, 11, appId);
     if (e.metadata.empty()) return;
     CNMessageBase* meta = archive->getObjectAccessor(11, 14, true, 101, 93);
     for (auto const& m : e.metadata) {
@@ -49,6 +52,49 @@ void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, CNMessageBase*
         if (!SlotFor(m.first, appType, &slot) || meta->isSet(slot.field, slot.field)) continue;
         meta->getObjectAccessor(slot.field, slot.field, true, 101, slot.number)->setstring(1, 1, m.second);
     }
+}
+
+// A file-name pattern with "*" and "?" against a name.
+bool NameMatches(char const* pattern, char const* name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') return NameMatches(pattern + 1, name) || (*name != '\0' && NameMatches(pattern, name + 1));
+    if (*name == '\0') return false;
+    return (*pattern == '?' || *pattern == *name) && NameMatches(pattern + 1, name + 1);
+}
+
+// The criteria of the request's queries: file-name patterns (filter type 0)
+// and item names (type 137, a name or a whole path). An entry passes when it
+// matches some value of every criteria.
+struct Criteria {
+    std::vector<std::pair<int64_t, std::vector<std::string>>> lists;
+    bool Pass(std::string const& path) const {
+        size_t slash = path.find_last_of("/\\");
+        std::string const name = slash == std::string::npos ? path : path.substr(slash + 1);
+        for (auto const& c : lists) {
+            bool any = false;
+            for (std::string const& v : c.second)
+                any = any || (c.first == 137 ? (v == name || v == path) : NameMatches(v.c_str(), name.c_str()));
+            if (!any) return false;
+        }
+        return true;
+    }
+};
+
+Criteria CriteriaOf(CNMessageBase const* req) {
+    Criteria out;
+    auto* queries = const_cast<CNMessageBase*>(req)->getlistobject<CNMessageBase>(12, 12, false);
+    if (queries == nullptr) return out;
+    for (CNMessageBase& q : *queries) {
+        auto* list = q.getlistobject<CNMessageBase>(8, 11, false);
+        if (list == nullptr) continue;
+        for (CNMessageBase& c : *list) {
+            CNMessageBase* filter = c.getObjectAccessor(1, 1, false);
+            if (filter == nullptr) continue;
+            auto* values = filter->getlistobject<std::string>(4, 4, false);
+            out.lists.emplace_back(filter->getint64(1, 1), values ? *values : std::vector<std::string>());
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -142,6 +188,7 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
     response->setint64(1, 1, 0);
     CNMessageBase* block = response->getObjectAccessor(6, 9, true, 100, 98);
     std::vector<databrowse::BrowseData>* items = block->getlistobject<databrowse::BrowseData>(3, 6, true);
+    Criteria const criteria = CriteriaOf(req);
     std::unordered_set<int64_t> seen;
     std::map<int64_t, uint32_t> appTypes;
     uint64_t selected = 0;
@@ -153,14 +200,14 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
         }
         CFzError e = nuvindexing::detail::SelectEntries(
             runs, nuvindexing::ParsePattern(path), [&](nuvindexing::IndexEntry const& entry) {
-                if (!seen.insert(entry.id).second) return true;
+                if (!criteria.Pass(entry.path) || !seen.insert(entry.id).second) return true;
                 if (selected++ < skip) return true;
                 if (limit != 0 && items->size() >= limit) return false;
                 auto found = appTypes.find(entry.runId);
                 if (found == appTypes.end())
                     found = appTypes.emplace(entry.runId, nuvindexing::detail::RunAppType(entry.runId)).first;
                 items->emplace_back();
-                FillItem(entry, found->second, &items->back());
+                FillItem(entry, found->second, appId, &items->back());
                 return true;
             });
         if (e.IsError()) {

@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/job_scene.h"
 #include "support/suite_root.h"
 
 #include <chrono>
@@ -21,14 +22,7 @@ class RemoteTest : public nuvtest::SuiteTest {
 protected:
     void SetUp() override { ASSERT_FALSE(nuvjobmgr::NewJob(kApp, 1, &m_job).IsError()); }
 
-    static void Install(char const* program) {
-        std::string const target = nuvsuite::StatePath("basehome") + "/" + program;
-        std::ifstream in(std::string(NUV_OUT_DIR) + "/bin/basehome/" + program, std::ios::binary);
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        out << in.rdbuf();
-        out.close();
-        chmod(target.c_str(), 0755);
-    }
+    static void Install(char const* program) { nuvtest::InstallBaseHomeProgram(program); }
 
     ArchiveIndexArg Archive() const {
         ArchiveIndexArg a;

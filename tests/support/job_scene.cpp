@@ -10,6 +10,8 @@
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace nuvtest {
 
@@ -19,6 +21,15 @@ void DeclareVolume(std::string const& path, std::string const& device, std::stri
         "INSERT OR REPLACE INTO sm_volumes (path, device, fstype, options) VALUES (?, ?, ?, ?)",
         {path, device, fsType, options});
     ASSERT_FALSE(e.IsError()) << e.AsString();
+}
+
+void InstallBaseHomeProgram(char const* program) {
+    std::string const target = nuvsuite::StatePath("basehome") + "/" + program;
+    std::ifstream in(std::string(NUV_OUT_DIR) + "/bin/basehome/" + program, std::ios::binary);
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    out.close();
+    chmod(target.c_str(), 0755);
 }
 
 void SetSetting(std::string const& section, std::string const& key, std::string const& value) {

@@ -22,6 +22,9 @@ void DeclareVolume(std::string const& path, std::string const& device, std::stri
 // A value of the settings registry (default instance).
 void SetSetting(std::string const& section, std::string const& key, std::string const& value);
 
+// Copies a program built into out/bin/basehome into the state root's base home directory.
+void InstallBaseHomeProgram(char const* program);
+
 // The journal's calls of one service and call, as their argument texts.
 std::vector<std::string> JournalArgs(std::string const& service, std::string const& call);
 // The journal's "service.call" names in order, of the given services.

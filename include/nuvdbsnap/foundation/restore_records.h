@@ -69,3 +69,42 @@ struct JzRstInitParams {
     uint64_t destClientId = 0;
 };
 static_assert(sizeof(JzRstInitParams) == 96, "JzRstInitParams: twelve fields of eight bytes");
+
+// The message buffer of the restore-files client: a record's address and its
+// length in bytes (the record stays the caller's).
+struct jzsDatabuf {
+    char* data = nullptr;
+    uint64_t length = 0;
+};
+
+// NAS details of a restored file; the local suite has none.
+struct NasRestoreInfo;
+
+constexpr unsigned long FSR_PRE_OPEN_ARCHIVE = 0x1800007D;
+constexpr unsigned long FSR_SNAP_SRC_PATH = 0x1800007F;
+constexpr unsigned long FSR_SNAP_SRC_PATH_ARRAY = 0x18000081;
+constexpr unsigned long FSR_RESTORE_END = 0x18000005;
+constexpr unsigned long FSR_MSG_FATAL_ERROR = 0x18000008;
+
+// One file of a run, as the file-restore program reports it.
+struct FSRFileReport {
+    char* srcPath = nullptr;
+    char* destPath = nullptr;    // where it went (null when it was not restored)
+    int32_t error = 0;           // 0 restored, else the errno of the failure
+    uint32_t reserved = 0;
+    uint64_t bytes = 0;
+    char* errorText = nullptr;   // null when restored
+};
+
+// The file-restore program's answer to a run (FSR_RESTORE_END or
+// FSR_MSG_FATAL_ERROR): counts, one report per entry, and the error text of
+// a fatal answer.
+struct FSRRestoreReply {
+    uint32_t filesRestored = 0;
+    uint32_t filesFailed = 0;
+    uint64_t bytes = 0;
+    uint32_t count = 0;              // number of reports
+    uint32_t reserved = 0;
+    FSRFileReport* reports = nullptr;
+    char* errorText = nullptr;
+};

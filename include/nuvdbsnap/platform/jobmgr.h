@@ -7,3 +7,4 @@
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/jobmgr/jobtypes.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
+#include "nuvdbsnap/platform/jobmgr/task_files.h"

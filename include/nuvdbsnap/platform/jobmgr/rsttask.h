@@ -65,6 +65,9 @@ public:
     int setToTime(uint64_t value, void* context);
     int setArchGroupCopyPrecedence(uint64_t value, void* context);
     int setStripLevel(uint64_t value, void* context);
+    // The restore user's password (kept apart from the options, never journalled).
+    int setPassword(char const* password, void* context);
+    int getPassword(std::string& password, void* context);
 
     // Path lists: getFirstPath then getNextPath until non-zero (no more paths).
     int getFirstPath(int kind, std::string& path, void* context);

@@ -1,0 +1,254 @@
+// bench_restore_streams: restores of a snap job of four volumes (plain
+// directories, snapped as copies) whose files are 4 KiB each, warm cache:
+//   - one stream (all four archive files) against `cp -a --reflink=never` of
+//     the same tree on the same file system (target: at least 0.9x its speed);
+//   - four streams (one archive file each) against one (target: at least 3x faster);
+//   - the one-stream restore of 100,000 files against that of 10,000 (target:
+//     at most 12x);
+//   - 20 files of 256 MiB in one and in four streams, reported only.
+// Each side is a whole road (the restore: task, mounts, copies, unmounts,
+// finalisation; cp: a process copying the tree), the same sync before each,
+// the order rotated every round, median with min and max of 5 rounds.
+// NUV_BENCH_CASES picks cases ("10k", "100k", "big"). Run as root (mounts).
+#include "bench/round_stats.h"
+
+#include "nuvdbsnap/engine.h"
+#include "nuvdbsnap/platform/appmgr/application.h"
+#include "nuvdbsnap/platform/appmgr/declare.h"
+#include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+#include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/jobmgr/rsttask.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/restore.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRounds = 5;
+constexpr int kVolumes = 4;
+
+bool Wanted(char const* name) {
+    char const* cases = std::getenv("NUV_BENCH_CASES");
+    return cases == nullptr || std::strstr(cases, name) != nullptr;
+}
+
+double Seconds(std::function<bool()> const& body, bool* ok) {
+    sync();
+    auto const start = std::chrono::steady_clock::now();
+    if (!body()) *ok = false;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void WriteFile(std::string const& path, size_t size, char fill) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string block(1 << 20, fill);
+    for (size_t done = 0; done < size; done += block.size())
+        out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
+}
+
+// The scene: a client, one PostgreSQL application and its snap job of four volumes.
+struct Scene {
+    unsigned long clientId = 0, appId = 0;
+    std::vector<std::string> volumes;
+    int64_t snapJob = 0;
+    std::map<std::string, uint32_t> archFiles;
+};
+
+bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* scene) {
+    nuvappmgr::ClientDecl client;
+    client.name = JZPI_Focus::getFocusClientName(true);
+    if (nuvappmgr::DeclareClient(client, &scene->clientId).IsError()) return false;
+    nuvappmgr::SubclientDecl sub;
+    sub.name = "bench";
+    unsigned long subId = 0;
+    if (nuvappmgr::DeclareSubclient(sub, &subId).IsError()) return false;
+    nuvappmgr::ApplicationDecl app;
+    app.clientId = scene->clientId;
+    app.appType = 125;
+    app.subclientId = subId;
+    if (nuvappmgr::DeclareApplication(app, &scene->appId).IsError()) return false;
+    size_t const perVolume = files / kVolumes;
+    for (int v = 0; v < kVolumes; ++v) {
+        std::string const vol = base + "/vol" + std::to_string(v);
+        for (size_t i = 0; i < perVolume; ++i) {
+            std::string const dir = vol + "/d" + std::to_string(i / 1000);
+            if (i % 1000 == 0) fs::create_directories(dir);
+            WriteFile(dir + "/f" + std::to_string(i), fileSize, static_cast<char>('a' + v));
+        }
+        if (nuvsuite::Catalogue::Instance()
+                .Exec("INSERT OR REPLACE INTO sm_volumes(path, device, fstype, options) VALUES(?, ?, 'ext4', 'rw')",
+                      {vol, "bench" + std::to_string(v)})
+                .IsError())
+            return false;
+        scene->volumes.push_back(vol);
+    }
+    nuvjobmgr::JobInfo job;
+    if (nuvjobmgr::NewJob(static_cast<int64_t>(scene->appId), 1, &job).IsError()) return false;
+    ::setenv("JZ_JOB_ID", std::to_string(job.id).c_str(), 1);
+    ApplicationId application(2, scene->appId);
+    NuvSnapUtil util(2, JZBkpLevel(1), &application, 0, false, nullptr, nullptr, SPAWN_IN_PROCESS);
+    if (util.initialize().IsError()) return false;
+    for (auto const& v : scene->volumes)
+        if (util.addMountPoint(v.c_str(), nullptr) != 1) return false;
+    JZArchive archive(nullptr, false, nullptr);
+    archive.SetJobID(job.id);
+    CreateArgs_t request;
+    request.backupType = 1;
+    request.appId = static_cast<int64_t>(scene->appId);
+    request.clientId = static_cast<int64_t>(scene->clientId);
+    request.appType = 125;
+    SMVolSnapInfo out;
+    if (util.createSnapArchiveFiles(archive, request, nullptr, nullptr) != 0 ||
+        util.prepareSnapShot(nullptr, nullptr, false) != 0 || util.preCreateSnapShot(nullptr, nullptr, false, &out) != 0 ||
+        util.createSnapShot(nullptr, nullptr, false, &out) != 0 || util.postCreateSnapShot(nullptr, nullptr, false, &out) != 0)
+        return false;
+    for (auto const& v : out.volumes()) scene->archFiles[v.getSourcePath()] = static_cast<uint32_t>(v.getArchFileId());
+    scene->snapJob = job.id;
+    return scene->archFiles.size() == kVolumes;
+}
+
+// One restore of every volume to dest/volN in `streams` streams, in a restore job of its own.
+bool Restore(Scene const& scene, std::string const& dest, int streams) {
+    nuvjobmgr::JobInfo job;
+    if (nuvjobmgr::NewJob(static_cast<int64_t>(scene.appId), 1, &job).IsError()) return false;
+    JZJobCtrlClient ctrl;
+    if (!ctrl.Init2(job.id, nullptr, 0, 0, job.token.c_str(), nullptr)) return false;
+    {
+        EvRstTask task(job.id, 0, nullptr, false);
+        (void)task.setSourceClientId(scene.clientId, nullptr);
+        (void)task.setDestinationClientId(scene.clientId, nullptr);
+        (void)task.setAppTypeId(125, nullptr);
+    }
+    EvEvent event(static_cast<uint64_t>(job.id));
+    std::map<int, std::list<ArchFileInfo>> map;
+    for (int v = 0; v < kVolumes; ++v) {
+        ArchFileInfo af;
+        af.snapJobId = static_cast<uint64_t>(scene.snapJob);
+        af.brannoxId = 2;
+        af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
+        DataFileInfo df;
+        df.srcPath = scene.volumes[static_cast<size_t>(v)];
+        df.destPath = dest + "/vol" + std::to_string(v);
+        af.dataFiles.push_back(df);
+        map[v % streams].push_back(af);
+    }
+    JzRstInitParams shared;
+    JZRstJobClient jobClient(static_cast<uint64_t>(job.id));
+    MultiThreadedRestoreParams params(&event, map, 0x8, shared, &jobClient, &ctrl, false, nullptr, nullptr);
+    return NuvSnapRestore::multithreadedRestore(params) == 0;
+}
+
+bool CopyTree(Scene const& scene, std::string const& dest) {
+    fs::create_directories(dest);
+    std::vector<std::string> argv{"cp", "-a", "--reflink=never"};
+    for (auto const& v : scene.volumes) argv.push_back(v);
+    argv.push_back(dest + "/");
+    std::string out, err;
+    return JzProcess::system(argv, &out, &err) == 0;
+}
+
+struct Sides {
+    nuvbench::Stat one, four, cp;
+};
+
+bool RunCase(char const* name, std::string const& base, size_t files, size_t fileSize, bool withCp, Sides* sides) {
+    std::string const work = base + "/" + name;
+    fs::create_directories(work);
+    Scene scene;
+    if (!MakeScene(work, files, fileSize, &scene)) {
+        std::fprintf(stderr, "restore_streams[%s]: the scene could not be made\n", name);
+        return false;
+    }
+    std::vector<double> one, four, cp;
+    bool ok = true;
+    std::string const dest = work + "/dest";
+    std::vector<std::function<void()>> sidesToRun{
+        [&] { one.push_back(Seconds([&] { return Restore(scene, dest, 1); }, &ok)); },
+        [&] { four.push_back(Seconds([&] { return Restore(scene, dest, 4); }, &ok)); },
+    };
+    if (withCp) sidesToRun.push_back([&] { cp.push_back(Seconds([&] { return CopyTree(scene, dest); }, &ok)); });
+    for (int round = 0; round < kRounds; ++round) {
+        for (size_t k = 0; k < sidesToRun.size(); ++k) {
+            std::error_code ec;
+            fs::remove_all(dest, ec);
+            sync();
+            sidesToRun[(k + static_cast<size_t>(round)) % sidesToRun.size()]();
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    if (!ok) {
+        std::fprintf(stderr, "restore_streams[%s]: a round failed\n", name);
+        return false;
+    }
+    sides->one = nuvbench::Summary(one);
+    sides->four = nuvbench::Summary(four);
+    std::printf("restore_streams[%s]: 1 stream %.3f s (min %.3f, max %.3f); 4 streams %.3f s (min %.3f, max %.3f)\n",
+                name, sides->one.median, sides->one.min, sides->one.max, sides->four.median, sides->four.min,
+                sides->four.max);
+    if (withCp) {
+        sides->cp = nuvbench::Summary(cp);
+        std::printf("restore_streams[%s]: cp -a --reflink=never %.3f s (min %.3f, max %.3f)\n", name, sides->cp.median,
+                    sides->cp.min, sides->cp.max);
+    }
+    return true;
+}
+
+void Verdict(char const* what, double value, bool met, char const* target) {
+    std::printf("restore_streams: %s %.2f (target %s) %s\n", what, value, target, met ? "met" : "NOT met");
+}
+
+}  // namespace
+
+int main() {
+    std::string const pattern = "/tmp/nuv-bench-restore-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr) return 1;
+    std::string const base = buf.data();
+    ::setenv("JZ_SUITE_ROOT", (base + "/state").c_str(), 1);
+    ::setenv("JZREG", (base + "/state/registry").c_str(), 1);
+    ::setenv("JZ_LOG_FILE", (base + "/bench.log").c_str(), 1);
+    g_ptrLogWriter->setLevel(0);
+    bool ok = true;
+    Sides tenK{}, hundredK{};
+    bool haveTen = false, haveHundred = false;
+    if (Wanted("10k")) ok = (haveTen = RunCase("10k", base, 10000, 4096, true, &tenK)) && ok;
+    if (Wanted("100k")) {
+        ok = (haveHundred = RunCase("100k", base, 100000, 4096, true, &hundredK)) && ok;
+        if (haveHundred) {
+            Verdict("1 stream speed / cp speed", hundredK.cp.median / hundredK.one.median,
+                    hundredK.cp.median / hundredK.one.median >= 0.9, ">= 0.9");
+            Verdict("4 streams speed-up over 1", hundredK.one.median / hundredK.four.median,
+                    hundredK.one.median / hundredK.four.median >= 3.0, ">= 3");
+        }
+    }
+    if (haveTen && haveHundred)
+        Verdict("1 stream, 100k / 10k files", hundredK.one.median / tenK.one.median,
+                hundredK.one.median / tenK.one.median <= 12.0, "<= 12");
+    if (Wanted("big")) {
+        Sides big{};
+        ok = RunCase("big", base, 20, 256u << 20, false, &big) && ok;
+    }
+    std::error_code ec;
+    fs::remove_all(base, ec);
+    return ok ? 0 : 1;
+}

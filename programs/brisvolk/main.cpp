@@ -1,0 +1,149 @@
+// Brisvolk.exe: the file-restore program of the local central server
+// (installed in the base home directory, started through the network layer).
+// Its argument text: "<job> <job> -clientInvoked -snapJID <brannox>:<snap job>
+// -j <job> [-jt <token>]". It receives one run of source paths
+// (FSR_SNAP_SRC_PATH_ARRAY), copies each from the mounted snapshot of the snap
+// job to its destination (the entry's destination, an existing directory
+// getting the base name, else the source path) and answers FSR_RESTORE_END
+// with one report per entry, or FSR_MSG_FATAL_ERROR when any entry failed.
+// Exit status: 0 answered; 2 no channel or unusable arguments; 3 the channel
+// failed; a fault of ("Brisvolk.exe", "main") exits with its code.
+#include "nuvdbsnap/foundation/restore_records.h"
+#include "nuvdbsnap/platform/network/network.h"
+#include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
+#include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/service_call.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+char* Dup(std::string const& text) { return strdup(text.c_str()); }
+
+// The snap job of the argument text ("-snapJID <brannox>:<job>"); false when missing.
+bool SnapJob(std::string const& arguments, unsigned* brannoxId, long long* snapJobId) {
+    std::istringstream in(arguments);
+    std::string word;
+    while (in >> word)
+        if (word == "-snapJID" && in >> word) return std::sscanf(word.c_str(), "%u:%lld", brannoxId, snapJobId) == 2;
+    return false;
+}
+
+std::string Destination(FSRSnapSrcPath const& e) {
+    if (e.destPath == nullptr || e.destPath[0] == '\0') return e.srcPath;
+    std::string dest = e.destPath;
+    struct stat st;
+    if (stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::string src = e.srcPath;
+        size_t slash = src.rfind('/');
+        dest += (dest.back() == '/' ? "" : "/") + (slash == std::string::npos ? src : src.substr(slash + 1));
+    }
+    return dest;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::EnterCall("Brisvolk.exe", "main", "", &fault)) {
+        std::fprintf(stderr, "Brisvolk.exe: %s\n", fault.text.c_str());
+        return fault.code < 0 ? -fault.code : fault.code;
+    }
+    CJzNetwork net;
+    bool retry = false;
+    if (net.AttachBackToCaller(argc, argv, retry).IsError()) {
+        std::fprintf(stderr, "Brisvolk.exe: no channel to the caller\n");
+        return 2;
+    }
+    unsigned brannoxId = 0;
+    long long snapJobId = 0;
+    if (!SnapJob(net.getRemoteArguments(), &brannoxId, &snapJobId) || snapJobId <= 0) {
+        std::fprintf(stderr, "Brisvolk.exe: no snap job in the arguments\n");
+        return 2;
+    }
+
+    FSRSnapSrcPathArray run;
+    jzsDatabuf_v2 in;
+    in.setExternalBuffer(reinterpret_cast<char*>(&run), sizeof run);
+    unsigned long type = 0;
+    if (net.ReceiveXDRMessage(&type, in, nullptr, 0, 0, retry).IsError() || type != FSR_SNAP_SRC_PATH_ARRAY) {
+        std::fprintf(stderr, "Brisvolk.exe: no run of source paths received\n");
+        return 3;
+    }
+
+    // The mounts of the snap job's snapshots, as the restore made them.
+    SMVolSnapInfo record;
+    record.setSnapJobId(static_cast<int>(snapJobId));
+    record.setBrannoxId(static_cast<int>(brannoxId));
+    JZSnapClientAPI client;
+    std::vector<nuvrestorefiles::MountedVolume> volumes;
+    if (client.getVolumeSnaps(record)) volumes = nuvrestorefiles::MountedVolumes(record);
+
+    FSRRestoreReply reply;
+    std::vector<FSRFileReport> reports(run.count);
+    std::map<std::string, std::string> destinations;
+    for (uint32_t i = 0; i < run.count; ++i) {
+        FSRSnapSrcPath const& e = run.entries[i];
+        FSRFileReport& r = reports[i];
+        std::string error;
+        int err = 0;
+        nuvrestorefiles::CopyCounts counts;
+        if (e.info8 != 0 || e.srcPath == nullptr) {
+            err = EINVAL;
+            error = "archive file " + std::to_string(e.info16) + " holds no data to restore";
+        } else {
+            r.srcPath = Dup(e.srcPath);
+            std::string const to = Destination(e);
+            std::string const from = nuvrestorefiles::PathInSnapshot(volumes, e.srcPath);
+            auto seen = destinations.emplace(to, e.srcPath);
+            if (from.empty()) {
+                err = ENOENT;
+                error = "no mounted snapshot of snap job " + std::to_string(snapJobId) + " holds it";
+            } else if (!seen.second && seen.first->second != e.srcPath) {
+                err = EEXIST;
+                error = "[" + seen.first->second + "] is restored to the same destination";
+            } else {
+                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts);
+                if (c.IsError()) {
+                    err = EIO;
+                    error = c.AsString();
+                } else {
+                    r.destPath = Dup(to);
+                }
+            }
+        }
+        r.error = err;
+        r.bytes = counts.bytes;
+        if (err != 0) {
+            r.errorText = Dup(error);
+            reply.filesFailed += 1;
+        } else {
+            reply.filesRestored += static_cast<uint32_t>(counts.files);
+            reply.bytes += counts.bytes;
+        }
+    }
+    reply.count = run.count;
+    reply.reports = reports.data();
+    if (reply.filesFailed > 0)
+        reply.errorText = Dup(std::to_string(reply.filesFailed) + " of " + std::to_string(run.count) +
+                              " entries were not restored");
+    jzsDatabuf_v2 out;
+    out.setExternalBuffer(reinterpret_cast<char*>(&reply), sizeof reply);
+    CFzError sent = net.SendXDRMessage(reply.filesFailed > 0 ? FSR_MSG_FATAL_ERROR : FSR_RESTORE_END, out, 0, -1, retry);
+    for (FSRFileReport& r : reports) {
+        std::free(r.srcPath);
+        std::free(r.destPath);
+        std::free(r.errorText);
+    }
+    std::free(reply.errorText);
+    CJzNetwork::FreeXDRMessage(FSR_SNAP_SRC_PATH_ARRAY, in);
+    return sent.IsError() ? 3 : 0;
+}

@@ -1,0 +1,95 @@
+// The directories a restore makes, their owners, and the restored counts.
+#include "nuvdbsnap/restore/snap_restore.h"
+
+#include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+#include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+char const kDirTag[] = "IdxRestore::createDirectoryStructureIfNotExist";
+char const kTag[] = "IdxRestore::Finalize";
+}  // namespace
+
+bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path) {
+    if (access(path.c_str(), F_OK) == 0) return true;
+    if (m_redirect) return true;
+    if (path.empty()) {
+        EvDebug::Error(m_event, kDirTag, "File is an empty string. PLease check");
+        return true;
+    }
+    // Every directory level from the top, one-character names included; the
+    // last component (the file) is never made.
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        if (path[slash - 1] == '/') continue;  // an empty component
+        std::string const prefix = path.substr(0, slash);
+        if (std::find(m_knownDirs.begin(), m_knownDirs.end(), prefix) != m_knownDirs.end()) continue;
+        struct stat st;
+        if (stat(prefix.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                EvDebug::Error(m_event, kDirTag, "File %s is not a directory", prefix.c_str());
+                return false;
+            }
+            m_knownDirs.push_back(prefix);
+            continue;
+        }
+        if (errno != ENOENT) {
+            if (errno == EACCES)
+                EvDebug::Error(m_event, kDirTag, "No permission to access the path %s", prefix.c_str());
+            else
+                EvDebug::Error(m_event, kDirTag, "Stat of file %s failed with an error errno %d", prefix.c_str(), errno);
+            return false;
+        }
+        if (mkdir(prefix.c_str(), 0775) != 0 && errno != EEXIST) {
+            if (errno == EACCES)
+                EvDebug::Error(m_event, kDirTag, "No permission to create directory %s", prefix.c_str());
+            else if (errno == ENOENT)
+                EvDebug::Error(m_event, kDirTag, "Directory component %s does not exist or is a dangling symboloc link",
+                               prefix.c_str());
+            else if (errno == EROFS)
+                EvDebug::Error(m_event, kDirTag, "pathname %s refers to a file on a read-only filesystem ", prefix.c_str());
+            return false;
+        }
+        m_createdDirs.push_back(MkDirFileMap{path, prefix});
+        m_knownDirs.push_back(prefix);
+    }
+    return true;
+}
+
+int NuvSnapRestore::Finalize(JZRstJobClient* jobClient) {
+    if (!m_fullRestore) (void)restoreFiles.finalize(0, 0);
+    for (MkDirFileMap const& m : m_createdDirs) {
+        struct stat file;
+        if (lstat(m.filePath.c_str(), &file) != 0) {
+            EvDebug::Error(m_event, kTag, "Stat on file %s failed with error code %d", m.filePath.c_str(), errno);
+            continue;
+        }
+        EvDebug::Debug(m_event, kTag, "Changing permission for directory %s", m.dirPath.c_str());
+        // The directory itself, never what a link put in its place points to.
+        int fd = open(m.dirPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || fchown(fd, file.st_uid, file.st_gid) != 0)
+            EvDebug::Error(m_event, kTag, "Failed setting ownership with userid:groupid %d:%d for directory %s with errno %d ",
+                           static_cast<int>(file.st_uid), static_cast<int>(file.st_gid), m.dirPath.c_str(), errno);
+        if (fd >= 0) close(fd);
+    }
+    if (m_fullRestore || jobClient == nullptr) return 0;
+    int const brannox = static_cast<int>(m_countsBrannoxId != 0 ? m_countsBrannoxId : destBrannoxId);
+    long long bytes = 0, compBytes = 0;
+    int files = 0;
+    int rc = nuvrestorefiles::TakeCountsFile(jobId(), brannox, bytes, compBytes, files);
+    if (rc != 0) return 0;
+    EvDebug::Debug(m_event, kTag, "<%s> nBytes=%lld nCompBytes=%lld numFiles=%d",
+                   nuvrestorefiles::CountsFilePath(jobId(), brannox).c_str(), bytes, compBytes, files);
+    if (files > 0) {
+        jobClient->setNumSuccessful2Add(files);
+        if (bytes != 0) jobClient->setUncompBytes2Add(bytes);
+        if (compBytes != 0) jobClient->setCompBytes2Add(compBytes);
+        (void)jobClient->updateInfo(false, nullptr);
+    }
+    return 0;
+}

@@ -1,0 +1,105 @@
+// Finalisation: the directories a restore made get the owner of the file they
+// were made for (never what a link put in their place), and the counts file
+// of the job is added to the job's totals once.
+#include "restore_fixture.h"
+
+#include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+
+using namespace nuvrestoretest;
+
+namespace {
+
+class FinalizeTest : public RestoreTest {
+protected:
+    uid_t OwnerOf(std::string const& path) {
+        struct stat st;
+        EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
+        return st.st_uid;
+    }
+};
+
+TEST_F(FinalizeTest, MadeDirectoriesTakeTheRestoredFilesOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+    std::string const a = MakeVolume("a");
+    ASSERT_EQ(0, chown((a + "/base/1/1259").c_str(), 4321, 4322));
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    // One-character names on the way are made like any other.
+    std::string const out = m_root.base() + "/n/x/y";
+    ArchFileInfo af = WholeVolume(job, a, "");
+    af.dataFiles.front().srcPath = a + "/base/1/1259";
+    af.dataFiles.front().destPath = out + "/1259";
+    std::list<ArchFileInfo> list{af};
+    auto restore = MakeRestore(false);
+    ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    ASSERT_EQ(3u, restore->m_createdDirs.size());
+    EXPECT_EQ(m_root.base() + "/n", restore->m_createdDirs.front().dirPath);
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    EXPECT_EQ(4321u, OwnerOf(out + "/1259"));
+    for (auto const& dir : {m_root.base() + "/n", m_root.base() + "/n/x", out}) EXPECT_EQ(4321u, OwnerOf(dir)) << dir;
+}
+
+TEST_F(FinalizeTest, PlantedLinkIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+    StartRestoreJob();
+    auto restore = MakeRestore(false);
+    std::string const file = m_root.base() + "/d1/d2/f";
+    ASSERT_TRUE(restore->createDirectoryStructureIfNotExist(file));
+    WriteFile(file, "restored");
+    ASSERT_EQ(0, chown(file.c_str(), 4321, 4321));
+    // Someone swaps a made directory for a link to a directory of root's.
+    std::string const target = MakeDir(m_root.base() + "/roots");
+    std::string const moved = m_root.base() + "/moved";
+    ASSERT_EQ(0, rename((m_root.base() + "/d1").c_str(), moved.c_str()));
+    ASSERT_EQ(0, mkdir((m_root.base() + "/d1").c_str(), 0755));
+    ASSERT_EQ(0, symlink(target.c_str(), (m_root.base() + "/d1/d2").c_str()));
+    WriteFile(target + "/f", "planted");
+    ASSERT_EQ(0, chown((target + "/f").c_str(), 4321, 4321));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    EXPECT_EQ(0u, OwnerOf(target)) << "the link's target keeps its owner";
+    EXPECT_EQ(4321u, OwnerOf(m_root.base() + "/d1"));
+}
+
+TEST_F(FinalizeTest, ExistingPathsAndRegularFilesOnTheWay) {
+    StartRestoreJob();
+    auto restore = MakeRestore(false);
+    WriteFile(m_root.base() + "/plain", "x");
+    EXPECT_TRUE(restore->createDirectoryStructureIfNotExist(m_root.base() + "/plain"));
+    EXPECT_FALSE(restore->createDirectoryStructureIfNotExist(m_root.base() + "/plain/sub/f"));
+    EXPECT_TRUE(restore->createDirectoryStructureIfNotExist(m_root.base() + "//double//f"));
+    EXPECT_TRUE(Exists(m_root.base() + "/double"));
+    EXPECT_EQ(1u, restore->m_createdDirs.size());
+}
+
+// Counts file lines and what reaches the job.
+struct CountsCase {
+    char const* line;
+    int64_t files, bytes, compressed;
+};
+
+class CountsTest : public FinalizeTest, public ::testing::WithParamInterface<CountsCase> {};
+
+TEST_P(CountsTest, CountsFileIsAddedOnceAndDeleted) {
+    StartRestoreJob();
+    std::string const path = nuvrestorefiles::CountsFilePath(static_cast<uint64_t>(m_restoreJob), 2);
+    std::string dir;
+    ASSERT_FALSE(MakeJobResultsDirectory(static_cast<uint64_t>(m_restoreJob), &dir).IsError());
+    WriteFile(path, GetParam().line);
+    auto restore = MakeRestore(false);
+    JZRstJobClient jobClient(static_cast<uint64_t>(m_restoreJob));
+    EXPECT_EQ(0, restore->Finalize(&jobClient));
+    EXPECT_FALSE(Exists(path));
+    EXPECT_EQ(0, restore->Finalize(&jobClient)) << "a second call finds no counts";
+    nuvjobmgr::JobInfo info;
+    ASSERT_TRUE(nuvjobmgr::GetJob(m_restoreJob, &info));
+    EXPECT_EQ(GetParam().files, info.successfulFiles);
+    EXPECT_EQ(GetParam().bytes, info.uncompressedBytes);
+    EXPECT_EQ(GetParam().compressed, info.compressedBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Finalize, CountsTest,
+                         ::testing::Values(CountsCase{"100 40 3\n", 3, 100, 40}, CountsCase{"100 40 0\n", 0, 0, 0},
+                                           CountsCase{"0 0 2", 2, 0, 0}, CountsCase{"17", 0, 0, 0}));
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The partial road on real snapshots: the restore-files client mounts each
+// archive file's snapshots and copies the announced files to where the
+// record, the map file or the restore arrays with the strip level send them.
+#include "restore_fixture.h"
+
+#include "nuvdbsnap/platform/restorefiles/restore_files.h"
+
+using namespace nuvrestoretest;
+
+namespace {
+
+class PartialRestoreTest : public RestoreTest {
+protected:
+    ArchFileInfo OneFile(SnapJob const& job, std::string const& volume, std::string const& rel,
+                         std::string const& dest) {
+        ArchFileInfo af = WholeVolume(job, volume, "");
+        af.dataFiles.front().srcPath = volume + "/" + rel;
+        af.dataFiles.front().destPath = dest;
+        return af;
+    }
+};
+
+TEST_F(PartialRestoreTest, OneTableComesBackWhereTheRecordSends) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = MakeDir(m_root.base() + "/out");
+    // A destination that is a directory gets the base name; a file path is taken whole.
+    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", out), OneFile(job, a, "base/1/2608", out + "/t/2608.copy")};
+    auto restore = MakeRestore(false);
+    ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    EXPECT_EQ(SnapTree(a, job).at("base/1/1259"), "f:" + ReadFile(out + "/1259"));
+    EXPECT_TRUE(SnapTree(a, job).at("base/1/2608") == "f:" + ReadFile(out + "/t/2608.copy"));
+    EXPECT_TRUE((std::map<std::string, std::string>{{"1259", "f:pg_class rows of a\n"},
+                                                   {"t", "d"},
+                                                   {"t/2608.copy", "f:" + std::string(70000, 'x') + "a"}}) ==
+                Tree(out));
+}
+
+TEST_F(PartialRestoreTest, MapFileOfTheTaskSendsFilesElsewhere) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = m_root.base() + "/mapped";
+    // A path with a comma and a quote is taken byte for byte from a quoted line.
+    std::string const map = m_root.base() + "/redirect.map";
+    WriteFile(map, "\"" + a + "/base/1/1259\",\"" + out + "/x,\"y\"/1259\"\n" + "\"" + a + "/PG_VERSION\",\"" + out +
+                       "/PG_VERSION\"\n");
+    EvRstTask task(m_restoreJob, 0, nullptr, false);
+    ASSERT_EQ(0, task.setOptionString(0x32179489, std::list<std::string>{map}, nullptr));
+    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", ""), OneFile(job, a, "PG_VERSION", "")};
+    auto restore = MakeRestore(false);
+    ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(out + "/x,\"y\"/1259"));
+    EXPECT_EQ("15\n", ReadFile(out + "/PG_VERSION"));
+    EXPECT_EQ("changed after the snapshot\n", ReadFile(a + "/base/1/1259")) << "the source stays as it is";
+}
+
+// Destination by the restore arrays: the array's destination entry, then the
+// source path without `strip` leading components.
+struct StripCase {
+    int strip;
+    char const* expected;  // below the destination directory
+};
+
+class StripTest : public PartialRestoreTest, public ::testing::WithParamInterface<StripCase> {};
+
+TEST_P(StripTest, ArraysAndStripLevelGiveTheDestination) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = m_root.base() + "/arrays";
+    std::string const src = a + "/base";
+    char const* srcPaths[] = {src.c_str(), nullptr};
+    char const* destPaths[] = {out.c_str(), nullptr};
+    // Components of the volume's parent, so that 0 extra levels keep "a/base/1/1259".
+    int const parentLevels = static_cast<int>(std::count(m_root.base().begin(), m_root.base().end(), '/'));
+    int const strip = parentLevels + GetParam().strip;
+    NuvSnapRestore restore(m_event.get(), nuvsuite::LocalMangledHostName(), nuvsuite::LocalMangledHostName(), "",
+                           srcPaths, 1, destPaths, 1, 0x8, m_restoreJob, 0, 125, 2, 0, nullptr, nullptr, m_clientId,
+                           false, strip, false, m_ctrl.get());
+    ASSERT_EQ(1, restore.Init(m_ctrl.get()));
+    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", "")};
+    ASSERT_EQ(0, restore.restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(out + "/" + GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Partial, StripTest,
+                         ::testing::Values(StripCase{0, "a/base/1/1259"}, StripCase{1, "base/1/1259"},
+                                           StripCase{3, "1259"}, StripCase{9, "1259"}));
+
+// A failing step of the partial road and its code.
+struct PartialFailure {
+    char const* name;
+    char const* call;    // restore-files call made to fail (empty: none)
+    uint32_t kind;       // archive-file kind
+    bool badDirectory;   // the destination lies under a regular file
+    int expected;
+};
+
+void PrintTo(PartialFailure const& c, std::ostream* os) { *os << c.name; }
+
+class PartialFailureTest : public PartialRestoreTest, public ::testing::WithParamInterface<PartialFailure> {};
+
+TEST_P(PartialFailureTest, ReturnsTheStepsCodeAndReleasesTheMount) {
+    PartialFailure const& c = GetParam();
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = MakeDir(m_root.base() + "/out");
+    WriteFile(out + "/file", "a file");
+    ArchFileInfo af = OneFile(job, a, "PG_VERSION", c.badDirectory ? out + "/file/x/PG_VERSION" : out + "/PG_VERSION");
+    af.archFileKind = c.kind;
+    std::list<ArchFileInfo> list{af};
+    if (c.call[0] != '\0') nuvsuite::AddFault("restorefiles", c.call, 5, "injected by the test", -1);
+    auto restore = MakeRestore(false);
+    EXPECT_EQ(c.expected, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    SMVolSnapInfo record;
+    record.setSnapJobId(static_cast<int>(job.jobId));
+    record.setBrannoxId(2);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.getVolumeSnaps(record));
+    for (auto const& v : record.volumes()) EXPECT_EQ("", v.getMountPath()) << "no mount is left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Partial, PartialFailureTest,
+    ::testing::Values(PartialFailure{"client not initialised", "init_v3", 0, false, -10},
+                      PartialFailure{"pre-open not sent", "sendMsgToClient", 0, false, -1},
+                      PartialFailure{"archive file not opened", "openArchiveFile", 0, false, -2},
+                      PartialFailure{"directory not made", "", 0, true, -3},
+                      PartialFailure{"wait failed", "waitForCompletion", 0, false, -5},
+                      PartialFailure{"normal archive file pre-open", "sendMsgToClient", 1, false, -6},
+                      PartialFailure{"normal archive file holds no data", "", 1, false, -8}));
+
+TEST_F(PartialRestoreTest, InitFailureMakesInitReportIt) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    nuvsuite::AddFault("restorefiles", "init_v3", 5, "injected by the test", 1);
+    std::list<ArchFileInfo> list{OneFile(job, a, "PG_VERSION", m_root.base() + "/x")};
+    auto restore = MakeRestore(false);
+    EXPECT_EQ(-10, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(-1, restore->Init(m_ctrl.get()));
+}
+
+TEST_F(PartialRestoreTest, TwoFilesMappedToOneDestinationFailTheRun) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = m_root.base() + "/same";
+    std::list<ArchFileInfo> list{OneFile(job, a, "PG_VERSION", out), OneFile(job, a, "g/pg_control", out)};
+    list.front().dataFiles.push_back(list.back().dataFiles.front());
+    list.pop_back();
+    auto restore = MakeRestore(false);
+    EXPECT_EQ(-5, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+}
+
+}  // namespace
