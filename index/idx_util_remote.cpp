@@ -1,5 +1,6 @@
 // IdxUtil: the remote index programs and the log-manager message.
 #include "nuvdbsnap/index/idx_util.h"
+#include "nuvdbsnap/index/remote_programs.h"
 
 #include "nuvdbsnap/platform/archive/armgr_client.h"
 #include "nuvdbsnap/platform/base/log.h"
@@ -17,56 +18,10 @@ namespace {
 
 constexpr unsigned kRemoteActionError = 774;
 
-// The name this client gives the network layer.
-std::string LocalClientName() {
-    JZPlatformInfo info;
-    char buffer[256] = {};
-    if (info.getJZPlatformType() & 1) {
-        if (info.getKelvanerClientName(buffer, sizeof(buffer)) == 0) buffer[0] = '\0';
-    } else if (char const* machine = info.getPhysicalMachine()) {
-        strncpy(buffer, machine, sizeof(buffer) - 1);
-    }
-    buffer[sizeof(buffer) - 1] = '\0';
-    return buffer;
-}
-
-unsigned AttachTimeOut(unsigned floor) {
-    JZPI_Session session(0, 1);
-    session.setFocus(JZPI_Focus::getFocus());
-    int t = session.getAttachTimeOut(true);
-    return t < static_cast<int>(floor) ? floor : static_cast<unsigned>(t);
-}
-
-// Index archive files of the job: 0 and the rows, or the archive manager's result.
-int IndexArchiveFiles(ArchiveIndexArg const& arg, std::vector<GetArchFileListForJobRetCC_t>* rows) {
-    GetArchFileListForJobArgsCC_t request;
-    request.brannoxId = arg.brannoxId;
-    request.jobId = arg.jobId;
-    request.archFileTypes = {nuvindexing::kIndexArchiveFileType};
-    ArMgrClientAPI client;
-    return client.getArchFileListForJob(&request, rows);
-}
-
-CNSession::jzsRemoteExecuteAsUserRequestType RemoteRequest(char const* program) {
-    CNSession::jzsRemoteExecuteAsUserRequestType request;
-    CNMessageBase* record = request.getObjectAccessor(1, 1, true, 9, 1);
-    record->setint64(1, 1, 2);
-    record->setstring(2, 2, program);
-    return request;
-}
-
 }  // namespace
 
 CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient) {
-    char const tag[] = "IdxUtil::runArchiveIndex";
-    EvEvent ev(static_cast<uint64_t>(arg.jobId));
     unsigned long long const refTime = arg.useCurrentTime ? static_cast<unsigned long long>(time(nullptr)) : 0;
-    std::vector<GetArchFileListForJobRetCC_t> rows;
-    unsigned long earlier = 0;
-    if (IndexArchiveFiles(arg, &rows) == 0 && !rows.empty()) earlier = static_cast<unsigned long>(rows[0].archFileId);
-
-    CNSession::jzsRemoteExecuteAsUserRequestType request = RemoteRequest("archiveIndex");
-    EvDebug::Debug(&ev, tag, "function begin ");
     char buffer[512];
     snprintf(buffer, sizeof(buffer), "-j %lld -a %u:%u -t %u %s -r %llu -c 0 -appType %u -silent",
              static_cast<long long>(arg.jobId), arg.brannoxId, arg.appId, static_cast<unsigned>(arg.jobType),
@@ -78,81 +33,19 @@ CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobCl
         snprintf(buffer, sizeof(buffer), " -snapJID %lld", static_cast<long long>(arg.snapJobId));
         text += std::string(" -snaptape") + buffer;
     }
-
-    bool useV2 = false;
-    if (shouldUseIndexingV2(arg.brannoxId, static_cast<int>(arg.appId), useV2) == 0 && useV2) {
-        EvDebug::Debug(&ev, tag, "Indexing V2 sub-client - sending LogManager msg for archive Index action");
-        CFzError e = sendLogManagerMsg(arg, text, earlier, jobClient);
-        if (e.IsError()) {
-            EvDebug::Error(&ev, tag, "Sending message to LogManager on KV failed. ArchiveIndex failure:%s",
-                           e.AsString().c_str());
-            return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
-                                           "Sending message to LogManager on KV failed for archive index");
-        }
-    } else {
-        request.getObjectAccessor(1, 1)->setstring(3, 6, text);
-        EvDebug::Debug(&ev, tag, "Invoking %s %s on sarnel %s", "archiveIndex", text.c_str(), arg.dataMover.c_str());
-        jzsRemoteExecuteResponseType response;
-        bool retry = false;
-        CJzNetwork network;
-        CFzError e = network.ExecRemoteCmdAndWait(arg.dataMover.c_str(), &request, LocalClientName().c_str(),
-                                                  &response, AttachTimeOut(900), retry);
-        if (e.IsError()) {
-            EvDebug::Error(&ev, tag, "Invoking ArchiveIndex on the sarnel failed with an error [%s]",
-                           e.AsString().c_str());
-            return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
-                                           "Invoking ArchiveIndex on the sarnel failed with an error");
-        }
-        EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", response.returnCode);
-        if (response.returnCode != 0) {
-            EvDebug::Error(&ev, tag, "ArchiveIndex failed with return code %d", response.returnCode);
-            return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError, "ArchiveIndex did not complete with success");
-        }
-    }
-
-    rows.clear();
-    int rc = IndexArchiveFiles(arg, &rows);
-    if (rc != 0) {
-        EvDebug::Error(&ev, tag, "Call ArMgrClientAPI::getArchFileListForJob after archiveIndex failed with return code %d",
-                       rc);
-        return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError, "Call ArMgrClientAPI::getArchFileListForJob failed");
-    }
-    if (rows.empty()) {
-        EvDebug::Error(&ev, tag, "Failed to retrieve Index ArchiveFile Info  from ArchiveManager");
-        return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
-                                       "Call ArMgrClientAPI::getArchFileListForJob returned empty vector");
-    }
-    if (earlier == 0 || static_cast<unsigned long>(rows[0].archFileId) != earlier)
-        EvDebug::Debug(&ev, tag, "ArchiveIndex executed successfully");
-    return CFzError::Success();
+    nuvremoteindex::ArchiveIndexRoad const road{
+        "IdxUtil::runArchiveIndex", nuvindexing::kIndexArchiveFileType, 900, "function begin ",
+        "Indexing V2 sub-client - sending LogManager msg for archive Index action",
+        "Failed to retrieve Index ArchiveFile Info  from ArchiveManager"};
+    CFzError e = nuvremoteindex::RunArchiveIndex(arg, jobClient, text, road);
+    return e.IsError() ? e.Push(FZ_LOC) : e;
 }
 
 CFzError IdxUtil::runIndexRestore(IndexRestoreArg const& arg) {
-    char const tag[] = "IdxUtil::runIndexRestore";
-    EvEvent ev(static_cast<uint64_t>(arg.jobId));
-    CNSession::jzsRemoteExecuteAsUserRequestType request = RemoteRequest("indexRestore");
-    EvDebug::Debug(&ev, tag, "function begin");
-    char buffer[256];
-    snprintf(buffer, sizeof(buffer), "%lld  %u %u %lu %s -silent", static_cast<long long>(arg.jobId), arg.brannoxId,
-             arg.appId, 0ul, arg.snap ? "-snap" : "");
-    request.getObjectAccessor(1, 1)->setstring(3, 6, buffer);
-    EvDebug::Debug(&ev, tag, "Invoking <%s %s> on sarnel <%s>", "indexRestore", buffer, arg.dataMover.c_str());
-    jzsRemoteExecuteResponseType response;
-    bool retry = false;
-    CJzNetwork network;
-    CFzError e = network.ExecRemoteCmdAndWait(arg.dataMover.c_str(), &request, LocalClientName().c_str(), &response,
-                                              AttachTimeOut(300), retry);
-    if (e.IsError()) {
-        EvDebug::Error(&ev, tag, "Invoking IndexRestore on the sarnel failed with an error [%s]", e.AsString().c_str());
-        return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError,
-                                       "Invoking IndexRestore on the sarnel failed with an error");
-    }
-    EvDebug::Debug(&ev, tag, "Got process rcode [%d] (0=success)", response.returnCode);
-    if (response.returnCode != 0) {
-        EvDebug::Error(&ev, tag, "IndexRestore failed with return code %d", response.returnCode);
-        return FXErrorUtil::ErrorWin32(FZ_LOC, kRemoteActionError, "IndexRestore did not complete with success");
-    }
-    return CFzError::Success();
+    nuvremoteindex::IndexRestoreRoad const road{"IdxUtil::runIndexRestore", "function begin", 0,
+                                                "IdxUtil::runIndexRestore"};
+    CFzError e = nuvremoteindex::RunIndexRestore(arg, road);
+    return e.IsError() ? e.Push(FZ_LOC) : e;
 }
 
 CFzError IdxUtil::sendLogManagerMsg(ArchiveIndexArg const& arg, std::string argumentText, unsigned long,

@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
         (void)agent.ExitHere(result);
         std::printf("pgsnapagent: job %s; data directory %s; backup label in %s\n", result == 0 ? "succeeded" : "failed",
                     agent.dataDirectory().c_str(), agent.ResultsDirectory().c_str());
+        if (!agent.verification().empty())
+            std::printf("pgsnapagent: snapshot verification: %s\n", agent.verification().c_str());
     }
     return result == 0 ? 0 : 1;
 }

@@ -134,6 +134,25 @@ int PgSnapBackup::UnQuiesceDB() {
     return 0;
 }
 
+int PgSnapBackup::CreateSnapShot() {
+    int const result = DBSnapBackup::CreateSnapShot();
+    if (result != 0) return result;
+    size_t files = 0;
+    for (auto const& volume : m_nuvSnapUtilDb->getMountPoints()) files += volume.second.size();
+    CFzError e = m_nuvSnapUtilDb->verifySnapShot(nullptr, nullptr);
+    m_verification = e.IsError() ? "failed: " + e.AsString()
+                                 : "every registered path (" + std::to_string(files) + ") is on the snapshot";
+    CFzError unmounted = m_nuvSnapUtilDb->UnmountSnapshots();
+    if (unmounted.IsError())
+        EvDebug::Error(&m_ev, kTag, "cannot unmount the verified snapshot: %s", unmounted.AsString().c_str());
+    if (e.IsError() || unmounted.IsError()) {
+        if (e.IsError()) EvDebug::Error(&m_ev, kTag, "snapshot verification failed: %s", e.AsString().c_str());
+        (void)UnQuiesceDB();  // the driver resumes the server only after a good create
+        return -1;
+    }
+    return 0;
+}
+
 int PgSnapBackup::PrepareIndex() {
     for (auto const& listed : m_listedFiles) {
         std::string const& path = listed.first;

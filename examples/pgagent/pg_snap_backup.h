@@ -35,6 +35,11 @@ public:
     int QuiesceDB() override;
     // Safe to call more than once: only a backup that this object started is stopped.
     int UnQuiesceDB() override;
+    // Creates the snapshot, then verifies it: mounts it at temporary paths,
+    // checks that every registered path (the data directory and tablespaces)
+    // is on it, and unmounts it again, before any replication of it. The
+    // outcome is kept for verification(); a failed verification fails the job.
+    int CreateSnapShot() override;
     int PrepareIndex() override;
     // A job whose snapshot has no saved backup label cannot be restored: it is reported failed.
     int ExitHere(int const& result) override;
@@ -48,6 +53,8 @@ public:
     // path there and found (with the size the index holds, where it holds
     // one), the snapshot unmounted. 0 when every file was found.
     int CheckSnapshotFiles(SnapshotFileCheck& check);
+    // The verification's outcome ("" before the snapshot was made).
+    std::string const& verification() const { return m_verification; }
 
 private:
     PgClusterConfig m_server;     // how to reach the server
@@ -58,4 +65,5 @@ private:
     std::string m_dataDirectory;
     // Each data path's files, listed while the server is in backup mode.
     std::list<std::pair<std::string, std::list<std::string>>> m_listedFiles;
+    std::string m_verification;
 };

@@ -4,3 +4,4 @@
 
 #include "nuvdbsnap/dbsnap/db_snap_backup.h"
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
+#include "nuvdbsnap/dbsnap/data_aging.h"

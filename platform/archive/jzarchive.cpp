@@ -54,8 +54,9 @@ int JZArchive::CreateArchiveForSnapBackup(CreateArgs_t* args, CreateRet_t* resul
         rows.clear();
         e = cat.Query(
             "INSERT INTO archive_files (brannox_id, group_id, job_id, type, created, flags, copy_id, app_id, "
-            "client_id, backup_type, name) VALUES (?, ?, ?, ?, ?, 0, ?, ?, ?, ?, ?) RETURNING id",
+            "client_id, backup_type, name) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
             {static_cast<int64_t>(nuvsuite::kLocalBrannoxId), groupId, m_jobId, ArchiveFileTypeOf(*args), now,
+             static_cast<int64_t>(args->snapArchive != 0 ? nuvarchive::kSnapshotArchiveFlag : 0),
              static_cast<int64_t>(m_copyId), args->appId, args->clientId, args->backupType,
              args->archiveName},
             &rows);

@@ -6,6 +6,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/msg/messages.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -13,15 +14,51 @@
 
 namespace nuvindexing {
 
+namespace {
+
+// The type of the job's index archive file: 6 when the job has a snapshot
+// archive record, 2 otherwise; 0 (with *error) when the archive cannot tell.
+int IndexArchiveTypeOf(int64_t jobId, CFzError* error) {
+    GetArchFileListForJobArgsCC_t request;
+    request.brannoxId = nuvsuite::kLocalBrannoxId;
+    request.jobId = jobId;
+    std::vector<GetArchFileListForJobRetCC_t> rows;
+    ArMgrClientAPI client;
+    if (client.getArchFileListForJob(&request, &rows) != 0) {
+        *error = FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot list the archive files of job %lld: %s",
+                                         (long long)jobId, client.getErrorString());
+        return 0;
+    }
+    for (auto const& row : rows) {
+        if (row.archFileType == kIndexArchiveFileType || row.archFileType == kSnapIndexArchiveFileType) continue;
+        GetAfileInfoArgsCC_t key;
+        key.brannoxId = row.brannoxId;
+        key.archFileId = row.archFileId;
+        GetAfileInfoRetCC_t info;
+        if (client.getAfileInfo(&key, &info) != 0) {
+            *error = FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot read archive file %lld: %s",
+                                             (long long)row.archFileId, client.getErrorString());
+            return 0;
+        }
+        if (info.flags & nuvarchive::kSnapshotArchiveFlag) return kSnapIndexArchiveFileType;
+    }
+    return kIndexArchiveFileType;
+}
+
+}  // namespace
+
 CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId) {
     nuvjobmgr::JobInfo job;
     if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job))
         return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "no job %lld to archive the index of", (long long)jobId);
+    CFzError typeError;
+    int const type = IndexArchiveTypeOf(jobId, &typeError);
+    if (type == 0) return typeError;
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(jobId);
     CreateArgs_t args;
     args.archiveName = "index of job " + std::to_string(jobId);
-    args.archFileType = kIndexArchiveFileType;
+    args.archFileType = type;
     args.appId = appId != 0 ? appId : job.appId;
     args.appType = appType;
     CreateRet_t created;
@@ -48,7 +85,7 @@ bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
     GetArchFileListForJobArgsCC_t request;
     request.brannoxId = brannoxId;
     request.jobId = jobId;
-    request.archFileTypes = {kIndexArchiveFileType};
+    request.archFileTypes = {kIndexArchiveFileType, kSnapIndexArchiveFileType};
     std::vector<GetArchFileListForJobRetCC_t> rows;
     ArMgrClientAPI client;
     return client.getArchFileListForJob(&request, &rows) == 0 && !rows.empty();

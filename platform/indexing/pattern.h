@@ -4,7 +4,9 @@
 //   - "*" matches any text within one path component, "**" any text across
 //     components;
 //   - a pattern without "*" names a directory: it selects the directory's
-//     direct children ("/" lists the top level; a trailing "/" is ignored).
+//     direct children ("/" lists the top level; a trailing "/" is ignored);
+//     when nothing lies below that path, it selects the file entry of the
+//     path itself, if there is one.
 #pragma once
 
 #include <string>

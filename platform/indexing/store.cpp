@@ -146,7 +146,17 @@ CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& patt
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(sql, params, &rows);
     if (e.IsError()) return e;
-    return Group(rows, true, sink, [&](std::string const& path) { return pattern.Matches(path); });
+    if (!pattern.directory || !rows.empty())
+        return Group(rows, true, sink, [&](std::string const& path) { return pattern.Matches(path); });
+    // A pattern without wildcards that names no directory with entries below
+    // it selects the file entry at that path, if there is one.
+    sql = EntrySelect("idx_entries_by_path") + "WHERE e.run_id IN (" + Placeholders(runs.size()) +
+          ") AND e.path = ? ORDER BY e.path, e.run_id DESC, m.rowid";
+    params.assign(runs.begin(), runs.end());
+    params.push_back(pattern.dir);
+    e = Catalogue::Instance().Query(sql, params, &rows);
+    if (e.IsError()) return e;
+    return Group(rows, true, [&](IndexEntry const& entry) { return entry.isDir || sink(entry); }, nullptr);
 }
 
 }  // namespace detail

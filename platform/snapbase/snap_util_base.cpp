@@ -194,7 +194,25 @@ int NuvSnapUtilBase::runPrePostSnapTask(unsigned long appId, int phase, int, int
     return rc;
 }
 
+CFzError NuvSnapUtilBase::applyMountPaths(SMVolSnapInfo& record) {
+    int index = 0;
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it, ++index) {
+        SMVolumeInfo volume = *it;
+        m_mountVolumeIndex = index;
+        CFzError e = setMountPath(volume);
+        m_mountVolumeIndex = -1;
+        *it = volume;
+        std::string text;
+        volume.dump(text);
+        EvDebug::DebugLvl(m_event, 2, kTag, "Volume Dump after  setMountPath = \n[%s]", text.c_str());
+        if (e.IsError()) return e.Push(FZ_LOC);
+    }
+    return CFzError::Success();
+}
+
 CFzError NuvSnapUtilBase::mountRecord(SMVolSnapInfo& record, unsigned long mountHostId) {
+    CFzError e = applyMountPaths(record);
+    if (e.IsError()) return e;
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
         if (m_brannoxId != 0) it->setBrannoxId(m_brannoxId);
         it->setMountHostId(mountHostId != 0 ? static_cast<int>(mountHostId) : it->getSourceClientId());

@@ -2,7 +2,9 @@
 #include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/snapmgr/failed_create.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
+#include "asm_groups.h"
 #include "mount_ops.h"
 #include "release.h"
 #include "sm_call.h"
@@ -253,18 +255,48 @@ int JZSnapClientAPI::updateVolumeSnaps(SMVolSnapInfo& record) {
 
 bool JZSnapClientAPI::GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord) {
     SMCall call("GetDiskVolSnapForASMVolSnap", RecordArgs(record), nullptr, &m_errCode, &m_errStr);
+    auto fail = [&](int code, std::string const& text) {
+        call.Fail(code, text);
+        diskRecord.setError(m_errCode, m_errStr);
+        return false;
+    };
     if (call.Faulted()) {
         diskRecord.setError(m_errCode, m_errStr);
         return false;
     }
-    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
-        if (it->getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP) {
-            call.Fail(SM_ERR_NOT_SUPPORTED,
-                      "ASM disk group [" + it->getSourcePath() + "] is unknown to the local snapshot manager");
-            diskRecord.setError(m_errCode, m_errStr);
-            return false;
+    SMVolSnapInfo disks = record;
+    disks.volumes().clear();
+    for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
+        if ((it->getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP) == 0) {
+            disks.addVolume(*it, true);
+            continue;
         }
-    diskRecord = record;
+        std::string const group = AsmGroupName(it->getSourcePath());
+        bool declared = false;
+        std::vector<std::string> paths;
+        CFzError e = AsmGroupDisks(group, &declared, &paths);
+        if (e.IsError()) return fail(SM_ERR_INTERNAL, "cannot read the ASM disk groups: " + e.AsString());
+        if (!declared || group.empty())
+            return fail(SM_ERR_NOT_SUPPORTED,
+                        "ASM disk group [" + it->getSourcePath() + "] is unknown to the local snapshot manager");
+        if (paths.empty())
+            return fail(SM_ERR_NOT_FOUND, "ASM disk group [" + it->getSourcePath() + "] has no disk volumes");
+        for (std::string const& path : paths) {
+            ResolvedVolume volume;
+            e = ResolveVolume(path, &volume);
+            if (e.IsError())
+                return fail(SM_ERR_NOT_FOUND, "disk [" + path + "] of ASM disk group [" + group +
+                                                  "] is no volume: " + e.AsString());
+            SMVolumeInfo disk = *it;
+            disk.setSourcePath(path);
+            disk.setOriginalSourcePath(it->getSourcePath());
+            disk.setSourceDevice(volume.device);
+            disk.setMountOptions(volume.MountOptions());
+            disk.setVolumeFlags(it->getVolumeFlags() & ~JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
+            disks.addVolume(disk, true);
+        }
+    }
+    diskRecord = disks;
     diskRecord.clearError();
     return true;
 }

@@ -20,6 +20,7 @@ int CmdJournal(Words const& words);
 int CmdVolume(Words const& words);
 int CmdIndex(Words const& words);
 int CmdReadiness(Words const& words);
+int CmdSubclient(Words const& words);
 
 // Prints "jzsuite: <text>" on stderr and returns code.
 int Fail(int code, std::string const& text);

@@ -37,11 +37,13 @@ std::string Usage(std::string const& command) {
         {"index", "jzsuite index runs [--job N] [--json]\n"
                   "jzsuite index entries --run R [--json]\n"
                   "jzsuite index browse PATH-OR-PATTERN --app A [--job J] [--json]"},
+        {"subclient", "jzsuite subclient APP [--brannox B] [--json]   (the files of its subclient directory)"},
     };
     auto found = usage.find(command);
     if (found != usage.end()) return "usage: " + found->second + "\n";
     std::string all = "usage:\n";
-    for (char const* c : {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume", "readiness"}) {
+    for (char const* c :
+         {"init", "set", "declare", "list", "job", "fault", "journal", "index", "volume", "readiness", "subclient"}) {
         std::string const& text = usage.at(c);
         for (size_t start = 0; start < text.size();) {
             size_t end = text.find('\n', start);
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     static std::map<std::string, int (*)(Words const&)> const commands = {
         {"init", CmdInit},       {"set", CmdSet},     {"declare", CmdDeclare}, {"list", CmdList},
         {"job", CmdJob},         {"fault", CmdFault}, {"journal", CmdJournal}, {"index", CmdIndex},
-        {"volume", CmdVolume},   {"readiness", CmdReadiness},
+        {"volume", CmdVolume},   {"readiness", CmdReadiness}, {"subclient", CmdSubclient},
     };
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");

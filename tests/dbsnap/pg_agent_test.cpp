@@ -43,6 +43,10 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     EXPECT_EQ("completed", JobStatus());
     EXPECT_TRUE(Causes().empty());
     EXPECT_TRUE(Exists(JobResultsDir() + "/backup_label"));
+    // The snapshot was verified on temporary mounts, which are gone again.
+    EXPECT_NE(std::string::npos, job.out.find("pgsnapagent: snapshot verification: every registered path"))
+        << job.out;
+    EXPECT_EQ(1u, JournalArgs("snapmgr", "unmount").size());
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());

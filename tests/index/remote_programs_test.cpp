@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
 #include "support/job_scene.h"
 #include "support/suite_root.h"
 

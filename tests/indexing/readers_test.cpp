@@ -54,6 +54,9 @@ TEST_F(ReaderTest, OnePatternRuleServesQueryBrowseAndLookup) {
         {"/a/**/z", {"/a/b/c/z"}},
         {"/a*", {"/a", "/ab"}},
         {"/nothing", {}},
+        {"/a/x", {"/a/x"}},                                        // a file: the entry itself
+        {"\\/a/b/y", {"/a/b/y"}},
+        {"/a/b/c", {"/a/b/c/z"}},                                  // a directory never itself
     };
     for (Case const& k : cases) {
         SCOPED_TRACE(k.pattern);

@@ -1,5 +1,7 @@
 #include "support/files.h"
 
+#include "nuvdbsnap/platform/suite/suite.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,6 +31,16 @@ bool Exists(std::string const& path) {
 std::string MakeDir(std::string const& path) {
     ::mkdir(path.c_str(), 0755);
     return path;
+}
+
+void InstallBaseHomeProgram(std::string const& program) {
+    std::string const target = nuvsuite::StatePath("basehome") + "/" + program;
+    {
+        std::ifstream in(std::string(NUV_OUT_DIR) + "/bin/basehome/" + program, std::ios::binary);
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+    }
+    ::chmod(target.c_str(), 0755);
 }
 
 }  // namespace nuvtest

@@ -1,4 +1,5 @@
-// File helpers of the tests: whole-file read and write, existence, directories.
+// File helpers of the tests: whole-file read and write, existence, directories,
+// base-home programs.
 #pragma once
 
 #include <string>
@@ -13,5 +14,8 @@ std::string ReadFile(std::string const& path);
 bool Exists(std::string const& path);
 // Makes the directory (one level); returns the path.
 std::string MakeDir(std::string const& path);
+// Copies a built program of the base home ("archiveIndex", ...) into the
+// state root's base home directory, executable.
+void InstallBaseHomeProgram(std::string const& program);
 
 }  // namespace nuvtest

@@ -5,10 +5,13 @@
 // the agents' two mount-mode flags. One job thread uses an object.
 #pragma once
 
+#include "nuvdbsnap/dbsnap/data_aging.h"
 #include "nuvdbsnap/engine/nuv_snap_util.h"
+#include "nuvdbsnap/engine/snap_util_types.h"
 #include "nuvdbsnap/platform/indexing/records.h"
 #include "nuvdbsnap/platform/snapmgr/sm_volume_info.h"
 
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +19,9 @@
 
 class EvEvent;
 class IndexingConnection;
+class JZJobClient;
+struct ArchiveIndexArg;
+struct IndexRestoreArg;
 struct NuvContentRun;
 
 class NuvSnapUtilDb : public NuvSnapUtil {
@@ -94,6 +100,79 @@ public:
     // Process-wide copy-file map (file -> place it is copied to); the agents
     // fill it, the content indexing of SAP for Oracle (61) reads it.
     static std::map<std::string, std::string> m_copyFilesToDirMap;
+
+    // --- mount and verification ---
+    // Gives every volume of the record its mount path (setMountPath, in list
+    // order), stamps the Brannox id and the mount host (mountHostId 0: each
+    // volume's source client), mounts them all and sets mountMap[source path]
+    // = mount path. flag turns true (never false) when a volume has 0x1 or 0x2
+    // without 0x10. Nothing is unmounted, on any road.
+    [[nodiscard]] CFzError mountAllSnapShotsForCurrentPhase(std::map<std::string, std::string>& mountMap, bool& flag);
+    [[nodiscard]] CFzError mountAllSnapShotsForCurrentPhase(std::map<std::string, std::string>& mountMap, bool& flag,
+                                                            unsigned long mountHostId);
+    // Mounts every volume at its temporary path and checks that each file
+    // registered under the volume's source path exists on the snapshot; stops
+    // at the first missing one (callback, may be null: -1, "<Snap Verification
+    // failed>", 2 no files / 3 missing file). The snapshots stay mounted.
+    [[nodiscard]] CFzError verifySnapShot(ErrorCallback callback, void* context);
+    // The temporary mount path of a verification ("/ora_snap<B>_<A>/" in the
+    // Oracle form, else <temp>/FSSNAP_[<client>_]<B>_<A>/).
+    static std::string FormSnapTempMountPath(int const& brannoxId, int const& archiveFileId, bool oraForm);
+    // path under sourceMount rewritten under snapMount; "" when the path does not
+    // lie under the source mount point (matched at a component boundary).
+    static std::string translatePath(std::string const& path, std::string const& sourceMount,
+                                     std::string const& snapMount);
+    // The Sybase IQ form: the path's last name with "~" for "/" is translated.
+    static std::string sybiqTranslatePath(std::string const& path, std::string const& sourceMount,
+                                          std::string const& snapMount);
+    // The database agents' mount-path rules (in place, clone, ASM disk groups).
+    // Called by a mount loop, which hands the volume's position in the record
+    // through the base (see NuvSnapUtilBase::m_mountVolumeIndex).
+    CFzError setMountPath(SMVolumeInfo& volume) override;
+
+    // --- data aging ---
+    // Appends one record per aged snapshot (type 2) or tape (type 4) archive
+    // file to the work files of each application's subclient directory, under
+    // both lock files of the directory. 0, -1 or the directory call's result.
+    static int createDeleteIndexEntry(EvEvent* event, OraSnapDataAging_t& list, ErrorCallback callback,
+                                      void* context);
+    static int compareSnapDataAgingAppId(void const* a, void const* b);
+    // Builds the deletion list of the aged index entries of one application and
+    // copy kind (2 snapshot, else tape); deletionList names it ("" when none is
+    // left). Always 0.
+    static int deleteIndex(EvEvent* event, unsigned int const& brannoxId, int const& appId, int const& appType,
+                           TCacheTypeEnum const& kind, std::string const& indexHost, std::string& deletionList);
+    // One record line of a data-aging text file into the key and id lists (cut up in place). Always 0.
+    static int fetchIndexListForDeletion(EvEvent* event, char* line, std::list<_GetIndexSubclientInfo>& keys,
+                                         int const& appId, TCacheTypeEnum const& kind,
+                                         std::list<unsigned long long>& archiveFileIds);
+    // Removes a tape deletion list none of whose entries is in the index any
+    // more: 0 removed; -1 kept (an entry is still indexed, the list cannot be
+    // read, or the index cannot be asked).
+    static int cleanTapeDataAgingFile(EvEvent* event, unsigned int const& brannoxId, int const& appId,
+                                      int const& appType, TCacheTypeEnum const& kind, std::string const& indexHost,
+                                      std::string& deletionList);
+
+    // --- snapshot details, index cloning ---
+    // Borrows the caller's map of archive file id -> archive-file type (1 =
+    // data) for the mount-path rules of every NuvSnapUtilDb of the process.
+    // The owner keeps it alive while mounts may run and calls
+    // clearOraArchFileMap before destroying it.
+    static void setOraArchFileMap(std::map<int, int> const& archFileTypes);
+    static void clearOraArchFileMap();
+    static std::map<int, int> const* getOraArchFileMap();
+    // Loads an earlier snap job's volumes and snapshots into the record.
+    [[nodiscard]] CFzError getSnapShotDetailsForDatAging(long long const& snapJobId);
+    // Sends the master job's index entries again under their new archive file
+    // ids (master id -> new id). 0 or -1.
+    static int cloneIndexFromMaster(unsigned int brannoxId, unsigned int appId, unsigned int appType, long long jobId,
+                                    std::string jobToken, char const* indexHost, char const* clientName,
+                                    std::vector<_IndexArchFileInfo>* masterEntries, std::map<int, int>& newIds,
+                                    EvEvent* event, bool const& extraFlag, bool skipDirChange);
+
+    // --- remote index programs (index archive files of type 6) ---
+    [[nodiscard]] static CFzError runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient);
+    [[nodiscard]] static CFzError runIndexRestore(IndexRestoreArg const& arg);
 
     bool m_oraSnap = false;       // "/ora_snap" form of mounts (set by the agents)
     bool m_mountAtSource = false; // mount every volume at its source path (set by the agents)

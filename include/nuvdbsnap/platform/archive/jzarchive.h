@@ -12,6 +12,9 @@ class EvEvent;
 
 namespace nuvarchive {
 constexpr int kPrimaryCopyId = 1;
+// Archive-file flag (getAfileInfo's flags) of a snapshot archive record: a
+// file made from a request with snapArchive set.
+constexpr int kSnapshotArchiveFlag = 0x1;
 }
 
 class JZArchive : public nuvsuite::LastErrorRecord {
@@ -24,7 +27,9 @@ public:
     int64_t GetJobID() const { return m_jobId; }
 
     // Creates an open archive file of the job from the request's backup type,
-    // archive-file type (3rd field), application, client; fills `result` with
+    // archive-file type (3rd field), application, client (a request with
+    // snapArchive set makes a snapshot archive record, flag
+    // kSnapshotArchiveFlag); fills `result` with
     // its Brannox id, group id and id. Fails without a job or a record.
     [[nodiscard]] int CreateArchiveForSnapBackup(CreateArgs_t* args, CreateRet_t* result);
 

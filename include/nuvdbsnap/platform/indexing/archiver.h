@@ -1,5 +1,6 @@
-// Archiving a job's index: an index archive file (type 2) of the job records
-// that its index was written out. The program "archiveIndex" and the log
+// Archiving a job's index: an index archive file of the job records that its
+// index was written out: of type 6 when the job has snapshot archive records
+// (archive files with nuvarchive::kSnapshotArchiveFlag), else of type 2. The program "archiveIndex" and the log
 // manager's clV2LogArchiver both archive through ArchiveJobIndex.
 #pragma once
 
@@ -15,12 +16,13 @@ class ArchiveIndexParam;
 namespace nuvindexing {
 
 constexpr int kIndexArchiveFileType = 2;
+constexpr int kSnapIndexArchiveFileType = 6;
 
 // Makes and closes the job's index archive file; *archFileId (may be null) is
 // its id. Fails for an unknown job.
 [[nodiscard]] CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId);
 
-// True when the job has an index archive file.
+// True when the job has an index archive file (of either type).
 bool HasIndexArchive(int64_t jobId, uint32_t brannoxId);
 
 // The values of "-j", "-a" (brannox:app) and "-appType" in an archiveIndex

@@ -68,7 +68,10 @@ public:
 
     // Virtual operations in slot order; the derived utility declares initialize().
     virtual bool checkIfShouldQuit();                  // the job manager asked the job to stop
-    virtual CFzError setMountPath(SMVolumeInfo& volume);  // base rule: keep the volume's mount path
+    // The mount path of one volume of a record being mounted (base rule: keep
+    // the volume's mount path). Called by the mount loops (applyMountPaths),
+    // which hand the volume's position in the record in m_mountVolumeIndex.
+    virtual CFzError setMountPath(SMVolumeInfo& volume);
     virtual void setBrannoxId(int id) { m_brannoxId = id; }
     virtual void setClientId(int id) { m_ClientID = id; }
 
@@ -139,6 +142,16 @@ public:
     NuvSnapJobState& getJobState() { return *m_jobState; }
 
 protected:
+    // The mount loop: each volume of `record`, in list order, gets its mount
+    // path from setMountPath (a copy is handed over, with its position in
+    // m_mountVolumeIndex, and copied back). Stops at the first error, which it
+    // returns with its place pushed; the volumes before keep their new paths.
+    [[nodiscard]] CFzError applyMountPaths(SMVolSnapInfo& record);
+
+    // The position in its record of the volume that setMountPath is given; -1
+    // outside a mount loop.
+    int m_mountVolumeIndex = -1;
+
     SpawnProcess m_spawnProcess = SPAWN_IN_PROCESS;
     int m_engineType = 0;
     int m_snapType = 0;

@@ -48,8 +48,12 @@ public:
     bool getVolumeSnaps(SMVolSnapInfo& record);
     // Saves the record's volume entries with their snapshots; 1 on success, 0 otherwise.
     int updateVolumeSnaps(SMVolSnapInfo& record);
-    // Turns a record of ASM disk-group volumes into a record of their disks.
-    // The local suite knows no ASM disk groups: false for a record with one.
+    // Turns a record of ASM disk-group volumes (flag 0x10000) into a record of
+    // their disks: each group volume becomes one volume per disk volume of the
+    // declared group (catalogue kinds "asmgroup" and "asmdisk"), with the
+    // disk's path, device and mount options and the group's other fields;
+    // other volumes are copied. False for an undeclared group, a group without
+    // disks or a disk path that is no volume.
     bool GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord);
 
     int getErrCode() const { return m_errCode; }
