@@ -23,4 +23,28 @@ bool compareTime(GetArchFileListForJobRetCC_t const& a, GetArchFileListForJobRet
 // A snapshot archive file (type 6).
 bool firstSnapArchFile(GetArchFileListForJobRetCC_t const& row);
 
+// Sorts the job's archive-file rows newest first and gives the creation time
+// of the newest snapshot archive file, cut to 32 bits (0 when there is none;
+// no rows: 0 with the error line of the queries, under tag).
+int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char const* tag);
+
+// The snap job's archive files (replacing rows) and the mangled name of the
+// Sarnel that holds them; 0, or the archive manager's result (logged under tag).
+int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFileListForJobRetCC_t>& rows,
+                        std::string* sarnelHost, char const* tag);
+
+// The client name of the Sarnel that holds the snap job; false (with the
+// queries' error line under tag) when the archive manager named none.
+bool SarnelClientName(std::string const& sarnelHost, uint32_t brannoxId, int64_t jobId, char const* tag,
+                      std::string* clientName);
+
+// The cross-process lock name of the index queries of a snap job: "idxq_<brannox>_<job>".
+std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId);
+
+// Sybase: the instance id (a Sybase instance's) and the client id of the
+// application; each left as it is when not found (logged under tag).
+void SybaseIds(uint32_t brannoxId, uint32_t appId, uint64_t* clientId, uint64_t* instanceId, char const* tag);
+// Oracle: the instance's name; false when the application has no instance.
+bool OracleInstanceName(uint32_t brannoxId, uint32_t appId, std::string* name);
+
 }  // namespace nuvcatalogue

@@ -3,8 +3,12 @@
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 
 #include "translator_internal.h"
+#include "nuvdbsnap/platform/archive/armgr_client.h"
+#include "nuvdbsnap/platform/suite/host.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 std::ostream& operator<<(std::ostream& out, DBFileSnapshotEntity const& entity) {
@@ -99,5 +103,59 @@ bool compareTime(GetArchFileListForJobRetCC_t const& a, GetArchFileListForJobRet
 }
 
 bool firstSnapArchFile(GetArchFileListForJobRetCC_t const& row) { return row.archFileType == 6; }
+
+}  // namespace nuvcatalogue
+
+namespace nuvcatalogue {
+
+int32_t SnapArchiveTime(std::vector<GetArchFileListForJobRetCC_t>& rows, char const* tag) {
+    if (rows.empty()) {
+        g_ptrLogWriter->Write(-1, tag, 0, "Unable to get the timestamp of BCD Snap Index Archive file defaulting to 0");
+        return 0;
+    }
+    std::sort(rows.begin(), rows.end(), compareTime);
+    auto snap = std::find_if(rows.begin(), rows.end(), firstSnapArchFile);
+    return snap == rows.end() ? 0 : static_cast<int32_t>(static_cast<uint32_t>(snap->createTime));
+}
+
+int SnapJobArchiveFiles(uint32_t brannoxId, int64_t jobId, std::vector<GetArchFileListForJobRetCC_t>& rows,
+                        std::string* sarnelHost, char const* tag) {
+    GetArchFileInfoForSnapJob_ArgsCC_t request;
+    request.brannoxId = brannoxId;
+    request.snapJobId = jobId;
+    request.flags |= 1;
+    GetArchFileInfoForSnapJob_Ret_t answer;
+    rows.clear();
+    ArMgrClientAPI archive;
+    int const rc = archive.getArchFileListForSnapshotJob(&request, &answer);
+    if (rc != 0) {
+        g_ptrLogWriter->Write(-1, tag, 0,
+                              "Failed while getting the timestamp of the BCD archive File from archiveManager for job %llu",
+                              static_cast<unsigned long long>(jobId));
+        return rc;
+    }
+    rows = std::move(answer.archFiles);
+    *sarnelHost = answer.sarnelHost;
+    return 0;
+}
+
+bool SarnelClientName(std::string const& sarnelHost, uint32_t brannoxId, int64_t jobId, char const* tag,
+                      std::string* clientName) {
+    if (sarnelHost.empty()) {
+        g_ptrLogWriter->Write(-1, tag, 0, "Failed to get the mangled sarnel from archivemanager API for snap job [%u:%lld]",
+                              brannoxId, static_cast<long long>(jobId));
+        return false;
+    }
+    std::string host;
+    int n1 = 0, n2 = 0;
+    DemangleHostName(sarnelHost.c_str(), host, *clientName, n1, n2);
+    return true;
+}
+
+std::string IndexQueryLockName(uint32_t brannoxId, int64_t jobId) {
+    char name[65] = {};
+    std::snprintf(name, sizeof name, "idxq_%u_%lld", brannoxId, static_cast<long long>(jobId));
+    return name;
+}
 
 }  // namespace nuvcatalogue

@@ -4,6 +4,9 @@
 //   pgsnapagent -j JOB -a BRANNOX:APP -t LEVEL [-jt TOKEN] [-d HOST] [-idxkk HOST]
 //               -pgsock SOCKET_DIR -pgport PORT
 //
+// After a successful job it finds the job's files on its mounted snapshot and
+// prints what it found.
+//
 // Exit status 0 when the job succeeded, 1 when it failed, 2 when it could not start.
 //
 // Started without arguments (by the event manager, over the network layer) it
@@ -47,6 +50,15 @@ int main(int argc, char** argv) {
         }
         result = agent.RunSnapBackup();
         if (result == 0 && !agent.labelSaved()) result = 1;
+        if (result == 0) {
+            // The first half of a restore: the job's files on its mounted snapshot.
+            SnapshotFileCheck check;
+            int const checked = agent.CheckSnapshotFiles(check);
+            std::printf("pgsnapagent: %zu indexed files of the job, %zu found on the mounted snapshot, %zu missing; "
+                        "%zu with an indexed size, %zu of another size\n",
+                        check.files, check.found, check.missing, check.sized, check.wrongSize);
+            if (checked != 0) result = 1;
+        }
         (void)agent.ExitHere(result);
         std::printf("pgsnapagent: job %s; data directory %s; backup label in %s\n", result == 0 ? "succeeded" : "failed",
                     agent.dataDirectory().c_str(), agent.ResultsDirectory().c_str());

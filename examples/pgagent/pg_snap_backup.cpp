@@ -86,6 +86,17 @@ int PgSnapBackup::QuiesceDB() {
     m_inBackup = true;
     m_quiesced = true;
     EvDebug::Debug(&m_ev, kTag, "the server is in backup mode for [%s]", label.c_str());
+    // The files are listed before the snapshot: a file the server makes after
+    // it is not in the snapshot and must not be in the job's index.
+    m_listedFiles.clear();
+    for (std::string const& path : m_dataPaths) {
+        std::list<std::string> files;
+        if (DBSnapBackup::ReadFilesFromDir(path, files, "") != 0) {
+            EvDebug::Error(&m_ev, kTag, "cannot list [%s]", path.c_str());
+            return -1;
+        }
+        m_listedFiles.emplace_back(path, std::move(files));
+    }
     return 0;
 }
 
@@ -143,12 +154,9 @@ int PgSnapBackup::CreateSnapShot() {
 }
 
 int PgSnapBackup::PrepareIndex() {
-    for (std::string const& path : m_dataPaths) {
-        std::list<std::string> files;
-        if (DBSnapBackup::ReadFilesFromDir(path, files, "") != 0) {
-            EvDebug::Error(&m_ev, kTag, "cannot list [%s]", path.c_str());
-            return -1;
-        }
+    for (auto const& listed : m_listedFiles) {
+        std::string const& path = listed.first;
+        std::list<std::string> const& files = listed.second;
         // A file the server removed since the listing is not registered.
         size_t registered = 0;
         for (std::string const& file : files)

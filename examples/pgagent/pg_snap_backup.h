@@ -1,9 +1,9 @@
 // PgSnapBackup: the sample PostgreSQL agent's job driver (application type
 // 125, archive-file type 1). It finds the server's data directory and user
 // tablespaces through libpq, quiesces hot with pg_backup_start on one held
-// connection and resumes with pg_backup_stop on the same connection, keeping
-// the backup label and tablespace map in the job's results directory, and
-// lists the data directory for the content index.
+// connection (listing the data paths for the content index before the
+// snapshot) and resumes with pg_backup_stop on the same connection, keeping
+// the backup label and tablespace map in the job's results directory.
 //
 // Options of its own (the driver skips them): "-pgsock DIR" the server's
 // socket directory, "-pgport N" its port.
@@ -12,7 +12,18 @@
 #include "nuvdbsnap/dbsnap.h"
 #include "pg_cluster.h"
 
+#include <list>
 #include <string>
+#include <utility>
+
+// What the check of a job's snapshot files found.
+struct SnapshotFileCheck {
+    size_t files = 0;      // the job's files in its index
+    size_t found = 0;      // found on the mounted snapshot
+    size_t missing = 0;
+    size_t sized = 0;      // of those, files whose size the index holds
+    size_t wrongSize = 0;
+};
 
 class PgSnapBackup : public DBSnapBackup {
 public:
@@ -37,6 +48,11 @@ public:
     // The job's results directory, where the backup label and tablespace map are kept.
     std::string ResultsDirectory() const;
     bool labelSaved() const { return m_labelSaved; }
+    // After the job: the job's files asked of its index (the generation the
+    // application uses), the snapshot mounted, each file translated to its
+    // path there and found (with the size the index holds, where it holds
+    // one), the snapshot unmounted. 0 when every file was found.
+    int CheckSnapshotFiles(SnapshotFileCheck& check);
     // The verification's outcome ("" before the snapshot was made).
     std::string const& verification() const { return m_verification; }
 
@@ -47,5 +63,7 @@ private:
     bool m_quiesced = false;      // a backup was started for this job's snapshot
     bool m_labelSaved = false;
     std::string m_dataDirectory;
+    // Each data path's files, listed while the server is in backup mode.
+    std::list<std::pair<std::string, std::list<std::string>>> m_listedFiles;
     std::string m_verification;
 };

@@ -202,3 +202,9 @@ bool IsUnixFsBackupSetType(int appType) {
         return false;
     }
 }
+
+unsigned long GetAppType(unsigned long brannoxId, unsigned long appId) {
+    ApplicationId app(brannoxId, appId);
+    unsigned long type = 0;
+    return app.getAppType(type, nullptr) == 0 ? type : 0;
+}

@@ -8,6 +8,24 @@
 #include <cstdlib>
 
 std::map<std::string, std::string> NuvSymLink::m_mountSrcTransMap;
+std::map<std::string, std::string> NuvSymLink::m_indexedLinks;
+
+void NuvSymLink::checkAndAddToSymlinkMap(std::string const& path, std::string const& target, long long jobId,
+                                         int brannoxId) {
+    std::string const args = path + " -> " + target + " job=" + std::to_string(jobId) +
+                             " brannox=" + std::to_string(brannoxId);
+    if (!nuvsuite::EnterCall("symlink", "checkAndAddToSymlinkMap", args)) return;
+    static char const* const kMarkers[] = {"/+SYMLINK2DIR+", "/+SYMLINK2FILE+"};
+    for (char const* marker : kMarkers) {
+        std::string const m(marker);
+        if (path.compare(0, m.size(), m) != 0 || target.empty()) continue;
+        std::string link = path.substr(m.size());
+        if (link.empty() || link[0] != '/') continue;
+        while (link.size() > 1 && link.back() == '/') link.pop_back();
+        m_indexedLinks[link] = target;
+        return;
+    }
+}
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include "nuvdbsnap/platform/indexing/records.h"
 #include "nuvdbsnap/platform/suite/host.h"
 
+#include <algorithm>
 #include <map>
-#include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -147,6 +148,23 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
     std::vector<std::string> paths;
     if (auto* list = const_cast<CNMessageBase*>(req)->getlistobject<CNMessageBase>(4, 4, false))
         for (CNMessageBase const& p : *list) paths.push_back(p.getstring(1, 1));
+    // Option 10 of the request's option block: a path without wildcards stands
+    // for its whole subtree (the files below a database directory).
+    CNMessageBase const* options = req->getObjectAccessor(7, 7);
+    // PostgreSQL's index is browsed live: there too a path names its subtree.
+    CNMessageBase const* subject = req->getObjectAccessor(3, 3);
+    bool const subtree = (options != nullptr && options->getint64(10) == 1) ||
+                         (subject != nullptr && subject->getint64(14) == 125);
+    // Paging of the first query: items skipped (field 1) and at most (field 3; 0: all).
+    uint64_t skip = 0, limit = 0;
+    if (auto* queries = const_cast<CNMessageBase*>(req)->getlistobject<CNMessageBase>(12, 12, false)) {
+        CNMessageBase const* data = queries->empty() ? nullptr : static_cast<CNMessageBase const&>(queries->front()).getObjectAccessor(5, 8);
+        CNMessageBase const* paging = data ? data->getObjectAccessor(2, 2) : nullptr;
+        if (paging) {
+            skip = static_cast<uint64_t>(std::max<int64_t>(0, paging->getint64(1)));
+            limit = static_cast<uint64_t>(std::max<int64_t>(0, paging->getint64(3)));
+        }
+    }
     std::string args = "app=" + std::to_string(appId) + " from=" + std::to_string(from) + " to=" + std::to_string(to);
     for (std::string const& p : paths) args += " path=" + p;
     if (!nuvindexing::detail::Enter("IdxBrowseClient::Browse", args)) return -1;
@@ -156,17 +174,35 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
     if (nuvindexing::detail::ChooseJob(appId, from, to, &jobId).IsError()) return -1;
     if (jobId > 0 && nuvindexing::detail::GoodRuns(jobId, appId, &runs).IsError()) return -1;
 
-    databrowse::BrowseResponse response;
-    response.setint64(1, 1, 0);
-    CNMessageBase* block = response.getObjectAccessor(6, 9, true, 100, 98);
+    // The answer is built where the caller reads it (a response list), else apart.
+    databrowse::BrowseResponse own;
+    databrowse::BrowseResponse* response = &own;
+    std::vector<databrowse::BrowseResponse>* list = nullptr;
+    if (responses != nullptr) {
+        list = responses->getlistobject<databrowse::BrowseResponse>(1, 1, true);
+        if (list == nullptr) return -1;
+        list->clear();
+        list->emplace_back();
+        response = &list->back();
+    }
+    response->setint64(1, 1, 0);
+    CNMessageBase* block = response->getObjectAccessor(6, 9, true, 100, 98);
     std::vector<databrowse::BrowseData>* items = block->getlistobject<databrowse::BrowseData>(3, 6, true);
     Criteria const criteria = CriteriaOf(req);
-    std::set<int64_t> seen;
+    std::unordered_set<int64_t> seen;
     std::map<int64_t, uint32_t> appTypes;
-    for (std::string const& path : paths) {
+    uint64_t selected = 0;
+    for (std::string const& raw : paths) {
+        std::string path = raw;
+        if (subtree && path.find('*') == std::string::npos) {
+            path = nuvindexing::TrimPath(path);
+            path = path == "/" ? "/**" : path + "/**";
+        }
         CFzError e = nuvindexing::detail::SelectEntries(
             runs, nuvindexing::ParsePattern(path), [&](nuvindexing::IndexEntry const& entry) {
                 if (!criteria.Pass(entry.path) || !seen.insert(entry.id).second) return true;
+                if (selected++ < skip) return true;
+                if (limit != 0 && items->size() >= limit) return false;
                 auto found = appTypes.find(entry.runId);
                 if (found == appTypes.end())
                     found = appTypes.emplace(entry.runId, nuvindexing::detail::RunAppType(entry.runId)).first;
@@ -179,11 +215,7 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
             return -1;
         }
     }
-    if (responses != nullptr) {
-        std::vector<databrowse::BrowseResponse> answer(1, response);
-        if (responses->setlistobject(1, 1, answer) != 0) return -1;
-        return 0;
-    }
-    if (m_handler != nullptr) return m_handler->processResp(&response) < 0 ? -1 : 0;
+    if (responses != nullptr) return 0;
+    if (m_handler != nullptr) return m_handler->processResp(response) < 0 ? -1 : 0;
     return 0;
 }

@@ -216,10 +216,10 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
     CFzError e = cat.Transaction([&]() -> CFzError {
         CFzError err = cat.Exec(
             "INSERT INTO idx_runs(job_id, brannox_id, app_id, app_type, level, generation, host, client, flags,"
-            " status, pid, started) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'open', ?, ?)",
+            " status, pid, started, job_started) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?)",
             {job.id, int64_t(brannoxId), int64_t(appId), int64_t(appType), int64_t(level), int64_t(v2 ? 2 : 1),
              std::string(host ? host : ""), std::string(clientName ? clientName : ""), int64_t(flags),
-             int64_t(getpid()), int64_t(time(nullptr))});
+             int64_t(getpid()), int64_t(time(nullptr)), job.started});
         if (err.IsError()) return err;
         runId = cat.LastInsertId();
         return CFzError::Success();

@@ -1,6 +1,7 @@
 // The directory-change sender: reads a directory-change file and records its
 // directories, with their files, as changed for the job.
 #include "nuvdbsnap/platform/indexing/connection.h"
+#include "nuvdbsnap/platform/indexing/index_files.h"
 
 #include "store.h"
 #include "nuvdbsnap/platform/base/files.h"
@@ -47,8 +48,8 @@ bool ParseDirChange(std::string const& text, std::vector<DirLines>* out) {
 
 int sendDirChange(unsigned brannoxId, unsigned appId, int level, char const* jobToken, char const* indexHost,
                   char const* dirChangeFile, char separator, bool dirChangeFlag, bool, bool, bool levelOne,
-                  CheckIfShouldQuit* quitHook, bool, unsigned, unsigned jobOption, std::vector<std::string>*,
-                  char const*, long long jobId, bool) {
+                  CheckIfShouldQuit* quitHook, bool, unsigned, unsigned jobOption,
+                  std::vector<std::string>* optionalFiles, char const*, long long jobId, bool) {
     std::string args = "brannox=" + std::to_string(brannoxId) + " app=" + std::to_string(appId) +
                        " file=" + (dirChangeFile ? dirChangeFile : "NULL") + " option=" + std::to_string(jobOption);
     int code = -1;
@@ -61,6 +62,14 @@ int sendDirChange(unsigned brannoxId, unsigned appId, int level, char const* job
     if (jobToken == nullptr || !nuvjobmgr::FindJobByToken(jobToken, &job)) {
         g_ptrLogWriter->Write(-1, kTag, 0, "no job holds the token given");
         return -2;
+    }
+    // The optional files travel with the index of the job (downloaded again by name).
+    if (optionalFiles != nullptr && !optionalFiles->empty()) {
+        CFzError e = nuvindexing::SaveIndexFiles(job.id, *optionalFiles);
+        if (e.IsError()) {
+            g_ptrLogWriter->Write(-1, kTag, 0, "cannot keep the optional files: %s", e.AsString().c_str());
+            return -1;
+        }
     }
     if (dirChangeFile == nullptr || *dirChangeFile == '\0') return 0;
     std::string content;

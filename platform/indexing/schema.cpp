@@ -9,6 +9,10 @@
 // idx_dirchanges directories a job reported as changed, with their files.
 // idx_jobinfo   job-info containers a job saved (container, key, value).
 // idx_generation which applications index in the second generation.
+// idx_files     files a job shipped with its index (the optional files of its
+//               directory change), by name, with their content.
+// idx_runs.job_started  the start of the run's job: the browse's time window
+//               reads it.
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
@@ -83,6 +87,17 @@ CREATE TABLE IF NOT EXISTS idx_jobinfo (
     afile_id   INTEGER NOT NULL DEFAULT 0,
     PRIMARY KEY (job_id, container, key, seq)
 );
+)SQL"};
+
+nuvsuite::SchemaPart s_schemaFiles{"indexing", 2, R"SQL(
+CREATE TABLE IF NOT EXISTS idx_files (
+    job_id  INTEGER NOT NULL,
+    name    TEXT NOT NULL,
+    content BLOB NOT NULL,
+    time    INTEGER NOT NULL,
+    PRIMARY KEY (job_id, name)
+);
+ALTER TABLE idx_runs ADD COLUMN job_started INTEGER NOT NULL DEFAULT 0;
 )SQL"};
 
 nuvsuite::AdminTable s_generation{"indexgen", "idx_generation", true, "brannox_id, app_id",

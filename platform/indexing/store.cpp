@@ -26,7 +26,7 @@ CFzError ChooseJob(uint32_t appId, int64_t from, int64_t to, int64_t* jobId) {
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
         "SELECT job_id FROM idx_runs WHERE app_id = ? AND status = 'good'"
-        " AND (? = 0 OR started <= ?) AND (? = 0 OR ended >= ?) ORDER BY id DESC LIMIT 1",
+        " AND (? = 0 OR job_started <= ?) AND (? = 0 OR ended >= ?) ORDER BY id DESC LIMIT 1",
         {int64_t(appId), to, to, from, from}, &rows);
     if (e.IsError()) return e;
     *jobId = rows.empty() ? 0 : AsInt(rows[0][0]);

@@ -19,7 +19,10 @@ namespace detail {
 bool Enter(char const* call, std::string const& args, int* code = nullptr, std::string* text = nullptr);
 
 // The job a reader of this application sees: the job of its newest good run
-// started at or before `to` (0: any) and ended at or after `from` (0: any).
+// whose job started at or before `to` (0: any; the job's backup time, so a
+// window up to the creation of the job's archive files finds it; a job never
+// registered has no start and passes) and that
+// ended at or after `from` (0: any).
 // 0 when there is none.
 [[nodiscard]] CFzError ChooseJob(uint32_t appId, int64_t from, int64_t to, int64_t* jobId);
 

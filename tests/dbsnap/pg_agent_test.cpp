@@ -46,7 +46,8 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     // The snapshot was verified on temporary mounts, which are gone again.
     EXPECT_NE(std::string::npos, job.out.find("pgsnapagent: snapshot verification: every registered path"))
         << job.out;
-    EXPECT_EQ(1u, JournalArgs("snapmgr", "unmount").size());
+    // One unmount after the verification, one after the check of the job's files on the snapshot.
+    EXPECT_EQ(2u, JournalArgs("snapmgr", "unmount").size());
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());

@@ -5,9 +5,14 @@
 // its text line) and DBProperty (one Sybase database on a device).
 #pragma once
 
+#include "nuvdbsnap/catalogue/db_element.h"
 #include "nuvdbsnap/foundation/archive_records.h"
+#include "nuvdbsnap/foundation/backup_level.h"
+#include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/foundation/index_records.h"
 #include "nuvdbsnap/index/browseable_path.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/msg/messages.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +22,16 @@
 #include <string>
 #include <vector>
 
-typedef long long JZJobID;
+typedef int64_t JZJobID;
+
+class JZJobCtrlClient;
+class SMVolSnapInfo;
+
+// The caller's translation of one file: (catalogue string, source mount path,
+// snapshot mount path) -> the file's path under the snapshot mount, or a text
+// that does not lie under it when the file cannot be translated.
+typedef std::string (*PathTranslator)(std::string const& bcd, std::string const& sourceMount,
+                                      std::string const& snapMount);
 
 // One database file of a snapshot job. Its text line is
 // "<catalogue path>,<source path or ' '>,<mount path>,<archive file id>,<snapshot id>".
@@ -84,6 +98,49 @@ class DBPathTranslator {
 public:
     DBPathTranslator() = default;
 
+    // The job file query: the snap job's database files (appended to
+    // m_fileEntities) and browsable paths (the process-wide list, started
+    // anew) from its index, of the generation the application uses; Sybase
+    // also fills m_devicePathDBMap. Runs under the snap job's named mutex
+    // "idxq_<brannox>_<job>" (waited for 60 s, then without it). 0, -1, or the
+    // failing service's code.
+    int getArchiveFileIdsFromIndexForAJob();
+    // The second-generation half: browses the index in up to two passes.
+    // v1Cycle is set (with -1) when the index answers as a first-generation
+    // one; it is never cleared here.
+    int getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle);
+    // The engine's metadata record of one browse item (PostgreSQL, Oracle);
+    // always 0.
+    int populateMetaDataList(std::vector<databrowse::BrowseData>::iterator item,
+                             std::list<_IndexMetaDataInfo>& list);
+
+    // Gives every file entity its path under the mounted snapshot of the volume
+    // of the same archive file, through the caller's translator; DB2 log and
+    // lock files missing on the snapshot are dropped, Oracle image-copy
+    // catalogue strings turned back into source ones, PostgreSQL and SAP HANA
+    // marker entries counted once each. Fails (code 3) when a translated path
+    // does not lie under the volume's mount path (an empty mount path never
+    // matches) or when an entity is left unaccounted for.
+    CFzError translateSrcPathIntoMountPath(SMVolSnapInfo& snapInfo, PathTranslator translator);
+    // The same through the engine's element list; PostgreSQL entities at or
+    // above a volume's source mount point are dropped.
+    CFzError translateSrcPathIntoMountPath(SMVolSnapInfo& snapInfo, DBElementList& elements);
+    // An image-copy catalogue string turned back into its data file's (no
+    // change without image-copy content). Win32 1627 for a string without '/'.
+    CFzError convertOracleImageCopyBCDToSrcBCD(std::string& bcd);
+    // DB2: true for a log file ("S*.LOG") or, unless the setting says no, a
+    // ".db2FSLock" file; removes the path's trailing '/' for DB2 types.
+    bool shouldSkipFileIfNotFound(std::string& path);
+    // True when the job's archive files hold this id as a log archive file (type 4).
+    bool checkIfLogEntity(unsigned long archiveFileId);
+
+    // Sybase: downloads the manifests that the snap job's database-view entries
+    // name, and the server configuration file, into the running job's
+    // job-results directory (mode 0644) and appends their paths. Names that
+    // are no file name ("", ".", "..") are skipped. 0, -1, or the archive
+    // manager's result. Clears the browsable paths.
+    int getSybManifestFiles(std::vector<std::string>& paths);
+
     // Sybase: adds each database of the database-view entries
     // ("/~JZ_SYB_DB_VIEW~/<x>/<manifest>/<name>~<id>/<device>") to
     // m_devicePathDBMap under its device's path from deviceMap. 0, or -1 when a
@@ -112,6 +169,27 @@ public:
     // the failing write's negative count.
     int appendBrowsablePathToDirChange(FILE* file);
 
+    // Sends the browsable paths to the index for the running job, with the
+    // engine's metadata encode type (set once); under the second generation
+    // the listed engines' entries go with the key (2, 0, 1), Oracle's image-copy
+    // tag is carried forward first; MySQL's links to directories go in a
+    // second send (first generation) or not at all. 0, or -1.
+    int updateBrowsableIndex(JZJobCtrlClient* client, JZBkpLevel& level, std::string const& text);
+    int updateBrowsableIndex(JZJobCtrlClient* client, JZBkpLevel& level, std::string const& text,
+                             int const& appType);
+    // Oracle: the snap job's image-copy content becomes the shared content
+    // (success without a tag, the content kept).
+    CFzError queryOracleImageCopyContent();
+    // Oracle: the snap job's image-copy tag written into the running (copy)
+    // job's job information and uploaded; success without a tag.
+    static CFzError carryForwardOracleImageCopyTag(int appId, int brannoxId, JZJobID snapJobId, JZJobID tapeJobId,
+                                                   std::string indexSarnelName, JZBkpLevel level, std::string text);
+
+    // Sybase: one catalogue message per database of the device (its index
+    // path), with the archive file, sent to the central server; the job file
+    // query runs first when no device is known. 0, or 1.
+    int UpdateSybaseCatalog(unsigned long archiveFileId, std::string devicePath);
+
     std::list<DBFileSnapshotEntity> m_fileEntities;
     std::map<std::string, std::list<DBProperty>> m_devicePathDBMap;
     bool m_verbose = false;
@@ -122,4 +200,12 @@ public:
     std::string m_sarnelName;
     uint32_t m_appId = 0;
     std::vector<GetArchFileListForJobRetCC_t> m_archFileList;
+
+private:
+    struct BrowseQuery;
+    template <class Translate>
+    CFzError translateEntities(SMVolSnapInfo& snapInfo, bool elementList, Translate const& translate);
+    // Files one browse item as a file entity, a browsable path, a Sybase entry or nothing.
+    void classifyBrowseItem(std::vector<databrowse::BrowseData>::iterator item, BrowseQuery& query);
+    int runBrowsePasses(BrowseQuery& query, bool& v1Cycle);
 };

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-typedef long long JZJobID;
+typedef int64_t JZJobID;
 
 // One bit per kind of Oracle file; 0 is a tablespace's data file.
 enum OraElementType : int32_t {

@@ -4,6 +4,7 @@
 
 #include "nuvdbsnap/platform/indexing/archiver.h"
 #include "nuvdbsnap/platform/indexing/connection.h"
+#include "nuvdbsnap/platform/indexing/index_files.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/indexing/jobinfo.h"
 #include "nuvdbsnap/platform/indexing/lookup.h"

@@ -61,3 +61,7 @@ constexpr int kAppTypeUnixFsArchiver = 89;
 
 // True for the Unix file-system backup-set application types above.
 bool IsUnixFsBackupSetType(int appType);
+
+// The application type of an application (Brannox id, application id); 0 when
+// the application is unknown or cannot be read. Journalled as the lookup it makes.
+unsigned long GetAppType(unsigned long brannoxId, unsigned long appId);

@@ -4,11 +4,13 @@
 // "proxydbhome"); a row with an empty version serves every version. The
 // redirect paths of each restore job are kept in rst_redirect_paths (admin
 // kind "rstredirect"; a row with a non-zero error code stands for a server
-// that failed to produce the list).
+// that failed to produce the list). Sybase catalogue entries it takes are
+// kept in central_requests.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Nuv {
 class GetProxyDBInstallDirReq;
@@ -39,6 +41,11 @@ public:
     // answered (also with no entries), non-zero otherwise.
     int getOracleDB2RedirectRestorePaths(uint32_t appType, long long jobId, Nuv::OracleDB2DatabasePaths& list,
                                          long long snapJobId);
+
+    // Catalogues Sybase databases: xml is the text of a Nuv::NuvBackupInfo
+    // holding a catalogue entry. 0 when the central server took it; -1 for a
+    // text that is no such message (kept nowhere), a fault's code otherwise.
+    int setSybaseCatalogEntries(unsigned long brannoxId, std::string const& xml, void* context);
 };
 
 namespace nuvrequest {
@@ -47,3 +54,19 @@ namespace nuvrequest {
 [[nodiscard]] bool AddRedirectPath(long long jobId, std::string const& source, std::string const& dest,
                                    int64_t pathType, int64_t resultType, int64_t errorCode = 0);
 }  // namespace nuvrequest
+
+namespace nuvappmgr {
+
+// One request the central server took.
+struct CentralRequest {
+    int64_t id = 0;
+    uint32_t brannoxId = 0;
+    std::string kind;      // "sybase-catalogue"
+    std::string xml;
+    int64_t time = 0;
+};
+
+// The requests of a kind (every kind when empty), oldest first.
+std::vector<CentralRequest> ListCentralRequests(std::string const& kind);
+
+}  // namespace nuvappmgr

@@ -13,6 +13,14 @@ public:
     // Mount-source translations: a path prefix (matched at a component
     // boundary) -> the path that stands for it on this host. Process-wide.
     static std::map<std::string, std::string> m_mountSrcTransMap;
+
+    // Symbolic links an index recorded: the link's path -> its target, from
+    // entries "/+SYMLINK2DIR+/<link>" and "/+SYMLINK2FILE+/<link>". Process-wide.
+    static std::map<std::string, std::string> m_indexedLinks;
+    // Records an index entry that stands for a symbolic link (any other path,
+    // or an empty target, is left out). Journalled with the job and Brannox id.
+    static void checkAndAddToSymlinkMap(std::string const& path, std::string const& target, long long jobId,
+                                        int brannoxId);
 };
 
 class UnixSymbolicLink {

@@ -68,7 +68,8 @@ private:
 
 // Reads a directory-change file (directory lines, each followed by its file
 // lines "\t<name>") and records its directories as changed for the job that
-// holds jobToken. The quit hook is consulted while reading. Returns the number
+// holds jobToken, and keeps the optional files (by base name, with their
+// content) with the job's index. The quit hook is consulted while reading. Returns the number
 // of directories recorded; -1 for an unreadable or malformed file, -2 (fail the
 // job) for an unknown job or a quit request. A null file sends nothing (0).
 int sendDirChange(unsigned brannoxId, unsigned appId, int level, char const* jobToken, char const* indexHost,

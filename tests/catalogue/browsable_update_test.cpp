@@ -1,0 +1,98 @@
+// The browsable paths of a snap job sent to the index for the running job,
+// and the Oracle image-copy tag carried forward to it.
+#include "index_scene.h"
+
+#include "nuvdbsnap/catalogue/db_path_translator.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <algorithm>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class BrowsableUpdateTest : public nuvcataloguetest::IndexScene {
+protected:
+    DBPathTranslator Translator(unsigned appType) {
+        DBPathTranslator t;
+        t.m_brannoxId = 2;
+        t.m_appId = kAppId;
+        t.m_appType = appType;
+        t.m_jobId = m_snapJob.id;
+        t.m_indexSarnelName = "host*host*8400*2";
+        return t;
+    }
+    // What the running job's index shows under a pattern.
+    Strings RunningJobPaths(std::string const& pattern) {
+        std::vector<nuvindexing::IndexEntry> entries;
+        EXPECT_FALSE(nuvindexing::BrowseIndex(kAppId, m_runningJob.id, pattern, &entries).IsError());
+        Strings out;
+        for (auto const& e : entries) out.push_back(e.path);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // The snap job's saved image-copy tag.
+    void SaveTag(std::string const& tag) {
+        CJobInfoMetadataStoreFactory factory("host", m_snapJob.token, m_snapJob.id, 2, kAppId);
+        boost::shared_ptr<CJobInfoMetadataStore> store = factory.GetInstance(2);
+        ASSERT_TRUE(store);
+        ASSERT_FALSE(store->setKeyValue(std::string("OracleImageCopy"), std::string("RmanImageCopyTag"), tag).IsError());
+        ASSERT_FALSE(store->backupData("host", m_snapJob.token, 0).IsError());
+    }
+    std::string RunningJobTag() {
+        CJobInfoMetadataReader reader(m_runningJob.id);
+        boost::shared_ptr<CBag> bag = reader.getContainerBag("OracleImageCopy", 2);
+        std::string tag;
+        if (bag) (void)bag->Read("RmanImageCopyTag", tag);
+        return tag;
+    }
+};
+
+TEST_F(BrowsableUpdateTest, QueriedPathsRoundTripThroughTheIndex) {
+    Feed(125, ArchiveFile(1), {{"/TblView/db/t1"}, {"/TblView/db/t2"}, {"/data/pg/base/1", false, 10}});
+    DBPathTranslator t = Translator(125);
+    ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+    JZBkpLevel level = JZBkpLevel(1);
+    ASSERT_EQ(0, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
+    EXPECT_EQ((Strings{"/TblView/db/t1", "/TblView/db/t2"}), RunningJobPaths("/TblView/db"));
+    EXPECT_TRUE(RunningJobPaths("/data/pg/base").empty()) << "files are not browsable paths";
+}
+
+TEST_F(BrowsableUpdateTest, NothingToSendIsNoFailure) {
+    DBPathTranslator t = Translator(125);
+    JZBkpLevel level = JZBkpLevel(1);
+    EXPECT_EQ(0, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
+    EXPECT_TRUE(nuvindexing::ListRuns(m_runningJob.id).empty());
+}
+
+struct CarryCase {
+    char const* name;
+    char const* tag;          // saved by the snap job ("" for none)
+    bool uploadFails;
+    int result;
+    char const* carried;      // the running job's tag afterwards
+};
+
+void PrintTo(CarryCase const& c, std::ostream* os) { *os << c.name; }
+
+class CarryForwardTest : public BrowsableUpdateTest, public ::testing::WithParamInterface<CarryCase> {};
+
+TEST_P(CarryForwardTest, OracleImageCopyTagReachesTheCopyJob) {
+    CarryCase const& c = GetParam();
+    ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
+    if (*c.tag) SaveTag(c.tag);
+    ArchiveFile(1, &m_runningJob);
+    if (c.uploadFails) nuvsuite::AddFault("indexing", "backupData", 5, "cache full", -1);
+    DBPathTranslator t = Translator(22);
+    JZBkpLevel level = JZBkpLevel(1);
+    EXPECT_EQ(c.result, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
+    EXPECT_EQ(std::string(c.carried), RunningJobTag());
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, CarryForwardTest,
+                         ::testing::Values(CarryCase{"Carried", "TAG_1", false, 0, "TAG_1"},
+                                           CarryCase{"UploadFails", "TAG_1", true, -1, ""},
+                                           CarryCase{"NoTag", "", false, 0, ""}),
+                         [](::testing::TestParamInfo<CarryCase> const& info) { return std::string(info.param.name); });
+
+}  // namespace

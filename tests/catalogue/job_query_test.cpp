@@ -1,0 +1,133 @@
+// The job file query over an index written by a feed, under both index
+// generations: exactly the files the backup indexed, with their archive file.
+#include "index_scene.h"
+
+#include "nuvdbsnap/catalogue/db_path_translator.h"
+#include "nuvdbsnap/platform/appmgr/declare.h"
+#include "nuvdbsnap/platform/base/named_mutex.h"
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+#include "support/job_scene.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class JobQueryTest : public nuvcataloguetest::IndexScene, public ::testing::WithParamInterface<bool> {
+protected:
+    DBPathTranslator Translator(unsigned appType) {
+        if (GetParam()) EXPECT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
+        DBPathTranslator t;
+        t.m_brannoxId = 2;
+        t.m_appId = kAppId;
+        t.m_appType = appType;
+        t.m_jobId = m_snapJob.id;
+        return t;
+    }
+    static Strings Files(DBPathTranslator const& t) {
+        Strings out;
+        for (auto const& e : t.m_fileEntities) out.push_back(e.m_bcdString);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    static Strings Browsable() {
+        Strings out;
+        DBPathTranslator t;
+        std::ostringstream text;
+        (void)DBPathTranslator::writeBrowseablePathToFile(text);
+        for (std::string const& line : nuvtest::SplitAt(text.str(), '\n'))
+            if (!line.empty() && line != "TABLEBACKUPMETADATA**") out.push_back(line.substr(0, line.find(',')));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_P(JobQueryTest, PostgresFilesAreExactlyThoseIndexed) {
+    ArchiveFileId_t const afile = ArchiveFile(1);
+    Feed(125, afile,
+         {{"/TblView/db/t1"}, {"/TblView/db/t10"}, {"/+DBDIR+/data/pg/"}, {"/data/pg/base/1", false, 100},
+          {"/data/pg/base/2", false, 200}, {"/elsewhere/x", false, 1}});
+    DBPathTranslator t = Translator(125);
+    ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+    Strings const expected = GetParam() ? Strings{"/data/pg/base/1", "/data/pg/base/2"}
+                                        : Strings{"/data/pg/base/1", "/data/pg/base/2", "/elsewhere/x"};
+    EXPECT_EQ(expected, Files(t));
+    for (auto const& e : t.m_fileEntities) {
+        EXPECT_EQ(afile.archFileId, e.m_archiveFileId) << e.m_bcdString;
+        EXPECT_TRUE(e.m_sourcePath.empty());
+    }
+    EXPECT_EQ((Strings{"/+DBDIR+/data/pg", "/TblView/db/t1", "/TblView/db/t10"}), Browsable());
+    ASSERT_EQ(1u, t.m_archFileList.size());
+    EXPECT_TRUE(nuvtest::Exists(JzNamedMutex::LockFileFor("idxq_2_" + std::to_string(m_snapJob.id))));
+}
+
+TEST_P(JobQueryTest, SybaseDatabasesAreMappedToTheirDevicesAndCatalogued) {
+    ArchiveFileId_t const afile = ArchiveFile(6);
+    Feed(5, afile,
+         {{"/~JZ_SYB_DB_VIEW~/srv/m1.xml/db1~7/dev1"}, {"/~JZ_SYB_DB_VIEW~/srv/m1.xml/db2~8/dev1"},
+          {"/~JZ_SYB_DB_VIEW~/srv/m2.xml/db3/dev1"},   // no id: skipped
+          {"/~JZ_SYB_DEVICES~/dev1/~syb~dev1.dat", false, 10}, {"/syb/data/master.dat", false, 10}});
+    DBPathTranslator t = Translator(5);
+    ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+    // The first generation lists the device entry as a file too; the second takes it as a device alone.
+    Strings const files = GetParam() ? Strings{"/syb/data/master.dat"}
+                                     : Strings{"/syb/data/master.dat", "/~JZ_SYB_DEVICES~/dev1/~syb~dev1.dat"};
+    EXPECT_EQ(files, Files(t));
+    std::string const device = "/~JZ_SYB_DEVICES~/dev1/~syb~dev1.dat";
+    ASSERT_EQ(1u, t.m_devicePathDBMap.size());
+    ASSERT_EQ(2u, t.m_devicePathDBMap[device].size());
+    EXPECT_EQ("db1", t.m_devicePathDBMap[device].front().m_dbName);
+    EXPECT_EQ(7, t.m_devicePathDBMap[device].front().m_dbId);
+
+    EXPECT_EQ(1, t.UpdateSybaseCatalog(afile.archFileId, "/no/such/device"));
+    EXPECT_TRUE(nuvappmgr::ListCentralRequests("sybase-catalogue").empty());
+    nuvsuite::AddFault("appmgr", "NuvBackup::setSybaseCatalogEntries", 9, "server busy", 1);
+    EXPECT_EQ(1, t.UpdateSybaseCatalog(afile.archFileId, device)) << "the first database is refused";
+    EXPECT_EQ(0, t.UpdateSybaseCatalog(afile.archFileId, device));
+    auto const sent = nuvappmgr::ListCentralRequests("sybase-catalogue");
+    ASSERT_EQ(2u, sent.size());
+    Strings names;
+    for (auto const& r : sent) {
+        Nuv::NuvBackupInfo info;
+        ASSERT_EQ(0, info.unserialize(r.xml));
+        CNMessageBase const* entry = info.getObjectAccessor(1, 1);
+        ASSERT_NE(nullptr, entry);
+        names.push_back(entry->getstring(1));
+        EXPECT_EQ(m_snapJob.id, entry->getint64(7));
+        auto* streams = const_cast<CNMessageBase*>(entry)->getlistobject<CNMessageBase>(2, 5, false);
+        ASSERT_TRUE(streams && streams->size() == 1);
+        EXPECT_EQ(int64_t(afile.archFileId), streams->front().getint64(2));
+        EXPECT_EQ(1, streams->front().getint64(3));
+    }
+    EXPECT_EQ((Strings{"db1", "db2"}), names);
+}
+
+TEST_P(JobQueryTest, OtherEnginesListTheFilesAndKeepLinksBrowsable) {
+    ArchiveFileId_t const afile = ArchiveFile(6);
+    Feed(37, afile,
+         {{"/db2/NODE0000/S0000001.LOG", false, 5},
+          {"/+SYMLINK2FILE+/db2/link", false, 0, {{0x2693795B, "/db2/target"}}},
+          {"/db2/data", true}});
+    DBPathTranslator t = Translator(37);
+    ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+    // The first generation takes every row outside the patterns, the second only file items.
+    Strings const expected = GetParam() ? Strings{"/db2/NODE0000/S0000001.LOG"}
+                                        : Strings{"/db2/NODE0000/S0000001.LOG", "/db2/data"};
+    EXPECT_EQ(expected, Files(t));
+    EXPECT_EQ((Strings{"/+SYMLINK2FILE+/db2/link"}), Browsable());
+}
+
+TEST_P(JobQueryTest, ArchiveManagerFailureIsTheResult) {
+    nuvsuite::AddFault("archive", "ArMgrClientAPI::getArchFileListForSnapshotJob", 23, "down", -1);
+    DBPathTranslator t = Translator(125);
+    EXPECT_EQ(23, t.getArchiveFileIdsFromIndexForAJob());
+    EXPECT_TRUE(t.m_fileEntities.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, JobQueryTest, ::testing::Values(false, true),
+                         [](::testing::TestParamInfo<bool> const& info) { return info.param ? "Second" : "First"; });
+
+}  // namespace

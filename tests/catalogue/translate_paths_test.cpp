@@ -1,0 +1,141 @@
+// Source-to-mount translation of file entities onto a job's snapshot volumes.
+#include "nuvdbsnap/catalogue/db_path_translator.h"
+#include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
+#include "support/files.h"
+#include "support/job_scene.h"
+#include "support/suite_root.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The plain translator: the catalogue path moved from under the source mount to under the snapshot mount.
+std::string Move(std::string const& bcd, std::string const& source, std::string const& snap) {
+    if (bcd.compare(0, source.size(), source) != 0) return bcd;
+    return snap + bcd.substr(source.size());
+}
+// A translator that misses the mount by a near name.
+std::string NearMiss(std::string const& bcd, std::string const& source, std::string const& snap) {
+    return snap + "2" + bcd.substr(source.size());
+}
+
+struct Volume {
+    int afile;
+    std::string source, mount;
+    int flags = 0;
+    std::string repBase, repRelative, original;
+};
+
+struct TranslateCase {
+    char const* name;
+    unsigned appType;
+    std::vector<Volume> volumes;
+    Strings bcds;                 // entities, all of archive file 1 unless named "other:<bcd>"
+    PathTranslator translator;
+    bool ok;
+    Strings translated;           // the remaining entities' mount paths
+};
+
+void PrintTo(TranslateCase const& c, std::ostream* os) { *os << c.name; }
+
+class TranslateTest : public nuvtest::SuiteTest, public ::testing::WithParamInterface<TranslateCase> {};
+
+TEST_P(TranslateTest, MovesEachEntityUnderItsVolumesMount) {
+    TranslateCase const& c = GetParam();
+    std::string const base = m_root.base();
+    auto expand = [&](std::string text) {
+        size_t at = text.find("@");
+        return at == std::string::npos ? text : text.replace(at, 1, base);
+    };
+    SMVolSnapInfo snap;
+    for (Volume const& v : c.volumes) {
+        SMVolumeInfo volume;
+        volume.setArchFileId(v.afile);
+        volume.setSourcePath(v.source);
+        volume.setMountPath(expand(v.mount));
+        volume.setVolumeFlags(v.flags);
+        volume.setRepBasePath(v.repBase);
+        volume.setRepRelativePath(v.repRelative);
+        volume.setOriginalSourcePath(v.original);
+        snap.addVolume(volume);
+    }
+    nuvtest::MakeDir(base + "/snap/db2");
+    nuvtest::WriteFile(base + "/snap/db2/present.LOG", "x");
+    DBPathTranslator t;
+    t.m_appType = c.appType;
+    for (std::string bcd : c.bcds) {
+        DBFileSnapshotEntity e;
+        e.m_archiveFileId = 1;
+        if (bcd.compare(0, 6, "other:") == 0) {
+            e.m_archiveFileId = 99;
+            bcd = bcd.substr(6);
+        }
+        e.m_bcdString = bcd;
+        t.m_fileEntities.push_back(e);
+    }
+    CFzError e = t.translateSrcPathIntoMountPath(snap, c.translator);
+    EXPECT_EQ(c.ok, !e.IsError()) << e.AsString();
+    if (!c.ok) {
+        EXPECT_TRUE(FXErrorUtil::IsJZResult(e, 3)) << e.AsString();
+        return;
+    }
+    Strings got;
+    for (auto const& entity : t.m_fileEntities) got.push_back(entity.m_mountPointTranslatedPath);
+    Strings expected;
+    for (std::string const& p : c.translated) expected.push_back(expand(p));
+    EXPECT_EQ(expected, got);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TranslateTest,
+    ::testing::Values(
+        TranslateCase{"Plain", 125, {{1, "/data", "/mnt/s"}}, {"/data/a", "/data/b/c"}, Move, true,
+                      {"/mnt/s/a", "/mnt/s/b/c"}},
+        TranslateCase{"TrailingSlashMount", 125, {{1, "/data", "/mnt/s/"}}, {"/data/a"}, Move, true, {"/mnt/s//a"}},
+        TranslateCase{"NearMissMount", 125, {{1, "/data", "/mnt/s"}}, {"/data/a"}, NearMiss, false, {}},
+        // The live database must never be read instead of the snapshot.
+        TranslateCase{"EmptyMount", 125, {{1, "/data", ""}}, {"/data/a"}, Move, false, {}},
+        TranslateCase{"SingleName", 125, {{1, "/data/db1/", "/mnt/snap1", 2}}, {"/whatever"}, Move, true,
+                      {"/mnt/snap1/db1"}},
+        TranslateCase{"SingleNameOfRoot", 125, {{1, "/", "/mnt/snap1", 1}}, {"/x"}, Move, true, {"/mnt/snap1"}},
+        TranslateCase{"Replica", 125, {{1, "/data/", "/mnt/r", 0, "/rb", "/data/sub", "/orig"}}, {"/orig/f"}, Move,
+                      true, {"/mnt/r/sub/f"}},
+        TranslateCase{"ReplicaPathTooShort", 125, {{1, "/data/long", "/mnt/r", 0, "/rb", "/d", "/orig"}}, {"/orig/f"},
+                      Move, false, {}},
+        TranslateCase{"NoVolumes", 125, {}, {"/data/a"}, Move, false, {}},
+        TranslateCase{"NothingToTranslate", 125, {{1, "/data", "/mnt/s"}}, {}, Move, true, {}},
+        // A marker counts once, however many volumes miss it: a missing file still fails.
+        TranslateCase{"MarkerCountedOnce", 125, {{5, "/a", "/m5"}, {6, "/b", "/m6"}},
+                      {"other:/+DBDIR+/data", "other:/data/lost"}, Move, false, {}},
+        TranslateCase{"MarkerAccounted", 125, {{1, "/data", "/mnt/s"}}, {"/data/a", "other:/+DBDIR+/data"}, Move,
+                      true, {"/mnt/s/a", ""}},
+        // DB2: a log file gone from the snapshot is dropped, any other file stays.
+        TranslateCase{"Db2Pruning", 37, {{1, "/db2", "@/snap/db2"}},
+                      {"/db2/S0000007.LOG/", "/db2/present.LOG", "/db2/data.dat"}, Move, true,
+                      {"@/snap/db2/present.LOG", "@/snap/db2/data.dat"}}),
+    [](::testing::TestParamInfo<TranslateCase> const& info) { return std::string(info.param.name); });
+
+TEST(TranslateChecks, LogEntitiesAndDb2Names) {
+    nuvtest::ScopedSuiteRoot root;
+    DBPathTranslator t;
+    EXPECT_FALSE(t.checkIfLogEntity(5));
+    GetArchFileListForJobRetCC_t row;
+    row.archFileId = 5;
+    row.archFileType = 6;
+    t.m_archFileList.push_back(row);
+    EXPECT_FALSE(t.checkIfLogEntity(5));
+    t.m_archFileList.back().archFileType = 4;
+    EXPECT_TRUE(t.checkIfLogEntity(5));
+    t.m_appType = 37;
+    std::string lock = "/db2/x.db2FSLock";
+    EXPECT_TRUE(t.shouldSkipFileIfNotFound(lock));
+    nuvtest::SetSetting("Nuvantry", "nDb2SnapExcludeFSLock", "false");
+    EXPECT_FALSE(t.shouldSkipFileIfNotFound(lock));
+    std::string log = "/db2/S0000001.LOG/";
+    EXPECT_TRUE(t.shouldSkipFileIfNotFound(log));
+    EXPECT_EQ("/db2/S0000001.LOG", log);
+}
+
+}  // namespace
