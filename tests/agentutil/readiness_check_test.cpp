@@ -354,7 +354,7 @@ TEST_F(ExchangeTest, TheAgentAnswersTheRequestAndDisconnects) {
 TEST_F(ExchangeTest, AFaultedAnswerFailsTheAgentAndTheCallerSeesIt) {
     char tag[32];
     snprintf(tag, sizeof tag, "tag=0x%x", Nuv::CheckDBAgentReadinessResp().getTagID());
-    nuvsuite::AddFault("network", "SendXMLMessage", -1, "link down", -1, tag);  // the agent's answer only
+    nuvsuite::AddFault("network", "CJzNetwork::SendXMLMessage", -1, "link down", -1, tag);  // the agent's answer only
     CJzNetwork channel;
     CNSession::jzsExecuteRemoteCommandType start;
     start.setstring(2, 2, "readypeer", 0x9000111, 0x790fdb);

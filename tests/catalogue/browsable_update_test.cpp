@@ -82,7 +82,7 @@ TEST_P(CarryForwardTest, OracleImageCopyTagReachesTheCopyJob) {
     ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
     if (*c.tag) SaveTag(c.tag);
     ArchiveFile(1, &m_runningJob);
-    if (c.uploadFails) nuvsuite::AddFault("indexing", "backupData", 5, "cache full", -1);
+    if (c.uploadFails) nuvsuite::AddFault("indexing", "CJobInfoMetadataStore::backupData", 5, "cache full", -1);
     DBPathTranslator t = Translator(22);
     JZBkpLevel level = JZBkpLevel(1);
     EXPECT_EQ(c.result, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));

@@ -94,7 +94,7 @@ TEST_F(DataAgingTest, RecordsGoToTheWorkFileOfTheirKindOneApplicationAfterAnothe
             EXPECT_FALSE(nuvtest::Exists(Dir(app) + "/dataAging_" + kind + ".lck")) << app << kind;
     // Application 5 first (sorted), tape lock before snapshot lock in each group.
     Lines locks;
-    for (auto const& args : nuvtest::JournalArgs("lockfile", "lock")) locks.push_back(args.substr(Dir(5).size() - 1));
+    for (auto const& args : nuvtest::JournalArgs("lockfile", "JzFile::lock")) locks.push_back(args.substr(Dir(5).size() - 1));
     EXPECT_EQ((Lines{"5/dataAging_tape.lck exclusive timeout=60000", "5/dataAging_snap.lck exclusive timeout=60000",
                      "7/dataAging_tape.lck exclusive timeout=60000", "7/dataAging_snap.lck exclusive timeout=60000"}),
               locks);

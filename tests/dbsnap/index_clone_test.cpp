@@ -60,8 +60,8 @@ TEST_F(IndexCloneTest, EntriesGoUnderTheirNewArchiveFilesWithOffsetsPerFile) {
     EXPECT_EQ((std::vector<std::string>{"/ora/a 50 0", "/ora/b 50 1", "/ora/c 90 0"}), Entries());
     auto calls = nuvtest::JournalCalls({"indexing"});
     EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "indexing.sendDirChange"));
-    EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "indexing.sendAfileInfo"));
-    EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "indexing.updateRestartInfo"));
+    EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "indexing.IndexingConnection::sendAfileInfo"));
+    EXPECT_EQ(2, std::count(calls.begin(), calls.end(), "indexing.IndexingConnection::updateRestartInfo"));
 }
 
 TEST_F(IndexCloneTest, EmptyListsAndSkippedDirectoryChanges) {
@@ -79,8 +79,8 @@ TEST_F(IndexCloneTest, AFailureEndsTheRunAsFailed) {
         std::map<int, int> ids;
     } const cases[] = {
         {"archive file without a new id", nullptr, {{5, 50}}},
-        {"file record refused", "sendFileInfo", {{5, 50}, {9, 90}}},
-        {"archive file refused", "sendAfileInfo", {{5, 50}, {9, 90}}},
+        {"file record refused", "IndexingConnection::sendFileInfo", {{5, 50}, {9, 90}}},
+        {"archive file refused", "IndexingConnection::sendAfileInfo", {{5, 50}, {9, 90}}},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.name);

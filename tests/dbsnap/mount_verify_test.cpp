@@ -149,7 +149,7 @@ TEST(SnapVerify, AnEmptyRecordIsAnInternalError) {
 }
 
 TEST_F(SnapMountTest, AFailedMountReportsTheClientsErrorAndLeavesTheMapAlone) {
-    nuvsuite::AddFault("snapmgr", "mountVolumes", 77, "mount host unreachable", 1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::mountVolumes", 77, "mount host unreachable", 1);
     std::map<std::string, std::string> mounts{{"/elsewhere", "/mnt/x"}};
     bool flag = false;
     CFzError e = m_owned->mountAllSnapShotsForCurrentPhase(mounts, flag, 9);
@@ -381,7 +381,7 @@ TEST(PathTranslation, FollowsTheMountSourceTranslations) {
     EXPECT_EQ("", NuvSnapUtilDb::translatePath("relative/f", real, "/mnt/s1"));
     EXPECT_EQ("", NuvSnapUtilDb::sybiqTranslatePath("/x/rel~f", "/", "/mnt/s1"));
     EXPECT_EQ("/mnt/s1/db/f", NuvSnapUtilDb::sybiqTranslatePath("/x/~remote~db~f", real, "/mnt/s1"));
-    nuvsuite::AddFault("symlink", "getPhysicalPath", 5, "resolver down", 1);
+    nuvsuite::AddFault("symlink", "UnixSymbolicLink::getPhysicalPath", 5, "resolver down", 1);
     EXPECT_EQ("/mnt/s1/db/f", NuvSnapUtilDb::translatePath(real + "/db/f", real, "/mnt/s1"));
     NuvSymLink::m_mountSrcTransMap.clear();
 }

@@ -47,7 +47,7 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     EXPECT_NE(std::string::npos, job.out.find("pgsnapagent: snapshot verification: every registered path"))
         << job.out;
     // One unmount after the verification, one after the check of the job's files on the snapshot.
-    EXPECT_EQ(2u, JournalArgs("snapmgr", "unmount").size());
+    EXPECT_EQ(2u, JournalArgs("snapmgr", "JZSnapClientAPI::unmount").size());
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());

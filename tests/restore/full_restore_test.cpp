@@ -8,7 +8,7 @@ namespace {
 
 class FullRestoreTest : public RestoreTest {};
 
-size_t Attaches() { return JournalArgs("network", "Attach_RemoteCommand").size(); }
+size_t Attaches() { return JournalArgs("network", "CJzNetwork::Attach_RemoteCommand").size(); }
 
 // No mount of the snap job's snapshots is left.
 bool NothingMounted(int64_t snapJob) {
@@ -101,11 +101,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FullFailure{"program reports a file it could not restore", "", "", "", true, false, -4},
                       FullFailure{"data mover not found", "archive", "ArMgrClientAPI::getRestoreSarnel", "", false,
                                   false, -1},
-                      FullFailure{"mount fails", "snapmgr", "mountVolumes", "", false, false, -1},
-                      FullFailure{"program does not start", "network", "Attach_RemoteCommand", "", false, false, -1},
+                      FullFailure{"mount fails", "snapmgr", "JZSnapClientAPI::mountVolumes", "", false, false, -1},
+                      FullFailure{"program does not start", "network", "CJzNetwork::Attach_RemoteCommand", "", false, false, -1},
                       FullFailure{"program fails at its start", "Brisvolk.exe", "main", "", false, false, -1},
-                      FullFailure{"run not sent", "network", "SendXDRMessage", "", false, false, -2},
-                      FullFailure{"no answer", "network", "ReceiveXDRMessage", "program=Brisvolk", false, false, -3},
+                      FullFailure{"run not sent", "network", "CJzNetwork::SendXDRMessage", "", false, false, -2},
+                      FullFailure{"no answer", "network", "CJzNetwork::ReceiveXDRMessage", "program=Brisvolk", false, false, -3},
                       FullFailure{"no job-control client", "", "", "", false, true, -1}));
 
 TEST_F(FullRestoreTest, QuitFlagStopsBeforeAnyCopy) {

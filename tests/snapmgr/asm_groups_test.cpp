@@ -81,7 +81,7 @@ TEST(AsmGroups, GroupsThatCannotBeTurnedIntoDisks) {
         EXPECT_NE(std::string::npos, text.find(c.text)) << c.source << ": " << text;
         EXPECT_NE(0, disks.getErrorCode()) << c.source;
     }
-    nuvsuite::AddFault("snapmgr", "GetDiskVolSnapForASMVolSnap", 9, "array offline", 1);
+    nuvsuite::AddFault("snapmgr", "JZSnapClientAPI::GetDiskVolSnapForASMVolSnap", 9, "array offline", 1);
     SMVolSnapInfo plain, disks;
     plain.addVolume(Volume("/plain", 0), true);
     JZSnapClientAPI client;
