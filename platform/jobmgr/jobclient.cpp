@@ -80,6 +80,7 @@ bool JZJobClient::concatPhaseParams(char const* text, int action) {
         m_lastError = "concatPhaseParams: a text and action 1 (replace) or 3 (append) expected";
         return false;
     }
+    std::lock_guard<std::mutex> lock(m_pendingLock);
     if (action == 1) {
         m_pending.phaseReplace = true;
         m_pending.phaseText = text;
@@ -97,6 +98,7 @@ bool JZJobClient::updateInfo(bool /*urgent*/, bool* sent) {
     JobInfo job;
     if (!detail::CheckJob(jobId, nullptr, true, &job, &m_lastError)) return false;
 
+    std::lock_guard<std::mutex> lock(m_pendingLock);
     Pending const& p = m_pending;
     bool const any = p.phaseDirty || p.metadataDirty || p.addFiles || p.addUncompressed || p.addCompressed;
     if (!any) return true;
@@ -193,6 +195,7 @@ bool JZBkpJobClient::init(char const* server, long long jobId, int /*reserved*/,
     JobInfo job;
     if (!detail::CheckJob(jobId, token, true, &job, &m_lastError)) return false;
     setJobId(static_cast<uint64_t>(jobId));
+    std::lock_guard<std::mutex> lock(m_pendingLock);
     m_pending = Pending();
     m_pending.metadataCollection = job.metadataCollection;
     m_lastError.clear();
@@ -201,6 +204,7 @@ bool JZBkpJobClient::init(char const* server, long long jobId, int /*reserved*/,
 
 void JZBkpJobClient::turnOffMetaDataCollection() {
     if (!guard("JZBkpJobClient::turnOffMetaDataCollection", JobArg(getJobId()))) return;  // a faulted call changes nothing
+    std::lock_guard<std::mutex> lock(m_pendingLock);
     m_pending.metadataCollection = false;
     m_pending.metadataDirty = true;
 }

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 using nuvjobmgr::JobInfo;
@@ -212,6 +214,24 @@ TEST_F(JobClientTest, RestoreCountsAreAddedToTheJob) {
     EXPECT_EQ(job.successfulFiles, 5);
     EXPECT_EQ(job.uncompressedBytes, 3000);
     EXPECT_EQ(job.compressedBytes, 1000);
+}
+
+// The streams of a restore share one client: every count reaches the job once.
+TEST_F(JobClientTest, CountsAddedFromSeveralThreadsReachTheJobOnce) {
+    JZRstJobClient client(m_job.id);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&client]() {
+            for (int i = 0; i < 25; ++i) {
+                client.setNumSuccessful2Add(1);
+                client.setUncompBytes2Add(10);
+                EXPECT_TRUE(client.updateInfo(false, nullptr));
+            }
+        });
+    for (auto& t : threads) t.join();
+    JobInfo job = Reload();
+    EXPECT_EQ(job.successfulFiles, 100);
+    EXPECT_EQ(job.uncompressedBytes, 1000);
 }
 
 TEST_F(JobClientTest, CompleteEndsTheJobOnceWithItsStatus) {

@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobtypes.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class CNMessageBase;
@@ -60,6 +61,10 @@ protected:
         int64_t addUncompressed = 0;
         int64_t addCompressed = 0;
     };
+    // One client may be shared by the threads of a job (the streams of a
+    // restore): the pending changes are guarded, and updateInfo sends and
+    // clears them in one step.
+    mutable std::mutex m_pendingLock;
     Pending m_pending;
     std::string m_lastError;
 };
@@ -77,7 +82,10 @@ public:
 
     // Metadata collection of the job: turned off here, sent by updateInfo.
     void turnOffMetaDataCollection();
-    bool isMetaDataCollectionOn() const { return m_pending.metadataCollection; }
+    bool isMetaDataCollectionOn() const {
+        std::lock_guard<std::mutex> lock(m_pendingLock);
+        return m_pending.metadataCollection;
+    }
 };
 
 // The restore job's client: restored counts are added by updateInfo.
@@ -87,7 +95,16 @@ public:
     explicit JZRstJobClient(uint64_t jobId);
     ~JZRstJobClient() override;
 
-    void setNumSuccessful2Add(long long count) { m_pending.addFiles += count; }
-    void setUncompBytes2Add(long long bytes) { m_pending.addUncompressed += bytes; }
-    void setCompBytes2Add(long long bytes) { m_pending.addCompressed += bytes; }
+    void setNumSuccessful2Add(long long count) {
+        std::lock_guard<std::mutex> lock(m_pendingLock);
+        m_pending.addFiles += count;
+    }
+    void setUncompBytes2Add(long long bytes) {
+        std::lock_guard<std::mutex> lock(m_pendingLock);
+        m_pending.addUncompressed += bytes;
+    }
+    void setCompBytes2Add(long long bytes) {
+        std::lock_guard<std::mutex> lock(m_pendingLock);
+        m_pending.addCompressed += bytes;
+    }
 };
