@@ -14,7 +14,7 @@ void NuvSymLink::checkAndAddToSymlinkMap(std::string const& path, std::string co
                                          int brannoxId) {
     std::string const args = path + " -> " + target + " job=" + std::to_string(jobId) +
                              " brannox=" + std::to_string(brannoxId);
-    if (!nuvsuite::EnterCall("symlink", "checkAndAddToSymlinkMap", args)) return;
+    if (!nuvsuite::EnterCall("symlink", "NuvSymLink::checkAndAddToSymlinkMap", args)) return;
     static char const* const kMarkers[] = {"/+SYMLINK2DIR+", "/+SYMLINK2FILE+"};
     for (char const* marker : kMarkers) {
         std::string const m(marker);
