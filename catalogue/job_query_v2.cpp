@@ -115,6 +115,9 @@ int DBPathTranslator::getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle) {
     entity.setint64(5, 11, static_cast<int64_t>(m_appId));
     entity.setint64(1, 1, static_cast<int64_t>(m_brannoxId));
     entity.setint64(14, 38, static_cast<int64_t>(m_appType));
+    // The snap job itself: its time window alone does not tell it from a job
+    // of the same application that started in the same second.
+    entity.setint64(9, 9, m_jobId);
     req.setObjectAccessor(3, 3, entity);
     databrowse::BrowseMode mode;
     mode.setint64(1, 1, 2);
