@@ -69,6 +69,7 @@ bool NameMatches(char const* pattern, char const* name) {
 struct Criteria {
     std::vector<std::pair<int64_t, std::vector<std::string>>> lists;
     bool Pass(std::string const& path) const {
+        if (lists.empty()) return true;
         size_t slash = path.find_last_of("/\\");
         std::string const name = slash == std::string::npos ? path : path.substr(slash + 1);
         for (auto const& c : lists) {

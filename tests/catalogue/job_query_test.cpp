@@ -10,6 +10,7 @@
 #include "support/job_scene.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -125,6 +126,13 @@ TEST_P(JobQueryTest, OtherEnginesListTheFilesAndKeepLinksBrowsable) {
                                         : Strings{"/db2/NODE0000/S0000001.LOG", "/db2/data"};
     EXPECT_EQ(expected, Files(t));
     EXPECT_EQ((Strings{"/+SYMLINK2FILE+/db2/link"}), Browsable());
+    // An engine whose items carry no metadata is said once per query, not once per item.
+    std::string const log = nuvtest::ReadFile(std::string(std::getenv("JZ_SUITE_ROOT")) + "/logs/nuvdbsnap.log");
+    size_t said = 0;
+    for (size_t at = log.find("not handled for index metadata parsing"); at != std::string::npos;
+         at = log.find("not handled for index metadata parsing", at + 1))
+        ++said;
+    EXPECT_EQ(GetParam() ? 1u : 0u, said);
 }
 
 TEST_P(JobQueryTest, ArchiveManagerFailureIsTheResult) {
