@@ -389,19 +389,10 @@ struct Catalogue::Impl {
                                                                       Excerpt(sql).c_str())
                                          : ExecScript(sql);
         e = Bind(stmt, params, sql);
-        int rc = SQLITE_ROW;
-        while (!e.IsError()) {
-            rc = sqlite3_step(stmt);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) {
-                e = SqliteError(rc, "step", sql);
-                break;
-            }
-            if (!rows) continue;
-            CatRow row;
-            ReadRow(stmt, &row);
+        if (!e.IsError()) e = Step(stmt, sql, [&](CatRow& row) {
             rows->push_back(std::move(row));
-        }
+            return true;
+        }, rows != nullptr);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
         if (!cached) sqlite3_finalize(stmt);
@@ -444,19 +435,23 @@ struct Catalogue::Impl {
                                               Excerpt(sql).c_str());
         }
         CFzError e = Bind(stmt, params, sql);
-        CatRow row;
-        while (!e.IsError()) {
-            rc = sqlite3_step(stmt);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) {
-                e = SqliteError(rc, "step", sql);
-                break;
-            }
-            ReadRow(stmt, &row);
-            if (!each(row)) break;
-        }
+        if (!e.IsError()) e = Step(stmt, sql, [&](CatRow& row) { return each(row); }, true);
         sqlite3_finalize(stmt);
         return e;
+    }
+
+    // Steps a bound statement to its end, each row (read when `read`) handed
+    // to `each`, which may take it and returns false to stop.
+    CFzError Step(sqlite3_stmt* stmt, std::string const& sql, std::function<bool(CatRow&)> const& each, bool read) {
+        CatRow row;
+        for (;;) {
+            int const rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) return CFzError::Success();
+            if (rc != SQLITE_ROW) return SqliteError(rc, "step", sql);
+            if (!read) continue;
+            ReadRow(stmt, &row);
+            if (!each(row)) return CFzError::Success();
+        }
     }
 };
 
