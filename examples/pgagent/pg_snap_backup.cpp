@@ -195,7 +195,7 @@ int PgSnapBackup::PrepareIndex() {
                 if (!copy.empty()) break;
             }
             struct stat st;
-            if (copy.empty() || ::lstat(copy.c_str(), &st) != 0) continue;
+            if (copy.empty() || ::stat(copy.c_str(), &st) != 0) continue;   // as the index examines it
             if (!m_nuvSnapUtilDb->addMountPoint(file.c_str(), nullptr)) continue;
             onSnapshot[file] = copy;
             ++registered;
