@@ -222,8 +222,11 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
 
     // The map is staged beside its place and renamed in only once it is
     // complete on disk and the task points at it.
+    // What a writer that died midway left of its map goes first (the lock is ours).
     FXStagedFile staged;
     CFzError e = CFzDirectory::Create(CFzPath::GetParent(mapFile).c_str(), true);
+    if (!e.IsError() && FXStagedFile::RemoveDeadWritersTemporaries(mapFile) > 0)
+        EvDebug::Debug(ev, kTag, "Removed what an interrupted writer left of [%s]", mapFile.c_str());
     if (!e.IsError()) e = staged.Write(mapFile, content, 0644);
     if (e.IsError()) {
         EvDebug::Error(ev, kTag, "Unable to open file [%s] for writing. Errno - [%d]", mapFile.c_str(), errno);

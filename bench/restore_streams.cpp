@@ -64,7 +64,9 @@ void WriteFile(std::string const& path, size_t size, char fill) {
         out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
 }
 
-// The scene: a client, one PostgreSQL application and its snap job of four volumes.
+// The scene: a snap job of four volumes of the bench's one PostgreSQL
+// application. The client, its subclient and the application are declared
+// once per process: the state root holds one client of a name.
 struct Scene {
     unsigned long clientId = 0, appId = 0;
     std::vector<std::string> volumes;
@@ -72,19 +74,36 @@ struct Scene {
     std::map<std::string, uint32_t> archFiles;
 };
 
+struct Party {
+    bool ok = false;
+    unsigned long clientId = 0, appId = 0;
+};
+
+Party const& TheParty() {
+    static Party const party = [] {
+        Party p;
+        nuvappmgr::ClientDecl client;
+        client.name = JZPI_Focus::getFocusClientName(true);
+        if (nuvappmgr::DeclareClient(client, &p.clientId).IsError()) return p;
+        nuvappmgr::SubclientDecl sub;
+        sub.name = "bench";
+        unsigned long subId = 0;
+        if (nuvappmgr::DeclareSubclient(sub, &subId).IsError()) return p;
+        nuvappmgr::ApplicationDecl app;
+        app.clientId = p.clientId;
+        app.appType = 125;
+        app.subclientId = subId;
+        p.ok = !nuvappmgr::DeclareApplication(app, &p.appId).IsError();
+        return p;
+    }();
+    return party;
+}
+
 bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* scene) {
-    nuvappmgr::ClientDecl client;
-    client.name = JZPI_Focus::getFocusClientName(true);
-    if (nuvappmgr::DeclareClient(client, &scene->clientId).IsError()) return false;
-    nuvappmgr::SubclientDecl sub;
-    sub.name = "bench";
-    unsigned long subId = 0;
-    if (nuvappmgr::DeclareSubclient(sub, &subId).IsError()) return false;
-    nuvappmgr::ApplicationDecl app;
-    app.clientId = scene->clientId;
-    app.appType = 125;
-    app.subclientId = subId;
-    if (nuvappmgr::DeclareApplication(app, &scene->appId).IsError()) return false;
+    Party const& party = TheParty();
+    if (!party.ok) return false;
+    scene->clientId = party.clientId;
+    scene->appId = party.appId;
     size_t const perVolume = files / kVolumes;
     for (int v = 0; v < kVolumes; ++v) {
         std::string const vol = base + "/vol" + std::to_string(v);
@@ -95,7 +114,7 @@ bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* sc
         }
         if (nuvsuite::Catalogue::Instance()
                 .Exec("INSERT OR REPLACE INTO sm_volumes(path, device, fstype, options) VALUES(?, ?, 'ext4', 'rw')",
-                      {vol, "bench" + std::to_string(v)})
+                      {vol, "bench:" + vol})
                 .IsError())
             return false;
         scene->volumes.push_back(vol);
@@ -219,7 +238,9 @@ void Verdict(char const* what, double value, bool met, char const* target) {
 }  // namespace
 
 int main() {
-    std::string const pattern = "/tmp/nuv-bench-restore-XXXXXX";
+    char const* where = std::getenv("NUV_BENCH_DIR");
+    std::string const pattern = std::string(where != nullptr && where[0] != '\0' ? where : "/tmp") +
+                                "/nuv-bench-restore-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) return 1;

@@ -227,14 +227,14 @@ int NuvSnapRestore::restoreData(long long snapJobId, bool flag, std::list<ArchFi
     }
     DestinationClientRestorer restorer(job, saved, !m_jobPrepared && m_destClientId != saved);
     if (!m_jobPrepared) {
-        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions);
+        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions, params.userName);
         if (rc != 0) return rc;
     }
     return runRoad(snapJobId, flag, archFiles, params, callback, context, extendedOptions);
 }
 
 int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFileInfo>*> const& lists,
-                               std::string const& extendedOptions) {
+                               std::string const& extendedOptions, char const* userName) {
     long long const job = static_cast<long long>(jobId());
     EvRstTask task(job, 0, nullptr, false);
     (void)task.setStripLevel(static_cast<uint64_t>(m_stripLevel), nullptr);
@@ -371,6 +371,10 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
                     df.srcPath = physical;
                     if (df.destPath == given) df.destPath = physical;
                 }
+                // A file going back to its place finds its directories and links laid out as they were.
+                if (df.destPath.empty() || df.destPath == df.srcPath)
+                    NuvSymLink::createDirAndSymLinks(given, static_cast<long long>(af.snapJobId),
+                                                     static_cast<int>(af.brannoxId), userName != nullptr ? userName : "");
                 if (IsOracle(appType) && m_redirect && !df.destPath.empty()) {
                     addLine(df.srcPath, df.destPath);
                 } else if (IsSap(appType) && m_redirect) {
