@@ -169,6 +169,9 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
     EvDebug::DebugLvl(ev, 2, kTag, "lock acquired");
 
     if (GetDBRedirectRstMapFilePath(ev, mapFile) != 0) return 1;
+    // What a writer that died midway left of the map goes first (the lock is ours).
+    if (FXStagedFile::RemoveDeadWritersTemporaries(mapFile) > 0)
+        EvDebug::Debug(ev, kTag, "Removed what an interrupted writer left of [%s]", mapFile.c_str());
     if (CFzPath::Exists(mapFile.c_str()) == 1) {
         EvDebug::Debug(ev, kTag, "Redirect map file [%s] already exists.", mapFile.c_str());
         return 0;
@@ -222,11 +225,8 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
 
     // The map is staged beside its place and renamed in only once it is
     // complete on disk and the task points at it.
-    // What a writer that died midway left of its map goes first (the lock is ours).
     FXStagedFile staged;
     CFzError e = CFzDirectory::Create(CFzPath::GetParent(mapFile).c_str(), true);
-    if (!e.IsError() && FXStagedFile::RemoveDeadWritersTemporaries(mapFile) > 0)
-        EvDebug::Debug(ev, kTag, "Removed what an interrupted writer left of [%s]", mapFile.c_str());
     if (!e.IsError()) e = staged.Write(mapFile, content, 0644);
     if (e.IsError()) {
         EvDebug::Error(ev, kTag, "Unable to open file [%s] for writing. Errno - [%d]", mapFile.c_str(), errno);

@@ -38,6 +38,8 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <chrono> // PHASE
+static double PhaseNow() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); } // PHASE
 
 namespace {
 
@@ -72,7 +74,12 @@ struct Scene {
     std::vector<std::string> volumes;
     int64_t snapJob = 0;
     std::map<std::string, uint32_t> archFiles;
+    size_t perVolume = 0;  // files of each volume: d<i / 1000>/f<i>
 };
+
+std::string FileOf(size_t i) {
+    return "/d" + std::to_string(i / 1000) + "/f" + std::to_string(i);
+}
 
 struct Party {
     bool ok = false;
@@ -105,12 +112,13 @@ bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* sc
     scene->clientId = party.clientId;
     scene->appId = party.appId;
     size_t const perVolume = files / kVolumes;
+    scene->perVolume = perVolume;
     for (int v = 0; v < kVolumes; ++v) {
         std::string const vol = base + "/vol" + std::to_string(v);
         for (size_t i = 0; i < perVolume; ++i) {
             std::string const dir = vol + "/d" + std::to_string(i / 1000);
             if (i % 1000 == 0) fs::create_directories(dir);
-            WriteFile(dir + "/f" + std::to_string(i), fileSize, static_cast<char>('a' + v));
+            WriteFile(vol + FileOf(i), fileSize, static_cast<char>('a' + v));
         }
         if (nuvsuite::Catalogue::Instance()
                 .Exec("INSERT OR REPLACE INTO sm_volumes(path, device, fstype, options) VALUES(?, ?, 'ext4', 'rw')",
@@ -146,6 +154,7 @@ bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* sc
 
 // One restore of every volume to dest/volN in `streams` streams, in a restore job of its own.
 bool Restore(Scene const& scene, std::string const& dest, int streams) {
+    double t0 = PhaseNow(); // PHASE
     nuvjobmgr::JobInfo job;
     if (nuvjobmgr::NewJob(static_cast<int64_t>(scene.appId), 1, &job).IsError()) return false;
     JZJobCtrlClient ctrl;
@@ -163,16 +172,22 @@ bool Restore(Scene const& scene, std::string const& dest, int streams) {
         af.snapJobId = static_cast<uint64_t>(scene.snapJob);
         af.brannoxId = 2;
         af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
-        DataFileInfo df;
-        df.srcPath = scene.volumes[static_cast<size_t>(v)];
-        df.destPath = dest + "/vol" + std::to_string(v);
-        af.dataFiles.push_back(df);
+        // Each file listed, as an agent lists a database's files.
+        for (size_t i = 0; i < scene.perVolume; ++i) {
+            DataFileInfo df;
+            df.srcPath = scene.volumes[static_cast<size_t>(v)] + FileOf(i);
+            df.destPath = dest + "/vol" + std::to_string(v) + FileOf(i);
+            af.dataFiles.push_back(std::move(df));
+        }
         map[v % streams].push_back(af);
     }
     JzRstInitParams shared;
     JZRstJobClient jobClient(static_cast<uint64_t>(job.id));
     MultiThreadedRestoreParams params(&event, map, 0x8, shared, &jobClient, &ctrl, false, nullptr, nullptr);
-    return NuvSnapRestore::multithreadedRestore(params) == 0;
+    fprintf(stderr, "PHASE job %.4f..%.4f streams=%d\n", t0, PhaseNow(), streams); // PHASE
+    bool rr = NuvSnapRestore::multithreadedRestore(params) == 0; // PHASE
+    fprintf(stderr, "PHASE total %.4f..%.4f\n", t0, PhaseNow()); // PHASE
+    return rr; // PHASE
 }
 
 bool CopyTree(Scene const& scene, std::string const& dest) {

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,15 +47,38 @@ bool ComponentPrefix(std::string const& path, std::string const& prefix) {
     return path.compare(0, p.size(), p) == 0 && (path.size() == p.size() || path[p.size()] == '/');
 }
 
+// realpath(3) of an existing path: the kernel walks it once (an O_PATH open)
+// and names what it reached; realpath itself where /proc cannot tell.
+bool RealPath(std::string const& path, std::string* real) {
+    int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) return false;
+    char name[64];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink(name, buf, sizeof buf);
+    close(fd);
+    if (n > 0 && static_cast<size_t>(n) < sizeof buf && buf[0] == '/') {
+        real->assign(buf, static_cast<size_t>(n));
+        static std::string const kDeleted = " (deleted)";
+        bool const deleted = real->size() > kDeleted.size() &&
+                             real->compare(real->size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0;
+        if (!deleted) return true;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    *real = resolved;
+    free(resolved);
+    return true;
+}
+
 bool Resolve(std::string const& path, std::string& physical) {
     if (path.empty() || path[0] != '/') return false;
     std::string ancestor = path;
     std::string rest;
     for (;;) {
-        char* real = realpath(ancestor.c_str(), nullptr);
-        if (real != nullptr) {
+        std::string real;
+        if (RealPath(ancestor, &real)) {
             physical = real;
-            free(real);
             if (!rest.empty()) physical += (physical == "/" ? "" : "/") + rest;
             return true;
         }

@@ -12,6 +12,9 @@
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <unordered_set>
+#include <chrono> // PHASE
+static double PhaseNow() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); } // PHASE
 
 namespace {
 
@@ -176,6 +179,7 @@ int JZRestoreFiles::openArchiveFile(ArchiveFileId_t key, int copyId) {
     if (!enter("openArchiveFile", "afile=" + KeyText(key) + " copy=" + std::to_string(copyId))) return 0;
     if (!m_ready || m_preOpenType != FSR_PRE_OPEN_ARCHIVE_TYPE_SNAP)
         return setError(-1, "the archive file was not pre-opened as a snapshot"), 0;
+    double t0 = PhaseNow(); // PHASE
     std::pair<uint32_t, uint32_t> mountKey{key.brannoxId, key.archFileId};
     bool held = false;
     for (auto const& k : m_held) held = held || k == mountKey;
@@ -192,6 +196,7 @@ int JZRestoreFiles::openArchiveFile(ArchiveFileId_t key, int copyId) {
         }
         m_held.push_back(mountKey);
     }
+    fprintf(stderr, "PHASE open %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_openKey = key;
     m_open = true;
     m_pending.clear();
@@ -243,8 +248,10 @@ int JZRestoreFiles::waitForCompletion() {
         if (m_ready && m_preOpenType == FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL) return 1;
         return setError(-1, "no archive file is open"), 0;
     }
+    double t0 = PhaseNow(); // PHASE
     bool ok = true;
     std::map<std::string, std::string> destinations;
+    std::unordered_set<std::string> knownDirs;
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
@@ -261,13 +268,14 @@ int JZRestoreFiles::waitForCompletion() {
             ok = false;
             continue;
         }
-        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts);
+        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &knownDirs);
         if (e.IsError()) {
             g_ptrLogWriter->Write(-1, kTag, m_jobId, "restore of [%s] to [%s] failed: %s", p.source.c_str(),
                                   to.c_str(), e.AsString().c_str());
             ok = false;
         }
     }
+    fprintf(stderr, "PHASE copy %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_pending.clear();
     m_open = false;
     if (!ok) setError(-1, "not every file was restored");
@@ -302,9 +310,11 @@ int JZRestoreFiles::finalize(int status, unsigned long flags, bool last) {
     if (!enter("finalize", "job=" + std::to_string(m_jobId) + " status=" + std::to_string(status) +
                                " flags=" + std::to_string(flags) + (last ? " last" : "")))
         return 0;
+    double t0 = PhaseNow(); // PHASE
     std::string error;
     for (auto const& key : m_held) (void)Release(key, &error);
     m_held.clear();
+    fprintf(stderr, "PHASE release %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     if (!m_ready) return setError(-1, "not initialised"), 0;
     int rc = 1;
     if (m_counts.files > 0 &&
@@ -315,6 +325,7 @@ int JZRestoreFiles::finalize(int status, unsigned long flags, bool last) {
         setError(-1, "cannot write the counts file");
         rc = 0;
     }
+    fprintf(stderr, "PHASE counts %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_counts = {};
     m_ready = false;
     return rc;
