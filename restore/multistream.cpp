@@ -13,8 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-#include <chrono> // PHASE
-static double PhaseNow() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); } // PHASE
 
 namespace {
 
@@ -123,7 +121,6 @@ int NuvSnapRestore::multithreadedRestore(MultiThreadedRestoreParams& params) {
 
 void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
     auto& params = *static_cast<MultiThreadedRestoreParams*>(arg);
-    double t0 = PhaseNow(); // PHASE
     auto& streams = *params.m_streams;
     params.m_threadPool = boost::make_shared<JzThreadPool>();
     std::vector<JzRstInitParams> slots(streams.size());
@@ -162,7 +159,6 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
         if (shared.password != nullptr && shared.password[0] != '\0') (void)task.setPassword(shared.password, nullptr);
     }
 
-    fprintf(stderr, "PHASE prep %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     unsigned long const n = streams.size();
     if (params.m_threadPool->initThreadPool("SapIdxRestore", 0, n, static_cast<unsigned>(n + 1), 0) == 0) {
         EvDebug::Debug(params.m_event, kTag, "Thread Pool initialization failed errno={%d]", errno);
@@ -195,7 +191,6 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
     }
     params.m_lock.leave();
     params.m_threadPool.reset();
-    fprintf(stderr, "PHASE monitor %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     return &params.m_result;
 }
 
@@ -217,7 +212,6 @@ int NuvSnapRestore::doRestore(MultiThreadedRestoreParams& params, std::list<Arch
         return -1;
     }
     slot.jobId = static_cast<int64_t>(params.m_event != nullptr ? params.m_event->getJobId() : 0);
-    fprintf(stderr, "PHASE stream-start %.4f\n", PhaseNow()); // PHASE
     NuvSnapRestore restore(params.m_event, false, params.m_jobCtrlClient, params.m_restoreFlags);
     restore.m_restoreType = "DBDiskRestore";
     restore.m_jobPrepared = true;
@@ -231,9 +225,7 @@ int NuvSnapRestore::doRestore(MultiThreadedRestoreParams& params, std::list<Arch
     int code = restore.restoreData(static_cast<long long>(stream.front().snapJobId), true, stream, slot,
                                    params.m_callback, params.m_callbackContext, options);
     if (code != 0) EvDebug::Debug(params.m_event, tag, "Calling NuvSnapRestore::restoreData failed with errCode %d", code);
-    double tf = PhaseNow(); // PHASE
     int fin = restore.Finalize(params.m_rstJobClient);
-    fprintf(stderr, "PHASE finalize %.4f..%.4f\n", tf, PhaseNow()); // PHASE
     if (fin != 0) {
         EvDebug::Debug(params.m_event, tag, "Calling NuvSnapRestore::Finalize failed with errCode %d", fin);
         if (code == 0) code = fin;

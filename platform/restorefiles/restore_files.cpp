@@ -13,8 +13,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unordered_set>
-#include <chrono> // PHASE
-static double PhaseNow() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); } // PHASE
 
 namespace {
 
@@ -179,7 +177,6 @@ int JZRestoreFiles::openArchiveFile(ArchiveFileId_t key, int copyId) {
     if (!enter("openArchiveFile", "afile=" + KeyText(key) + " copy=" + std::to_string(copyId))) return 0;
     if (!m_ready || m_preOpenType != FSR_PRE_OPEN_ARCHIVE_TYPE_SNAP)
         return setError(-1, "the archive file was not pre-opened as a snapshot"), 0;
-    double t0 = PhaseNow(); // PHASE
     std::pair<uint32_t, uint32_t> mountKey{key.brannoxId, key.archFileId};
     bool held = false;
     for (auto const& k : m_held) held = held || k == mountKey;
@@ -196,7 +193,6 @@ int JZRestoreFiles::openArchiveFile(ArchiveFileId_t key, int copyId) {
         }
         m_held.push_back(mountKey);
     }
-    fprintf(stderr, "PHASE open %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_openKey = key;
     m_open = true;
     m_pending.clear();
@@ -248,7 +244,6 @@ int JZRestoreFiles::waitForCompletion() {
         if (m_ready && m_preOpenType == FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL) return 1;
         return setError(-1, "no archive file is open"), 0;
     }
-    double t0 = PhaseNow(); // PHASE
     bool ok = true;
     std::map<std::string, std::string> destinations;
     std::unordered_set<std::string> knownDirs;
@@ -275,7 +270,6 @@ int JZRestoreFiles::waitForCompletion() {
             ok = false;
         }
     }
-    fprintf(stderr, "PHASE copy %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_pending.clear();
     m_open = false;
     if (!ok) setError(-1, "not every file was restored");
@@ -310,11 +304,9 @@ int JZRestoreFiles::finalize(int status, unsigned long flags, bool last) {
     if (!enter("finalize", "job=" + std::to_string(m_jobId) + " status=" + std::to_string(status) +
                                " flags=" + std::to_string(flags) + (last ? " last" : "")))
         return 0;
-    double t0 = PhaseNow(); // PHASE
     std::string error;
     for (auto const& key : m_held) (void)Release(key, &error);
     m_held.clear();
-    fprintf(stderr, "PHASE release %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     if (!m_ready) return setError(-1, "not initialised"), 0;
     int rc = 1;
     if (m_counts.files > 0 &&
@@ -325,7 +317,6 @@ int JZRestoreFiles::finalize(int status, unsigned long flags, bool last) {
         setError(-1, "cannot write the counts file");
         rc = 0;
     }
-    fprintf(stderr, "PHASE counts %.4f..%.4f\n", t0, PhaseNow()); // PHASE
     m_counts = {};
     m_ready = false;
     return rc;

@@ -43,6 +43,8 @@ pid_t ThisPid() {
     return s_pid;
 }
 
+// A batch writes its rows when it holds this many.
+size_t constexpr kMostRows = 4096;
 // A run of this many calls of one name in a batch is journalled as one row.
 size_t constexpr kFoldedRun = 64;
 
@@ -100,7 +102,7 @@ JournalBatch::~JournalBatch() {
 void JournalCallAt(int64_t timeMs, std::string const& service, std::string const& call, std::string const& args) {
     if (t_batch.depth > 0 && t_batch.owner == ThisPid()) {
         t_batch.rows.push_back(BatchedRow{timeMs, service, call, args});
-        if (t_batch.rows.size() >= 4096) t_batch.Write();
+        if (t_batch.rows.size() >= kMostRows) t_batch.Write();
         return;
     }
     (void)Catalogue::Instance().Exec(kInsertRow, {timeMs, int64_t(getpid()), service, call, args});
