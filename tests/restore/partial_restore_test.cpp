@@ -38,6 +38,31 @@ TEST_F(PartialRestoreTest, OneTableComesBackWhereTheRecordSends) {
                 Tree(out));
 }
 
+TEST_F(PartialRestoreTest, InPlaceFindsItsDirectoriesAndLinksLaidOutAsTheSnapshotHeldThem) {
+    std::string const a = MakeVolume("a");
+    ASSERT_EQ(0, chmod((a + "/g").c_str(), 0710));
+    SnapJob job = Snapshot({a});
+    // Since the snapshot the directory and the link above the files went.
+    ASSERT_EQ(0, unlink((a + "/g/pg_control").c_str()));
+    ASSERT_EQ(0, rmdir((a + "/g").c_str()));
+    ASSERT_EQ(0, unlink((a + "/current").c_str()));
+    StartRestoreJob();
+    std::list<ArchFileInfo> list{OneFile(job, a, "g/pg_control", ""), OneFile(job, a, "current/2608", "")};
+    auto restore = MakeRestore(false);
+    ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    struct stat st;
+    ASSERT_EQ(0, lstat((a + "/g").c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(0710u, st.st_mode & 07777);
+    EXPECT_EQ("control of a", ReadFile(a + "/g/pg_control"));
+    char target[64] = {};
+    ASSERT_GT(readlink((a + "/current").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ("base/1", target);
+    EXPECT_TRUE(SnapTree(a, job).at("base/1/2608") == "f:" + ReadFile(a + "/base/1/2608"));
+    EXPECT_EQ(2u, nuvtest::JournalArgs("symlink", "NuvSymLink::createDirAndSymLinks").size());  // one a file
+}
+
 TEST_F(PartialRestoreTest, MapFileOfTheTaskSendsFilesElsewhere) {
     std::string const a = MakeVolume("a");
     SnapJob job = Snapshot({a});
