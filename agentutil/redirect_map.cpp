@@ -169,6 +169,9 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
     EvDebug::DebugLvl(ev, 2, kTag, "lock acquired");
 
     if (GetDBRedirectRstMapFilePath(ev, mapFile) != 0) return 1;
+    // What a writer that died midway left of the map goes first (the lock is ours).
+    if (FXStagedFile::RemoveDeadWritersTemporaries(mapFile) > 0)
+        EvDebug::Debug(ev, kTag, "Removed what an interrupted writer left of [%s]", mapFile.c_str());
     if (CFzPath::Exists(mapFile.c_str()) == 1) {
         EvDebug::Debug(ev, kTag, "Redirect map file [%s] already exists.", mapFile.c_str());
         return 0;

@@ -1,15 +1,21 @@
 // bench_restore_streams: restores of a snap job of four volumes (plain
-// directories, snapped as copies) whose files are 4 KiB each, warm cache:
+// directories, snapped as copies) whose files are 4 KiB each, every file
+// listed as an agent lists a database's files, warm cache:
 //   - one stream (all four archive files) against `cp -a --reflink=never` of
 //     the same tree on the same file system (target: at least 0.9x its speed);
 //   - four streams (one archive file each) against one (target: at least 3x faster);
 //   - the one-stream restore of 100,000 files against that of 10,000 (target:
 //     at most 12x);
 //   - 20 files of 256 MiB in one and in four streams, reported only.
-// Each side is a whole road (the restore: task, mounts, copies, unmounts,
-// finalisation; cp: a process copying the tree), the same sync before each,
-// the order rotated every round, median with min and max of 5 rounds.
-// NUV_BENCH_CASES picks cases ("10k", "100k", "big"). Run as root (mounts).
+// Each side is a whole road (the restore: restore job, task, per-job work,
+// mounts, copies, unmounts, finalisation; cp: a process copying the tree);
+// the restore's list of files is made before the clock starts, as cp's
+// argument vector is. The same sync before each side, the order rotated every
+// round, median with min and max of 5 rounds. The client, subclient and
+// application are declared once, so every case runs in one process.
+// NUV_BENCH_CASES picks cases ("10k", "100k", "big"); NUV_BENCH_DIR is where
+// the trees lie (default /tmp; /dev/shm measures without the disk). Run as
+// root (mounts).
 #include "bench/round_stats.h"
 
 #include "nuvdbsnap/engine.h"
@@ -35,6 +41,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,38 +71,63 @@ void WriteFile(std::string const& path, size_t size, char fill) {
         out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - done)));
 }
 
-// The scene: a client, one PostgreSQL application and its snap job of four volumes.
+// The scene: a snap job of four volumes of the bench's one PostgreSQL
+// application. The client, its subclient and the application are declared
+// once per process: the state root holds one client of a name.
 struct Scene {
     unsigned long clientId = 0, appId = 0;
     std::vector<std::string> volumes;
     int64_t snapJob = 0;
     std::map<std::string, uint32_t> archFiles;
+    size_t perVolume = 0;  // files of each volume: d<i / 1000>/f<i>
 };
 
+std::string FileOf(size_t i) {
+    return "/d" + std::to_string(i / 1000) + "/f" + std::to_string(i);
+}
+
+struct Party {
+    bool ok = false;
+    unsigned long clientId = 0, appId = 0;
+};
+
+Party const& TheParty() {
+    static Party const party = [] {
+        Party p;
+        nuvappmgr::ClientDecl client;
+        client.name = JZPI_Focus::getFocusClientName(true);
+        if (nuvappmgr::DeclareClient(client, &p.clientId).IsError()) return p;
+        nuvappmgr::SubclientDecl sub;
+        sub.name = "bench";
+        unsigned long subId = 0;
+        if (nuvappmgr::DeclareSubclient(sub, &subId).IsError()) return p;
+        nuvappmgr::ApplicationDecl app;
+        app.clientId = p.clientId;
+        app.appType = 125;
+        app.subclientId = subId;
+        p.ok = !nuvappmgr::DeclareApplication(app, &p.appId).IsError();
+        return p;
+    }();
+    return party;
+}
+
 bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* scene) {
-    nuvappmgr::ClientDecl client;
-    client.name = JZPI_Focus::getFocusClientName(true);
-    if (nuvappmgr::DeclareClient(client, &scene->clientId).IsError()) return false;
-    nuvappmgr::SubclientDecl sub;
-    sub.name = "bench";
-    unsigned long subId = 0;
-    if (nuvappmgr::DeclareSubclient(sub, &subId).IsError()) return false;
-    nuvappmgr::ApplicationDecl app;
-    app.clientId = scene->clientId;
-    app.appType = 125;
-    app.subclientId = subId;
-    if (nuvappmgr::DeclareApplication(app, &scene->appId).IsError()) return false;
+    Party const& party = TheParty();
+    if (!party.ok) return false;
+    scene->clientId = party.clientId;
+    scene->appId = party.appId;
     size_t const perVolume = files / kVolumes;
+    scene->perVolume = perVolume;
     for (int v = 0; v < kVolumes; ++v) {
         std::string const vol = base + "/vol" + std::to_string(v);
         for (size_t i = 0; i < perVolume; ++i) {
             std::string const dir = vol + "/d" + std::to_string(i / 1000);
             if (i % 1000 == 0) fs::create_directories(dir);
-            WriteFile(dir + "/f" + std::to_string(i), fileSize, static_cast<char>('a' + v));
+            WriteFile(vol + FileOf(i), fileSize, static_cast<char>('a' + v));
         }
         if (nuvsuite::Catalogue::Instance()
                 .Exec("INSERT OR REPLACE INTO sm_volumes(path, device, fstype, options) VALUES(?, ?, 'ext4', 'rw')",
-                      {vol, "bench" + std::to_string(v)})
+                      {vol, "bench:" + vol})
                 .IsError())
             return false;
         scene->volumes.push_back(vol);
@@ -125,8 +157,31 @@ bool MakeScene(std::string const& base, size_t files, size_t fileSize, Scene* sc
     return scene->archFiles.size() == kVolumes;
 }
 
-// One restore of every volume to dest/volN in `streams` streams, in a restore job of its own.
-bool Restore(Scene const& scene, std::string const& dest, int streams) {
+using StreamLists = std::map<int, std::list<ArchFileInfo>>;
+
+// What the restore is given: every file of every volume (each listed, as an
+// agent lists a database's files) to dest/volN, one volume's archive file to
+// a stream in turn. Made before the clock starts, like cp's argument vector.
+StreamLists Lists(Scene const& scene, std::string const& dest, int streams) {
+    StreamLists map;
+    for (int v = 0; v < kVolumes; ++v) {
+        ArchFileInfo af;
+        af.snapJobId = static_cast<uint64_t>(scene.snapJob);
+        af.brannoxId = 2;
+        af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
+        for (size_t i = 0; i < scene.perVolume; ++i) {
+            DataFileInfo df;
+            df.srcPath = scene.volumes[static_cast<size_t>(v)] + FileOf(i);
+            df.destPath = dest + "/vol" + std::to_string(v) + FileOf(i);
+            af.dataFiles.push_back(std::move(df));
+        }
+        map[v % streams].push_back(std::move(af));
+    }
+    return map;
+}
+
+// One restore of the lists in a restore job of its own.
+bool Restore(Scene const& scene, StreamLists& map) {
     nuvjobmgr::JobInfo job;
     if (nuvjobmgr::NewJob(static_cast<int64_t>(scene.appId), 1, &job).IsError()) return false;
     JZJobCtrlClient ctrl;
@@ -138,18 +193,6 @@ bool Restore(Scene const& scene, std::string const& dest, int streams) {
         (void)task.setAppTypeId(125, nullptr);
     }
     EvEvent event(static_cast<uint64_t>(job.id));
-    std::map<int, std::list<ArchFileInfo>> map;
-    for (int v = 0; v < kVolumes; ++v) {
-        ArchFileInfo af;
-        af.snapJobId = static_cast<uint64_t>(scene.snapJob);
-        af.brannoxId = 2;
-        af.archFileId = scene.archFiles.at(scene.volumes[static_cast<size_t>(v)]);
-        DataFileInfo df;
-        df.srcPath = scene.volumes[static_cast<size_t>(v)];
-        df.destPath = dest + "/vol" + std::to_string(v);
-        af.dataFiles.push_back(df);
-        map[v % streams].push_back(af);
-    }
     JzRstInitParams shared;
     JZRstJobClient jobClient(static_cast<uint64_t>(job.id));
     MultiThreadedRestoreParams params(&event, map, 0x8, shared, &jobClient, &ctrl, false, nullptr, nullptr);
@@ -181,8 +224,14 @@ bool RunCase(char const* name, std::string const& base, size_t files, size_t fil
     bool ok = true;
     std::string const dest = work + "/dest";
     std::vector<std::function<void()>> sidesToRun{
-        [&] { one.push_back(Seconds([&] { return Restore(scene, dest, 1); }, &ok)); },
-        [&] { four.push_back(Seconds([&] { return Restore(scene, dest, 4); }, &ok)); },
+        [&] {
+            StreamLists lists = Lists(scene, dest, 1);
+            one.push_back(Seconds([&] { return Restore(scene, lists); }, &ok));
+        },
+        [&] {
+            StreamLists lists = Lists(scene, dest, 4);
+            four.push_back(Seconds([&] { return Restore(scene, lists); }, &ok));
+        },
     };
     if (withCp) sidesToRun.push_back([&] { cp.push_back(Seconds([&] { return CopyTree(scene, dest); }, &ok)); });
     for (int round = 0; round < kRounds; ++round) {
@@ -219,7 +268,9 @@ void Verdict(char const* what, double value, bool met, char const* target) {
 }  // namespace
 
 int main() {
-    std::string const pattern = "/tmp/nuv-bench-restore-XXXXXX";
+    char const* where = std::getenv("NUV_BENCH_DIR");
+    std::string const pattern = std::string(where != nullptr && where[0] != '\0' ? where : "/tmp") +
+                                "/nuv-bench-restore-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) return 1;

@@ -196,10 +196,10 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
             for (std::string const& p : patterns)
                 if (BrowsablePathSearch(row.path)(p)) browsable = true;
             if (!browsable) {
-                DBFileSnapshotEntity entity;
-                entity.m_bcdString = row.path;
+                m_fileEntities.emplace_back();   // filled in place
+                DBFileSnapshotEntity& entity = m_fileEntities.back();
+                entity.m_bcdString = std::move(row.path);
                 entity.m_archiveFileId = static_cast<uint64_t>(row.archFileId);
-                m_fileEntities.push_back(entity);
                 continue;
             }
             std::string trimmed = row.path;

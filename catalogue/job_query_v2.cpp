@@ -115,6 +115,9 @@ int DBPathTranslator::getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle) {
     entity.setint64(5, 11, static_cast<int64_t>(m_appId));
     entity.setint64(1, 1, static_cast<int64_t>(m_brannoxId));
     entity.setint64(14, 38, static_cast<int64_t>(m_appType));
+    // The snap job itself: its time window alone does not tell it from a job
+    // of the same application that started in the same second.
+    entity.setint64(9, 9, m_jobId);
     req.setObjectAccessor(3, 3, entity);
     databrowse::BrowseMode mode;
     mode.setint64(1, 1, 2);
@@ -169,6 +172,15 @@ int DBPathTranslator::getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle) {
 
 int DBPathTranslator::runBrowsePasses(BrowseQuery& query, bool& v1Cycle) {
     bool const postgres = m_appType == 125;
+    // Classifying the items of this query (see populateMetaDataList).
+    struct Classifying {
+        DBPathTranslator& t;
+        explicit Classifying(DBPathTranslator& translator) : t(translator) {
+            t.m_classifying = true;
+            t.m_metadataEngineLogged = false;
+        }
+        ~Classifying() { t.m_classifying = false; }
+    } classifying(*this);
     IdxBrowseClient client;
     databrowse::BrowseResponseList responses;
     for (auto& pass : query.passes) {
@@ -252,11 +264,11 @@ void DBPathTranslator::classifyBrowseItem(std::vector<databrowse::BrowseData>::i
     bool const dirFlag = flags != nullptr && flags->getint64(2) != 0;
 
     auto addFile = [&]() {
-        DBFileSnapshotEntity entity;
+        m_fileEntities.emplace_back();   // filled in place
+        DBFileSnapshotEntity& entity = m_fileEntities.back();
         entity.m_bcdString = path;
         // Archive-file ids keep their full 32 bits (zero-extended).
         entity.m_archiveFileId = archive ? static_cast<uint32_t>(archive->getint64(12)) : 0;
-        m_fileEntities.push_back(entity);
     };
     std::vector<browseablePath_t>& pathList = nuvcatalogue::PathList();
     auto addBrowsable = [&]() -> browseablePath_t& {
@@ -343,9 +355,10 @@ int DBPathTranslator::populateMetaDataList(std::vector<databrowse::BrowseData>::
             list.push_back({0x2693795B, text(2)});
         else if (block && block->isSet(4))
             list.push_back({static_cast<int32_t>(0x4B0A9800), text(4)});
-    } else {
+    } else if (!m_classifying || !m_metadataEngineLogged) {
         g_ptrLogWriter->Write(0, kMetaTag, 0, "AppType %d not handled for index metadata parsing",
                               static_cast<int>(m_appType));
+        m_metadataEngineLogged = m_classifying;
     }
     return 0;
 }

@@ -39,6 +39,17 @@ std::string TrimTrailingSlashes(std::string text) {
 template <class Translate>
 CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool elementList, Translate const& translate) {
     char const* const tag = elementList ? kListTag : kCallbackTag;
+    struct Translating {
+        DBPathTranslator& t;
+        explicit Translating(DBPathTranslator& translator) : t(translator) {
+            t.m_translating = true;
+            t.m_excludeDb2FsLock = -1;
+        }
+        ~Translating() {
+            t.m_translating = false;
+            t.m_excludeDb2FsLock = -1;
+        }
+    } translating(*this);
     // Each entity is accounted for at most once, whatever the number of volumes.
     std::unordered_set<DBFileSnapshotEntity const*> accounted;
     accounted.reserve(m_fileEntities.size());
@@ -233,10 +244,16 @@ bool DBPathTranslator::shouldSkipFileIfNotFound(std::string& path) {
         return base.size() >= suffix.size() && base.compare(base.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
     if (!base.empty() && base[0] == 'S' && endsWith(".LOG")) return true;
-    bool exclude = true;
-    JZPlatformInfo settings;
-    (void)settings.getBoolean("Nuvantry", "nDb2SnapExcludeFSLock", &exclude);
-    return exclude && endsWith(".db2FSLock");
+    if (!endsWith(".db2FSLock")) return false;
+    // The setting is read once per translation (and at every call outside one).
+    if (m_excludeDb2FsLock < 0) {
+        bool exclude = true;
+        JZPlatformInfo settings;
+        (void)settings.getBoolean("Nuvantry", "nDb2SnapExcludeFSLock", &exclude);
+        if (!m_translating) return exclude;
+        m_excludeDb2FsLock = exclude ? 1 : 0;
+    }
+    return m_excludeDb2FsLock == 1;
 }
 
 bool DBPathTranslator::checkIfLogEntity(unsigned long archiveFileId) {

@@ -143,7 +143,7 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
                 snapJob = static_cast<long long>(s.second.front().snapJobId);
                 break;
             }
-        int rc = prep.prepareJob(snapJob, lists, options);
+        int rc = prep.prepareJob(snapJob, lists, options, params.m_initParams->userName);
         if (rc != 0) {
             params.m_result = rc;
             params.m_threadPool.reset();

@@ -6,6 +6,9 @@
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <memory>
 
 namespace {
 
@@ -65,6 +68,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
                                static_cast<int>(af.archFileId), af.copyId);
                 return -2;
             }
+            // One journal transaction for the file-by-file messages, not one a file.
+            std::unique_ptr<nuvsuite::JournalBatch> batch(new nuvsuite::JournalBatch());
             for (DataFileInfo& df : af.dataFiles) {
                 std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
                 if (!createDirectoryStructureIfNotExist(target)) {
@@ -87,6 +92,7 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
                 }
                 if (m_logRestoredFiles) EvDebug::Debug(m_event, kTag, "Restore of source path <%s> is queued", df.srcPath.c_str());
             }
+            batch.reset();
             int const waited = restoreFiles.waitForCompletion();
             if (waited != 1 && restoreFiles.isJobStopped() == 1)
                 EvDebug::Error(m_event, kTag, "Restore Job has been suspended  by user");
@@ -136,6 +142,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
                 EvDebug::Error(m_event, "restoreFiles.sendMsgToClient()", "Failed while sending message FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL");
                 return -6;
             }
+            // One journal transaction for the file-by-file messages, not one a file.
+            std::unique_ptr<nuvsuite::JournalBatch> batch(new nuvsuite::JournalBatch());
             for (DataFileInfo& df : af.dataFiles) {
                 std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
                 if (!createDirectoryStructureIfNotExist(target)) {

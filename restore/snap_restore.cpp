@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/appmgr/client.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/symlink.h"
@@ -21,6 +22,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 long long NuvSnapRestore::destBrannoxId = 2;
 JzRstInitParams NuvSnapRestore::jzRstInitParams;
@@ -227,14 +230,72 @@ int NuvSnapRestore::restoreData(long long snapJobId, bool flag, std::list<ArchFi
     }
     DestinationClientRestorer restorer(job, saved, !m_jobPrepared && m_destClientId != saved);
     if (!m_jobPrepared) {
-        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions);
+        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions, params.userName);
         if (rc != 0) return rc;
     }
     return runRoad(snapJobId, flag, archFiles, params, callback, context, extendedOptions);
 }
 
+namespace {
+
+struct Resolved {
+    std::string path;
+    bool ok = false;
+};
+
+// The physical path of every data file of a snapshot archive file, in the
+// lists' order. Each file is its own call of the symbolic-link service; many
+// files are spread over a few threads (each journals its calls in one batch).
+std::vector<Resolved> ResolvePhysicalPaths(std::vector<std::list<ArchFileInfo>*> const& lists) {
+    struct Item {
+        std::string const* given;
+        ArchFileInfo const* af;
+    };
+    std::vector<Item> items;
+    for (std::list<ArchFileInfo>* archFiles : lists)
+        for (ArchFileInfo const& af : *archFiles)
+            if (af.archFileKind == 0)
+                for (DataFileInfo const& df : af.dataFiles) items.push_back(Item{&df.srcPath, &af});
+    std::vector<Resolved> out(items.size());
+    auto work = [&](size_t from, size_t to) {
+        nuvsuite::JournalBatch batch;
+        for (size_t i = from; i < to; ++i) {
+            Item const& item = items[i];
+            if (NuvSymLink::m_mountSrcTransMap.empty()) {
+                std::vector<std::string> visited;
+                out[i].ok = UnixSymbolicLink::getPhysicalPath(*item.given, out[i].path, visited, true, true);
+            } else {
+                out[i].ok = UnixSymbolicLink::getPhysicalPath(*item.given, out[i].path, NuvSymLink::m_mountSrcTransMap,
+                                                              static_cast<long long>(item.af->snapJobId),
+                                                              static_cast<int>(item.af->brannoxId));
+            }
+        }
+    };
+    size_t constexpr kPerThread = 2048;
+    size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 8);
+    threads = std::min(threads, (items.size() + kPerThread - 1) / kPerThread);
+    if (threads <= 1) {
+        work(0, items.size());
+        return out;
+    }
+    std::vector<std::thread> workers;
+    size_t const chunk = (items.size() + threads - 1) / threads;
+    for (size_t from = 0; from < items.size(); from += chunk) {
+        size_t const to = std::min(items.size(), from + chunk);
+        try {
+            workers.emplace_back(work, from, to);
+        } catch (std::system_error const&) {
+            work(from, to);  // no thread to be had: this one does the share
+        }
+    }
+    for (std::thread& t : workers) t.join();
+    return out;
+}
+
+}  // namespace
+
 int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFileInfo>*> const& lists,
-                               std::string const& extendedOptions) {
+                               std::string const& extendedOptions, char const* userName) {
     long long const job = static_cast<long long>(jobId());
     EvRstTask task(job, 0, nullptr, false);
     (void)task.setStripLevel(static_cast<uint64_t>(m_stripLevel), nullptr);
@@ -339,6 +400,9 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     if (IsDb2(appType) && m_redirect && entries != nullptr)
         for (auto& e : *entries) addLine(e.getstringByRef(nuvredirect::kSourcePath), e.getstringByRef(nuvredirect::kDestPath));
 
+    nuvsuite::JournalBatch batch;  // the per-file calls journalled in one transaction
+    std::vector<Resolved> const resolved = multiplexed ? std::vector<Resolved>() : ResolvePhysicalPaths(lists);
+    size_t nextResolved = 0;
     for (std::list<ArchFileInfo>* archFiles : lists) {
         if (multiplexed) break;
         for (ArchFileInfo& af : *archFiles) {
@@ -355,22 +419,22 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
                     if (!matched) df.destPath = given;
                 }
                 if (af.archFileKind == 0) {
-                    std::string physical;
-                    if (NuvSymLink::m_mountSrcTransMap.empty()) {
-                        std::vector<std::string> visited;
-                        if (!UnixSymbolicLink::getPhysicalPath(given, physical, visited, true, true)) {
-                            EvDebug::Error(m_event, kDriverTag, "Path:%s - Failed to get a physicalPath", given.c_str());
-                            return -6;
-                        }
-                    } else if (!UnixSymbolicLink::getPhysicalPath(given, physical, NuvSymLink::m_mountSrcTransMap,
-                                                                  static_cast<long long>(af.snapJobId),
-                                                                  static_cast<int>(af.brannoxId))) {
-                        EvDebug::Error(m_event, kDriverTag, "Path:%s - Failed to get a physicalPath2", given.c_str());
-                        return -7;
+                    size_t const k = nextResolved++;
+                    if (!resolved[k].ok) {
+                        bool const plain = NuvSymLink::m_mountSrcTransMap.empty();
+                        EvDebug::Error(m_event, kDriverTag, plain ? "Path:%s - Failed to get a physicalPath"
+                                                                  : "Path:%s - Failed to get a physicalPath2",
+                                       given.c_str());
+                        return plain ? -6 : -7;
                     }
+                    std::string const& physical = resolved[k].path;
                     df.srcPath = physical;
                     if (df.destPath == given) df.destPath = physical;
                 }
+                // A file going back to its place finds its directories and links laid out as they were.
+                if (df.destPath.empty() || df.destPath == df.srcPath)
+                    NuvSymLink::createDirAndSymLinks(given, static_cast<long long>(af.snapJobId),
+                                                     static_cast<int>(af.brannoxId), userName != nullptr ? userName : "");
                 if (IsOracle(appType) && m_redirect && !df.destPath.empty()) {
                     addLine(df.srcPath, df.destPath);
                 } else if (IsSap(appType) && m_redirect) {

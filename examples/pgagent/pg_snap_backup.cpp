@@ -3,10 +3,14 @@
 #include "nuvdbsnap/agentutil/nuv_db_agents_common_utils.h"
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
+#include "nuvdbsnap/platform/indexing/connection.h"
+#include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -153,22 +157,99 @@ int PgSnapBackup::CreateSnapShot() {
     return 0;
 }
 
+int PgSnapBackup::UnmountSnapshot() {
+    if (!m_snapshotMounted) return 0;
+    m_snapshotMounted = false;
+    CFzError e = m_nuvSnapUtilDb->UnmountSnapshots(m_indexMounts);
+    if (!e.IsError()) return 0;
+    EvDebug::Error(&m_ev, kTag, "cannot unmount the job's snapshot: %s", e.AsString().c_str());
+    return -1;
+}
+
 int PgSnapBackup::PrepareIndex() {
+    // Where each volume's files lie on the mounted snapshot.
+    std::vector<unsigned int> archiveFiles;
+    for (auto const& volume : m_nuvSnapUtilDb->getSnapShotInfo().volumes())
+        archiveFiles.push_back(static_cast<unsigned>(volume.getArchFileId()));
+    m_indexMounts = SMVolSnapInfo();
+    m_snapshotMounted = true;   // whatever was mounted is unmounted on every road
+    CFzError e = m_nuvSnapUtilDb->LoadAndMountVolumesForArchiveFiles(archiveFiles, m_bkArgs->brannoxId, m_indexMounts);
+    if (e.IsError()) {
+        EvDebug::Error(&m_ev, kTag, "the snapshot cannot be mounted for the index: %s", e.AsString().c_str());
+        return -1;
+    }
+    std::map<std::string, std::string> mounts;   // source path -> mount path
+    for (auto const& volume : m_indexMounts.volumes()) mounts[volume.getSourcePath()] = volume.getMountPath();
+    m_nuvSnapUtilDb->allocateCustomizedIndexMap();
+    auto& onSnapshot = *m_nuvSnapUtilDb->getCustomizedIndexMap();
     for (auto const& listed : m_listedFiles) {
         std::string const& path = listed.first;
         std::list<std::string> const& files = listed.second;
-        // A file the server removed since the listing is not registered.
+        // A file that is not on the snapshot (the server removed it before the
+        // snapshot) or no longer on the live volume is not registered.
         size_t registered = 0;
-        for (std::string const& file : files)
-            if (m_nuvSnapUtilDb->addMountPoint(file.c_str(), nullptr)) ++registered;
+        for (std::string const& file : files) {
+            std::string copy;
+            for (auto const& m : mounts) {   // a file under no volume has no copy
+                copy = NuvSnapUtilDb::translatePath(file, m.first, m.second);
+                if (!copy.empty()) break;
+            }
+            struct stat st;
+            if (copy.empty() || ::stat(copy.c_str(), &st) != 0) continue;   // as the index examines it
+            if (!m_nuvSnapUtilDb->addMountPoint(file.c_str(), nullptr)) continue;
+            onSnapshot[file] = copy;
+            ++registered;
+        }
         EvDebug::Debug(&m_ev, kTag, "%zu of %zu paths of [%s] registered for the index", registered, files.size(),
                        path.c_str());
     }
     return 0;
 }
 
+int PgSnapBackup::CreateIndex() {
+    int const indexed = DBSnapBackup::CreateIndex();
+    int const unmounted = UnmountSnapshot();
+    return indexed != 0 ? indexed : unmounted;
+}
+
+int PgSnapBackup::SendIndexMetaData() {
+    std::string const token = m_jobCtrlClient != nullptr && m_jobCtrlClient->GetJobToken() != nullptr &&
+                                      *m_jobCtrlClient->GetJobToken() != '\0'
+                                  ? m_jobCtrlClient->GetJobToken()
+                                  : constructJobToken(m_bkArgs->jobId, 0, 0, 0);
+    std::string const& host = m_bkArgs->indexDataMover.empty() ? m_bkArgs->dataMover : m_bkArgs->indexDataMover;
+    IndexingConnection connection;
+    if (connection.initialize(m_bkArgs->brannoxId, static_cast<unsigned long>(m_bkArgs->appId), 125, JZBkpLevel(1),
+                              token.c_str(), host.c_str(), host.c_str(), 0) != 0) {
+        EvDebug::Error(&m_ev, kTag, "cannot open an index run for the data path markers");
+        return -1;
+    }
+    unsigned long long sequence = 0;
+    for (std::string path : m_dataPaths) {
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        JzFileHeader header;
+        if (!header.setName("/+DBDIR+" + path)) {
+            EvDebug::Error(&m_ev, kTag, "the data path [%s] does not fit an index entry", path.c_str());
+            (void)connection.backupDone(0);
+            return -1;
+        }
+        header.time = static_cast<int64_t>(std::time(nullptr));
+        if (connection.sendFileInfo(&header, ++sequence, nullptr, 0) != 0) {
+            EvDebug::Error(&m_ev, kTag, "cannot index the marker of [%s]", path.c_str());
+            (void)connection.backupDone(0);
+            return -1;
+        }
+    }
+    if (connection.backupDone(1) != 0) {
+        EvDebug::Error(&m_ev, kTag, "the index run of the data path markers failed");
+        return -1;
+    }
+    return 0;
+}
+
 int PgSnapBackup::ExitHere(int const& result) {
     int outcome = result;
+    if (UnmountSnapshot() != 0) outcome = 1;   // a job that stopped between the snapshot and its index
     if (outcome == 0 && m_quiesced && !m_labelSaved) {
         EvDebug::Error(&m_ev, kTag, "the snapshot has no backup label and cannot be restored: the job fails");
         outcome = 1;

@@ -21,7 +21,7 @@ struct SnapshotFileCheck {
     size_t files = 0;      // the job's files in its index
     size_t found = 0;      // found on the mounted snapshot
     size_t missing = 0;
-    size_t sized = 0;      // of those, files whose size the index holds
+    size_t sized = 0;      // of those, files (not directories) whose size was compared with the index's
     size_t wrongSize = 0;
 };
 
@@ -40,7 +40,16 @@ public:
     // is on it, and unmounts it again, before any replication of it. The
     // outcome is kept for verification(); a failed verification fails the job.
     int CreateSnapShot() override;
+    // Mounts the job's snapshot and registers for the index every listed file
+    // that is on it, to be examined there (its type, size and time are the
+    // snapshot's). The snapshot stays mounted until the index is made.
     int PrepareIndex() override;
+    // The content index of the snapshot, then the snapshot unmounted.
+    int CreateIndex() override;
+    // One more index run of the job: a "+DBDIR+" marker for each data path,
+    // of no archive file, which tells a second-generation query which
+    // directories hold the database's files.
+    int SendIndexMetaData() override;
     // A job whose snapshot has no saved backup label cannot be restored: it is reported failed.
     int ExitHere(int const& result) override;
 
@@ -66,4 +75,7 @@ private:
     // Each data path's files, listed while the server is in backup mode.
     std::list<std::pair<std::string, std::list<std::string>>> m_listedFiles;
     std::string m_verification;
+    SMVolSnapInfo m_indexMounts;      // the snapshot mounted for the content index, until it is made
+    bool m_snapshotMounted = false;
+    int UnmountSnapshot();
 };

@@ -1,13 +1,13 @@
 // The first half of a restore from the job's snapshot: the job's files from
 // its index, the snapshot mounted, every file translated to its path there
-// and found with the size the index holds.
+// and found there with the size the index holds.
 #include "pg_snap_backup.h"
 
 #include "nuvdbsnap/catalogue.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 
-#include <map>
+#include <unordered_map>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +40,10 @@ int PgSnapBackup::CheckSnapshotFiles(SnapshotFileCheck& check) {
         EvDebug::Error(&m_ev, kTag, "the job's files cannot be read from its index");
         return -1;
     }
+    if (translator.m_fileEntities.empty()) {
+        EvDebug::Error(&m_ev, kTag, "the job's index lists no files");
+        return -1;
+    }
     std::vector<unsigned int> archiveFiles;
     for (auto const& row : translator.m_archFileList) archiveFiles.push_back(static_cast<unsigned>(row.archFileId));
     SMVolSnapInfo mounted;
@@ -55,7 +59,7 @@ int PgSnapBackup::CheckSnapshotFiles(SnapshotFileCheck& check) {
         result = -1;
     }
     // What the index holds of each file.
-    std::map<std::string, nuvindexing::IndexEntry> indexed;
+    std::unordered_map<std::string, nuvindexing::IndexEntry> indexed;
     std::vector<nuvindexing::IndexEntry> entries;
     if (result == 0 && !nuvindexing::BrowseIndex(translator.m_appId, m_bkArgs->jobId, "/**", &entries).IsError())
         for (auto& entry : entries) indexed[entry.path] = entry;
@@ -70,11 +74,11 @@ int PgSnapBackup::CheckSnapshotFiles(SnapshotFileCheck& check) {
             continue;
         }
         ++check.found;
+        // A file (not a directory) must hold on the snapshot the size the index holds.
         auto entry = indexed.find(file.m_bcdString);
-        // A size of 0 is no size: the driver indexes PostgreSQL files without examining them.
-        if (entry == indexed.end() || entry->second.isDir || entry->second.size == 0) continue;
+        if (entry == indexed.end() || entry->second.isDir) continue;
         ++check.sized;
-        if (static_cast<uint64_t>(st.st_size) != entry->second.size) {
+        if (S_ISDIR(st.st_mode) || static_cast<uint64_t>(st.st_size) != entry->second.size) {
             EvDebug::Error(&m_ev, kTag, "[%s] holds %lld bytes on the snapshot, the index says %llu",
                            file.m_bcdString.c_str(), static_cast<long long>(st.st_size),
                            static_cast<unsigned long long>(entry->second.size));

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <dirent.h>
 #include <fnmatch.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -175,6 +178,42 @@ CFzError FXStagedFile::Write(std::string const& path, std::string const& data, i
     m_path = path;
     m_temporary = temporary;
     return CFzError::Success();
+}
+
+namespace {
+
+// The pid of a name "<base>.tmp.<pid>.<n>" (digits only); 0 when it is not one.
+pid_t TemporaryWriter(std::string const& name, std::string const& base) {
+    std::string const prefix = base + ".tmp.";
+    if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+    std::string const rest = name.substr(prefix.size());
+    size_t const dot = rest.find('.');
+    if (dot == 0 || dot == std::string::npos || dot + 1 == rest.size() || dot > 9) return 0;
+    for (size_t i = 0; i < rest.size(); ++i)
+        if (i != dot && (rest[i] < '0' || rest[i] > '9')) return 0;
+    return static_cast<pid_t>(std::stol(rest.substr(0, dot)));
+}
+
+}  // namespace
+
+int FXStagedFile::RemoveDeadWritersTemporaries(std::string const& path) {
+    if (path.empty() || path.back() == '/') return 0;
+    std::string const directory = DirectoryOf(path);
+    size_t const slash = path.rfind('/');
+    std::string const base = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return 0;
+    int removed = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        pid_t const pid = TemporaryWriter(entry->d_name, base);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to tell
+        struct stat st;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 CFzError FXStagedFile::Commit() {

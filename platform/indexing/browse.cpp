@@ -43,6 +43,7 @@ void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, uint32_t appId
     archive->setint64(11, 11, e.archGroupId);
     archive->setint64(12, 12, e.archFileId);
     archive->setint64(13, 13, static_cast<int64_t>(e.size));
+    archive->setint64(14, 14, e.time);   // modification time, as the entry was recorded
     archive->getObjectAccessor(7, 10, true, 18, 3)->setint64(0, 0, e.brannoxId);
     archive->getObjectAccessor(4, 7, true, 18, 10)->setint64(5, 11, appId);
     if (e.metadata.empty()) return;
@@ -68,6 +69,7 @@ bool NameMatches(char const* pattern, char const* name) {
 struct Criteria {
     std::vector<std::pair<int64_t, std::vector<std::string>>> lists;
     bool Pass(std::string const& path) const {
+        if (lists.empty()) return true;
         size_t slash = path.find_last_of("/\\");
         std::string const name = slash == std::string::npos ? path : path.substr(slash + 1);
         for (auto const& c : lists) {
@@ -166,12 +168,16 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
         }
     }
     std::string args = "app=" + std::to_string(appId) + " from=" + std::to_string(from) + " to=" + std::to_string(to);
+    if (entity != nullptr && entity->getint64(9) > 0) args += " job=" + std::to_string(entity->getint64(9));
     for (std::string const& p : paths) args += " path=" + p;
     if (!nuvindexing::detail::Enter("IdxBrowseClient::Browse", args)) return -1;
 
-    int64_t jobId = 0;
+    // A subject that names its job (field 9) is read from that job's runs
+    // alone: two jobs that started in the same second share a time window.
+    // Otherwise the time window chooses the job.
+    int64_t jobId = entity ? entity->getint64(9) : 0;
     std::vector<int64_t> runs;
-    if (nuvindexing::detail::ChooseJob(appId, from, to, &jobId).IsError()) return -1;
+    if (jobId <= 0 && nuvindexing::detail::ChooseJob(appId, from, to, &jobId).IsError()) return -1;
     if (jobId > 0 && nuvindexing::detail::GoodRuns(jobId, appId, &runs).IsError()) return -1;
 
     // The answer is built where the caller reads it (a response list), else apart.

@@ -48,6 +48,15 @@ CFzError CJobInfoMetadataStore::addFile(std::string const& key, std::string cons
     return CFzError::Success();
 }
 
+CFzError CJobInfoMetadataStore::enterSetKeyValue(std::string const& container, std::string const& key) const {
+    std::string const args = "job=" + std::to_string(m_jobId) + " container=" + container + " key=" + key;
+    int code = -1;
+    std::string text;
+    if (!nuvindexing::detail::Enter("CJobInfoMetadataStore::setKeyValue", args, &code, &text))
+        return FXErrorUtil::ErrorWin32(FZ_LOC, static_cast<unsigned>(code < 0 ? -code : code), "%s", text.c_str());
+    return CFzError::Success();
+}
+
 CFzError CJobInfoMetadataStore::backupData(std::string const& host, std::string const& jobToken,
                                            int64_t archFileId) {
     std::string args = "host=" + host + " job=" + std::to_string(m_jobId) + " afile=" + std::to_string(archFileId);

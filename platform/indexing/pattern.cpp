@@ -43,7 +43,8 @@ bool PathPattern::Matches(std::string const& path) const {
 bool GlobMatch(std::string const& glob, std::string const& path) {
     // Tokens: 0 = literal char, 1 = "*", 2 = "**". Dynamic programming over
     // (token, position): linear in the product, never exponential.
-    std::vector<std::pair<int, char>> tokens;
+    thread_local std::vector<std::pair<int, char>> tokens;
+    tokens.clear();
     for (size_t i = 0; i < glob.size(); ++i) {
         if (glob[i] == '*') {
             if (i + 1 < glob.size() && glob[i + 1] == '*') {
@@ -57,7 +58,9 @@ bool GlobMatch(std::string const& glob, std::string const& path) {
         }
     }
     size_t n = path.size();
-    std::vector<char> cur(n + 1, 0), next(n + 1, 0);
+    thread_local std::vector<char> cur, next;   // reused: a browse matches every entry it reads
+    cur.assign(n + 1, 0);
+    next.assign(n + 1, 0);
     cur[0] = 1;
     for (auto const& t : tokens) {
         std::fill(next.begin(), next.end(), 0);

@@ -85,36 +85,79 @@ void FillEntry(CatRow const& r, IndexEntry* e) {
     e->metadata.clear();
 }
 
-// Groups joined rows (entry, metadata) into entries; rows come in path order,
-// newest run first. Only the first run of a path is kept when `newestOnly`.
+// Groups joined rows (entry, metadata) into entries, row by row; rows come in
+// path order, newest run first. Only the first run of a path is kept when
+// `newestOnly`. Feed returns false once the sink wants no more.
+class Grouper {
+public:
+    Grouper(bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
+            std::function<bool(std::string const&)> const& accept)
+        : m_newestOnly(newestOnly), m_sink(sink), m_accept(accept) {}
+
+    bool Feed(CatRow const& r) {
+        int64_t const id = AsInt(r[0]);
+        if (m_have && id == m_cur.id) {
+            if (!std::holds_alternative<std::nullptr_t>(r[15]))
+                m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+            return true;
+        }
+        if (m_have) {
+            m_have = false;
+            if (!m_sink(m_cur)) return m_stopped = false;
+        }
+        std::string const* path = std::get_if<std::string>(&r[3]);
+        std::string const empty;
+        if (path == nullptr) path = &empty;
+        if (m_newestOnly && m_anyPath && *path == m_lastPath) return true;  // an older run's copy
+        m_lastPath = *path;
+        m_anyPath = true;
+        if (m_accept && !m_accept(*path)) return true;
+        FillEntry(r, &m_cur);
+        if (!std::holds_alternative<std::nullptr_t>(r[15]))
+            m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+        m_have = true;
+        return true;
+    }
+    void Finish() {
+        if (m_have && m_stopped) m_sink(m_cur);
+        m_have = false;
+    }
+
+private:
+    bool m_newestOnly;
+    std::function<bool(IndexEntry const&)> const& m_sink;
+    std::function<bool(std::string const&)> const& m_accept;
+    IndexEntry m_cur;
+    bool m_have = false;
+    bool m_stopped = true;   // false once the sink said stop
+    std::string m_lastPath;
+    bool m_anyPath = false;
+};
+
 CFzError Group(std::vector<CatRow> const& rows, bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
                std::function<bool(std::string const&)> const& accept) {
-    IndexEntry cur;
-    bool have = false;
-    std::string lastPath;
-    bool anyPath = false;
-    for (CatRow const& r : rows) {
-        int64_t id = AsInt(r[0]);
-        if (have && id == cur.id) {
-            if (!std::holds_alternative<std::nullptr_t>(r[15]))
-                cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
-            continue;
-        }
-        if (have) {
-            if (!sink(cur)) return CFzError::Success();
-            have = false;
-        }
-        std::string path = AsText(r[3]);
-        if (newestOnly && anyPath && path == lastPath) continue;  // an older run's copy
-        lastPath = path;
-        anyPath = true;
-        if (accept && !accept(path)) continue;
-        FillEntry(r, &cur);
-        if (!std::holds_alternative<std::nullptr_t>(r[15]))
-            cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
-        have = true;
-    }
-    if (have) sink(cur);
+    Grouper grouper(newestOnly, sink, accept);
+    for (CatRow const& r : rows)
+        if (!grouper.Feed(r)) return CFzError::Success();
+    grouper.Finish();
+    return CFzError::Success();
+}
+
+// The entries a query selects, grouped as its rows are read; *any tells
+// whether the query gave any row.
+CFzError GroupEach(std::string const& sql, std::vector<CatValue> const& params, bool newestOnly,
+                   std::function<bool(IndexEntry const&)> const& sink,
+                   std::function<bool(std::string const&)> const& accept, bool* any) {
+    Grouper grouper(newestOnly, sink, accept);
+    bool stopped = false;
+    *any = false;
+    CFzError e = Catalogue::Instance().QueryEach(sql, params, [&](CatRow const& r) {
+        *any = true;
+        stopped = !grouper.Feed(r);
+        return !stopped;
+    });
+    if (e.IsError()) return e;
+    if (!stopped) grouper.Finish();
     return CFzError::Success();
 }
 
@@ -131,32 +174,39 @@ CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& patt
     if (runs.empty()) return CFzError::Success();
     std::vector<CatValue> params;
     std::string sql = EntrySelect(pattern.directory ? "idx_entries_by_parent" : "idx_entries_by_path");
-    if (pattern.directory) {
+    // Paths are kept without a trailing '/': a wildcard pattern that ends with
+    // one can select the entry "/" alone, so only that entry is read.
+    bool const rootOnly = !pattern.directory && pattern.glob.size() > 1 && pattern.glob.back() == '/';
+    if (rootOnly) {
+        sql += "WHERE e.run_id IN (" + Placeholders(runs.size()) + ") AND e.path = '/'";
+    } else if (pattern.directory) {
         sql += "WHERE e.parent = ? AND e.run_id IN (" + Placeholders(runs.size()) + ")";
         params.push_back(pattern.dir);
     } else {
         sql += "WHERE e.run_id IN (" + Placeholders(runs.size()) + ") AND e.path >= ? AND e.path < ?";
     }
     for (int64_t r : runs) params.push_back(r);
-    if (!pattern.directory) {
+    if (!pattern.directory && !rootOnly) {
         params.push_back(pattern.prefix);
         params.push_back(pattern.prefix + "\xff");
     }
     sql += " ORDER BY e.path, e.run_id DESC, m.rowid";
-    std::vector<CatRow> rows;
-    CFzError e = Catalogue::Instance().Query(sql, params, &rows);
-    if (e.IsError()) return e;
-    if (!pattern.directory || !rows.empty())
-        return Group(rows, true, sink, [&](std::string const& path) { return pattern.Matches(path); });
+    bool any = false;
+    std::function<bool(std::string const&)> const matches = [&](std::string const& path) {
+        return pattern.Matches(path);
+    };
+    CFzError e = GroupEach(sql, params, true, sink, matches, &any);
+    if (e.IsError() || !pattern.directory || any) return e;
     // A pattern without wildcards that names no directory with entries below
     // it selects the file entry at that path, if there is one.
     sql = EntrySelect("idx_entries_by_path") + "WHERE e.run_id IN (" + Placeholders(runs.size()) +
           ") AND e.path = ? ORDER BY e.path, e.run_id DESC, m.rowid";
     params.assign(runs.begin(), runs.end());
     params.push_back(pattern.dir);
-    e = Catalogue::Instance().Query(sql, params, &rows);
-    if (e.IsError()) return e;
-    return Group(rows, true, [&](IndexEntry const& entry) { return entry.isDir || sink(entry); }, nullptr);
+    std::function<bool(IndexEntry const&)> const fileOnly = [&](IndexEntry const& entry) {
+        return entry.isDir || sink(entry);
+    };
+    return GroupEach(sql, params, true, fileOnly, nullptr, &any);
 }
 
 }  // namespace detail

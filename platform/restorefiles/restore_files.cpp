@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <unordered_set>
 
 namespace {
 
@@ -245,6 +246,7 @@ int JZRestoreFiles::waitForCompletion() {
     }
     bool ok = true;
     std::map<std::string, std::string> destinations;
+    std::unordered_set<std::string> knownDirs;
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
@@ -261,7 +263,7 @@ int JZRestoreFiles::waitForCompletion() {
             ok = false;
             continue;
         }
-        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts);
+        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &knownDirs);
         if (e.IsError()) {
             g_ptrLogWriter->Write(-1, kTag, m_jobId, "restore of [%s] to [%s] failed: %s", p.source.c_str(),
                                   to.c_str(), e.AsString().c_str());

@@ -191,11 +191,22 @@ std::string StripComponents(std::string const& path, int level) {
     return out;
 }
 
-CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts) {
-    // The destination's missing directories are made (0755), each level once.
-    for (size_t slash = to.find('/', 1); slash != std::string::npos; slash = to.find('/', slash + 1)) {
-        std::string const dir = to.substr(0, slash);
-        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Fail(errno, "cannot make the directory", dir);
+CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts,
+                 std::unordered_set<std::string>* knownDirs) {
+    // The destination's missing directories are made (0755), each level once:
+    // the parent known, so is every level above it.
+    size_t const last = to.rfind('/');
+    if (last != std::string::npos && last > 0) {
+        std::string const parent = to.substr(0, last);
+        if (knownDirs == nullptr || knownDirs->count(parent) == 0) {
+            for (size_t slash = to.find('/', 1); slash != std::string::npos && slash <= last;
+                 slash = to.find('/', slash + 1)) {
+                std::string const dir = to.substr(0, slash);
+                if (knownDirs != nullptr && knownDirs->count(dir) != 0) continue;
+                if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Fail(errno, "cannot make the directory", dir);
+                if (knownDirs != nullptr) knownDirs->insert(dir);
+            }
+        }
     }
     return CopyAny(from, to, counts);
 }

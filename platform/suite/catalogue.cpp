@@ -389,37 +389,69 @@ struct Catalogue::Impl {
                                                                       Excerpt(sql).c_str())
                                          : ExecScript(sql);
         e = Bind(stmt, params, sql);
-        int rc = SQLITE_ROW;
-        while (!e.IsError()) {
-            rc = sqlite3_step(stmt);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) {
-                e = SqliteError(rc, "step", sql);
-                break;
-            }
-            if (!rows) continue;
-            int n = sqlite3_column_count(stmt);
-            CatRow row;
-            row.reserve(n);
-            for (int c = 0; c < n; ++c) {
-                switch (sqlite3_column_type(stmt, c)) {
-                case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(stmt, c))); break;
-                case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(stmt, c)); break;
-                case SQLITE_NULL: row.emplace_back(nullptr); break;
-                default: {
-                    auto const* p = static_cast<char const*>(sqlite3_column_blob(stmt, c));
-                    int len = sqlite3_column_bytes(stmt, c);
-                    row.emplace_back(std::string(p ? p : "", p ? static_cast<size_t>(len) : 0));
-                }
-                }
-            }
+        if (!e.IsError()) e = Step(stmt, sql, [&](CatRow& row) {
             rows->push_back(std::move(row));
-        }
+            return true;
+        }, rows != nullptr);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
         if (!cached) sqlite3_finalize(stmt);
         if (e.IsError() && rows) rows->clear();
         return e;
+    }
+
+    // The current row of a statement into `row`, reusing the texts it holds.
+    static void ReadRow(sqlite3_stmt* stmt, CatRow* row) {
+        int const n = sqlite3_column_count(stmt);
+        row->resize(static_cast<size_t>(n));
+        for (int c = 0; c < n; ++c) {
+            CatValue& value = (*row)[static_cast<size_t>(c)];
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER: value = static_cast<int64_t>(sqlite3_column_int64(stmt, c)); break;
+            case SQLITE_FLOAT: value = sqlite3_column_double(stmt, c); break;
+            case SQLITE_NULL: value = nullptr; break;
+            default: {
+                auto const* p = static_cast<char const*>(sqlite3_column_blob(stmt, c));
+                size_t const len = p ? static_cast<size_t>(sqlite3_column_bytes(stmt, c)) : 0;
+                if (auto* text = std::get_if<std::string>(&value)) text->assign(p ? p : "", len);
+                else value = std::string(p ? p : "", len);
+            }
+            }
+        }
+    }
+
+    // One query on a statement of its own (never a cached one), each row
+    // handed to `each` as it is read; stops when `each` returns false. The
+    // callback may use the catalogue itself.
+    CFzError RunEach(std::string const& sql, std::vector<CatValue> const& params,
+                     std::function<bool(CatRow const&)> const& each) {
+        sqlite3_stmt* stmt = nullptr;
+        char const* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
+        if (rc != SQLITE_OK) return SqliteError(rc, "prepare", sql);
+        if (stmt == nullptr || !OnlySpaceOrSemicolons(tail)) {
+            sqlite3_finalize(stmt);
+            return FXErrorUtil::ErrorJZResult(FZ_LOC, SQLITE_MISUSE, "catalogue: one query expected [%s]",
+                                              Excerpt(sql).c_str());
+        }
+        CFzError e = Bind(stmt, params, sql);
+        if (!e.IsError()) e = Step(stmt, sql, [&](CatRow& row) { return each(row); }, true);
+        sqlite3_finalize(stmt);
+        return e;
+    }
+
+    // Steps a bound statement to its end, each row (read when `read`) handed
+    // to `each`, which may take it and returns false to stop.
+    CFzError Step(sqlite3_stmt* stmt, std::string const& sql, std::function<bool(CatRow&)> const& each, bool read) {
+        CatRow row;
+        for (;;) {
+            int const rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) return CFzError::Success();
+            if (rc != SQLITE_ROW) return SqliteError(rc, "step", sql);
+            if (!read) continue;
+            ReadRow(stmt, &row);
+            if (!each(row)) return CFzError::Success();
+        }
     }
 };
 
@@ -488,6 +520,16 @@ CFzError Catalogue::Query(std::string const& sql, std::vector<CatValue> const& p
         return e;
     }
     e = m_impl->RunStatement(sql, params, rows ? rows : &scratch);
+    m_impl->AnnounceFaultChange();
+    return e;
+}
+
+CFzError Catalogue::QueryEach(std::string const& sql, std::vector<CatValue> const& params,
+                              std::function<bool(CatRow const&)> const& each) {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    CFzError e = m_impl->EnsureCurrent();
+    if (e.IsError()) return e;
+    e = m_impl->RunEach(sql, params, each);
     m_impl->AnnounceFaultChange();
     return e;
 }

@@ -21,6 +21,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <vector>
 
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     FSRRestoreReply reply;
     std::vector<FSRFileReport> reports(run.count);
     std::map<std::string, std::string> destinations;
+    std::unordered_set<std::string> knownDirs;  // destination directories found or made
     for (uint32_t i = 0; i < run.count; ++i) {
         FSRSnapSrcPath const& e = run.entries[i];
         FSRFileReport& r = reports[i];
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
                 err = EEXIST;
                 error = "[" + seen.first->second + "] is restored to the same destination";
             } else {
-                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts);
+                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts, &knownDirs);
                 if (c.IsError()) {
                     err = EIO;
                     error = c.AsString();

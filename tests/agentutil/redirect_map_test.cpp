@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <csignal>
 #include <cstdint>
 #include <dirent.h>
@@ -324,10 +326,22 @@ TEST_F(RedirectMapTest, WriterKilledMidwayLeavesNoMapAndTheNextWriterWritesIt) {
     EXPECT_EQ(nuvtest::WaitChild(child), 128 + SIGKILL);
     close(watch);
     EXPECT_FALSE(FXFile::DoesFileExist(MapPath()));
+    std::vector<std::string> const left = Leftovers();
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ(0u, left.front().rfind("DbRedirectMapFile.jzf.tmp." + std::to_string(child) + ".", 0));
+    // A live writer's temporary file (pid 1 runs) and names of another form stay.
+    std::vector<std::string> const kept{"DbRedirectMapFile.jzf.tmp.1.0", "DbRedirectMapFile.jzf.tmp.x.0",
+                                        "other.jzf.tmp." + std::to_string(child) + ".0"};
+    for (auto const& name : kept) nuvtest::WriteFile(JobResultsDir() + "/" + name, "");
 
-    // The dead writer's lock went with it.
+    // The dead writer's lock went with it; the next writer clears what it left.
     ASSERT_EQ(NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(&m_ev, 104), 0);
     EXPECT_EQ(nuvtest::ReadFile(MapPath()), "\"/a\",\"/b\"\n\"/c\",\"/d\"\n");
+    std::vector<std::string> after = Leftovers();
+    std::sort(after.begin(), after.end());
+    std::vector<std::string> want = kept;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, after);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The symbolic-link service.
 #include "nuvdbsnap/platform/base/symlink.h"
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "snapmgr/snap_env.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -64,6 +67,155 @@ TEST_F(SymlinkTest, ObeysTheFaultTable) {
     std::vector<std::string> visited;
     std::string physical;
     EXPECT_FALSE(UnixSymbolicLink::getPhysicalPath(m_base + "/link", physical, visited, true, true));
+}
+
+// The layout of a file restored to its place, against a real snapshot of a
+// volume: what is missing is made as the snap job's copy held it.
+class LayoutTest : public ::testing::Test {
+protected:
+    static constexpr int kSnapJob = 77;
+
+    void SetUp() override {
+        if (!snaptest::IsRoot()) GTEST_SKIP() << "mounting a snapshot needs root";
+        m_env.reset(new snaptest::SnapEnv());
+        m_vol = m_env->dir() + "/vol";
+        for (char const* dir : {"", "/d1", "/d1/sub", "/d2", "/d2/sub", "/d3", "/d3/sub", "/real"})
+            ASSERT_EQ(0, mkdir((m_vol + dir).c_str(), 0755)) << dir;
+        ASSERT_EQ(0, chmod((m_vol + "/d1").c_str(), 0750));
+        ASSERT_EQ(0, chown((m_vol + "/d1").c_str(), 123, 456));
+        ASSERT_EQ(0, chmod((m_vol + "/d1/sub").c_str(), 0700));
+        ASSERT_EQ(0, symlink("real", (m_vol + "/l1").c_str()));
+        snaptest::SnapEnv::Snap(kSnapJob, {m_vol});
+        ASSERT_EQ(0, mkdir((m_env->dir() + "/elsewhere").c_str(), 0755));
+        nuvsuite::ClearJournal();
+    }
+
+    struct Entry {
+        bool exists = false;
+        mode_t type = 0, mode = 0;
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::string target;
+    };
+    static Entry At(std::string const& path) {
+        Entry e;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) return e;
+        e.exists = true;
+        e.type = st.st_mode & S_IFMT;
+        e.mode = st.st_mode & 07777;
+        e.uid = st.st_uid;
+        e.gid = st.st_gid;
+        if (S_ISLNK(st.st_mode)) {
+            char buf[PATH_MAX];
+            ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+            e.target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        return e;
+    }
+
+    std::unique_ptr<snaptest::SnapEnv> m_env;
+    std::string m_vol;
+};
+
+TEST_F(LayoutTest, MakesWhatIsMissingAsTheCopyHeldItAndLeavesWhatExists) {
+    struct passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nullptr, nobody);
+    std::string const v = m_vol;
+    std::string const out = m_env->dir() + "/outside";
+    struct Case {
+        char const* name;
+        std::function<void()> change;  // what the live tree lost since the snapshot
+        std::string path;              // the file going back to its place
+        std::vector<std::pair<std::string, Entry>> expect;
+    };
+    auto dir = [](mode_t mode, uid_t uid, gid_t gid) { return Entry{true, S_IFDIR, mode, uid, gid, ""}; };
+    Entry const gone{};
+    Case const cases[] = {
+        {"missing directories", [&] { std::filesystem::remove_all(v + "/d1"); }, v + "/d1/sub/f",
+         {{v + "/d1", dir(0750, 123, 456)}, {v + "/d1/sub", dir(0700, 0, 0)}}},
+        {"missing symlinked directory", [&] { ASSERT_EQ(0, unlink((v + "/l1").c_str())); }, v + "/l1/f",
+         {{v + "/l1", Entry{true, S_IFLNK, 0777, 0, 0, "real"}}}},
+        {"existing component left alone",
+         [&] {
+             ASSERT_EQ(0, chmod((v + "/d2").c_str(), 0711));
+             ASSERT_EQ(0, rmdir((v + "/d2/sub").c_str()));
+         },
+         v + "/d2/sub/f", {{v + "/d2", dir(0711, 0, 0)}, {v + "/d2/sub", dir(0755, 0, 0)}}},
+        {"planted link not followed",
+         [&] {
+             std::filesystem::remove_all(v + "/d3");
+             ASSERT_EQ(0, symlink((m_env->dir() + "/elsewhere").c_str(), (v + "/d3").c_str()));
+         },
+         v + "/d3/sub/f",
+         {{v + "/d3", Entry{true, S_IFLNK, 0777, 0, 0, m_env->dir() + "/elsewhere"}},
+          {m_env->dir() + "/elsewhere/sub", gone}}},
+        {"ancestors no volume of the job held", [] {}, out + "/x/f",
+         {{out, dir(0755, nobody->pw_uid, nobody->pw_gid)}, {out + "/x", dir(0755, nobody->pw_uid, nobody->pw_gid)}}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change();
+        NuvSymLink::createDirAndSymLinks(c.path, kSnapJob, 2, "nobody");
+        for (auto const& want : c.expect) {
+            Entry const got = At(want.first);
+            EXPECT_EQ(want.second.exists, got.exists) << want.first;
+            if (!want.second.exists || !got.exists) continue;
+            EXPECT_EQ(want.second.type, got.type) << want.first;
+            EXPECT_EQ(want.second.target, got.target) << want.first;
+            if (want.second.type == S_IFDIR) {
+                EXPECT_EQ(want.second.mode, got.mode) << want.first;
+            }
+            EXPECT_EQ(want.second.uid, got.uid) << want.first;
+            EXPECT_EQ(want.second.gid, got.gid) << want.first;
+        }
+        // The copy was mounted for the look only.
+        for (auto const& m : snaptest::MountPoints()) EXPECT_NE(0u, m.rfind(m_env->state() + "/", 0)) << m;
+    }
+}
+
+TEST_F(LayoutTest, ReadsTheCopyThroughTheSnapshotServiceAndKeepsAMountThatStood) {
+    SMVolSnapInfo record;
+    record.setSnapJobId(kSnapJob);
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.getVolumeSnaps(record));
+    ASSERT_TRUE(client.mountVolumes(record));
+    std::string const mounted = record.volumes().front().getMountPath();
+    std::filesystem::remove_all(m_vol + "/d1");
+    nuvsuite::ClearJournal();
+    NuvSymLink::createDirAndSymLinks(m_vol + "/d1/sub/f", kSnapJob, 2, "");
+    EXPECT_EQ(S_IFDIR, At(m_vol + "/d1/sub").type);
+    EXPECT_TRUE(snaptest::IsMounted(mounted));
+    std::vector<std::string> calls;
+    for (auto const& e : nuvsuite::ReadJournal()) calls.push_back(e.service + " " + e.call);
+    EXPECT_EQ((std::vector<std::string>{"symlink NuvSymLink::createDirAndSymLinks",
+                                        "snapmgr JZSnapClientAPI::getVolumeSnaps"}),
+              calls);
+    EXPECT_TRUE(client.unmount(record));
+}
+
+TEST_F(LayoutTest, AFaultOrAnUnreadableCopyMakesNothing) {
+    std::filesystem::remove_all(m_vol + "/d1");
+    struct Case {
+        char const* service;
+        char const* call;
+        long long snapJob;
+    };
+    Case const cases[] = {
+        {"symlink", "NuvSymLink::createDirAndSymLinks", kSnapJob},
+        {"snapmgr", "JZSnapClientAPI::getVolumeSnaps", kSnapJob},
+        {"snapmgr", "JZSnapClientAPI::mountVolumes", kSnapJob},
+        {"", "", kSnapJob + 1},  // a snap job without snapshots
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(std::string(c.service) + " " + c.call);
+        nuvsuite::ClearFaults();
+        if (c.service[0] != '\0') nuvsuite::AddFault(c.service, c.call, 5, "no copies today", -1);
+        NuvSymLink::createDirAndSymLinks(m_vol + "/d1/sub/f", c.snapJob, 2, "");
+        EXPECT_FALSE(At(m_vol + "/d1").exists);
+    }
+    nuvsuite::ClearFaults();
+    for (auto const& m : snaptest::MountPoints()) EXPECT_NE(0u, m.rfind(m_env->state() + "/", 0)) << m;
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(BrowsableUpdateTest, NothingToSendIsNoFailure) {
 struct CarryCase {
     char const* name;
     char const* tag;          // saved by the snap job ("" for none)
-    bool uploadFails;
+    char const* failingCall;  // the indexing call the fault table fails ("" for none)
     int result;
     char const* carried;      // the running job's tag afterwards
 };
@@ -82,7 +82,7 @@ TEST_P(CarryForwardTest, OracleImageCopyTagReachesTheCopyJob) {
     ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
     if (*c.tag) SaveTag(c.tag);
     ArchiveFile(1, &m_runningJob);
-    if (c.uploadFails) nuvsuite::AddFault("indexing", "CJobInfoMetadataStore::backupData", 5, "cache full", -1);
+    if (*c.failingCall) nuvsuite::AddFault("indexing", c.failingCall, 5, "cache full", -1);
     DBPathTranslator t = Translator(22);
     JZBkpLevel level = JZBkpLevel(1);
     EXPECT_EQ(c.result, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
@@ -90,9 +90,11 @@ TEST_P(CarryForwardTest, OracleImageCopyTagReachesTheCopyJob) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tags, CarryForwardTest,
-                         ::testing::Values(CarryCase{"Carried", "TAG_1", false, 0, "TAG_1"},
-                                           CarryCase{"UploadFails", "TAG_1", true, -1, ""},
-                                           CarryCase{"NoTag", "", false, 0, ""}),
+                         ::testing::Values(CarryCase{"Carried", "TAG_1", "", 0, "TAG_1"},
+                                           CarryCase{"UploadFails", "TAG_1", "CJobInfoMetadataStore::backupData", -1, ""},
+                                           // The write of the tag is checked: without it the upload would carry nothing.
+                                           CarryCase{"TagWriteFails", "TAG_1", "CJobInfoMetadataStore::setKeyValue", -1, ""},
+                                           CarryCase{"NoTag", "", "CJobInfoMetadataStore::setKeyValue", 0, ""}),
                          [](::testing::TestParamInfo<CarryCase> const& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,16 +10,19 @@
 #include "support/job_scene.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-class JobQueryTest : public nuvcataloguetest::IndexScene, public ::testing::WithParamInterface<bool> {
+// A translator of the snap job under the generation the test asks for.
+class JobQueryScene : public nuvcataloguetest::IndexScene {
 protected:
+    virtual bool Second() const = 0;
     DBPathTranslator Translator(unsigned appType) {
-        if (GetParam()) EXPECT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
+        if (Second()) EXPECT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
         DBPathTranslator t;
         t.m_brannoxId = 2;
         t.m_appId = kAppId;
@@ -43,6 +46,11 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
+};
+
+class JobQueryTest : public JobQueryScene, public ::testing::WithParamInterface<bool> {
+protected:
+    bool Second() const override { return GetParam(); }
 };
 
 TEST_P(JobQueryTest, PostgresFilesAreExactlyThoseIndexed) {
@@ -118,6 +126,13 @@ TEST_P(JobQueryTest, OtherEnginesListTheFilesAndKeepLinksBrowsable) {
                                         : Strings{"/db2/NODE0000/S0000001.LOG", "/db2/data"};
     EXPECT_EQ(expected, Files(t));
     EXPECT_EQ((Strings{"/+SYMLINK2FILE+/db2/link"}), Browsable());
+    // An engine whose items carry no metadata is said once per query, not once per item.
+    std::string const log = nuvtest::ReadFile(std::string(std::getenv("JZ_SUITE_ROOT")) + "/logs/nuvdbsnap.log");
+    size_t said = 0;
+    for (size_t at = log.find("not handled for index metadata parsing"); at != std::string::npos;
+         at = log.find("not handled for index metadata parsing", at + 1))
+        ++said;
+    EXPECT_EQ(GetParam() ? 1u : 0u, said);
 }
 
 TEST_P(JobQueryTest, ArchiveManagerFailureIsTheResult) {
@@ -129,5 +144,56 @@ TEST_P(JobQueryTest, ArchiveManagerFailureIsTheResult) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, JobQueryTest, ::testing::Values(false, true),
                          [](::testing::TestParamInfo<bool> const& info) { return info.param ? "Second" : "First"; });
+
+// Two snap jobs of one application that started in the same second share a
+// time window: each job's query still answers that job's files alone.
+struct TwinCase {
+    char const* name;
+    bool second;
+    unsigned appType;
+    int archiveFileType;
+};
+
+void PrintTo(TwinCase const& c, std::ostream* os) { *os << c.name; }
+
+class TwinJobsTest : public JobQueryScene, public ::testing::WithParamInterface<TwinCase> {
+protected:
+    bool Second() const override { return GetParam().second; }
+    // Two jobs made in one second, each with its archive file and its files
+    // indexed (and, for PostgreSQL, the marker of its data directory).
+    void MakeTwins(TwinCase const& c) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            ASSERT_FALSE(nuvjobmgr::NewJob(kAppId, 1, &m_snapJob).IsError());
+            ASSERT_FALSE(nuvjobmgr::NewJob(kAppId, 1, &m_twin).IsError());
+            if (m_snapJob.started == m_twin.started) break;
+        }
+        ASSERT_EQ(m_snapJob.started, m_twin.started) << "no two jobs started in one second";
+        ArchiveFileId_t const none{2, 0, 0};
+        Feed(c.appType, ArchiveFile(c.archiveFileType), {{"/data/a/1", false, 1}, {"/data/a/2", false, 2}});
+        if (c.appType == 125) Feed(125, none, {{"/+DBDIR+/data/a"}});
+        Feed(c.appType, ArchiveFile(c.archiveFileType, &m_twin), {{"/data/b/1", false, 3}}, &m_twin);
+        if (c.appType == 125) Feed(125, none, {{"/+DBDIR+/data/b"}}, &m_twin);
+    }
+    nuvjobmgr::JobInfo m_twin;
+};
+
+TEST_P(TwinJobsTest, EachJobAnswersItsOwnFiles) {
+    MakeTwins(GetParam());
+    DBPathTranslator first = Translator(GetParam().appType);
+    ASSERT_EQ(0, first.getArchiveFileIdsFromIndexForAJob());
+    EXPECT_EQ((Strings{"/data/a/1", "/data/a/2"}), Files(first));
+
+    m_snapJob = m_twin;
+    DBPathTranslator twin = Translator(GetParam().appType);
+    ASSERT_EQ(0, twin.getArchiveFileIdsFromIndexForAJob());
+    EXPECT_EQ((Strings{"/data/b/1"}), Files(twin));
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, TwinJobsTest,
+                         ::testing::Values(TwinCase{"PostgresFirst", false, 125, 1},
+                                           TwinCase{"PostgresSecond", true, 125, 1},
+                                           TwinCase{"Db2First", false, 37, 6},
+                                           TwinCase{"Db2Second", true, 37, 6}),
+                         [](::testing::TestParamInfo<TwinCase> const& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "nuvdbsnap/platform/msg/messages.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace nuvdbsnaptest;
@@ -85,7 +87,7 @@ TEST_F(ContentIndexTest, PostgresSendsNoParentBeforeItsFirstSlash) {
               Entries());
 }
 
-TEST_F(ContentIndexTest, LiveBrowseMakesEveryEntryADirectoryWithItsComponent) {
+TEST_F(ContentIndexTest, LiveBrowseMakesEveryUnexaminedEntryADirectoryWithItsComponent) {
     MakeUtil(125, true);
     ASSERT_EQ(0, Index({{m_data, {m_data, m_data + "/table.dat"}}}));
     std::vector<nuvindexing::IndexEntry> entries;
@@ -100,6 +102,37 @@ TEST_F(ContentIndexTest, LiveBrowseMakesEveryEntryADirectoryWithItsComponent) {
         EXPECT_FALSE(e.guid.empty()) << e.path;
     }
     EXPECT_EQ(2, Run().generation);
+}
+
+// Files examined on the snapshot (through the customized index map) are
+// recorded as the examination found them, under live browse too: type, size
+// and modification time of the snapshot's copy, not of the live file.
+TEST_F(ContentIndexTest, ExaminedEntriesKeepTheSnapshotsTypeSizeAndTime) {
+    for (bool const live : {false, true}) {
+        SCOPED_TRACE(live ? "live browse" : "first generation");
+        MakeUtil(125, live);
+        std::string const copy = nuvtest::MakeDir(m_root.base() + "/copy" + (live ? "2" : "1"));
+        nuvtest::WriteFile(copy + "/table.dat", "7 bytes");
+        struct timespec const times[2] = {{1000000, 0}, {1000000, 0}};
+        ASSERT_EQ(0, ::utimensat(AT_FDCWD, (copy + "/table.dat").c_str(), times, 0));
+        for (auto& volume : m_util->getSnapShotInfo().volumes()) volume.setMountPath(copy);
+        m_util->allocateCustomizedIndexMap();
+        (*m_util->getCustomizedIndexMap())[m_data] = copy;
+        (*m_util->getCustomizedIndexMap())[m_data + "/table.dat"] = copy + "/table.dat";
+        ASSERT_EQ(0, Index({{m_data, {m_data, m_data + "/table.dat"}}}, true));
+        std::vector<nuvindexing::IndexEntry> entries;
+        ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+        std::map<std::string, nuvindexing::IndexEntry> byPath;
+        for (auto const& e : entries) byPath[e.path] = e;
+        ASSERT_EQ(1u, byPath.count(m_data + "/table.dat"));
+        nuvindexing::IndexEntry const& file = byPath[m_data + "/table.dat"];
+        EXPECT_FALSE(file.isDir);
+        EXPECT_EQ(7u, file.size);
+        EXPECT_EQ(1000000, file.time);
+        ASSERT_EQ(1u, byPath.count(m_data));
+        EXPECT_TRUE(byPath[m_data].isDir);
+        EXPECT_EQ(live, !file.componentGuid.empty());
+    }
 }
 
 TEST_F(ContentIndexTest, NamesAtTheHeaderLimitAndOverIt) {

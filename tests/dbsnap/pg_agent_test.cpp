@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace nuvdbsnaptest;
 
@@ -46,8 +47,9 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     // The snapshot was verified on temporary mounts, which are gone again.
     EXPECT_NE(std::string::npos, job.out.find("pgsnapagent: snapshot verification: every registered path"))
         << job.out;
-    // One unmount after the verification, one after the check of the job's files on the snapshot.
-    EXPECT_EQ(2u, JournalArgs("snapmgr", "JZSnapClientAPI::unmount").size());
+    // One unmount after the verification, one after the content index, one after the check of the
+    // job's files on the snapshot.
+    EXPECT_EQ(3u, JournalArgs("snapmgr", "JZSnapClientAPI::unmount").size());
     EXPECT_EQ("0\n", OtherBackends());  // the backup connection is closed
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "JzRepReplicateSources_C").size());
     EXPECT_EQ(replicated ? 1u : 0u, JournalArgs("replication", "GetMetadataFiles_C").size());
@@ -57,19 +59,35 @@ TEST_P(PgRestoreTest, SnapshotRestoresToTheRowsCommittedBeforeTheJob) {
     EXPECT_EQ(replicated, Exists(metadata));
     if (replicated) EXPECT_NE(std::string::npos, ReadFile(metadata).find(m_volume)) << ReadFile(metadata);
 
+    // The agent found every file of the job's index on the mounted snapshot, with its size.
+    EXPECT_NE(std::string::npos, job.out.find("; every indexed file was found with the size the index holds"))
+        << job.out;
+
+    // The content index of the snapshot, then the run of the data directory's marker.
     auto runs = nuvindexing::ListRuns(m_jobId);
-    ASSERT_EQ(1u, runs.size());
-    EXPECT_EQ("good", runs[0].status);
-    EXPECT_EQ(v2 ? 2 : 1, runs[0].generation);
+    ASSERT_EQ(2u, runs.size());
+    for (auto const& run : runs) {
+        EXPECT_EQ("good", run.status);
+        EXPECT_EQ(v2 ? 2 : 1, run.generation);
+    }
+    std::vector<nuvindexing::IndexEntry> markers;
+    ASSERT_FALSE(nuvindexing::ListEntries(runs[1].id, &markers).IsError());
+    ASSERT_EQ(1u, markers.size());
+    EXPECT_EQ("/+DBDIR+" + m_dataDir, markers[0].path);
+    EXPECT_FALSE(markers[0].isDir);
+    EXPECT_EQ(0u, markers[0].archFileId);
     std::vector<nuvindexing::IndexEntry> entries;
     ASSERT_FALSE(nuvindexing::ListEntries(runs[0].id, &entries).IsError());
     std::map<std::string, nuvindexing::IndexEntry> byPath;
     for (auto const& e : entries) byPath[e.path] = e;
+    // Files that the server leaves alone keep their size: the snapshot's is the live one.
     for (std::string const file : {"/PG_VERSION", "/global/pg_control", "/postgresql.conf"}) {
         ASSERT_EQ(1u, byPath.count(m_dataDir + file)) << file;
-        // Second generation: live-browse directory records; first: file records of no examined size.
-        EXPECT_EQ(v2, byPath[m_dataDir + file].isDir) << file;
-        EXPECT_EQ(v2 ? 10u : 0u, byPath[m_dataDir + file].size) << file;
+        struct stat st;
+        ASSERT_EQ(0, ::stat((m_dataDir + file).c_str(), &st)) << file;
+        EXPECT_FALSE(byPath[m_dataDir + file].isDir) << file;
+        EXPECT_EQ(uint64_t(st.st_size), byPath[m_dataDir + file].size) << file;
+        EXPECT_EQ(int64_t(st.st_mtime), byPath[m_dataDir + file].time) << file;
     }
     for (std::string const directory : {m_volume, m_dataDir, m_dataDir + "/base", m_dataDir + "/global"}) {
         ASSERT_EQ(1u, byPath.count(directory)) << directory;

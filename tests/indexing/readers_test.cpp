@@ -57,6 +57,8 @@ TEST_F(ReaderTest, OnePatternRuleServesQueryBrowseAndLookup) {
         {"/a/x", {"/a/x"}},                                        // a file: the entry itself
         {"\\/a/b/y", {"/a/b/y"}},
         {"/a/b/c", {"/a/b/c/z"}},                                  // a directory never itself
+        {"/*/", {}},                                               // paths are kept without a trailing "/"
+        {"/a/**/", {}},
     };
     for (Case const& k : cases) {
         SCOPED_TRACE(k.pattern);

@@ -38,6 +38,70 @@ TEST_F(PartialRestoreTest, OneTableComesBackWhereTheRecordSends) {
                 Tree(out));
 }
 
+TEST_F(PartialRestoreTest, InPlaceFindsItsDirectoriesAndLinksLaidOutAsTheSnapshotHeldThem) {
+    std::string const a = MakeVolume("a");
+    ASSERT_EQ(0, chmod((a + "/g").c_str(), 0710));
+    SnapJob job = Snapshot({a});
+    // Since the snapshot the directory and the link above the files went.
+    ASSERT_EQ(0, unlink((a + "/g/pg_control").c_str()));
+    ASSERT_EQ(0, rmdir((a + "/g").c_str()));
+    ASSERT_EQ(0, unlink((a + "/current").c_str()));
+    StartRestoreJob();
+    std::list<ArchFileInfo> list{OneFile(job, a, "g/pg_control", ""), OneFile(job, a, "current/2608", "")};
+    auto restore = MakeRestore(false);
+    ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    struct stat st;
+    ASSERT_EQ(0, lstat((a + "/g").c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(0710u, st.st_mode & 07777);
+    EXPECT_EQ("control of a", ReadFile(a + "/g/pg_control"));
+    char target[64] = {};
+    ASSERT_GT(readlink((a + "/current").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ("base/1", target);
+    EXPECT_TRUE(SnapTree(a, job).at("base/1/2608") == "f:" + ReadFile(a + "/base/1/2608"));
+    EXPECT_EQ(2u, nuvtest::JournalArgs("symlink", "NuvSymLink::createDirAndSymLinks").size());  // one a file
+}
+
+// Thousands of files have their physical paths resolved on several threads:
+// each file keeps its own, and a file whose path cannot be resolved fails
+// the restore before anything is copied, as one at a time would.
+TEST_F(PartialRestoreTest, ManyFilesKeepTheirOwnPhysicalPathsAndOneUnresolvableFailsThemAll) {
+    std::string const a = MakeVolume("a");
+    MakeDir(a + "/many");
+    size_t constexpr kFiles = 5000;
+    for (size_t i = 0; i < kFiles; ++i) WriteFile(a + "/many/" + std::to_string(i), std::to_string(i * 7));
+    SnapJob job = Snapshot({a});
+    ASSERT_EQ(0, symlink("loop", (a + "/loop").c_str()));  // a link that never resolves
+    std::string const out = m_root.base() + "/out";
+    for (bool const withLoop : {true, false}) {
+        SCOPED_TRACE(withLoop ? "one path loops" : "every path resolves");
+        StartRestoreJob();
+        ArchFileInfo af = WholeVolume(job, a, "");
+        af.dataFiles.clear();
+        for (size_t i = 0; i < kFiles; ++i) {
+            DataFileInfo df;
+            df.srcPath = a + "/many/" + std::to_string(i);
+            df.destPath = out + "/" + std::to_string(i) + ".copy";
+            af.dataFiles.push_back(df);
+        }
+        if (withLoop) std::next(af.dataFiles.begin(), 3000)->srcPath = a + "/loop/3000";
+        std::list<ArchFileInfo> list{af};
+        auto restore = MakeRestore(false);
+        EXPECT_EQ(withLoop ? -6 : 0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+        EXPECT_EQ(0, restore->Finalize(nullptr));
+        if (withLoop) {
+            EXPECT_FALSE(nuvtest::Exists(out)) << "nothing is copied";
+            continue;
+        }
+        auto const tree = Tree(out);
+        ASSERT_EQ(kFiles, tree.size());
+        for (size_t i = 0; i < kFiles; i += 499)
+            EXPECT_EQ("f:" + std::to_string(i * 7), tree.at(std::to_string(i) + ".copy")) << i;
+        EXPECT_EQ("f:" + std::to_string((kFiles - 1) * 7), tree.at(std::to_string(kFiles - 1) + ".copy"));
+    }
+}
+
 TEST_F(PartialRestoreTest, MapFileOfTheTaskSendsFilesElsewhere) {
     std::string const a = MakeVolume("a");
     SnapJob job = Snapshot({a});

@@ -169,6 +169,39 @@ TEST_F(CatalogueTest, FailuresAreErrorsWithTheSqliteText) {
     }
 }
 
+// Rows handed over one at a time, in order; the reader stops when it likes,
+// may use the catalogue (the same query too) while it reads, and an error is
+// the SQLite text.
+TEST_F(CatalogueTest, QueryEachHandsOverRowsAsTheyAreRead) {
+    for (char const* name : {"a", "b", "c", "d"}) ASSERT_FALSE(AddWidget(name).IsError());
+    std::string const sql = "SELECT name, id FROM widgets WHERE id >= ? ORDER BY id";
+    std::vector<std::string> seen;
+    std::vector<int64_t> nested;
+    ASSERT_FALSE(Catalogue::Instance()
+                     .QueryEach(sql, {int64_t(1)},
+                                [&](CatRow const& row) {
+                                    seen.push_back(AsText(row[0]));
+                                    std::vector<CatRow> again;   // the same text, read in full meanwhile
+                                    EXPECT_FALSE(Catalogue::Instance().Query(sql, {AsInt(row[1])}, &again).IsError());
+                                    nested.push_back(static_cast<int64_t>(again.size()));
+                                    if (seen.size() == 2) EXPECT_FALSE(AddWidget("e").IsError());
+                                    return seen.size() < 3;
+                                })
+                     .IsError());
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), seen);
+    EXPECT_EQ((std::vector<int64_t>{4, 3, 3}), nested);
+    EXPECT_TRUE(HasWidget("e"));
+
+    bool called = false;
+    CFzError e = Catalogue::Instance().QueryEach("SELECT * FROM no_such_table", {}, [&](CatRow const&) {
+        called = true;
+        return true;
+    });
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(e.AsString().find("no such table"), std::string::npos) << e.AsString();
+    EXPECT_FALSE(called);
+}
+
 TEST_F(CatalogueTest, TwoProcessesSeeTheSameRows) {
     ASSERT_FALSE(AddWidget("parent before fork").IsError());  // the parent's connection exists at fork
     nuvtest::PipeSignal go;

@@ -208,4 +208,13 @@ private:
     // Files one browse item as a file entity, a browsable path, a Sybase entry or nothing.
     void classifyBrowseItem(std::vector<databrowse::BrowseData>::iterator item, BrowseQuery& query);
     int runBrowsePasses(BrowseQuery& query, bool& v1Cycle);
+
+    // Set while a job file query classifies its items: an engine whose items
+    // carry no metadata is said once per query, not once per item.
+    bool m_classifying = false;
+    bool m_metadataEngineLogged = false;
+    // The exclusion setting of DB2's file-system lock files, read once per
+    // translation (-1: not read yet); outside a translation it is read each time.
+    bool m_translating = false;
+    int m_excludeDb2FsLock = -1;
 };

@@ -172,9 +172,10 @@ public:
 
 private:
     // The per-job work of a restore (task values, token file, redirect
-    // decision, map file, physical paths); `archFiles` changed in place.
+    // decision, map file, physical paths, the layout of files going back to
+    // their place, done as `userName`); `archFiles` changed in place.
     int prepareJob(long long snapJobId, std::vector<std::list<ArchFileInfo>*> const& lists,
-                   std::string const& extendedOptions);
+                   std::string const& extendedOptions, char const* userName);
     // The road after the per-job work (strip levels, then partial or full).
     int runRoad(long long snapJobId, bool flag, std::list<ArchFileInfo>& archFiles, JzRstInitParams& params,
                 ErrorCallback callback, void* context, std::string const& extendedOptions);

@@ -86,6 +86,10 @@ public:
     [[nodiscard]] CFzError Commit();
     void Discard();  // removes the staged file unless it was committed
     std::string const& TemporaryPath() const { return m_temporary; }
+    // Removes the temporary files "<path>.tmp.<pid>.<n>" that writers of `path`
+    // which no longer run left behind (a live or unknown pid keeps its file);
+    // how many went. For a writer that holds the path's own lock.
+    static int RemoveDeadWritersTemporaries(std::string const& path);
 
 private:
     std::string m_path;

@@ -4,9 +4,27 @@
 // obeys the fault table (a fault fails the resolution).
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
+
+// What a path was in a snap job's point-in-time copy.
+struct NuvSnapPathInfo {
+    enum Kind { kUnknown, kMissing, kDirectory, kLink, kOther };
+    Kind kind = kUnknown;  // kUnknown: no snapshot of the job holds the path
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string target;  // a link's target
+};
+
+// Tells, through the snapshot service, what each path (absolute) was in the
+// point-in-time copy of snap job `snapJobId` (Brannox id `brannoxId`): one
+// entry per path, in order. False (with a text) when the copy cannot be read.
+using NuvSnapPathLookup = bool (*)(long long snapJobId, int brannoxId, std::vector<std::string> const& paths,
+                                   std::vector<NuvSnapPathInfo>* out, std::string* error);
 
 class NuvSymLink {
 public:
@@ -21,6 +39,20 @@ public:
     // or an empty target, is left out). Journalled with the job and Brannox id.
     static void checkAndAddToSymlinkMap(std::string const& path, std::string const& target, long long jobId,
                                         int brannoxId);
+
+    // Lays out the missing ancestors of `path` (a file restored to its own
+    // place) as they were in snap job `snapJobId`'s point-in-time copy: a
+    // directory with the copy's mode and owner, a symbolic link with the same
+    // target (nothing is made below a link). An ancestor the copy does not
+    // hold becomes a directory (0755) owned by `userName` when that user
+    // exists. What exists is never followed through a link nor replaced: the
+    // walk stops at an existing link or non-directory. Journalled with the
+    // job, Brannox id and user; a fault or a failure makes nothing more (no
+    // result: the restore goes on and the copy makes what it needs).
+    static void createDirAndSymLinks(std::string const& path, long long snapJobId, int brannoxId,
+                                     std::string const& userName);
+    // The snapshot service installs how a snap job's copy is read.
+    static void setSnapPathLookup(NuvSnapPathLookup lookup);
 };
 
 class UnixSymbolicLink {

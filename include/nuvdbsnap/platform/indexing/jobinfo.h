@@ -38,6 +38,8 @@ public:
     // The container's bag, made when absent (the empty name is a valid name).
     virtual boost::shared_ptr<CBag> getContainerBag(std::string const& container);
 
+    // Writes a value into a container (a call of the service: journalled, and
+    // failed by the fault table).
     template <class T>
     CFzError setKeyValue(std::string const& container, std::string const& key, T const& value);
 
@@ -53,6 +55,8 @@ public:
     [[nodiscard]] CFzError backupData(std::string const& host, std::string const& jobToken, int64_t archFileId);
 
 private:
+    [[nodiscard]] CFzError enterSetKeyValue(std::string const& container, std::string const& key) const;
+
     std::string m_host;
     std::string m_token;
     int64_t m_jobId;
@@ -65,6 +69,8 @@ private:
 
 template <class T>
 CFzError CJobInfoMetadataStore::setKeyValue(std::string const& container, std::string const& key, T const& value) {
+    CFzError entered = enterSetKeyValue(container, key);
+    if (entered.IsError()) return entered;
     boost::shared_ptr<CBag> bag = getContainerBag(container);
     if (!bag) return FXErrorUtil::ErrorWin32(FZ_LOC, 1168);
     CFzError e = bag->Write(key, value);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class SMVolSnapInfo;
@@ -39,8 +40,11 @@ struct CopyCounts {
 
 // Copies `from` (a file, link or directory under a snapshot mount) to `to`.
 // Missing directories above `to` are made; an existing file at `to` is
-// replaced (a link there is replaced, never followed).
-[[nodiscard]] CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts);
+// replaced (a link there is replaced, never followed). `knownDirs` (may be
+// null), shared by the copies of one batch, holds the directories already
+// found or made: they are not tried again.
+[[nodiscard]] CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts,
+                               std::unordered_set<std::string>* knownDirs = nullptr);
 
 // Redirect map lines ("source","destination" a line): a quoted line is split
 // at its first `","`, any other at its first comma with the outer quotes of

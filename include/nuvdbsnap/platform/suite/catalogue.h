@@ -45,6 +45,11 @@ public:
     [[nodiscard]] CFzError Exec(std::string const& sql, std::vector<CatValue> const& params = {});
     [[nodiscard]] CFzError Query(std::string const& sql, std::vector<CatValue> const& params,
                                  std::vector<CatRow>* rows);
+    // The rows of a query one at a time, as they are read (no copy of the
+    // whole answer): `each` sees each row (valid during the call) and returns
+    // false to stop. It may use the catalogue itself.
+    [[nodiscard]] CFzError QueryEach(std::string const& sql, std::vector<CatValue> const& params,
+                                     std::function<bool(CatRow const&)> const& each);
     // Row id of the last insert of this process; read it inside the same
     // Transaction as the insert (another thread may insert in between otherwise).
     int64_t LastInsertId();

@@ -58,6 +58,22 @@ void JournalCallAt(int64_t timeMs, std::string const& service, std::string const
 // Milliseconds since the epoch, as the journal records them.
 int64_t JournalNow();
 
+// While one lives on a thread, that thread's journal rows (each with its own
+// time, in order) are kept and written together in one transaction when the
+// outermost one ends (and every 4096 rows), for a caller that makes a service
+// call per file. A run of 64 or more calls of one service and name becomes
+// one row, with the first call's time and the arguments "calls=<n>
+// first=[<first call's>] last=[<last call's>]". ReadJournal on the thread
+// writes them first. The fault table is consulted at each call as ever; a
+// process killed inside loses its rows.
+class JournalBatch {
+public:
+    JournalBatch();
+    ~JournalBatch();
+    JournalBatch(JournalBatch const&) = delete;
+    JournalBatch& operator=(JournalBatch const&) = delete;
+};
+
 // For a service that makes many calls a second: the calls of the service that
 // have a fault with uses left (CheckFault is needed only for these), and a
 // number that changes whenever this process changes the fault table. A fault
