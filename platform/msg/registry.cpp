@@ -49,6 +49,7 @@ std::uint64_t typeKey(int family, int number) {
 struct Index {
     std::unordered_map<std::uint32_t, std::size_t> byTag;
     std::unordered_map<std::uint64_t, std::size_t> byType;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> fieldsByType;   // in table order
 };
 
 Index const& index() {
@@ -59,6 +60,9 @@ Index const& index() {
             idx.byTag.emplace(types[i].tagId, i);  // first row wins; validate() reports duplicates
             idx.byType.emplace(typeKey(types[i].family, types[i].number), i);
         }
+        auto const& fields = CNMessageRegistry::fields();
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            idx.fieldsByType[typeKey(fields[i].family, fields[i].number)].push_back(i);
         return idx;
     }();
     return built;
@@ -99,9 +103,12 @@ CNMessageTypeInfo const* CNMessageRegistry::findByType(int family, int number) {
 }
 
 CNMessageFieldInfo const* CNMessageRegistry::findField(int family, int number, short a, short b) {
-    for (auto const& field : fields()) {
-        if (field.family == family && field.number == number && field.a == a && field.b == b) return &field;
-    }
+    auto const& idx = index();
+    auto it = idx.fieldsByType.find(typeKey(family, number));
+    if (it == idx.fieldsByType.end()) return nullptr;
+    auto const& rows = fields();
+    for (std::size_t i : it->second)
+        if (rows[i].a == a && rows[i].b == b) return &rows[i];
     return nullptr;
 }
 
