@@ -60,19 +60,25 @@ TEST(ThreadPoolTest, NotStartedTwiceAndTerminateDropsQueuedWork) {
     EXPECT_EQ(pool.initThreadPool("p", 0, 1, 1, 0), 0);
 
     std::atomic<bool> release{false};
+    std::atomic<int> started{0};
     std::atomic<int> ran{0};
     struct Ctx {
         std::atomic<bool>* release;
+        std::atomic<int>* started;
         std::atomic<int>* ran;
-    } ctx{&release, &ran};
+    } ctx{&release, &started, &ran};
     auto blocker = [](void* p) -> void* {
         auto* c = static_cast<Ctx*>(p);
+        c->started->fetch_add(1);
         while (!c->release->load()) std::this_thread::yield();
         c->ran->fetch_add(1);
         return nullptr;
     };
     ASSERT_EQ(pool.doWork(blocker, &ctx), 1);
     ASSERT_EQ(pool.doWork(blocker, &ctx), 1);
+    // The one worker has taken the first task before the pool is ended: on a
+    // loaded machine it may not have been scheduled yet.
+    while (started.load() == 0) std::this_thread::yield();
     EXPECT_EQ(pool.waitForAllThreads(true, false, false, 20), 0);  // still busy
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
