@@ -42,7 +42,10 @@ void FillItem(nuvindexing::IndexEntry const& e, uint32_t appType, uint32_t appId
     archive->setint64(9, 9, e.jobId);
     archive->setint64(11, 11, e.archGroupId);
     archive->setint64(12, 12, e.archFileId);
-    archive->setint64(13, 13, static_cast<int64_t>(e.size));
+    // Field 13 is the item's offset in its archive file: an archive of
+    // snapshots holds no stream to seek in, so it stays unset (0). The size
+    // the entry was recorded with goes in field 15.
+    archive->setint64(15, 15, static_cast<int64_t>(e.size));
     archive->setint64(14, 14, e.time);   // modification time, as the entry was recorded
     archive->getObjectAccessor(7, 10, true, 18, 3)->setint64(0, 0, e.brannoxId);
     archive->getObjectAccessor(4, 7, true, 18, 10)->setint64(5, 11, appId);

@@ -62,6 +62,7 @@ TEST_F(BrowseTest, FileNameFilterAndItemNamesFindTheirItems) {
     EXPECT_EQ(3, item.archiveGroupId);
     EXPECT_EQ(m_indexJob, item.jobId);
     EXPECT_EQ(static_cast<int>(m_appId), item.subclientId);
+    EXPECT_EQ(0, item.offset) << "an archive of snapshots has no offsets; the file's size (10) is not one";
 
     auto byName = Request();
     byName.browseFlags = 0x2;
