@@ -10,6 +10,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace nuvindexing {
 
@@ -18,6 +20,13 @@ struct PathPattern {
     std::string dir;          // directory form: the parent key of the children
     std::string prefix;       // wildcard form: literal text before the first "*"
     std::string glob;         // wildcard form: the whole pattern
+    // Wildcard form: what follows the prefix when it is stars alone, the
+    // common case: "**" (any text: the prefix decides) or "*" (any text
+    // without '/'). Other patterns are matched whole.
+    enum class Tail { kGeneral, kAnyText, kOneComponent } tail = Tail::kGeneral;
+    // Wildcard form: the pattern read once into tokens (0: a literal
+    // character, 1: "*", 2: "**").
+    std::vector<std::pair<int, char>> tokens;
 
     bool Matches(std::string const& path) const;
 };

@@ -7,6 +7,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 
 #include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -41,12 +42,14 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
         if (jobId == 0) continue;
         std::vector<int64_t> runs;
         if (nuvindexing::detail::GoodRuns(jobId, key.appId, &runs).IsError()) return -1;
-        // One row per entry: an entry that several patterns select comes once.
-        std::set<int64_t> seen;
+        // One row per entry: an entry that several patterns select comes once
+        // (one pattern selects an entry once).
+        std::unordered_set<int64_t> seen;
+        bool const several = patterns.size() > 1;
         for (std::string const& pattern : patterns) {
             CFzError e = nuvindexing::detail::SelectEntries(
                 runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
-                    if (!seen.insert(entry.id).second) return true;
+                    if (several && !seen.insert(entry.id).second) return true;
                     _IndexArchFileInfo row;
                     ToRow(entry, &row);
                     rows.push_back(std::move(row));
@@ -90,11 +93,12 @@ int FetchIndexInfo::lookup(std::list<std::string> const& patterns, FetchIndexInf
         if (adaptor->function(&batch) < 0) stop = -1;
         batch.items.clear();
     };
-    std::set<int64_t> seen;   // an entry that several patterns select comes once
+    std::unordered_set<int64_t> seen;   // an entry that several patterns select comes once
+    bool const several = patterns.size() > 1;
     for (std::string const& pattern : patterns) {
         CFzError e = nuvindexing::detail::SelectEntries(
             runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
-                if (!seen.insert(entry.id).second) return true;
+                if (several && !seen.insert(entry.id).second) return true;
                 FInfoRespItem item;
                 item.path = entry.path;
                 item.valid = true;

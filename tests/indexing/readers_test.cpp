@@ -51,7 +51,9 @@ TEST_F(ReaderTest, OnePatternRuleServesQueryBrowseAndLookup) {
         {"/a/*", {"/a/b", "/a/x"}},                                // "*" stays within one component
         {"/a/**", {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},  // "**" spans components
         {"\\/a/**", {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},  // a leading "\" is dropped
+        {"/a/***", {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},  // more stars are "**"
         {"/a/**/z", {"/a/b/c/z"}},
+        {"/a/b*", {"/a/b"}},                                       // a name begun, within one component
         {"/a*", {"/a", "/ab"}},
         {"/nothing", {}},
         {"/a/x", {"/a/x"}},                                        // a file: the entry itself
