@@ -96,6 +96,4 @@ bool PathPattern::Matches(std::string const& path) const {
     return MatchTokens(tokens, path);
 }
 
-bool GlobMatch(std::string const& glob, std::string const& path) { return MatchTokens(Tokens(glob), path); }
-
 }  // namespace nuvindexing

@@ -33,9 +33,6 @@ struct PathPattern {
 
 PathPattern ParsePattern(std::string const& raw);
 
-// "*" within a component, "**" across components; every other character literal.
-bool GlobMatch(std::string const& glob, std::string const& path);
-
 // The parent key of an entry's path: "/a/b" -> "/a", "/a" -> "/", "/" -> "".
 std::string ParentKey(std::string const& path);
 

@@ -6,7 +6,6 @@
 #include "store.h"
 #include "nuvdbsnap/platform/base/log.h"
 
-#include <set>
 #include <unordered_set>
 
 namespace {
