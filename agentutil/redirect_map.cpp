@@ -233,6 +233,9 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
         EvDebug::Error(ev, kTag, "%s", e.AsString().c_str());
         return 1;
     }
+    // Tests hold a writer here, its map staged but not in place, with the fault
+    // ("agentutil", "hold", <map file>).
+    HoldWhereFaulted("agentutil", mapFile);
     if (task.setOptionBool(kUseMapFile, true, nullptr) != 0) {
         EvDebug::Error(ev, kTag, "EvRstTask::setOptionBool - RESTOREMAPFILES_USE_MAP_FILE  failed");
         return 1;

@@ -20,8 +20,6 @@
 #include <cstdint>
 #include <dirent.h>
 #include <list>
-#include <poll.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace {
@@ -311,20 +309,23 @@ TEST_F(RedirectMapTest, TwoWritersInTwoProcessesWriteTheMapOnce) {
 TEST_F(RedirectMapTest, WriterKilledMidwayLeavesNoMapAndTheNextWriterWritesIt) {
     SetMySQLRedirect(m_jobId);
     nuvtest::MakeDir(JobResultsDir());
-    int watch = inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, JobResultsDir().c_str(), IN_CREATE), 0);
+    // The writer stops once its map is staged, before it is put in place.
+    std::string const hold = m_root.base() + "/hold";
+    nuvtest::MakeDir(hold);
+    nuvsuite::AddFault("agentutil", "hold", 0, hold, 1);
     uint64_t const job = static_cast<uint64_t>(m_jobId);
     int child = nuvtest::StartChild([job]() {
         EvEvent ev(job);
         return NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(&ev, 104);
     });
-    // Kill the writer as soon as its temporary map appears: the map is not complete yet.
-    pollfd p{watch, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 30000), 1);
+    bool held = false;
+    for (int i = 0; i < 12000 && !held; ++i) {
+        held = FXFile::DoesFileExist(hold + "/held");
+        if (!held) usleep(10000);
+    }
+    ASSERT_TRUE(held) << "the writer never reached its hold";
     kill(child, SIGKILL);
     EXPECT_EQ(nuvtest::WaitChild(child), 128 + SIGKILL);
-    close(watch);
     EXPECT_FALSE(FXFile::DoesFileExist(MapPath()));
     std::vector<std::string> const left = Leftovers();
     ASSERT_EQ(1u, left.size());
