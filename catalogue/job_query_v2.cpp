@@ -14,6 +14,8 @@
 #include "nuvdbsnap/platform/base/symlink.h"
 #include "nuvdbsnap/platform/msg/index_clients.h"
 
+#include <deque>
+#include <string_view>
 #include <unordered_set>
 
 namespace {
@@ -33,8 +35,26 @@ struct DBPathTranslator::BrowseQuery {
     std::map<int, std::vector<std::string>> passes;   // pass number -> browse paths
     std::vector<std::string> dbViews;                 // Sybase database-view entries
     std::map<std::string, std::string> devices;       // Sybase device name -> index path
-    std::unordered_set<std::string> classified;       // an item is classified once per query
     databrowse::BrowseRequest request;
+
+    // An item is classified once per query. The paths of the answer being
+    // classified are looked up where the answer holds them; before the next
+    // browse replaces the answer, they are kept as copies.
+    std::unordered_set<std::string_view> classified;
+    std::vector<std::string_view> ofThisAnswer;
+    std::deque<std::string> ofEarlierAnswers;
+    bool firstClassification(std::string const& path) {
+        if (!classified.insert(path).second) return false;
+        ofThisAnswer.push_back(path);
+        return true;
+    }
+    void keepClassifiedPaths() {
+        for (std::string_view path : ofThisAnswer) {
+            classified.erase(path);
+            classified.insert(ofEarlierAnswers.emplace_back(path));
+        }
+        ofThisAnswer.clear();
+    }
 };
 
 int DBPathTranslator::getArchiveFileIdsFromIndexV2ForAJob(bool& v1Cycle) {
@@ -209,6 +229,7 @@ int DBPathTranslator::runBrowsePasses(BrowseQuery& query, bool& v1Cycle) {
                 v1Cycle = true;
                 return -1;
             }
+            query.keepClassifiedPaths();   // the browse replaces the answer that holds them
             if (client.Browse(nullptr, &responses) != 0) {
                 g_ptrLogWriter->Write(0, kTag, 0, "Error doing browse operation: check Browse.log on Sarnel");
                 return -1;
@@ -227,6 +248,7 @@ int DBPathTranslator::runBrowsePasses(BrowseQuery& query, bool& v1Cycle) {
                     CNMessageBase* block = response.getObjectAccessor(6, 9, false);
                     auto* items = block ? block->getlistobject<databrowse::BrowseData>(3, 6, false) : nullptr;
                     if (items == nullptr) continue;
+                    query.classified.reserve(query.classified.size() + items->size());
                     for (auto item = items->begin(); item != items->end(); ++item) classifyBrowseItem(item, query);
                 }
                 break;
@@ -249,7 +271,7 @@ int DBPathTranslator::runBrowsePasses(BrowseQuery& query, bool& v1Cycle) {
 void DBPathTranslator::classifyBrowseItem(std::vector<databrowse::BrowseData>::iterator item, BrowseQuery& query) {
     std::string const& path = item->getstringByRef(7, 13);
     if (path.empty()) return;
-    if (!query.classified.insert(path).second) return;   // seen in an earlier pass or under another pattern
+    if (!query.firstClassification(path)) return;   // seen in an earlier pass or under another pattern
     g_ptrLogWriter->Write(3, kTag, 0, "path=[%s]", path.c_str());
     std::list<_IndexMetaDataInfo> metadata;
     populateMetaDataList(item, metadata);

@@ -17,8 +17,8 @@ namespace {
 
 // The list at field a of a message (whatever its second index), or null.
 nuvmsg::ListBase const* ListField(CNMessageBase const& message, short a) {
-    for (auto const& entry : message.fields())
-        if (entry.first.first == a && entry.second.kind == nuvmsg::Field::kList) return entry.second.list.get();
+    for (nuvmsg::Field const& field : message.fields())
+        if (field.a == a && field.kind == nuvmsg::Field::kList) return field.list();
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 // CNMessageBase: field storage, accessors, deep copy and comparison.
 #include "nuvdbsnap/platform/msg/message_base.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -14,16 +15,23 @@ std::string const& emptyText() {
 }
 
 nuvmsg::Field copyField(nuvmsg::Field const& from) {
-    nuvmsg::Field to;
-    to.kind = from.kind;
-    to.tagId = from.tagId;
-    to.fieldId = from.fieldId;
-    to.intValue = from.intValue;
-    to.text = from.text;
-    if (from.object) to.object = from.object->clone();
-    if (from.list) to.list = from.list->clone();
-    to.strings = from.strings;
+    nuvmsg::Field to(from.a, from.b, from.kind, from.tagId, from.fieldId);
+    switch (from.kind) {
+        case nuvmsg::Field::kInt64: to.setInt(from.intValue()); break;
+        case nuvmsg::Field::kString: to.setText(from.text()); break;
+        case nuvmsg::Field::kObject:
+            if (from.object() != nullptr) to.setObject(from.object()->clone());
+            break;
+        case nuvmsg::Field::kList:
+            to.setList(from.list() != nullptr ? from.list()->clone() : nullptr);
+            break;
+        case nuvmsg::Field::kStringList: to.setStrings(*from.strings()); break;
+    }
     return to;
+}
+
+bool keyLess(nuvmsg::Field const& field, std::pair<short, short> key) {
+    return field.a < key.first || (field.a == key.first && field.b < key.second);
 }
 
 char kindLetter(nuvmsg::Field::Kind kind) {
@@ -38,28 +46,111 @@ char kindLetter(nuvmsg::Field::Kind kind) {
 }
 
 bool sameField(nuvmsg::Field const& x, nuvmsg::Field const& y) {
-    if (x.kind != y.kind || x.tagId != y.tagId || x.fieldId != y.fieldId) return false;
+    if (x.a != y.a || x.b != y.b || x.kind != y.kind || x.tagId != y.tagId || x.fieldId != y.fieldId) return false;
     switch (x.kind) {
-        case nuvmsg::Field::kInt64: return x.intValue == y.intValue;
-        case nuvmsg::Field::kString: return x.text == y.text;
+        case nuvmsg::Field::kInt64: return x.intValue() == y.intValue();
+        case nuvmsg::Field::kString: return x.text() == y.text();
         case nuvmsg::Field::kObject:
-            if (!x.object || !y.object) return !x.object && !y.object;
-            return *x.object == *y.object;
+            if (!x.object() || !y.object()) return !x.object() && !y.object();
+            return *x.object() == *y.object();
         case nuvmsg::Field::kList: {
-            std::size_t const xs = x.list ? x.list->size() : 0;
-            std::size_t const ys = y.list ? y.list->size() : 0;
+            std::size_t const xs = x.list() ? x.list()->size() : 0;
+            std::size_t const ys = y.list() ? y.list()->size() : 0;
             if (xs != ys) return false;
             for (std::size_t i = 0; i < xs; ++i) {
-                if (x.list->at(i) != y.list->at(i)) return false;
+                if (x.list()->at(i) != y.list()->at(i)) return false;
             }
             return true;
         }
-        case nuvmsg::Field::kStringList: return x.strings == y.strings;
+        case nuvmsg::Field::kStringList: return *x.strings() == *y.strings();
     }
     return false;
 }
 
 }  // namespace
+
+// ---- one field ----------------------------------------------------------------------
+
+namespace nuvmsg {
+
+Field::Field(Field&& other) noexcept
+    : a(other.a), b(other.b), kind(other.kind), tagId(other.tagId), fieldId(other.fieldId), m_value(other.m_value) {
+    other.kind = kInt64;
+    other.m_value.number = 0;
+}
+
+Field& Field::operator=(Field&& other) noexcept {
+    if (this != &other) {
+        release();
+        a = other.a;
+        b = other.b;
+        kind = other.kind;
+        tagId = other.tagId;
+        fieldId = other.fieldId;
+        m_value = other.m_value;
+        other.kind = kInt64;
+        other.m_value.number = 0;
+    }
+    return *this;
+}
+
+Field::~Field() { release(); }
+
+void Field::release() noexcept {
+    switch (kind) {
+        case kInt64: break;
+        case kString: delete m_value.text; break;
+        case kObject: delete m_value.object; break;
+        case kList: delete m_value.list; break;
+        case kStringList: delete m_value.strings; break;
+    }
+    kind = kInt64;
+    m_value.number = 0;
+}
+
+std::string const& Field::text() const { return kind == kString ? *m_value.text : emptyText(); }
+
+void Field::setInt(std::int64_t value) {
+    release();
+    m_value.number = value;
+}
+
+void Field::setText(std::string value) {
+    auto* text = new std::string(std::move(value));
+    release();
+    kind = kString;
+    m_value.text = text;
+}
+
+void Field::setObject(std::unique_ptr<CNMessageBase> object) {
+    // The old value may own the new one's source: release it after taking the new.
+    Value const old = m_value;
+    Kind const oldKind = kind;
+    kind = kObject;
+    m_value.object = object.release();
+    Field gone;
+    gone.kind = oldKind;
+    gone.m_value = old;
+}
+
+void Field::setList(std::unique_ptr<ListBase> list) {
+    Value const old = m_value;
+    Kind const oldKind = kind;
+    kind = kList;
+    m_value.list = list.release();
+    Field gone;
+    gone.kind = oldKind;
+    gone.m_value = old;
+}
+
+void Field::setStrings(std::vector<std::string> strings) {
+    auto* held = new std::vector<std::string>(std::move(strings));
+    release();
+    kind = kStringList;
+    m_value.strings = held;
+}
+
+}  // namespace nuvmsg
 
 CNMessageBase::CNMessageBase(int family, int number)
     : m_family(family), m_number(number), m_tagId(CNMessageRegistry::tagFor(family, number)) {}
@@ -69,7 +160,8 @@ CNMessageBase::CNMessageBase(CNMessageBase const& other)
       m_number(other.m_number),
       m_tagId(other.m_tagId),
       m_xmlWriteFlag(other.m_xmlWriteFlag) {
-    for (auto const& entry : other.m_fields) m_fields.emplace(entry.first, copyField(entry.second));
+    m_fields.reserve(other.m_fields.size());
+    for (auto const& field : other.m_fields) m_fields.push_back(copyField(field));
 }
 
 CNMessageBase::CNMessageBase(CNMessageBase&& other) noexcept
@@ -96,7 +188,7 @@ CNMessageBase& CNMessageBase::operator=(CNMessageBase&& other) noexcept {
         m_tagId = other.m_tagId;
         m_xmlWriteFlag = other.m_xmlWriteFlag;
         // Keep our old fields alive until the move is done: other may be one of them.
-        std::map<FieldKey, nuvmsg::Field> old;
+        std::vector<nuvmsg::Field> old;
         old.swap(m_fields);
         m_fields = std::move(other.m_fields);
         other.m_fields.clear();
@@ -123,10 +215,8 @@ bool CNMessageBase::operator==(CNMessageBase const& other) const {
     if (m_family != other.m_family || m_number != other.m_number || m_xmlWriteFlag != other.m_xmlWriteFlag)
         return false;
     if (m_fields.size() != other.m_fields.size()) return false;
-    auto it = other.m_fields.begin();
-    for (auto const& entry : m_fields) {
-        if (entry.first != it->first || !sameField(entry.second, it->second)) return false;
-        ++it;
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        if (!sameField(m_fields[i], other.m_fields[i])) return false;
     }
     return true;
 }
@@ -134,15 +224,45 @@ bool CNMessageBase::operator==(CNMessageBase const& other) const {
 // ---- lookups --------------------------------------------------------------------
 
 nuvmsg::Field const* CNMessageBase::find(short a) const {
-    auto it = m_fields.lower_bound(FieldKey(a, SHRT_MIN));
-    if (it == m_fields.end() || it->first.first != a) return nullptr;
-    return &it->second;
+    auto it = std::lower_bound(m_fields.begin(), m_fields.end(), std::make_pair(a, static_cast<short>(SHRT_MIN)),
+                               keyLess);
+    if (it == m_fields.end() || it->a != a) return nullptr;
+    return &*it;
 }
 
 nuvmsg::Field const* CNMessageBase::find(short a, short b) const {
-    auto it = m_fields.find(FieldKey(a, b));
-    if (it != m_fields.end()) return &it->second;
+    if (nuvmsg::Field const* field = exact(a, b)) return field;
     return find(a);
+}
+
+nuvmsg::Field const* CNMessageBase::exact(short a, short b) const {
+    auto it = std::lower_bound(m_fields.begin(), m_fields.end(), std::make_pair(a, b), keyLess);
+    return (it != m_fields.end() && it->a == a && it->b == b) ? &*it : nullptr;
+}
+
+nuvmsg::Field* CNMessageBase::exact(short a, short b) {
+    return const_cast<nuvmsg::Field*>(static_cast<CNMessageBase const*>(this)->exact(a, b));
+}
+
+nuvmsg::Field& CNMessageBase::put(nuvmsg::Field field) {
+    auto it = std::lower_bound(m_fields.begin(), m_fields.end(), std::make_pair(field.a, field.b), keyLess);
+    if (it != m_fields.end() && it->a == field.a && it->b == field.b) {
+        // The old field may own what the new one came from: it goes after the swap.
+        nuvmsg::Field old(std::move(*it));
+        *it = std::move(field);
+        return *it;
+    }
+    std::size_t const at = static_cast<std::size_t>(it - m_fields.begin());
+    if (m_fields.capacity() == 0) m_fields.reserve(2);
+    return *m_fields.insert(m_fields.begin() + static_cast<std::ptrdiff_t>(at), std::move(field));
+}
+
+void CNMessageBase::erase(short a, short b) {
+    auto it = std::lower_bound(m_fields.begin(), m_fields.end(), std::make_pair(a, b), keyLess);
+    if (it != m_fields.end() && it->a == a && it->b == b) {
+        nuvmsg::Field gone(std::move(*it));   // destroyed once the vector is consistent again
+        m_fields.erase(it);
+    }
 }
 
 int CNMessageBase::checkWrite(short a, short b, unsigned long tagId, unsigned fieldId, nuvmsg::Field::Kind kind,
@@ -162,23 +282,20 @@ int CNMessageBase::checkWrite(short a, short b, unsigned long tagId, unsigned fi
 int CNMessageBase::setint64(short a, short b, std::int64_t value, unsigned long tagId, unsigned fieldId) {
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kInt64, stored) != 0) return -1;
-    nuvmsg::Field field;
-    field.kind = nuvmsg::Field::kInt64;
-    field.tagId = tagId;
-    field.fieldId = stored;
-    field.intValue = value;
-    m_fields[FieldKey(a, b)] = std::move(field);
+    nuvmsg::Field field(a, b, nuvmsg::Field::kInt64, static_cast<std::uint32_t>(tagId), stored);
+    field.setInt(value);
+    put(std::move(field));
     return 0;
 }
 
 std::int64_t CNMessageBase::getint64(short a) const {
     nuvmsg::Field const* field = find(a);
-    return (field != nullptr && field->kind == nuvmsg::Field::kInt64) ? field->intValue : 0;
+    return field != nullptr ? field->intValue() : 0;
 }
 
 std::int64_t CNMessageBase::getint64(short a, short b) const {
     nuvmsg::Field const* field = find(a, b);
-    return (field != nullptr && field->kind == nuvmsg::Field::kInt64) ? field->intValue : 0;
+    return field != nullptr ? field->intValue() : 0;
 }
 
 std::int64_t CNMessageBase::getint64(short a, unsigned long, unsigned) const { return getint64(a); }
@@ -190,12 +307,9 @@ std::int64_t CNMessageBase::getint64(short a, short b, unsigned long, unsigned) 
 int CNMessageBase::setstring(short a, short b, std::string const& value, unsigned long tagId, unsigned fieldId) {
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kString, stored) != 0) return -1;
-    nuvmsg::Field field;
-    field.kind = nuvmsg::Field::kString;
-    field.tagId = tagId;
-    field.fieldId = stored;
-    field.text = value;
-    m_fields[FieldKey(a, b)] = std::move(field);
+    nuvmsg::Field field(a, b, nuvmsg::Field::kString, static_cast<std::uint32_t>(tagId), stored);
+    field.setText(value);
+    put(std::move(field));
     return 0;
 }
 
@@ -212,12 +326,12 @@ std::string CNMessageBase::getstring(short a, short b, unsigned long, unsigned) 
 
 std::string const& CNMessageBase::getstringByRef(short a) const {
     nuvmsg::Field const* field = find(a);
-    return (field != nullptr && field->kind == nuvmsg::Field::kString) ? field->text : emptyText();
+    return field != nullptr ? field->text() : emptyText();
 }
 
 std::string const& CNMessageBase::getstringByRef(short a, short b) const {
     nuvmsg::Field const* field = find(a, b);
-    return (field != nullptr && field->kind == nuvmsg::Field::kString) ? field->text : emptyText();
+    return field != nullptr ? field->text() : emptyText();
 }
 
 std::string const& CNMessageBase::getstringByRef(short a, unsigned long, unsigned) const {
@@ -238,22 +352,14 @@ bool CNMessageBase::isSet(short a, short b, unsigned long, unsigned) const { ret
 
 CNMessageBase* CNMessageBase::storeObject(short a, short b, unsigned long tagId, std::uint32_t fieldId,
                                           std::unique_ptr<CNMessageBase> object) {
-    nuvmsg::Field field;
-    field.kind = nuvmsg::Field::kObject;
-    field.tagId = tagId;
-    field.fieldId = fieldId;
-    field.object = std::move(object);
-    CNMessageBase* stored = field.object.get();
-    m_fields[FieldKey(a, b)] = std::move(field);
-    return stored;
+    nuvmsg::Field field(a, b, nuvmsg::Field::kObject, static_cast<std::uint32_t>(tagId), fieldId);
+    field.setObject(std::move(object));
+    return put(std::move(field)).object();
 }
 
 CNMessageBase* CNMessageBase::getObjectAccessor(short a, short b, unsigned long tagId, unsigned fieldId,
                                                 bool create, int family, int number) {
-    auto it = m_fields.find(FieldKey(a, b));
-    if (it != m_fields.end()) {
-        return it->second.kind == nuvmsg::Field::kObject ? it->second.object.get() : nullptr;
-    }
+    if (nuvmsg::Field* held = exact(a, b)) return held->object();
     if (!create || family < 0 || number < 0) return nullptr;
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kObject, stored) != 0) return nullptr;
@@ -266,9 +372,8 @@ CNMessageBase* CNMessageBase::getObjectAccessor(short a, short b, bool create, i
 }
 
 CNMessageBase const* CNMessageBase::getObjectAccessor(short a, short b) const {
-    auto it = m_fields.find(FieldKey(a, b));
-    if (it == m_fields.end() || it->second.kind != nuvmsg::Field::kObject) return nullptr;
-    return it->second.object.get();
+    nuvmsg::Field const* held = exact(a, b);
+    return held != nullptr ? held->object() : nullptr;
 }
 
 int CNMessageBase::setObjectAccessor(short a, short b, CNMessageBase const* value, unsigned long tagId,
@@ -276,7 +381,7 @@ int CNMessageBase::setObjectAccessor(short a, short b, CNMessageBase const* valu
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kObject, stored) != 0) return -1;
     if (value == nullptr) {
-        m_fields.erase(FieldKey(a, b));
+        erase(a, b);
         return 0;
     }
     storeObject(a, b, tagId, stored, value->clone());  // the copy is made before the old field goes
@@ -291,30 +396,22 @@ int CNMessageBase::setObjectAccessor(short a, short b, CNMessageBase const& valu
 // ---- lists ------------------------------------------------------------------------------
 
 nuvmsg::Field* CNMessageBase::listSlot(short a, short b, unsigned long tagId, unsigned fieldId, bool create) {
-    auto it = m_fields.find(FieldKey(a, b));
-    if (it != m_fields.end()) return it->second.kind == nuvmsg::Field::kList ? &it->second : nullptr;
+    if (nuvmsg::Field* held = exact(a, b)) return held->kind == nuvmsg::Field::kList ? held : nullptr;
     if (!create) return nullptr;
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kList, stored) != 0) return nullptr;
-    nuvmsg::Field field;
-    field.kind = nuvmsg::Field::kList;
-    field.tagId = tagId;
-    field.fieldId = stored;
-    return &(m_fields[FieldKey(a, b)] = std::move(field));
+    nuvmsg::Field field(a, b, nuvmsg::Field::kList, static_cast<std::uint32_t>(tagId), stored);
+    field.setList(nullptr);
+    return &put(std::move(field));
 }
 
 std::vector<std::string>* CNMessageBase::stringListSlot(short a, short b, unsigned long tagId, unsigned fieldId,
                                                         bool create) {
-    auto it = m_fields.find(FieldKey(a, b));
-    if (it != m_fields.end()) {
-        return it->second.kind == nuvmsg::Field::kStringList ? &it->second.strings : nullptr;
-    }
+    if (nuvmsg::Field* held = exact(a, b)) return held->strings();
     if (!create) return nullptr;
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kStringList, stored) != 0) return nullptr;
-    nuvmsg::Field field;
-    field.kind = nuvmsg::Field::kStringList;
-    field.tagId = tagId;
-    field.fieldId = stored;
-    return &(m_fields[FieldKey(a, b)] = std::move(field)).strings;
+    nuvmsg::Field field(a, b, nuvmsg::Field::kStringList, static_cast<std::uint32_t>(tagId), stored);
+    field.setStrings({});
+    return put(std::move(field)).strings();
 }

@@ -175,8 +175,7 @@ bool CNMessageXml::write(pugi::xml_node parent, CNMessageBase const& message, in
     node.append_attribute("n").set_value(message.getType());
     node.append_attribute("t").set_value(hex32(message.getTagID()).c_str());
     if (message.getXmlWriteFlag()) node.append_attribute("w").set_value(1);
-    for (auto const& entry : message.m_fields) {
-        nuvmsg::Field const& field = entry.second;
+    for (nuvmsg::Field const& field : message.m_fields) {
         char const* name = "i";
         switch (field.kind) {
             case nuvmsg::Field::kInt64: name = "i"; break;
@@ -186,29 +185,29 @@ bool CNMessageXml::write(pugi::xml_node parent, CNMessageBase const& message, in
             case nuvmsg::Field::kStringList: name = "sl"; break;
         }
         pugi::xml_node child = node.append_child(name);
-        child.append_attribute("a").set_value(entry.first.first);
-        child.append_attribute("b").set_value(entry.first.second);
+        child.append_attribute("a").set_value(field.a);
+        child.append_attribute("b").set_value(field.b);
         if (field.tagId != 0) child.append_attribute("g").set_value(hex32(field.tagId).c_str());
         if (field.fieldId != 0) child.append_attribute("id").set_value(hex32(field.fieldId).c_str());
         switch (field.kind) {
             case nuvmsg::Field::kInt64:
-                child.append_attribute("v").set_value(std::to_string(field.intValue).c_str());
+                child.append_attribute("v").set_value(std::to_string(field.intValue()).c_str());
                 break;
             case nuvmsg::Field::kString:
-                putText(child, field.text);
+                putText(child, field.text());
                 break;
             case nuvmsg::Field::kObject:
-                if (field.object && !write(child, *field.object, depth + 1)) return false;
+                if (field.object() != nullptr && !write(child, *field.object(), depth + 1)) return false;
                 break;
             case nuvmsg::Field::kList:
-                if (field.list) {
-                    for (std::size_t i = 0; i < field.list->size(); ++i) {
-                        if (!write(child, field.list->at(i), depth + 1)) return false;
+                if (nuvmsg::ListBase const* list = field.list()) {
+                    for (std::size_t i = 0; i < list->size(); ++i) {
+                        if (!write(child, list->at(i), depth + 1)) return false;
                     }
                 }
                 break;
             case nuvmsg::Field::kStringList:
-                for (std::string const& text : field.strings) putText(child.append_child("e"), text);
+                for (std::string const& text : *field.strings()) putText(child.append_child("e"), text);
                 break;
         }
     }
@@ -252,10 +251,9 @@ bool CNMessageXml::readField(pugi::xml_node node, CNMessageBase& into, int depth
     long b = 0;
     if (!parseInt(node.attribute("a").as_string(nullptr), -32768, 32767, a)) return false;
     if (!parseInt(node.attribute("b").as_string(nullptr), -32768, 32767, b)) return false;
-    CNMessageBase::FieldKey const key(static_cast<short>(a), static_cast<short>(b));
-    if (into.m_fields.count(key) != 0) return false;
+    if (into.exact(static_cast<short>(a), static_cast<short>(b)) != nullptr) return false;
 
-    nuvmsg::Field field;
+    nuvmsg::Field field(static_cast<short>(a), static_cast<short>(b), nuvmsg::Field::kInt64, 0, 0);
     std::uint32_t tagId = 0;
     std::uint32_t fieldId = 0;
     if (pugi::xml_attribute g = node.attribute("g")) {
@@ -267,25 +265,25 @@ bool CNMessageXml::readField(pugi::xml_node node, CNMessageBase& into, int depth
     field.tagId = tagId;
 
     if (kind == "i") {
-        field.kind = nuvmsg::Field::kInt64;
         if (!onlyAttributes(node, {"a", "b", "g", "id", "v"}) || node.first_child()) return false;
-        if (!parseInt64(node.attribute("v").as_string(nullptr), field.intValue)) return false;
+        std::int64_t value = 0;
+        if (!parseInt64(node.attribute("v").as_string(nullptr), value)) return false;
+        field.setInt(value);
     } else if (kind == "s") {
-        field.kind = nuvmsg::Field::kString;
         if (!onlyAttributes(node, {"a", "b", "g", "id", "v", "x"}) || node.first_child()) return false;
-        if (!getText(node, field.text)) return false;
+        std::string text;
+        if (!getText(node, text)) return false;
+        field.setText(std::move(text));
     } else if (kind == "o") {
-        field.kind = nuvmsg::Field::kObject;
         if (!onlyAttributes(node, {"a", "b", "g", "id"})) return false;
         pugi::xml_node const child = node.first_child();
         if (!child || child.next_sibling() || child.type() != pugi::node_element) return false;
         int family = 0;
         int number = 0;
         if (!typeOf(child, family, number)) return false;
-        field.object.reset(CNMessageRegistry::create(family, number));
-        if (!read(child, *field.object, depth + 1)) return false;
+        field.setObject(std::unique_ptr<CNMessageBase>(CNMessageRegistry::create(family, number)));
+        if (!read(child, *field.object(), depth + 1)) return false;
     } else if (kind == "l") {
-        field.kind = nuvmsg::Field::kList;
         if (!onlyAttributes(node, {"a", "b", "g", "id"})) return false;
         auto list = std::make_unique<nuvmsg::TypedList<CNMessageBase>>();
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
@@ -295,26 +293,27 @@ bool CNMessageXml::readField(pugi::xml_node node, CNMessageBase& into, int depth
             list->items.emplace_back(family, number);
             if (!read(child, list->items.back(), depth + 1)) return false;
         }
-        field.list = std::move(list);
+        field.setList(std::move(list));
     } else if (kind == "sl") {
-        field.kind = nuvmsg::Field::kStringList;
         if (!onlyAttributes(node, {"a", "b", "g", "id"})) return false;
+        std::vector<std::string> strings;
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
             if (child.type() != pugi::node_element || std::strcmp(child.name(), "e") != 0) return false;
             if (!onlyAttributes(child, {"v", "x"}) || child.first_child()) return false;
             std::string text;
             if (!getText(child, text)) return false;
-            field.strings.push_back(std::move(text));
+            strings.push_back(std::move(text));
         }
+        field.setStrings(std::move(strings));
     } else {
         return false;
     }
 
     // The same rules as a write through the accessors.
     std::uint32_t storedFieldId = 0;
-    if (into.checkWrite(key.first, key.second, tagId, fieldId, field.kind, storedFieldId) != 0) return false;
+    if (into.checkWrite(field.a, field.b, tagId, fieldId, field.kind, storedFieldId) != 0) return false;
     field.fieldId = storedFieldId;
-    into.m_fields.emplace(key, std::move(field));
+    into.put(std::move(field));
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <string>
@@ -149,7 +150,45 @@ TEST(MessageFields, ReadersFindAFieldByItsPairOrByItsNumberAlone) {
     EXPECT_EQ(config.getint64(1), 0) << "a text field read as a number";
 
     // The field id the table fixes is stored even when the writer passed none.
-    EXPECT_EQ(config.fields().at({4, 7}).fieldId, 0xF9536Fu);
+    auto const& fields = config.fields();
+    auto const held = std::find_if(fields.begin(), fields.end(), [](auto const& f) { return f.a == 4 && f.b == 7; });
+    ASSERT_NE(held, fields.end());
+    EXPECT_EQ(held->fieldId, 0xF9536Fu);
+}
+
+TEST(MessageFields, WhatReadersHoldStaysValidWhileOtherFieldsComeAndGo) {
+    CNMessageBase message(100, 4001);
+    ASSERT_EQ(message.setstring(50, 50, "a text longer than any inline buffer holds"), 0);
+    std::string const& text = message.getstringByRef(50, 50);
+    CNMessageBase* sub = message.getObjectAccessor(60, 60, true, 100, 4002);
+    ASSERT_NE(sub, nullptr);
+    sub->setint64(1, 1, 7);
+    std::vector<CNMessageBase>* list = message.getlistobject<CNMessageBase>(70, 70, true);
+    std::vector<std::string>* texts = message.getlistobject<std::string>(80, 80, true);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(texts, nullptr);
+    texts->push_back("kept");
+
+    // Fields before, between and after the held ones, then some of them removed.
+    for (short a = 1; a < 100; a += 3) ASSERT_EQ(message.setint64(a, static_cast<short>(a + 1), a), 0);
+    for (short a = 1; a < 100; a += 9) ASSERT_EQ(message.setObjectAccessor(a, static_cast<short>(a + 1), nullptr), 0);
+
+    EXPECT_EQ(text, "a text longer than any inline buffer holds");
+    EXPECT_EQ(sub, message.getObjectAccessor(60, 60));
+    EXPECT_EQ(sub->getint64(1), 7);
+    EXPECT_EQ(list, message.getlistobject<CNMessageBase>(70, 70));
+    EXPECT_EQ(texts, message.getlistobject<std::string>(80, 80));
+    EXPECT_EQ(texts->at(0), "kept");
+    EXPECT_EQ(message.getint64(97, 98), 97);
+    EXPECT_FALSE(message.isSet(10, 11)) << "removed";
+
+    // Fields stay in (a, b) order, whatever order they were written in.
+    short lastA = SHRT_MIN, lastB = SHRT_MIN;
+    for (auto const& field : message.fields()) {
+        EXPECT_TRUE(field.a > lastA || (field.a == lastA && field.b > lastB)) << field.a << "," << field.b;
+        lastA = field.a;
+        lastB = field.b;
+    }
 }
 
 TEST(MessageFields, SubMessagesAreCreatedOnlyWhenAskedAndCanBeCleared) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -44,18 +43,52 @@ public:
     std::vector<T> items;
 };
 
-// One stored field. Which members are meaningful depends on kind.
-struct Field {
+// One stored field: its key (a, b), its kind and ids, and its value. A text,
+// sub-message or list is held by pointer, so a reference handed out for it
+// stays valid while other fields of the message come and go.
+class Field {
+public:
     enum Kind : std::uint8_t { kInt64, kString, kObject, kList, kStringList };
 
+    Field() = default;
+    Field(short a, short b, Kind kind, std::uint32_t tagId, std::uint32_t fieldId)
+        : a(a), b(b), kind(kind), tagId(tagId), fieldId(fieldId) {}
+    Field(Field&& other) noexcept;
+    Field& operator=(Field&& other) noexcept;
+    Field(Field const&) = delete;
+    Field& operator=(Field const&) = delete;
+    ~Field();
+
+    // Values by kind; a value of another kind reads as 0, "", null or empty.
+    std::int64_t intValue() const { return kind == kInt64 ? m_value.number : 0; }
+    std::string const& text() const;
+    CNMessageBase* object() const { return kind == kObject ? m_value.object : nullptr; }
+    ListBase* list() const { return kind == kList ? m_value.list : nullptr; }
+    std::vector<std::string>* strings() const { return kind == kStringList ? m_value.strings : nullptr; }
+
+    // Replace the value; the kind becomes the value's.
+    void setInt(std::int64_t value);
+    void setText(std::string value);
+    void setObject(std::unique_ptr<CNMessageBase> object);
+    void setList(std::unique_ptr<ListBase> list);           // null: an empty list not yet typed
+    void setStrings(std::vector<std::string> strings);
+
+    short a = 0;
+    short b = 0;
     Kind kind = kInt64;
-    unsigned long tagId = 0;       // owning tag id the writer passed (0 when none was passed)
+    std::uint32_t tagId = 0;       // owning tag id the writer passed (0 when none was passed)
     std::uint32_t fieldId = 0;     // field id the writer passed, else the one the type table fixes
-    std::int64_t intValue = 0;
-    std::string text;
-    std::unique_ptr<CNMessageBase> object;
-    std::unique_ptr<ListBase> list;
-    std::vector<std::string> strings;
+
+private:
+    void release() noexcept;
+
+    union Value {
+        std::int64_t number;
+        std::string* text;
+        CNMessageBase* object;
+        ListBase* list;
+        std::vector<std::string>* strings;
+    } m_value{0};
 };
 
 }  // namespace nuvmsg
@@ -164,14 +197,19 @@ public:
     [[nodiscard]] int unserialize(char const* text);
 
     // Fields in (a, b) order; for the text form and for tests.
-    using FieldKey = std::pair<short, short>;
-    std::map<FieldKey, nuvmsg::Field> const& fields() const { return m_fields; }
+    std::vector<nuvmsg::Field> const& fields() const { return m_fields; }
 
 private:
     friend class CNMessageXml;
 
     nuvmsg::Field const* find(short a) const;
     nuvmsg::Field const* find(short a, short b) const;
+    // The field stored at exactly (a, b), or null.
+    nuvmsg::Field* exact(short a, short b);
+    nuvmsg::Field const* exact(short a, short b) const;
+    // Stores field at its key, replacing a field stored there; the stored field.
+    nuvmsg::Field& put(nuvmsg::Field field);
+    void erase(short a, short b);
     // Checks a write of kind at (a, b); fills the field id to store. 0 or -1.
     int checkWrite(short a, short b, unsigned long tagId, unsigned fieldId, nuvmsg::Field::Kind kind,
                    std::uint32_t& storedFieldId) const;
@@ -189,7 +227,7 @@ private:
     int m_number = 0;
     std::uint32_t m_tagId = 0;
     bool m_xmlWriteFlag = false;
-    std::map<FieldKey, nuvmsg::Field> m_fields;
+    std::vector<nuvmsg::Field> m_fields;   // sorted by (a, b)
 };
 
 // ---- templates ---------------------------------------------------------------
@@ -218,8 +256,8 @@ T* CNMessageBase::getObjectAccessor(short a, short b, bool create, unsigned long
         // Same type held as a plain message: store it as a T.
         auto replacement = std::make_unique<T>();
         static_cast<CNMessageBase&>(*replacement) = std::move(*stored);
-        auto it = m_fields.find(FieldKey(a, b));
-        return static_cast<T*>(storeObject(a, b, it->second.tagId, it->second.fieldId, std::move(replacement)));
+        nuvmsg::Field const* held = exact(a, b);
+        return static_cast<T*>(storeObject(a, b, held->tagId, held->fieldId, std::move(replacement)));
     }
 }
 
@@ -231,24 +269,25 @@ std::vector<T>* CNMessageBase::getlistobject(short a, short b, unsigned long tag
         static_assert(std::is_base_of_v<CNMessageBase, T>, "list elements are messages or texts");
         nuvmsg::Field* field = listSlot(a, b, tagId, fieldId, create);
         if (field == nullptr) return nullptr;
-        if (!field->list) field->list = std::make_unique<nuvmsg::TypedList<T>>();
-        if (auto* typed = dynamic_cast<nuvmsg::TypedList<T>*>(field->list.get())) return &typed->items;
-        for (std::size_t i = 0; i < field->list->size(); ++i) {
-            if (!isMessageOfClass<T>(field->list->at(i))) return nullptr;
+        if (field->list() == nullptr) field->setList(std::make_unique<nuvmsg::TypedList<T>>());
+        nuvmsg::ListBase* held = field->list();
+        if (auto* typed = dynamic_cast<nuvmsg::TypedList<T>*>(held)) return &typed->items;
+        for (std::size_t i = 0; i < held->size(); ++i) {
+            if (!isMessageOfClass<T>(held->at(i))) return nullptr;
         }
         auto converted = std::make_unique<nuvmsg::TypedList<T>>();
-        converted->items.reserve(field->list->size());
-        for (std::size_t i = 0; i < field->list->size(); ++i) {
+        converted->items.reserve(held->size());
+        for (std::size_t i = 0; i < held->size(); ++i) {
             if constexpr (std::is_same_v<T, CNMessageBase>) {
-                converted->items.push_back(CNMessageBase(std::move(field->list->at(i))));
+                converted->items.push_back(CNMessageBase(std::move(held->at(i))));
             } else {
                 T element;
-                static_cast<CNMessageBase&>(element) = std::move(field->list->at(i));
+                static_cast<CNMessageBase&>(element) = std::move(held->at(i));
                 converted->items.push_back(std::move(element));
             }
         }
         std::vector<T>* result = &converted->items;
-        field->list = std::move(converted);
+        field->setList(std::move(converted));
         return result;
     }
 }
@@ -264,7 +303,7 @@ int CNMessageBase::setlistobject(short a, short b, std::vector<T> const& items, 
     if constexpr (std::is_same_v<T, std::string>) {
         std::uint32_t stored = 0;
         if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kStringList, stored) != 0) return -1;
-        m_fields.erase(FieldKey(a, b));
+        erase(a, b);
         std::vector<std::string>* list = stringListSlot(a, b, tagId, fieldId, true);
         if (list == nullptr) return -1;
         *list = items;
@@ -275,10 +314,10 @@ int CNMessageBase::setlistobject(short a, short b, std::vector<T> const& items, 
         if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kList, stored) != 0) return -1;
         auto list = std::make_unique<nuvmsg::TypedList<T>>();
         list->items = items;
-        m_fields.erase(FieldKey(a, b));
+        erase(a, b);
         nuvmsg::Field* field = listSlot(a, b, tagId, fieldId, true);
         if (field == nullptr) return -1;
-        field->list = std::move(list);
+        field->setList(std::move(list));
         return 0;
     }
 }
