@@ -100,6 +100,12 @@ CREATE TABLE IF NOT EXISTS idx_files (
 ALTER TABLE idx_runs ADD COLUMN job_started INTEGER NOT NULL DEFAULT 0;
 )SQL"};
 
+// An entry's metadata by entry alone: the index holds each entry's values in
+// the order they arrived (rowid), so entries read with their metadata in path
+// order need no sort.
+nuvsuite::SchemaPart s_metadataByEntry{"indexing", 3,
+    "CREATE INDEX IF NOT EXISTS idx_metadata_by_entry ON idx_metadata (entry_id)"};
+
 nuvsuite::AdminTable s_generation{"indexgen", "idx_generation", true, "brannox_id, app_id",
                                   {{"brannox_id", nuvsuite::AdminValue::kId},
                                    {"app_id", nuvsuite::AdminValue::kId, "application", "id", false, true},

@@ -63,7 +63,7 @@ std::string EntrySelect(char const* index) {
                " FROM idx_entries e INDEXED BY ") +
            index +
            " JOIN idx_runs r ON r.id = e.run_id"
-           " LEFT JOIN idx_metadata m ON m.entry_id = e.id ";
+           " LEFT JOIN idx_metadata m INDEXED BY idx_metadata_by_entry ON m.entry_id = e.id ";
 }
 
 void FillEntry(CatRow const& r, IndexEntry* e) {
