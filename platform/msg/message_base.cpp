@@ -15,12 +15,12 @@ std::string const& emptyText() {
 }
 
 nuvmsg::Field copyField(nuvmsg::Field const& from) {
-    nuvmsg::Field to(from.a, from.b, from.kind, from.tagId, from.fieldId);
+    nuvmsg::Field to(from.a, from.b, from.tagId, from.fieldId);
     switch (from.kind) {
         case nuvmsg::Field::kInt64: to.setInt(from.intValue()); break;
         case nuvmsg::Field::kString: to.setText(from.text()); break;
         case nuvmsg::Field::kObject:
-            if (from.object() != nullptr) to.setObject(from.object()->clone());
+            to.setObject(from.object() != nullptr ? from.object()->clone() : nullptr);
             break;
         case nuvmsg::Field::kList:
             to.setList(from.list() != nullptr ? from.list()->clone() : nullptr);
@@ -282,7 +282,7 @@ int CNMessageBase::checkWrite(short a, short b, unsigned long tagId, unsigned fi
 int CNMessageBase::setint64(short a, short b, std::int64_t value, unsigned long tagId, unsigned fieldId) {
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kInt64, stored) != 0) return -1;
-    nuvmsg::Field field(a, b, nuvmsg::Field::kInt64, static_cast<std::uint32_t>(tagId), stored);
+    nuvmsg::Field field(a, b, static_cast<std::uint32_t>(tagId), stored);
     field.setInt(value);
     put(std::move(field));
     return 0;
@@ -307,7 +307,7 @@ std::int64_t CNMessageBase::getint64(short a, short b, unsigned long, unsigned) 
 int CNMessageBase::setstring(short a, short b, std::string const& value, unsigned long tagId, unsigned fieldId) {
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kString, stored) != 0) return -1;
-    nuvmsg::Field field(a, b, nuvmsg::Field::kString, static_cast<std::uint32_t>(tagId), stored);
+    nuvmsg::Field field(a, b, static_cast<std::uint32_t>(tagId), stored);
     field.setText(value);
     put(std::move(field));
     return 0;
@@ -352,7 +352,7 @@ bool CNMessageBase::isSet(short a, short b, unsigned long, unsigned) const { ret
 
 CNMessageBase* CNMessageBase::storeObject(short a, short b, unsigned long tagId, std::uint32_t fieldId,
                                           std::unique_ptr<CNMessageBase> object) {
-    nuvmsg::Field field(a, b, nuvmsg::Field::kObject, static_cast<std::uint32_t>(tagId), fieldId);
+    nuvmsg::Field field(a, b, static_cast<std::uint32_t>(tagId), fieldId);
     field.setObject(std::move(object));
     return put(std::move(field)).object();
 }
@@ -400,7 +400,7 @@ nuvmsg::Field* CNMessageBase::listSlot(short a, short b, unsigned long tagId, un
     if (!create) return nullptr;
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kList, stored) != 0) return nullptr;
-    nuvmsg::Field field(a, b, nuvmsg::Field::kList, static_cast<std::uint32_t>(tagId), stored);
+    nuvmsg::Field field(a, b, static_cast<std::uint32_t>(tagId), stored);
     field.setList(nullptr);
     return &put(std::move(field));
 }
@@ -411,7 +411,7 @@ std::vector<std::string>* CNMessageBase::stringListSlot(short a, short b, unsign
     if (!create) return nullptr;
     std::uint32_t stored = 0;
     if (checkWrite(a, b, tagId, fieldId, nuvmsg::Field::kStringList, stored) != 0) return nullptr;
-    nuvmsg::Field field(a, b, nuvmsg::Field::kStringList, static_cast<std::uint32_t>(tagId), stored);
+    nuvmsg::Field field(a, b, static_cast<std::uint32_t>(tagId), stored);
     field.setStrings({});
     return put(std::move(field)).strings();
 }

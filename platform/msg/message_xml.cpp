@@ -253,7 +253,7 @@ bool CNMessageXml::readField(pugi::xml_node node, CNMessageBase& into, int depth
     if (!parseInt(node.attribute("b").as_string(nullptr), -32768, 32767, b)) return false;
     if (into.exact(static_cast<short>(a), static_cast<short>(b)) != nullptr) return false;
 
-    nuvmsg::Field field(static_cast<short>(a), static_cast<short>(b), nuvmsg::Field::kInt64, 0, 0);
+    nuvmsg::Field field(static_cast<short>(a), static_cast<short>(b), 0, 0);
     std::uint32_t tagId = 0;
     std::uint32_t fieldId = 0;
     if (pugi::xml_attribute g = node.attribute("g")) {

@@ -51,8 +51,9 @@ public:
     enum Kind : std::uint8_t { kInt64, kString, kObject, kList, kStringList };
 
     Field() = default;
-    Field(short a, short b, Kind kind, std::uint32_t tagId, std::uint32_t fieldId)
-        : a(a), b(b), kind(kind), tagId(tagId), fieldId(fieldId) {}
+    // A field at (a, b) holding the integer 0 until a value is set.
+    Field(short a, short b, std::uint32_t tagId, std::uint32_t fieldId)
+        : a(a), b(b), tagId(tagId), fieldId(fieldId) {}
     Field(Field&& other) noexcept;
     Field& operator=(Field&& other) noexcept;
     Field(Field const&) = delete;
