@@ -110,44 +110,44 @@ void Field::release() noexcept {
 
 std::string const& Field::text() const { return kind == kString ? *m_value.text : emptyText(); }
 
+void Field::replace(Kind newKind, Value newValue) noexcept {
+    // The old value is released after the new one is in: it may own what the
+    // new one was made from.
+    Field gone;
+    gone.kind = kind;
+    gone.m_value = m_value;
+    kind = newKind;
+    m_value = newValue;
+}
+
 void Field::setInt(std::int64_t value) {
-    release();
-    m_value.number = value;
+    Value v;
+    v.number = value;
+    replace(kInt64, v);
 }
 
 void Field::setText(std::string value) {
-    auto* text = new std::string(std::move(value));
-    release();
-    kind = kString;
-    m_value.text = text;
+    Value v;
+    v.text = new std::string(std::move(value));
+    replace(kString, v);
 }
 
 void Field::setObject(std::unique_ptr<CNMessageBase> object) {
-    // The old value may own the new one's source: release it after taking the new.
-    Value const old = m_value;
-    Kind const oldKind = kind;
-    kind = kObject;
-    m_value.object = object.release();
-    Field gone;
-    gone.kind = oldKind;
-    gone.m_value = old;
+    Value v;
+    v.object = object.release();
+    replace(kObject, v);
 }
 
 void Field::setList(std::unique_ptr<ListBase> list) {
-    Value const old = m_value;
-    Kind const oldKind = kind;
-    kind = kList;
-    m_value.list = list.release();
-    Field gone;
-    gone.kind = oldKind;
-    gone.m_value = old;
+    Value v;
+    v.list = list.release();
+    replace(kList, v);
 }
 
 void Field::setStrings(std::vector<std::string> strings) {
-    auto* held = new std::vector<std::string>(std::move(strings));
-    release();
-    kind = kStringList;
-    m_value.strings = held;
+    Value v;
+    v.strings = new std::vector<std::string>(std::move(strings));
+    replace(kStringList, v);
 }
 
 }  // namespace nuvmsg

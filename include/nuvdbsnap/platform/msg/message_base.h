@@ -81,15 +81,19 @@ public:
     std::uint32_t fieldId = 0;     // field id the writer passed, else the one the type table fixes
 
 private:
-    void release() noexcept;
-
     union Value {
         std::int64_t number;
         std::string* text;
         CNMessageBase* object;
         ListBase* list;
         std::vector<std::string>* strings;
-    } m_value{0};
+    };
+
+    void release() noexcept;
+    // Takes the new value (owned), then releases the old one.
+    void replace(Kind newKind, Value newValue) noexcept;
+
+    Value m_value{0};
 };
 
 }  // namespace nuvmsg
