@@ -153,13 +153,16 @@ void Field::setStrings(std::vector<std::string> strings) {
 }  // namespace nuvmsg
 
 CNMessageBase::CNMessageBase(int family, int number)
-    : m_family(family), m_number(number), m_tagId(CNMessageRegistry::tagFor(family, number)) {}
+    : m_family(family), m_number(number), m_rows(CNMessageRegistry::rowsOf(family, number)) {
+    m_tagId = m_rows != nullptr ? m_rows->type->tagId : nuvMsgDerivedTag(family, number);
+}
 
 CNMessageBase::CNMessageBase(CNMessageBase const& other)
     : m_family(other.m_family),
       m_number(other.m_number),
       m_tagId(other.m_tagId),
-      m_xmlWriteFlag(other.m_xmlWriteFlag) {
+      m_xmlWriteFlag(other.m_xmlWriteFlag),
+      m_rows(other.m_rows) {
     m_fields.reserve(other.m_fields.size());
     for (auto const& field : other.m_fields) m_fields.push_back(copyField(field));
 }
@@ -169,6 +172,7 @@ CNMessageBase::CNMessageBase(CNMessageBase&& other) noexcept
       m_number(other.m_number),
       m_tagId(other.m_tagId),
       m_xmlWriteFlag(other.m_xmlWriteFlag),
+      m_rows(other.m_rows),
       m_fields(std::move(other.m_fields)) {
     other.m_fields.clear();
 }
@@ -187,6 +191,7 @@ CNMessageBase& CNMessageBase::operator=(CNMessageBase&& other) noexcept {
         m_number = other.m_number;
         m_tagId = other.m_tagId;
         m_xmlWriteFlag = other.m_xmlWriteFlag;
+        m_rows = other.m_rows;
         // Keep our old fields alive until the move is done: other may be one of them.
         std::vector<nuvmsg::Field> old;
         old.swap(m_fields);
@@ -199,7 +204,7 @@ CNMessageBase& CNMessageBase::operator=(CNMessageBase&& other) noexcept {
 CNMessageBase::~CNMessageBase() = default;
 
 std::string CNMessageBase::getTagName() const {
-    if (CNMessageTypeInfo const* info = CNMessageRegistry::findByType(m_family, m_number)) return info->name;
+    if (m_rows != nullptr) return m_rows->type->name;
     char name[64];
     std::snprintf(name, sizeof name, "CNMessage(%d,%d)", m_family, m_number);
     return name;
@@ -269,7 +274,7 @@ int CNMessageBase::checkWrite(short a, short b, unsigned long tagId, unsigned fi
                               std::uint32_t& storedFieldId) const {
     if (tagId != 0 && tagId != m_tagId) return -1;
     storedFieldId = fieldId;
-    if (CNMessageFieldInfo const* info = CNMessageRegistry::findField(m_family, m_number, a, b)) {
+    if (CNMessageFieldInfo const* info = CNMessageRegistry::findField(m_rows, a, b)) {
         if (fieldId != 0 && fieldId != info->fieldId) return -1;
         if (info->kind != kindLetter(kind)) return -1;
         storedFieldId = info->fieldId;

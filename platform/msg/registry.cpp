@@ -48,8 +48,7 @@ std::uint64_t typeKey(int family, int number) {
 
 struct Index {
     std::unordered_map<std::uint32_t, std::size_t> byTag;
-    std::unordered_map<std::uint64_t, std::size_t> byType;
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> fieldsByType;   // in table order
+    std::unordered_map<std::uint64_t, CNMessageTypeRows> byType;
 };
 
 Index const& index() {
@@ -58,11 +57,12 @@ Index const& index() {
         auto const& types = CNMessageRegistry::types();
         for (std::size_t i = 0; i < types.size(); ++i) {
             idx.byTag.emplace(types[i].tagId, i);  // first row wins; validate() reports duplicates
-            idx.byType.emplace(typeKey(types[i].family, types[i].number), i);
+            idx.byType.emplace(typeKey(types[i].family, types[i].number), CNMessageTypeRows{&types[i], {}});
         }
-        auto const& fields = CNMessageRegistry::fields();
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            idx.fieldsByType[typeKey(fields[i].family, fields[i].number)].push_back(i);
+        for (CNMessageFieldInfo const& field : CNMessageRegistry::fields()) {
+            auto it = idx.byType.find(typeKey(field.family, field.number));
+            if (it != idx.byType.end()) it->second.fields.push_back(&field);   // else validate() reports it
+        }
         return idx;
     }();
     return built;
@@ -96,20 +96,26 @@ CNMessageTypeInfo const* CNMessageRegistry::findByTag(std::uint32_t tagId) {
     return it == idx.byTag.end() ? nullptr : &types()[it->second];
 }
 
-CNMessageTypeInfo const* CNMessageRegistry::findByType(int family, int number) {
+CNMessageTypeRows const* CNMessageRegistry::rowsOf(int family, int number) {
     auto const& idx = index();
     auto it = idx.byType.find(typeKey(family, number));
-    return it == idx.byType.end() ? nullptr : &types()[it->second];
+    return it == idx.byType.end() ? nullptr : &it->second;
+}
+
+CNMessageTypeInfo const* CNMessageRegistry::findByType(int family, int number) {
+    CNMessageTypeRows const* rows = rowsOf(family, number);
+    return rows != nullptr ? rows->type : nullptr;
+}
+
+CNMessageFieldInfo const* CNMessageRegistry::findField(CNMessageTypeRows const* rows, short a, short b) {
+    if (rows == nullptr) return nullptr;
+    for (CNMessageFieldInfo const* field : rows->fields)
+        if (field->a == a && field->b == b) return field;
+    return nullptr;
 }
 
 CNMessageFieldInfo const* CNMessageRegistry::findField(int family, int number, short a, short b) {
-    auto const& idx = index();
-    auto it = idx.fieldsByType.find(typeKey(family, number));
-    if (it == idx.fieldsByType.end()) return nullptr;
-    auto const& rows = fields();
-    for (std::size_t i : it->second)
-        if (rows[i].a == a && rows[i].b == b) return &rows[i];
-    return nullptr;
+    return findField(rowsOf(family, number), a, b);
 }
 
 std::uint32_t CNMessageRegistry::tagFor(int family, int number) {

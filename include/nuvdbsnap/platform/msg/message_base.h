@@ -14,6 +14,7 @@
 #include <vector>
 
 class CNMessageBase;
+struct CNMessageTypeRows;
 
 namespace nuvmsg {
 
@@ -232,6 +233,7 @@ private:
     int m_number = 0;
     std::uint32_t m_tagId = 0;
     bool m_xmlWriteFlag = false;
+    CNMessageTypeRows const* m_rows = nullptr;   // the type table's rows of the type, if it has any
     std::vector<nuvmsg::Field> m_fields;   // sorted by (a, b)
 };
 

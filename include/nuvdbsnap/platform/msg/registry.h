@@ -49,6 +49,12 @@ struct CNMessageFieldInfo {
     char const* name;
 };
 
+// The rows of one type of the table: its type row and its field rows.
+struct CNMessageTypeRows {
+    CNMessageTypeInfo const* type;
+    std::vector<CNMessageFieldInfo const*> fields;   // in table order
+};
+
 class CNMessageRegistry {
 public:
     static std::vector<CNMessageTypeInfo> const& types();
@@ -58,6 +64,10 @@ public:
     static CNMessageTypeInfo const* findByTag(std::uint32_t tagId);
     static CNMessageTypeInfo const* findByType(int family, int number);
     static CNMessageFieldInfo const* findField(int family, int number, short a, short b);
+    // The rows of (family, number), or null for a type the table does not hold.
+    static CNMessageTypeRows const* rowsOf(int family, int number);
+    // The field row of (a, b) among a type's rows, or null.
+    static CNMessageFieldInfo const* findField(CNMessageTypeRows const* rows, short a, short b);
 
     // The tag id of (family, number): the table's, or the derived one.
     static std::uint32_t tagFor(int family, int number);
