@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_set>
 
 namespace {
 
@@ -198,8 +197,7 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
     CNMessageBase* block = response->getObjectAccessor(6, 9, true, 100, 98);
     std::vector<databrowse::BrowseData>* items = block->getlistobject<databrowse::BrowseData>(3, 6, true);
     Criteria const criteria = CriteriaOf(req);
-    std::unordered_set<int64_t> seen;
-    bool const several = paths.size() > 1;
+    nuvindexing::detail::FirstSight firstSight(paths.size());   // an entry is answered once
     std::map<int64_t, uint32_t> appTypes;
     uint64_t selected = 0;
     for (std::string const& raw : paths) {
@@ -210,8 +208,7 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
         }
         CFzError e = nuvindexing::detail::SelectEntries(
             runs, nuvindexing::ParsePattern(path), [&](nuvindexing::IndexEntry const& entry) {
-                // An entry is answered once, however many of the paths select it.
-                if (!criteria.Pass(entry.path) || (several && !seen.insert(entry.id).second)) return true;
+                if (!criteria.Pass(entry.path) || !firstSight(entry.id)) return true;
                 if (selected++ < skip) return true;
                 if (limit != 0 && items->size() >= limit) return false;
                 auto found = appTypes.find(entry.runId);

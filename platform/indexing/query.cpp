@@ -6,8 +6,6 @@
 #include "store.h"
 #include "nuvdbsnap/platform/base/log.h"
 
-#include <unordered_set>
-
 namespace {
 
 void ToRow(nuvindexing::IndexEntry const& e, _IndexArchFileInfo* row) {
@@ -41,14 +39,11 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
         if (jobId == 0) continue;
         std::vector<int64_t> runs;
         if (nuvindexing::detail::GoodRuns(jobId, key.appId, &runs).IsError()) return -1;
-        // One row per entry: an entry that several patterns select comes once
-        // (one pattern selects an entry once).
-        std::unordered_set<int64_t> seen;
-        bool const several = patterns.size() > 1;
+        nuvindexing::detail::FirstSight firstSight(patterns.size());   // one row per entry
         for (std::string const& pattern : patterns) {
             CFzError e = nuvindexing::detail::SelectEntries(
                 runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
-                    if (several && !seen.insert(entry.id).second) return true;
+                    if (!firstSight(entry.id)) return true;
                     _IndexArchFileInfo row;
                     ToRow(entry, &row);
                     rows.push_back(std::move(row));
@@ -92,12 +87,11 @@ int FetchIndexInfo::lookup(std::list<std::string> const& patterns, FetchIndexInf
         if (adaptor->function(&batch) < 0) stop = -1;
         batch.items.clear();
     };
-    std::unordered_set<int64_t> seen;   // an entry that several patterns select comes once
-    bool const several = patterns.size() > 1;
+    nuvindexing::detail::FirstSight firstSight(patterns.size());
     for (std::string const& pattern : patterns) {
         CFzError e = nuvindexing::detail::SelectEntries(
             runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
-                if (several && !seen.insert(entry.id).second) return true;
+                if (!firstSight(entry.id)) return true;
                 FInfoRespItem item;
                 item.path = entry.path;
                 item.valid = true;

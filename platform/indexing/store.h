@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace nuvindexing {
@@ -33,6 +34,19 @@ bool Enter(char const* call, std::string const& args, int* code = nullptr, std::
 // (only the newest copy of each path is handed on), in path order.
 [[nodiscard]] CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
                                      std::function<bool(IndexEntry const&)> const& sink);
+
+// Tells whether an entry is met for the first time in a read of several
+// patterns: an entry that several of them select is handed on once. One
+// pattern selects an entry once, so a read of one pattern keeps no record.
+class FirstSight {
+public:
+    explicit FirstSight(size_t patterns) : m_several(patterns > 1) {}
+    bool operator()(int64_t entryId) { return !m_several || m_seen.insert(entryId).second; }
+
+private:
+    bool m_several;
+    std::unordered_set<int64_t> m_seen;
+};
 
 // The generation declared for an application (first when none): 0, or -1
 // when the catalogue cannot be read. Not journalled (a step of other calls).
