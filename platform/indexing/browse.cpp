@@ -197,17 +197,20 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
     CNMessageBase* block = response->getObjectAccessor(6, 9, true, 100, 98);
     std::vector<databrowse::BrowseData>* items = block->getlistobject<databrowse::BrowseData>(3, 6, true);
     Criteria const criteria = CriteriaOf(req);
-    nuvindexing::detail::FirstSight firstSight(paths.size());   // an entry is answered once
-    std::map<int64_t, uint32_t> appTypes;
-    uint64_t selected = 0;
-    for (std::string const& raw : paths) {
-        std::string path = raw;
+    std::vector<nuvindexing::PathPattern> patterns;
+    for (std::string path : paths) {
         if (subtree && path.find('*') == std::string::npos) {
             path = nuvindexing::TrimPath(path);
             path = path == "/" ? "/**" : path + "/**";
         }
+        patterns.push_back(nuvindexing::ParsePattern(path));
+    }
+    nuvindexing::detail::FirstSight firstSight(patterns);   // an entry is answered once
+    std::map<int64_t, uint32_t> appTypes;
+    uint64_t selected = 0;
+    for (nuvindexing::PathPattern const& pattern : patterns) {
         CFzError e = nuvindexing::detail::SelectEntries(
-            runs, nuvindexing::ParsePattern(path), [&](nuvindexing::IndexEntry const& entry) {
+            runs, pattern, [&](nuvindexing::IndexEntry const& entry) {
                 if (!criteria.Pass(entry.path) || !firstSight(entry.id)) return true;
                 if (selected++ < skip) return true;
                 if (limit != 0 && items->size() >= limit) return false;

@@ -33,16 +33,18 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
     for (std::string const& p : patterns) args += " pattern=" + p;
     int code = -1;
     if (!nuvindexing::detail::Enter("GetIndexArchFileInfo", args, &code)) return code;
+    std::vector<nuvindexing::PathPattern> parsed;
+    for (std::string const& pattern : patterns) parsed.push_back(nuvindexing::ParsePattern(pattern));
     for (_GetIndexSubclientInfo const& key : keys) {
         int64_t jobId = key.jobId;
         if (jobId == 0 && nuvindexing::detail::ChooseJob(key.appId, 0, 0, &jobId).IsError()) return -1;
         if (jobId == 0) continue;
         std::vector<int64_t> runs;
         if (nuvindexing::detail::GoodRuns(jobId, key.appId, &runs).IsError()) return -1;
-        nuvindexing::detail::FirstSight firstSight(patterns.size());   // one row per entry
-        for (std::string const& pattern : patterns) {
+        nuvindexing::detail::FirstSight firstSight(parsed);   // one row per entry
+        for (nuvindexing::PathPattern const& pattern : parsed) {
             CFzError e = nuvindexing::detail::SelectEntries(
-                runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
+                runs, pattern, [&](nuvindexing::IndexEntry const& entry) {
                     if (!firstSight(entry.id)) return true;
                     _IndexArchFileInfo row;
                     ToRow(entry, &row);
@@ -87,10 +89,12 @@ int FetchIndexInfo::lookup(std::list<std::string> const& patterns, FetchIndexInf
         if (adaptor->function(&batch) < 0) stop = -1;
         batch.items.clear();
     };
-    nuvindexing::detail::FirstSight firstSight(patterns.size());
-    for (std::string const& pattern : patterns) {
+    std::vector<nuvindexing::PathPattern> parsed;
+    for (std::string const& pattern : patterns) parsed.push_back(nuvindexing::ParsePattern(pattern));
+    nuvindexing::detail::FirstSight firstSight(parsed);
+    for (nuvindexing::PathPattern const& pattern : parsed) {
         CFzError e = nuvindexing::detail::SelectEntries(
-            runs, nuvindexing::ParsePattern(pattern), [&](nuvindexing::IndexEntry const& entry) {
+            runs, pattern, [&](nuvindexing::IndexEntry const& entry) {
                 if (!firstSight(entry.id)) return true;
                 FInfoRespItem item;
                 item.path = entry.path;

@@ -169,6 +169,17 @@ std::string Placeholders(size_t n) {
 
 }  // namespace
 
+FirstSight::FirstSight(std::vector<PathPattern> const& patterns) {
+    for (size_t i = 0; i < patterns.size() && !m_overlap; ++i) {
+        std::string const& one = patterns[i].directory ? patterns[i].dir : patterns[i].prefix;
+        for (size_t j = i + 1; j < patterns.size() && !m_overlap; ++j) {
+            std::string const& other = patterns[j].directory ? patterns[j].dir : patterns[j].prefix;
+            size_t const common = std::min(one.size(), other.size());
+            m_overlap = one.compare(0, common, other, 0, common) == 0;
+        }
+    }
+}
+
 CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
                        std::function<bool(IndexEntry const&)> const& sink) {
     if (runs.empty()) return CFzError::Success();

@@ -36,15 +36,17 @@ bool Enter(char const* call, std::string const& args, int* code = nullptr, std::
                                      std::function<bool(IndexEntry const&)> const& sink);
 
 // Tells whether an entry is met for the first time in a read of several
-// patterns: an entry that several of them select is handed on once. One
-// pattern selects an entry once, so a read of one pattern keeps no record.
+// patterns: an entry that several of them select is handed on once. Every
+// path a pattern selects begins with the pattern's literal prefix (its
+// directory, for a pattern without wildcards): when no pattern's beginning
+// begins another's, no entry can be selected twice and no record is kept.
 class FirstSight {
 public:
-    explicit FirstSight(size_t patterns) : m_several(patterns > 1) {}
-    bool operator()(int64_t entryId) { return !m_several || m_seen.insert(entryId).second; }
+    explicit FirstSight(std::vector<PathPattern> const& patterns);
+    bool operator()(int64_t entryId) { return !m_overlap || m_seen.insert(entryId).second; }
 
 private:
-    bool m_several;
+    bool m_overlap = false;
     std::unordered_set<int64_t> m_seen;
 };
 
