@@ -206,6 +206,9 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
         patterns.push_back(nuvindexing::ParsePattern(path));
     }
     nuvindexing::detail::FirstSight firstSight(patterns);   // an entry is answered once
+    // The items are made in a region of their own: their memory is taken in
+    // large pages, and goes back whole once the answer is let go of.
+    nuvmsg::StorageRegion itemStorage;
     std::map<int64_t, uint32_t> appTypes;
     uint64_t selected = 0;
     for (nuvindexing::PathPattern const& pattern : patterns) {

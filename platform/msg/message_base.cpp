@@ -99,10 +99,10 @@ Field::~Field() { release(); }
 void Field::release() noexcept {
     switch (kind) {
         case kInt64: break;
-        case kString: delete m_value.text; break;
+        case kString: Unmake(m_value.text); break;
         case kObject: delete m_value.object; break;
         case kList: delete m_value.list; break;
-        case kStringList: delete m_value.strings; break;
+        case kStringList: Unmake(m_value.strings); break;
     }
     kind = kInt64;
     m_value.number = 0;
@@ -128,7 +128,7 @@ void Field::setInt(std::int64_t value) {
 
 void Field::setText(std::string value) {
     Value v;
-    v.text = new std::string(std::move(value));
+    v.text = Make<std::string>(std::move(value));
     replace(kString, v);
 }
 
@@ -146,7 +146,7 @@ void Field::setList(std::unique_ptr<ListBase> list) {
 
 void Field::setStrings(std::vector<std::string> strings) {
     Value v;
-    v.strings = new std::vector<std::string>(std::move(strings));
+    v.strings = Make<std::vector<std::string>>(std::move(strings));
     replace(kStringList, v);
 }
 
@@ -193,7 +193,7 @@ CNMessageBase& CNMessageBase::operator=(CNMessageBase&& other) noexcept {
         m_xmlWriteFlag = other.m_xmlWriteFlag;
         m_rows = other.m_rows;
         // Keep our old fields alive until the move is done: other may be one of them.
-        std::vector<nuvmsg::Field> old;
+        nuvmsg::Fields old;
         old.swap(m_fields);
         m_fields = std::move(other.m_fields);
         other.m_fields.clear();
@@ -258,8 +258,12 @@ nuvmsg::Field& CNMessageBase::put(nuvmsg::Field field) {
         return *it;
     }
     std::size_t const at = static_cast<std::size_t>(it - m_fields.begin());
-    if (m_fields.capacity() == 0) m_fields.reserve(2);
-    return *m_fields.insert(m_fields.begin() + static_cast<std::ptrdiff_t>(at), std::move(field));
+    std::size_t const most = m_rows != nullptr ? m_rows->mostFields.load(std::memory_order_relaxed) : 0;
+    if (m_fields.capacity() == 0) m_fields.reserve(std::max<std::size_t>(2, most));
+    nuvmsg::Field& stored = *m_fields.insert(m_fields.begin() + static_cast<std::ptrdiff_t>(at), std::move(field));
+    if (m_rows != nullptr && m_fields.size() > most && m_fields.size() <= CNMessageTypeRows::kMostFieldsKept)
+        m_rows->mostFields.store(static_cast<std::uint8_t>(m_fields.size()), std::memory_order_relaxed);
+    return stored;
 }
 
 void CNMessageBase::erase(short a, short b) {

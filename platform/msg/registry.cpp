@@ -57,7 +57,8 @@ Index const& index() {
         auto const& types = CNMessageRegistry::types();
         for (std::size_t i = 0; i < types.size(); ++i) {
             idx.byTag.emplace(types[i].tagId, i);  // first row wins; validate() reports duplicates
-            idx.byType.emplace(typeKey(types[i].family, types[i].number), CNMessageTypeRows{&types[i], {}});
+            auto made = idx.byType.try_emplace(typeKey(types[i].family, types[i].number));
+            if (made.second) made.first->second.type = &types[i];
         }
         for (CNMessageFieldInfo const& field : CNMessageRegistry::fields()) {
             auto it = idx.byType.find(typeKey(field.family, field.number));

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "nuvdbsnap/platform/msg/storage.h"
+
 class CNMessageBase;
 struct CNMessageTypeRows;
 
@@ -22,6 +24,8 @@ namespace nuvmsg {
 // typed vector is what getlistobject hands out.
 class ListBase {
 public:
+    static void* operator new(std::size_t bytes) { return Allocate(bytes); }
+    static void operator delete(void* p) noexcept { Deallocate(p); }
     virtual ~ListBase() = default;
     virtual std::size_t size() const = 0;
     virtual CNMessageBase& at(std::size_t index) = 0;
@@ -97,6 +101,9 @@ private:
     Value m_value{0};
 };
 
+// A message's fields, sorted by (a, b), in message storage.
+using Fields = std::vector<Field, Allocator<Field>>;
+
 }  // namespace nuvmsg
 
 // Base of every generated message type. A write that names an owning tag id
@@ -106,6 +113,14 @@ private:
 // is found by (a, b), or by its field number a alone.
 class CNMessageBase {
 public:
+    // A message made with new lives in message storage, as what it owns does
+    // (a message class aligned beyond 8 bytes: the C++ heap).
+    static void* operator new(std::size_t bytes) { return nuvmsg::Allocate(bytes); }
+    static void operator delete(void* p) noexcept { nuvmsg::Deallocate(p); }
+    static void* operator new(std::size_t bytes, std::align_val_t align) { return ::operator new(bytes, align); }
+    static void operator delete(void* p, std::align_val_t align) noexcept { ::operator delete(p, align); }
+    static void* operator new(std::size_t, void* place) noexcept { return place; }
+
     CNMessageBase(int family, int number);
     CNMessageBase(CNMessageBase const& other);
     CNMessageBase(CNMessageBase&& other) noexcept;
@@ -203,7 +218,7 @@ public:
     [[nodiscard]] int unserialize(char const* text);
 
     // Fields in (a, b) order; for the text form and for tests.
-    std::vector<nuvmsg::Field> const& fields() const { return m_fields; }
+    nuvmsg::Fields const& fields() const { return m_fields; }
 
 private:
     friend class CNMessageXml;
@@ -234,7 +249,7 @@ private:
     std::uint32_t m_tagId = 0;
     bool m_xmlWriteFlag = false;
     CNMessageTypeRows const* m_rows = nullptr;   // the type table's rows of the type, if it has any
-    std::vector<nuvmsg::Field> m_fields;   // sorted by (a, b)
+    nuvmsg::Fields m_fields;   // sorted by (a, b)
 };
 
 // ---- templates ---------------------------------------------------------------

@@ -2,6 +2,7 @@
 // number), fixed field ids, and the registration of message families.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,8 +52,13 @@ struct CNMessageFieldInfo {
 
 // The rows of one type of the table: its type row and its field rows.
 struct CNMessageTypeRows {
-    CNMessageTypeInfo const* type;
+    CNMessageTypeInfo const* type = nullptr;
     std::vector<CNMessageFieldInfo const*> fields;   // in table order
+    // The most fields a message of the type has held so far, up to
+    // kMostFieldsKept: the room a new message of the type makes at its
+    // first field, so that filling it grows its field array once.
+    static constexpr std::uint8_t kMostFieldsKept = 8;
+    mutable std::atomic<std::uint8_t> mostFields{0};
 };
 
 class CNMessageRegistry {
