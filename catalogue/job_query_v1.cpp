@@ -167,12 +167,15 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
     if (m_appType == 125) flags += 0x100;
     rc = GetIndexArchFileInfo(sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, flags, rows);
     std::map<std::string, std::string> devices;
-    if (rc == 0 && !rows.empty()) {
+    bool const anyRow = !rows.empty();
+    if (rc == 0 && anyRow) {
         // A browsable row marks the entry of its own path (hashed, first of a name).
         std::unordered_map<std::string, size_t> byPath;
         byPath.reserve(pathList.size());
         for (size_t i = 0; i < pathList.size(); ++i) byPath.emplace(pathList[i].phonyPath, i);
-        for (_IndexArchFileInfo& row : rows) {
+        // Each row is let go of once read: the file entities take its place.
+        for (; !rows.empty(); rows.pop_front()) {
+            _IndexArchFileInfo& row = rows.front();
             g_ptrLogWriter->Write(2, kTag, 0, "BCD string is %s", row.path.c_str());
             if (m_appType == 125 && row.path.find("TblView") == std::string::npos && !row.path.empty() &&
                 row.path[0] == '\\') {
@@ -210,7 +213,7 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
             pathList[found->second].isDir = 0;
         }
     }
-    if (rc == 0 && rows.empty()) {
+    if (rc == 0 && !anyRow) {
         g_ptrLogWriter->Write(-1, kTag, 0, "Index Query returned empty list");
         rc = -1;
     }

@@ -15,6 +15,7 @@
 #include "nuvdbsnap/platform/msg/index_clients.h"
 
 #include <deque>
+#include <memory_resource>
 #include <string_view>
 #include <unordered_set>
 
@@ -39,8 +40,10 @@ struct DBPathTranslator::BrowseQuery {
 
     // An item is classified once per query. The paths of the answer being
     // classified are looked up where the answer holds them; before the next
-    // browse replaces the answer, they are kept as copies.
-    std::unordered_set<std::string_view> classified;
+    // browse replaces the answer, they are kept as copies. The set's nodes
+    // are let go of together, with the query.
+    std::pmr::monotonic_buffer_resource classifiedNodes;
+    std::pmr::unordered_set<std::string_view> classified{&classifiedNodes};
     std::vector<std::string_view> ofThisAnswer;
     std::deque<std::string> ofEarlierAnswers;
     bool firstClassification(std::string const& path) {
