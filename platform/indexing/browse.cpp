@@ -223,7 +223,7 @@ int IdxBrowseClient::Browse(CNMessageBase* request, CNMessageBase* responses) {
                 items->emplace_back();
                 FillItem(entry, found->second, appId, &items->back());
                 return true;
-            });
+            }, nuvindexing::detail::EntryColumns::kWithoutGuids);
         if (e.IsError()) {
             g_ptrLogWriter->Write(-1, kTag, 0, "Browse: %s", e.AsString().c_str());
             return -1;

@@ -50,7 +50,7 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
                     ToRow(entry, &row);
                     rows.push_back(std::move(row));
                     return true;
-                });
+                }, nuvindexing::detail::EntryColumns::kWithoutGuids);
             if (e.IsError()) {
                 g_ptrLogWriter->Write(-1, "GetIndexArchFileInfo", 0, "%s", e.AsString().c_str());
                 return -1;
@@ -103,7 +103,7 @@ int FetchIndexInfo::lookup(std::list<std::string> const& patterns, FetchIndexInf
                 batch.items.push_back(std::move(item));
                 if (batch.items.size() >= kBatch) send();
                 return stop == 0;
-            });
+            }, nuvindexing::detail::EntryColumns::kWithoutGuids);
         if (e.IsError()) return -1;
         if (stop < 0) return -1;
     }

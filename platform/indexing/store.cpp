@@ -4,6 +4,8 @@
 #include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include <map>
+
 namespace nuvindexing {
 
 using nuvsuite::AsInt;
@@ -55,33 +57,49 @@ uint32_t RunAppType(int64_t runId) {
 namespace {
 
 // Every read of entries goes through one of the two keys of idx_entries: a
-// directory by (parent, run), everything else by (run, path) ranges.
-std::string EntrySelect(char const* index) {
+// directory by (parent, run), everything else by (run, path) ranges. The
+// GUIDs, texts most readers never read, come last and only when asked.
+std::string EntrySelect(char const* index, EntryColumns columns) {
     return std::string(
-               "SELECT e.id, e.run_id, r.job_id, e.path, e.is_dir, e.size, e.mtime, e.sequence, e.brannox_id,"
-               " e.group_id, e.afile_id, e.guid, e.parent_guid, e.version_guid, e.component_guid, m.type, m.value"
-               " FROM idx_entries e INDEXED BY ") +
-           index +
-           " JOIN idx_runs r ON r.id = e.run_id"
+               "SELECT e.id, e.run_id, e.path, e.is_dir, e.size, e.mtime, e.sequence, e.brannox_id, e.group_id,"
+               " e.afile_id, m.type, m.value") +
+           (columns == EntryColumns::kWhole ? ", e.guid, e.parent_guid, e.version_guid, e.component_guid" : "") +
+           " FROM idx_entries e INDEXED BY " + index +
            " LEFT JOIN idx_metadata m INDEXED BY idx_metadata_by_entry ON m.entry_id = e.id ";
 }
 
-void FillEntry(CatRow const& r, IndexEntry* e) {
+// The job of each run (a run's entries carry it).
+using JobsOfRuns = std::map<int64_t, int64_t>;
+
+CFzError JobsOf(std::vector<int64_t> const& runs, JobsOfRuns* jobs) {
+    jobs->clear();
+    for (int64_t run : runs) {
+        std::vector<CatRow> rows;
+        CFzError e = Catalogue::Instance().Query("SELECT job_id FROM idx_runs WHERE id = ?", {run}, &rows);
+        if (e.IsError()) return e;
+        if (!rows.empty()) (*jobs)[run] = AsInt(rows[0][0]);
+    }
+    return CFzError::Success();
+}
+
+void FillEntry(CatRow const& r, JobsOfRuns const& jobs, IndexEntry* e) {
     e->id = AsInt(r[0]);
     e->runId = AsInt(r[1]);
-    e->jobId = AsInt(r[2]);
-    e->path = AsText(r[3]);
-    e->isDir = AsInt(r[4]) != 0;
-    e->size = static_cast<uint64_t>(AsInt(r[5]));
-    e->time = AsInt(r[6]);
-    e->sequence = static_cast<uint64_t>(AsInt(r[7]));
-    e->brannoxId = static_cast<uint32_t>(AsInt(r[8]));
-    e->archGroupId = static_cast<uint32_t>(AsInt(r[9]));
-    e->archFileId = static_cast<uint32_t>(AsInt(r[10]));
-    e->guid = AsText(r[11]);
-    e->parentGuid = AsText(r[12]);
-    e->versionGuid = AsText(r[13]);
-    e->componentGuid = AsText(r[14]);
+    auto job = jobs.find(e->runId);
+    e->jobId = job == jobs.end() ? 0 : job->second;
+    e->path = AsText(r[2]);
+    e->isDir = AsInt(r[3]) != 0;
+    e->size = static_cast<uint64_t>(AsInt(r[4]));
+    e->time = AsInt(r[5]);
+    e->sequence = static_cast<uint64_t>(AsInt(r[6]));
+    e->brannoxId = static_cast<uint32_t>(AsInt(r[7]));
+    e->archGroupId = static_cast<uint32_t>(AsInt(r[8]));
+    e->archFileId = static_cast<uint32_t>(AsInt(r[9]));
+    bool const guids = r.size() > 12;
+    e->guid = guids ? AsText(r[12]) : std::string();
+    e->parentGuid = guids ? AsText(r[13]) : std::string();
+    e->versionGuid = guids ? AsText(r[14]) : std::string();
+    e->componentGuid = guids ? AsText(r[15]) : std::string();
     e->metadata.clear();
 }
 
@@ -90,31 +108,31 @@ void FillEntry(CatRow const& r, IndexEntry* e) {
 // `newestOnly`. Feed returns false once the sink wants no more.
 class Grouper {
 public:
-    Grouper(bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
+    Grouper(JobsOfRuns const& jobs, bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
             std::function<bool(std::string const&)> const& accept)
-        : m_newestOnly(newestOnly), m_sink(sink), m_accept(accept) {}
+        : m_jobs(jobs), m_newestOnly(newestOnly), m_sink(sink), m_accept(accept) {}
 
     bool Feed(CatRow const& r) {
         int64_t const id = AsInt(r[0]);
         if (m_have && id == m_cur.id) {
-            if (!std::holds_alternative<std::nullptr_t>(r[15]))
-                m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+            if (!std::holds_alternative<std::nullptr_t>(r[10]))
+                m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[10])), AsText(r[11]));
             return true;
         }
         if (m_have) {
             m_have = false;
             if (!m_sink(m_cur)) return m_stopped = false;
         }
-        std::string const* path = std::get_if<std::string>(&r[3]);
+        std::string const* path = std::get_if<std::string>(&r[2]);
         std::string const empty;
         if (path == nullptr) path = &empty;
         if (m_newestOnly && m_anyPath && *path == m_lastPath) return true;  // an older run's copy
         m_lastPath = *path;
         m_anyPath = true;
         if (m_accept && !m_accept(*path)) return true;
-        FillEntry(r, &m_cur);
-        if (!std::holds_alternative<std::nullptr_t>(r[15]))
-            m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[15])), AsText(r[16]));
+        FillEntry(r, m_jobs, &m_cur);
+        if (!std::holds_alternative<std::nullptr_t>(r[10]))
+            m_cur.metadata.emplace_back(static_cast<uint32_t>(AsInt(r[10])), AsText(r[11]));
         m_have = true;
         return true;
     }
@@ -124,6 +142,7 @@ public:
     }
 
 private:
+    JobsOfRuns const& m_jobs;
     bool m_newestOnly;
     std::function<bool(IndexEntry const&)> const& m_sink;
     std::function<bool(std::string const&)> const& m_accept;
@@ -134,9 +153,10 @@ private:
     bool m_anyPath = false;
 };
 
-CFzError Group(std::vector<CatRow> const& rows, bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
+CFzError Group(std::vector<CatRow> const& rows, JobsOfRuns const& jobs, bool newestOnly,
+               std::function<bool(IndexEntry const&)> const& sink,
                std::function<bool(std::string const&)> const& accept) {
-    Grouper grouper(newestOnly, sink, accept);
+    Grouper grouper(jobs, newestOnly, sink, accept);
     for (CatRow const& r : rows)
         if (!grouper.Feed(r)) return CFzError::Success();
     grouper.Finish();
@@ -145,10 +165,10 @@ CFzError Group(std::vector<CatRow> const& rows, bool newestOnly, std::function<b
 
 // The entries a query selects, grouped as its rows are read; *any tells
 // whether the query gave any row.
-CFzError GroupEach(std::string const& sql, std::vector<CatValue> const& params, bool newestOnly,
-                   std::function<bool(IndexEntry const&)> const& sink,
+CFzError GroupEach(std::string const& sql, std::vector<CatValue> const& params, JobsOfRuns const& jobs,
+                   bool newestOnly, std::function<bool(IndexEntry const&)> const& sink,
                    std::function<bool(std::string const&)> const& accept, bool* any) {
-    Grouper grouper(newestOnly, sink, accept);
+    Grouper grouper(jobs, newestOnly, sink, accept);
     bool stopped = false;
     *any = false;
     CFzError e = Catalogue::Instance().QueryEach(sql, params, [&](CatRow const& r) {
@@ -180,14 +200,53 @@ FirstSight::FirstSight(std::vector<PathPattern> const& patterns) {
     }
 }
 
-CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
-                       std::function<bool(IndexEntry const&)> const& sink) {
-    if (runs.empty()) return CFzError::Success();
+namespace {
+
+// The runs that hold an entry where the pattern reads (one probe of the index
+// each): the entries of one run come in path order straight from the index,
+// those of several are sorted first.
+CFzError RunsThatReach(std::vector<int64_t> const& runs, PathPattern const& pattern, bool rootOnly,
+                       std::vector<int64_t>* reaching) {
+    if (runs.size() < 2) {
+        *reaching = runs;
+        return CFzError::Success();
+    }
+    reaching->clear();
+    for (int64_t run : runs) {
+        std::vector<CatRow> rows;
+        CFzError e =
+            pattern.directory
+                ? Catalogue::Instance().Query("SELECT 1 FROM idx_entries INDEXED BY idx_entries_by_parent"
+                                              " WHERE parent = ? AND run_id = ? LIMIT 1",
+                                              {pattern.dir, run}, &rows)
+            : rootOnly ? Catalogue::Instance().Query("SELECT 1 FROM idx_entries INDEXED BY idx_entries_by_path"
+                                                     " WHERE run_id = ? AND path = '/'",
+                                                     {run}, &rows)
+                       : Catalogue::Instance().Query("SELECT 1 FROM idx_entries INDEXED BY idx_entries_by_path"
+                                                     " WHERE run_id = ? AND path >= ? AND path < ? LIMIT 1",
+                                                     {run, pattern.prefix, pattern.prefix + "\xff"}, &rows);
+        if (e.IsError()) return e;
+        if (!rows.empty()) reaching->push_back(run);
+    }
+    return CFzError::Success();
+}
+
+}  // namespace
+
+CFzError SelectEntries(std::vector<int64_t> const& allRuns, PathPattern const& pattern,
+                       std::function<bool(IndexEntry const&)> const& sink, EntryColumns columns) {
+    if (allRuns.empty()) return CFzError::Success();
+    JobsOfRuns jobs;
+    CFzError known = JobsOf(allRuns, &jobs);
+    if (known.IsError()) return known;
     std::vector<CatValue> params;
-    std::string sql = EntrySelect(pattern.directory ? "idx_entries_by_parent" : "idx_entries_by_path");
+    std::string sql = EntrySelect(pattern.directory ? "idx_entries_by_parent" : "idx_entries_by_path", columns);
     // Paths are kept without a trailing '/': a wildcard pattern that ends with
     // one can select the entry "/" alone, so only that entry is read.
     bool const rootOnly = !pattern.directory && pattern.glob.size() > 1 && pattern.glob.back() == '/';
+    std::vector<int64_t> runs;
+    CFzError reach = RunsThatReach(allRuns, pattern, rootOnly, &runs);
+    if (reach.IsError()) return reach;
     if (rootOnly) {
         sql += "WHERE e.run_id IN (" + Placeholders(runs.size()) + ") AND e.path = '/'";
     } else if (pattern.directory) {
@@ -206,18 +265,18 @@ CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& patt
     std::function<bool(std::string const&)> const matches = [&](std::string const& path) {
         return pattern.Matches(path);
     };
-    CFzError e = GroupEach(sql, params, true, sink, matches, &any);
+    CFzError e = runs.empty() ? CFzError::Success() : GroupEach(sql, params, jobs, true, sink, matches, &any);
     if (e.IsError() || !pattern.directory || any) return e;
     // A pattern without wildcards that names no directory with entries below
     // it selects the file entry at that path, if there is one.
-    sql = EntrySelect("idx_entries_by_path") + "WHERE e.run_id IN (" + Placeholders(runs.size()) +
+    sql = EntrySelect("idx_entries_by_path", columns) + "WHERE e.run_id IN (" + Placeholders(allRuns.size()) +
           ") AND e.path = ? ORDER BY e.path, e.run_id DESC, m.rowid";
-    params.assign(runs.begin(), runs.end());
+    params.assign(allRuns.begin(), allRuns.end());
     params.push_back(pattern.dir);
     std::function<bool(IndexEntry const&)> const fileOnly = [&](IndexEntry const& entry) {
         return entry.isDir || sink(entry);
     };
-    return GroupEach(sql, params, true, fileOnly, nullptr, &any);
+    return GroupEach(sql, params, jobs, true, fileOnly, nullptr, &any);
 }
 
 }  // namespace detail
@@ -260,11 +319,15 @@ std::vector<IndexRun> ListRuns(int64_t jobId) {
 CFzError ListEntries(int64_t runId, std::vector<IndexEntry>* out) {
     out->clear();
     std::vector<CatRow> rows;
-    CFzError e = Catalogue::Instance().Query(detail::EntrySelect("idx_entries_by_path") +
-                                                 "WHERE e.run_id = ? ORDER BY e.path, m.rowid",
-                                             {runId}, &rows);
+    detail::JobsOfRuns jobs;
+    CFzError e = detail::JobsOf({runId}, &jobs);
     if (e.IsError()) return e;
-    return detail::Group(rows, false, [&](IndexEntry const& entry) { out->push_back(entry); return true; }, nullptr);
+    e = Catalogue::Instance().Query(detail::EntrySelect("idx_entries_by_path", detail::EntryColumns::kWhole) +
+                                        "WHERE e.run_id = ? ORDER BY e.path, m.rowid",
+                                    {runId}, &rows);
+    if (e.IsError()) return e;
+    return detail::Group(rows, jobs, false, [&](IndexEntry const& entry) { out->push_back(entry); return true; },
+                         nullptr);
 }
 
 CFzError BrowseIndex(uint32_t appId, int64_t jobId, std::string const& pattern, std::vector<IndexEntry>* out) {

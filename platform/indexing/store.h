@@ -30,10 +30,14 @@ bool Enter(char const* call, std::string const& args, int* code = nullptr, std::
 // The good runs of a job (and application), oldest first.
 [[nodiscard]] CFzError GoodRuns(int64_t jobId, uint32_t appId, std::vector<int64_t>* runs);
 
+// What a reader takes of an entry: all of it, or all but its GUIDs (left empty).
+enum class EntryColumns { kWhole, kWithoutGuids };
+
 // Entries of these runs that the pattern selects, newest run first for a path
 // (only the newest copy of each path is handed on), in path order.
 [[nodiscard]] CFzError SelectEntries(std::vector<int64_t> const& runs, PathPattern const& pattern,
-                                     std::function<bool(IndexEntry const&)> const& sink);
+                                     std::function<bool(IndexEntry const&)> const& sink,
+                                     EntryColumns columns = EntryColumns::kWhole);
 
 // Tells whether an entry is met for the first time in a read of several
 // patterns: an entry that several of them select is handed on once. Every

@@ -149,6 +149,44 @@ TEST_F(IndexTest, NewestGoodJobIsWhatReadersSee) {
     EXPECT_EQ(Strings{"/d/old"}, Browse("/d", m_job.id));
 }
 
+// The good runs of one job are read as one index: a path's newest copy wins,
+// whichever runs a pattern reaches.
+TEST_F(IndexTest, RunsOfOneJobAreReadTogether) {
+    struct Fed {
+        char const* path;
+        uint64_t size;
+    };
+    std::vector<std::vector<Fed>> const runs = {
+        {{"/r/a", 1}, {"/r/b", 1}, {"/s/only1", 1}},
+        {{"/r/b", 2}, {"/r/c", 2}, {"/t/only2", 2}},
+    };
+    for (auto const& run : runs) {
+        IndexingConnection c;
+        Open(c);
+        for (Fed const& f : run) ASSERT_EQ(0, Send(c, f.path, false, 1, f.size));
+        ASSERT_EQ(0, c.backupDone(1));
+    }
+    struct Case {
+        char const* pattern;
+        std::vector<std::string> paths;   // "path:size"
+    } const cases[] = {
+        {"/r/**", {"/r/a:1", "/r/b:2", "/r/c:2"}},   // both runs
+        {"/r", {"/r/a:1", "/r/b:2", "/r/c:2"}},
+        {"/s/**", {"/s/only1:1"}},                  // the older run alone
+        {"/t", {"/t/only2:2"}},                     // the newer run alone
+        {"/s/only1", {"/s/only1:1"}},               // a file's own name
+        {"/u/**", {}},
+    };
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.pattern);
+        std::vector<nuvindexing::IndexEntry> entries;
+        ASSERT_FALSE(nuvindexing::BrowseIndex(kAppId, m_job.id, k.pattern, &entries).IsError());
+        std::vector<std::string> seen;
+        for (auto const& e : entries) seen.push_back(e.path + ":" + std::to_string(e.size));
+        EXPECT_EQ(k.paths, seen);
+    }
+}
+
 TEST_F(IndexTest, ObjectGuidDependsOnlyOnThePath) {
     std::string a1, a2, b;
     EXPECT_EQ(0, GetObjectGuid("/db/t1", 0, '/', a1));
