@@ -1,10 +1,29 @@
 // Message storage: the C++ heap, or the region open on the thread.
 //
 // Every block carries, in the 8 bytes before it, the region it came from
-// (null for the heap), so a free finds its home from any thread.
+// (null for the heap), so a free finds its home from any thread. Built with
+// the address sanitizer, a region's memory is poisoned except for the blocks
+// in use (the header then also holds the block's size), so a use after free
+// inside a region is caught as it is on the heap.
 #include "nuvdbsnap/platform/msg/storage.h"
 
 #include <sys/mman.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define NUV_MSG_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NUV_MSG_ASAN 1
+#endif
+#endif
+#ifdef NUV_MSG_ASAN
+#include <sanitizer/asan_interface.h>
+#define NUV_MSG_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define NUV_MSG_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define NUV_MSG_POISON(p, n) ((void)(p), (void)(n))
+#define NUV_MSG_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -27,7 +46,11 @@ struct StorageRegion::Chunks {
 
 namespace {
 
-constexpr std::size_t kHeader = 8;
+#ifdef NUV_MSG_ASAN
+constexpr std::size_t kHeader = 16;   // region, then the block's whole size
+#else
+constexpr std::size_t kHeader = 8;    // region
+#endif
 constexpr std::size_t kChunk = std::size_t(2) << 20;   // one large page
 constexpr std::size_t kLargest = kChunk / 8;            // bigger blocks come from the heap
 
@@ -44,11 +67,15 @@ void* MapChunk() {
     if (std::uintptr_t const tail = start + 2 * kChunk - (aligned + kChunk); tail > 0)
         ::munmap(reinterpret_cast<void*>(aligned + kChunk), tail);
     (void)::madvise(reinterpret_cast<void*>(aligned), kChunk, MADV_HUGEPAGE);   // a hint: small pages do too
+    NUV_MSG_POISON(reinterpret_cast<void*>(aligned), kChunk);
     return reinterpret_cast<void*>(aligned);
 }
 
 void Release(StorageRegion::Chunks* chunks) noexcept {
-    for (void* map : chunks->maps) ::munmap(map, kChunk);
+    for (void* map : chunks->maps) {
+        NUV_MSG_UNPOISON(map, kChunk);   // the next mapping there starts clean
+        ::munmap(map, kChunk);
+    }
     g_chunks.fetch_sub(chunks->maps.size(), std::memory_order_relaxed);
     delete chunks;
 }
@@ -79,7 +106,11 @@ void* Allocate(std::size_t bytes) {
     char* block = region->next;
     region->next += need;
     ++region->handedOut;
+    NUV_MSG_UNPOISON(block, need);
     *reinterpret_cast<StorageRegion::Chunks**>(block) = region;
+#ifdef NUV_MSG_ASAN
+    *reinterpret_cast<std::size_t*>(block + 8) = need;
+#endif
     return block + kHeader;
 }
 
@@ -91,6 +122,9 @@ void Deallocate(void* p) noexcept {
         std::free(block);
         return;
     }
+#ifdef NUV_MSG_ASAN
+    NUV_MSG_POISON(block, *reinterpret_cast<std::size_t*>(block + 8));
+#endif
     if (region->unfreed.fetch_sub(1, std::memory_order_acq_rel) == 1) Release(region);
 }
 

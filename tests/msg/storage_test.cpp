@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -108,3 +109,19 @@ TEST(MessageStorage, RegionsNestAndAnEmptyRegionHoldsNothing) {
     afterInner = databrowse::BrowseResponseList();
     EXPECT_EQ(before, nuvmsg::RegionChunks());
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer sees a region's freed blocks as it sees the heap's.
+TEST(MessageStorageDeathTest, AReadOfAFreedBlockInARegionIsCaught) {
+    EXPECT_DEATH(
+        {
+            nuvmsg::StorageRegion region;
+            void* kept = nuvmsg::Allocate(64);   // keeps the chunk mapped
+            auto* gone = static_cast<char volatile*>(nuvmsg::Allocate(64));
+            gone[0] = 'x';
+            nuvmsg::Deallocate(const_cast<char*>(gone));
+            std::printf("%p %c\n", kept, gone[0]);
+        },
+        "use-after-poison");
+}
+#endif
