@@ -61,6 +61,24 @@ CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool eleme
     };
     for (auto volume = snapInfo.volumeListBegin(); volume != snapInfo.volumeListEnd(); ++volume) {
         uint64_t const volumeFile = static_cast<uint32_t>(volume->getArchFileId());
+        // What the volume's files are translated between: its source path and
+        // its mount path, or for a replica, the original source path and the
+        // replica's place under the mount path.
+        std::string const& mount = volume->getMountPath();
+        bool const singleName = (volume->getVolumeFlags() & 0x3) != 0;
+        bool const replica = !volume->getRepBasePath().empty() && !volume->getRepRelativePath().empty();
+        bool replicaTooShort = false;
+        std::string snapMount = mount;
+        std::string sourceMount = volume->getSourcePath();
+        if (!singleName && replica) {
+            size_t const n = TrimTrailingSlashes(volume->getSourcePath()).size();
+            std::string const& relative = volume->getRepRelativePath();
+            replicaTooShort = relative.size() < n;
+            if (!replicaTooShort) {
+                snapMount = mount + relative.substr(n);
+                sourceMount = volume->getOriginalSourcePath();
+            }
+        }
         for (auto it = m_fileEntities.begin(); it != m_fileEntities.end();) {
             DBFileSnapshotEntity& entity = *it;
             if (entity.m_archiveFileId != volumeFile) {
@@ -86,8 +104,6 @@ CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool eleme
                 g_ptrLogWriter->Write(2, tag, 0, "OrignalSourcePath %s", volume->getOriginalSourcePath().c_str());
                 g_ptrLogWriter->Write(2, tag, 0, "MountPath %s", volume->getMountPath().c_str());
             }
-            std::string const& mount = volume->getMountPath();
-            bool const singleName = (volume->getVolumeFlags() & 0x3) != 0;
             if (singleName) {
                 // The volume's own name under the mount path; the mount path itself for "/".
                 std::string const source = TrimTrailingSlashes(volume->getSourcePath());
@@ -95,18 +111,11 @@ CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool eleme
                 std::string const name = slash == std::string::npos ? source : source.substr(slash + 1);
                 entity.m_mountPointTranslatedPath = nuvcatalogue::JoinMount(mount, name);
             } else {
-                bool const replica = !volume->getRepBasePath().empty() && !volume->getRepRelativePath().empty();
-                std::string snapMount = mount;
-                std::string sourceMount = volume->getSourcePath();
                 if (replica) {
-                    size_t const n = TrimTrailingSlashes(volume->getSourcePath()).size();
-                    std::string const& relative = volume->getRepRelativePath();
-                    if (relative.size() < n) {
-                        entity.m_mountPointTranslatedPath = relative;
+                    if (replicaTooShort) {
+                        entity.m_mountPointTranslatedPath = volume->getRepRelativePath();
                         return prefixFailure(*volume, entity);
                     }
-                    snapMount = mount + relative.substr(n);
-                    sourceMount = volume->getOriginalSourcePath();
                     if (m_verbose) g_ptrLogWriter->Write(2, tag, 0, "repMountPath=%s", snapMount.c_str());
                 }
                 bool dropped = false;
