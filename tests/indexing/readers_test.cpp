@@ -25,6 +25,42 @@ protected:
         ASSERT_EQ(0, Send(c, "/ab"));
         ASSERT_EQ(0, c.backupDone(1));
     }
+
+    // The paths each multi-pattern reader hands back, in order.
+    Strings Queried(std::list<std::string> patterns) const {
+        std::list<_IndexArchFileInfo> rows;
+        _GetIndexSubclientInfo key;
+        key.appId = kAppId;
+        key.jobId = m_job.id;
+        EXPECT_EQ(0, GetIndexArchFileInfo("h", "h", 2, {key}, patterns, 22, 0x152, rows));
+        Strings paths;
+        for (auto const& r : rows) paths.push_back(r.path);
+        return paths;
+    }
+    Strings LookedUp(std::list<std::string> patterns) const;
+    Strings BrowsedByClient(std::list<std::string> const& patterns) const {
+        databrowse::BrowseRequest request;
+        CNMessageBase* entity = request.getObjectAccessor(3, 3, true, 18, 46);
+        entity->setint64(1, 1, 2);
+        entity->setint64(5, 11, kAppId);
+        std::vector<databrowse::BrowsePath> paths;
+        for (std::string const& p : patterns) {
+            paths.emplace_back();
+            paths.back().setstring(1, 1, p);
+        }
+        request.setlistobject(4, 4, paths);
+        IdxBrowseClient client;
+        EXPECT_EQ(0, client.Initialize(request, nullptr, 2000, nullptr, nullptr));
+        databrowse::BrowseResponseList answer;
+        EXPECT_EQ(0, client.Browse(nullptr, &answer));
+        auto* responses = answer.getlistobject<databrowse::BrowseResponse>(1, 1, false);
+        Strings browsed;
+        if (responses == nullptr || responses->size() != 1) return {"(not one response)"};
+        auto* items = (*responses)[0].getObjectAccessor(6, 9)->getlistobject<databrowse::BrowseData>(3, 6, false);
+        if (items != nullptr)
+            for (auto& item : *items) browsed.push_back(item.getstring(7, 13));
+        return browsed;
+    }
 };
 
 class Collect : public FetchIndexInfoSendRes {
@@ -37,6 +73,15 @@ public:
     Strings paths;
     int result = 0;
 };
+
+Strings ReaderTest::LookedUp(std::list<std::string> patterns) const {
+    FetchIndexInfo fetch;
+    std::string host = "h";
+    EXPECT_EQ(0, fetch.init(host, 2, kAppId, 0, 22));
+    Collect sink;
+    EXPECT_EQ(0, fetch.lookup(patterns, &sink));
+    return sink.paths;
+}
 
 }  // namespace
 
@@ -65,23 +110,8 @@ TEST_F(ReaderTest, OnePatternRuleServesQueryBrowseAndLookup) {
     for (Case const& k : cases) {
         SCOPED_TRACE(k.pattern);
         EXPECT_EQ(k.paths, Browse(k.pattern));
-
-        std::list<std::string> patterns{k.pattern};
-        std::list<_IndexArchFileInfo> rows;
-        _GetIndexSubclientInfo key;
-        key.appId = kAppId;
-        key.jobId = m_job.id;
-        ASSERT_EQ(0, GetIndexArchFileInfo("h", "h", 2, {key}, patterns, 22, 0x152, rows));
-        Strings queried;
-        for (auto const& r : rows) queried.push_back(r.path);
-        EXPECT_EQ(k.paths, queried);
-
-        FetchIndexInfo fetch;
-        std::string host = "h";
-        ASSERT_EQ(0, fetch.init(host, 2, kAppId, 0, 22));
-        Collect sink;
-        ASSERT_EQ(0, fetch.lookup(patterns, &sink));
-        EXPECT_EQ(k.paths, sink.paths);
+        EXPECT_EQ(k.paths, Queried({k.pattern}));
+        EXPECT_EQ(k.paths, LookedUp({k.pattern}));
     }
 }
 
@@ -108,7 +138,7 @@ TEST_F(ReaderTest, SeveralPatternsAnswerEachEntryOnce) {
     struct Case {
         std::list<std::string> patterns;
         Strings paths;   // in the order of the patterns, then of the paths
-    } cases[] = {
+    } const cases[] = {
         {{"/a/b/**", "/a/x"}, {"/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},   // a file's name: the file
         {{"/a/b/**", "/a"}, {"/a/b/c", "/a/b/c/z", "/a/b/y", "/a/b", "/a/x"}},
         {{"/a/**", "/a"}, {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},
@@ -117,45 +147,11 @@ TEST_F(ReaderTest, SeveralPatternsAnswerEachEntryOnce) {
         {{"/ab*", "/a/b/*", "/a/b/y"}, {"/ab", "/a/b/c", "/a/b/y"}},
         {{"/a/b/c", "/ab", "/a/b/c/z"}, {"/a/b/c/z", "/ab"}},
     };
-    for (Case& k : cases) {
+    for (Case const& k : cases) {
         SCOPED_TRACE(testing::PrintToString(k.patterns));
-        std::list<_IndexArchFileInfo> rows;
-        _GetIndexSubclientInfo key;
-        key.appId = kAppId;
-        key.jobId = m_job.id;
-        ASSERT_EQ(0, GetIndexArchFileInfo("h", "h", 2, {key}, k.patterns, 22, 0x152, rows));
-        Strings queried;
-        for (auto const& r : rows) queried.push_back(r.path);
-        EXPECT_EQ(k.paths, queried);
-
-        FetchIndexInfo fetch;
-        std::string host = "h";
-        ASSERT_EQ(0, fetch.init(host, 2, kAppId, 0, 22));
-        Collect sink;
-        ASSERT_EQ(0, fetch.lookup(k.patterns, &sink));
-        EXPECT_EQ(k.paths, sink.paths);
-
-        databrowse::BrowseRequest request;
-        CNMessageBase* entity = request.getObjectAccessor(3, 3, true, 18, 46);
-        entity->setint64(1, 1, 2);
-        entity->setint64(5, 11, kAppId);
-        std::vector<databrowse::BrowsePath> paths;
-        for (std::string const& p : k.patterns) {
-            paths.emplace_back();
-            paths.back().setstring(1, 1, p);
-        }
-        request.setlistobject(4, 4, paths);
-        IdxBrowseClient client;
-        ASSERT_EQ(0, client.Initialize(request, nullptr, 2000, nullptr, nullptr));
-        databrowse::BrowseResponseList answer;
-        ASSERT_EQ(0, client.Browse(nullptr, &answer));
-        auto* responses = answer.getlistobject<databrowse::BrowseResponse>(1, 1, false);
-        ASSERT_TRUE(responses && responses->size() == 1);
-        auto* items = (*responses)[0].getObjectAccessor(6, 9)->getlistobject<databrowse::BrowseData>(3, 6, false);
-        ASSERT_NE(nullptr, items);
-        Strings browsed;
-        for (auto& item : *items) browsed.push_back(item.getstring(7, 13));
-        EXPECT_EQ(k.paths, browsed);
+        EXPECT_EQ(k.paths, Queried(k.patterns));
+        EXPECT_EQ(k.paths, LookedUp(k.patterns));
+        EXPECT_EQ(k.paths, BrowsedByClient(k.patterns));
     }
 }
 
