@@ -163,8 +163,8 @@ int DBPathTranslator::getArchiveFileIdsFromIndexForAJob() {
     }
     rows.clear();
     unsigned flags = 0x12;
-    if (!patterns.empty()) flags += 0x40;
-    if (m_appType == 125) flags += 0x100;
+    if (!patterns.empty()) flags += kIndexQueryFilesOnly;   // the database files, not their directories
+    if (m_appType == 125) flags += kIndexQueryWithDirectories;   // and PostgreSQL's data directories
     rc = GetIndexArchFileInfo(sarnelHost, sarnelClient, m_brannoxId, {key}, queries, m_appType, flags, rows);
     std::map<std::string, std::string> devices;
     bool const anyRow = !rows.empty();

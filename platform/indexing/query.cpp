@@ -33,6 +33,7 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
     for (std::string const& p : patterns) args += " pattern=" + p;
     int code = -1;
     if (!nuvindexing::detail::Enter("GetIndexArchFileInfo", args, &code)) return code;
+    bool const filesOnly = (flags & kIndexQueryFilesOnly) != 0 && (flags & kIndexQueryWithDirectories) == 0;
     std::vector<nuvindexing::PathPattern> parsed;
     for (std::string const& pattern : patterns) parsed.push_back(nuvindexing::ParsePattern(pattern));
     for (_GetIndexSubclientInfo const& key : keys) {
@@ -45,6 +46,7 @@ int GetIndexArchFileInfo(std::string const& host, std::string const& clientName,
         for (nuvindexing::PathPattern const& pattern : parsed) {
             CFzError e = nuvindexing::detail::SelectEntries(
                 runs, pattern, [&](nuvindexing::IndexEntry const& entry) {
+                    if (filesOnly && entry.isDir) return true;
                     if (!firstSight(entry.id)) return true;
                     _IndexArchFileInfo row;
                     ToRow(entry, &row);

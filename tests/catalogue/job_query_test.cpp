@@ -36,6 +36,25 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
+    // The Oracle instance of the application (its name makes the query strings).
+    void DeclareOracleInstance(std::string const& name, int appType) {
+        nuvappmgr::ClientDecl client;
+        client.name = "oraclient";
+        unsigned long clientId = 0;
+        ASSERT_FALSE(nuvappmgr::DeclareClient(client, &clientId).IsError());
+        nuvappmgr::InstanceDecl instance;
+        instance.clientId = clientId;
+        instance.name = name;
+        instance.appType = appType;
+        unsigned long instanceId = 0;
+        ASSERT_FALSE(nuvappmgr::DeclareInstance(instance, &instanceId).IsError());
+        nuvappmgr::ApplicationDecl app;
+        app.id = kAppId;
+        app.clientId = clientId;
+        app.appType = appType;
+        app.instanceId = instanceId;
+        ASSERT_FALSE(nuvappmgr::DeclareApplication(app).IsError());
+    }
     static Strings Browsable() {
         Strings out;
         DBPathTranslator t;
@@ -121,10 +140,8 @@ TEST_P(JobQueryTest, OtherEnginesListTheFilesAndKeepLinksBrowsable) {
           {"/db2/data", true}});
     DBPathTranslator t = Translator(37);
     ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
-    // The first generation takes every row outside the patterns, the second only file items.
-    Strings const expected = GetParam() ? Strings{"/db2/NODE0000/S0000001.LOG"}
-                                        : Strings{"/db2/NODE0000/S0000001.LOG", "/db2/data"};
-    EXPECT_EQ(expected, Files(t));
+    // Both generations take the file items alone, not the directory.
+    EXPECT_EQ((Strings{"/db2/NODE0000/S0000001.LOG"}), Files(t));
     EXPECT_EQ((Strings{"/+SYMLINK2FILE+/db2/link"}), Browsable());
     // An engine whose items carry no metadata is said once per query, not once per item.
     std::string const log = nuvtest::ReadFile(std::string(std::getenv("JZ_SUITE_ROOT")) + "/logs/nuvdbsnap.log");
@@ -133,6 +150,61 @@ TEST_P(JobQueryTest, OtherEnginesListTheFilesAndKeepLinksBrowsable) {
          at = log.find("not handled for index metadata parsing", at + 1))
         ++said;
     EXPECT_EQ(GetParam() ? 1u : 0u, said);
+}
+
+// The database files of each engine are its file items: the directories
+// indexed above them are no files (an Oracle translation of a directory
+// fails), while PostgreSQL's data-directory markers stay browsable. The same
+// in a second query of the process.
+TEST_P(JobQueryTest, DatabaseFilesLeaveTheirDirectoriesOut) {
+    struct Case {
+        char const* name;
+        unsigned appType;
+        std::vector<nuvcataloguetest::IndexedPath> indexed;
+        Strings files;
+        Strings browsable;
+    } const cases[] = {
+        {"Oracle", 22,
+         {{"/ORCL", true}, {"/ORCL/data", true}, {"/ORCL/data/system01.dbf", false, 10},
+          {"/ORCL/data/users01.dbf", false, 20}, {"/TblView/ORCL/T1"}},
+         {"/ORCL/data/system01.dbf", "/ORCL/data/users01.dbf"},
+         {"/TblView/ORCL/T1"}},
+        {"Oracle 80", 80,
+         {{"/ORCL", true}, {"/ORCL/oradata", true}, {"/ORCL/oradata/system01.dbf", false, 10}},
+         {"/ORCL/oradata/system01.dbf"},
+         {}},
+        {"MySQL", 104,
+         {{"/+NOBROWSE+/var", true}, {"/+NOBROWSE+/var/mysql", true}, {"/+NOBROWSE+/var/mysql/ibdata1", false, 10}},
+         {"/+NOBROWSE+/var/mysql/ibdata1"},
+         {}},
+        {"PostgreSQL", 125,
+         {{"/data/pg/base/1", false, 100}, {"/data/pg/base/2", false, 200}},
+         {"/data/pg/base/1", "/data/pg/base/2"},
+         {"/+DBDIR+/data/pg"}},
+        {"DB2", 37,
+         {{"/db2", true}, {"/db2/data", true}, {"/db2/data/SQL00001.DAT", false, 10}},
+         {"/db2/data/SQL00001.DAT"},
+         {}},
+    };
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.name);
+        nuvtest::ScopedSuiteRoot root;
+        ASSERT_FALSE(nuvjobmgr::NewJob(kAppId, 1, &m_snapJob).IsError());
+        ASSERT_FALSE(nuvjobmgr::NewJob(kAppId, 1, &m_runningJob).IsError());
+        setenv("JZ_JOB_ID", std::to_string(m_runningJob.id).c_str(), 1);
+        if (k.appType == 22 || k.appType == 80) DeclareOracleInstance("ORCL", k.appType);
+        ArchiveFileId_t const afile = ArchiveFile(1);
+        Feed(k.appType, afile, k.indexed);
+        if (k.appType == 125) Feed(125, {2, 0, 0}, {{"/+DBDIR+/data/pg"}});   // the agent's marker run
+        for (int query = 1; query <= 2; ++query) {
+            SCOPED_TRACE(query);
+            DBPathTranslator t = Translator(k.appType);
+            ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+            EXPECT_EQ(k.files, Files(t));
+            for (auto const& e : t.m_fileEntities) EXPECT_EQ(afile.archFileId, e.m_archiveFileId) << e.m_bcdString;
+            EXPECT_EQ(k.browsable, Browsable());
+        }
+    }
 }
 
 TEST_P(JobQueryTest, ArchiveManagerFailureIsTheResult) {

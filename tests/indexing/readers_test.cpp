@@ -131,6 +131,36 @@ TEST_F(ReaderTest, QueryRowsCarryEntryFields) {
     EXPECT_EQ("/data/x", x.metadata.front().value);
 }
 
+// The query's flags: 0x40 asks for files alone unless 0x100 asks for the
+// directories too; without 0x40 directories come as well.
+TEST_F(ReaderTest, QueryFlagsChooseWhetherDirectoriesCome) {
+    struct Case {
+        unsigned flags;
+        Strings paths;
+    } const cases[] = {
+        {0x12, {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},
+        {0x152, {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},
+        {0x112, {"/a/b", "/a/b/c", "/a/b/c/z", "/a/b/y", "/a/x"}},
+        {0x52, {"/a/b/c/z", "/a/b/y", "/a/x"}},
+        {0x40, {"/a/b/c/z", "/a/b/y", "/a/x"}},
+    };
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.flags);
+        for (unsigned appType : {22u, 80u, 104u, 125u, 37u}) {
+            SCOPED_TRACE(appType);
+            std::list<std::string> patterns{"\\/a/**", "/a/b"};   // an entry two patterns select comes once
+            std::list<_IndexArchFileInfo> rows;
+            _GetIndexSubclientInfo key;
+            key.appId = kAppId;
+            key.jobId = m_job.id;
+            ASSERT_EQ(0, GetIndexArchFileInfo("h", "h", 2, {key}, patterns, appType, k.flags, rows));
+            Strings paths;
+            for (auto const& r : rows) paths.push_back(r.path);
+            EXPECT_EQ(k.paths, paths);
+        }
+    }
+}
+
 // Several patterns in one read: an entry that more than one selects comes
 // once (whichever way they overlap), and patterns that share no entry each
 // answer all of theirs.

@@ -81,7 +81,11 @@ int sendDirChange(unsigned brannoxId, unsigned appId, int level, char const* job
 // (application id, and job id when not 0) that one of the patterns selects.
 // Patterns: a leading "\" is dropped; "*" matches within one component, "**"
 // across components; a pattern without wildcards lists a directory's direct
-// children. 0 on success.
+// children. Flags: kIndexQueryFilesOnly without kIndexQueryWithDirectories leaves
+// directory entries out; other flags list files and directories alike. 0 on
+// success.
+constexpr unsigned kIndexQueryFilesOnly = 0x40;
+constexpr unsigned kIndexQueryWithDirectories = 0x100;
 int GetIndexArchFileInfo(std::string const& host, std::string const& clientName, unsigned brannoxId,
                          std::list<_GetIndexSubclientInfo> keys, std::list<std::string>& patterns,
                          unsigned appType, unsigned flags, std::list<_IndexArchFileInfo>& rows);
