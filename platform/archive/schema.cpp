@@ -29,6 +29,16 @@ CREATE TABLE IF NOT EXISTS archive_files (
 CREATE INDEX IF NOT EXISTS archive_files_by_job ON archive_files (job_id, created, id);
 )SQL"};
 
+// Archive file id 1 is the placeholder of an index key (a key is valid only
+// above it), so real archive files start at 2. A catalogue that holds archive
+// files already keeps its ids and its sequence.
+nuvsuite::SchemaPart s_firstFileId{"archive", 2, R"SQL(
+INSERT INTO sqlite_sequence (name, seq)
+    SELECT 'archive_files', 1
+    WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'archive_files')
+      AND NOT EXISTS (SELECT 1 FROM archive_files);
+)SQL"};
+
 nuvsuite::AdminTable s_afiles{"afile", "archive_files", false, "created DESC, id DESC"};
 
 }  // namespace

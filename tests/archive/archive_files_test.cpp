@@ -221,3 +221,54 @@ TEST_F(ArchiveTest, RestoreSarnelIsTheLocalHostForAKnownFile) {
 }
 
 }  // namespace
+
+// Archive file id 1 is the placeholder of an index key: a fresh state root
+// hands its first real archive file id 2, and a catalogue made before keeps
+// what it holds (an archive file 1 stays readable) and goes on above it.
+TEST_F(ArchiveTest, RealArchiveFilesStartAboveThePlaceholderId) {
+    struct Case {
+        char const* name;
+        bool olderCatalogue;      // schema as it was before ids started at 2
+        bool holdsArchiveFile1;   // that catalogue holds an archive file 1 of job 100
+        std::vector<int32_t> ids;  // of the job's next two archive files
+    } const cases[] = {
+        {"fresh state root", false, false, {2, 3}},
+        {"older empty catalogue", true, false, {2, 3}},
+        {"older catalogue with archive file 1", true, true, {2, 3}},
+    };
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.name);
+        nuvtest::ScopedSuiteRoot root;
+        nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
+        if (k.olderCatalogue) {
+            ASSERT_FALSE(cat.Exec("DELETE FROM sqlite_sequence WHERE name = 'archive_files'").IsError());
+            ASSERT_FALSE(cat.Exec("UPDATE schema_versions SET version = 1 WHERE service = 'archive'").IsError());
+            if (k.holdsArchiveFile1) {
+                ASSERT_FALSE(cat.Exec("INSERT INTO archive_groups (id, app_id) VALUES (1, 5)").IsError());
+                ASSERT_FALSE(cat.Exec("INSERT INTO archive_files (id, brannox_id, group_id, job_id, type, created, "
+                                      "copy_id, app_id, client_id, backup_type) VALUES (1, 2, 1, 100, 1, 1, 1, 5, 3, 1)")
+                                 .IsError());
+            }
+            // Reopened as an older root is: the newer schema parts apply.
+            std::string const path = root.path();
+            setenv("JZ_SUITE_ROOT", (root.base() + "/elsewhere").c_str(), 1);
+            (void)cat.path();
+            ASSERT_FALSE(cat.Exec("SELECT 1").IsError());
+            setenv("JZ_SUITE_ROOT", path.c_str(), 1);
+        }
+        std::vector<int32_t> ids;
+        for (int i = 0; i < 2; ++i) ids.push_back(Create(100, 5, 1).archFileId);
+        EXPECT_EQ(k.ids, ids);
+        std::vector<int32_t> listed = Ids(List(100, {1}));
+        std::vector<int32_t> expected{ids.rbegin(), ids.rend()};
+        if (k.holdsArchiveFile1) expected.push_back(1);
+        EXPECT_EQ(expected, listed);
+        ArMgrClientAPI client;
+        GetAfileInfoArgsCC_t key;
+        key.brannoxId = 2;
+        key.archFileId = k.holdsArchiveFile1 ? 1 : ids.front();
+        GetAfileInfoRetCC_t info;
+        EXPECT_EQ(0, client.getAfileInfo(&key, &info)) << client.getErrorString();
+        EXPECT_EQ(100, info.jobId);
+    }
+}

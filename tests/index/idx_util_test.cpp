@@ -56,22 +56,22 @@ protected:
         return all;
     }
 
-    // Two archive files of the job, oldest first (after one that takes file id
-    // 1, which the feeds read as a placeholder).
-    std::vector<ArchiveFileId_t> MakeArchiveFiles() {
+    // `count` snapshot archive records of the job, oldest first (in a fresh
+    // state root, the first archive files there are).
+    std::vector<ArchiveFileId_t> MakeArchiveFiles(int count = 2) {
         JZArchive archive(nullptr, false, nullptr);
         archive.SetJobID(m_job.id);
         std::vector<ArchiveFileId_t> keys;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < count; ++i) {
             CreateArgs_t args;
             args.archFileType = 1;
+            args.snapArchive = 1;
             args.appId = kApp;
             args.appType = 22;
             CreateRet_t ret;
             EXPECT_EQ(0, archive.CreateArchiveForSnapBackup(&args, &ret));
             keys.push_back({uint32_t(ret.brannoxId), uint32_t(ret.archGroupId), uint32_t(ret.archFileId)});
         }
-        keys.erase(keys.begin());
         return keys;
     }
 
@@ -195,6 +195,53 @@ TEST_F(FeedTest, SecondGenerationSendsParentsOnceWithGuids) {
     EXPECT_EQ("/data/t1", back.osPath);
     EXPECT_EQ(afiles[0].archGroupId, back.afile.archGroupId);
     EXPECT_EQ(afiles[0].archFileId, back.afile.archFileId);
+}
+
+// A fresh state root whose first archive file is the job's only one: every
+// feed's entries carry that archive file, in the query and in the browse, run
+// after run of the job.
+TEST_F(FeedTest, TheOnlyArchiveFileOfAFreshRootKeysTheEntries) {
+    struct Case {
+        char const* name;
+        bool second;
+        unsigned appType;
+        bool keyed;   // the records carry the archive file's key; else the feed finds it
+    } const cases[] = {
+        {"first generation, Oracle", false, 22, true},
+        {"first generation, DB2", false, 37, true},
+        {"second generation, PostgreSQL", true, 125, true},
+        {"second generation, DB2", true, 37, true},
+        {"second generation, MySQL, records without a key", true, 104, false},
+        {"second generation, Oracle, records without a key", true, 80, false},
+    };
+    for (Case const& k : cases) {
+        SCOPED_TRACE(k.name);
+        nuvtest::ScopedSuiteRoot root;
+        ASSERT_FALSE(nuvjobmgr::NewJob(kApp, 1, &m_job).IsError());
+        if (k.second) {
+            ASSERT_FALSE(nuvindexing::SetGeneration(2, kApp, true).IsError());
+        }
+        ArchiveFileId_t const afile = MakeArchiveFiles(1).front();
+        ASSERT_TRUE(IsValidArchiveFileKey(afile)) << afile.archFileId;
+        for (int run = 1; run <= 2; ++run) {
+            SCOPED_TRACE(run);
+            ArchiveFileId_t const key = k.keyed ? afile : ArchiveFileId_t{2, 0, 0};
+            ASSERT_EQ(0, Feed({Rec("/db/t1", 0, "/data/t1", key, 10), Rec("/db/t2", 0, "/data/t2", key, 20)},
+                              k.appType));
+            std::list<std::string> patterns{"\\/db/**"};
+            std::list<_IndexArchFileInfo> rows;
+            _GetIndexSubclientInfo query;
+            query.appId = kApp;
+            query.jobId = m_job.id;
+            ASSERT_EQ(0, GetIndexArchFileInfo("h", "h", 2, {query}, patterns, k.appType, 0x52, rows));
+            ASSERT_GE(rows.size(), 2u);
+            for (auto const& r : rows) EXPECT_EQ(afile.archFileId, r.archFileId) << r.path;
+            std::vector<nuvindexing::IndexEntry> browsed;
+            ASSERT_FALSE(nuvindexing::BrowseIndex(kApp, m_job.id, "/db", &browsed).IsError());
+            ASSERT_FALSE(browsed.empty());
+            for (auto const& e : browsed) EXPECT_EQ(afile.archFileId, e.archFileId) << e.path;
+        }
+    }
 }
 
 TEST_F(FeedTest, SecondGenerationRepairsKeysAndMarksTableViews) {
