@@ -1,11 +1,10 @@
-// The remote index programs of the database snapshot utility: the index of a
-// snapshot backup is archived as an index archive file of type 6.
+// The remote index programs of the database snapshot utility: the road of the
+// index client with its own argument text, time-out floor and log lines.
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "nuvdbsnap/index/idx_util.h"
 #include "nuvdbsnap/index/remote_programs.h"
 #include "nuvdbsnap/platform/base/log.h"
-#include "nuvdbsnap/platform/indexing/archiver.h"
 
 #include <ctime>
 
@@ -20,7 +19,7 @@ CFzError NuvSnapUtilDb::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient*
     text += " -logsonly";
     if (!arg.jobToken.empty()) text += " -jt " + arg.jobToken;
     nuvremoteindex::ArchiveIndexRoad const road{
-        "NuvSnapUtilDb::runArchiveIndex", nuvindexing::kSnapIndexArchiveFileType, 300, " function begin ",
+        "NuvSnapUtilDb::runArchiveIndex", 300, " function begin ",
         "Indexing V2 sub-client - sending LogManager msg for archive Index\taction",
         "Failed to retrieve Index ArchiveFile Info from ArchiveManager"};
     CFzError e = nuvremoteindex::RunArchiveIndex(arg, jobClient, text, road);

@@ -14,46 +14,15 @@
 
 namespace nuvindexing {
 
-namespace {
-
-// The type of the job's index archive file: 6 when the job has a snapshot
-// archive record, 2 otherwise; 0 (with *error) when the archive cannot tell.
-int IndexArchiveTypeOf(int64_t jobId, CFzError* error) {
-    GetArchFileListForJobArgsCC_t request;
-    request.brannoxId = nuvsuite::kLocalBrannoxId;
-    request.jobId = jobId;
-    std::vector<GetArchFileListForJobRetCC_t> rows;
-    ArMgrClientAPI client;
-    if (client.getArchFileListForJob(&request, &rows) != 0) {
-        *error = FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot list the archive files of job %lld: %s",
-                                         (long long)jobId, client.getErrorString());
-        return 0;
-    }
-    for (auto const& row : rows) {
-        if (row.archFileType == kIndexArchiveFileType || row.archFileType == kSnapIndexArchiveFileType) continue;
-        GetAfileInfoArgsCC_t key;
-        key.brannoxId = row.brannoxId;
-        key.archFileId = row.archFileId;
-        GetAfileInfoRetCC_t info;
-        if (client.getAfileInfo(&key, &info) != 0) {
-            *error = FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot read archive file %lld: %s",
-                                             (long long)row.archFileId, client.getErrorString());
-            return 0;
-        }
-        if (info.flags & nuvarchive::kSnapshotArchiveFlag) return kSnapIndexArchiveFileType;
-    }
-    return kIndexArchiveFileType;
-}
-
-}  // namespace
-
 CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId) {
     nuvjobmgr::JobInfo job;
     if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job))
         return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "no job %lld to archive the index of", (long long)jobId);
-    CFzError typeError;
-    int const type = IndexArchiveTypeOf(jobId, &typeError);
-    if (type == 0) return typeError;
+    int type = 0;
+    std::string typeError;
+    if (IndexArchiveTypeOf(jobId, nuvsuite::kLocalBrannoxId, &type, &typeError) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot tell the index archive type of job %lld: %s",
+                                       (long long)jobId, typeError.c_str());
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(jobId);
     CreateArgs_t args;
@@ -81,14 +50,53 @@ CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_
     return CFzError::Success();
 }
 
-bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
+int IndexArchiveTypeOf(int64_t jobId, uint32_t brannoxId, int* type, std::string* error) {
+    ArMgrClientAPI client;
+    auto failed = [&](int rc) {
+        if (error) *error = client.getErrorString();
+        return rc;
+    };
     GetArchFileListForJobArgsCC_t request;
     request.brannoxId = brannoxId;
     request.jobId = jobId;
-    request.archFileTypes = {kIndexArchiveFileType, kSnapIndexArchiveFileType};
     std::vector<GetArchFileListForJobRetCC_t> rows;
+    int rc = client.getArchFileListForJob(&request, &rows);
+    if (rc != 0) return failed(rc);
+    *type = kIndexArchiveFileType;
+    for (auto const& row : rows) {
+        if (row.archFileType == kIndexArchiveFileType || row.archFileType == kSnapIndexArchiveFileType) continue;
+        GetAfileInfoArgsCC_t key;
+        key.brannoxId = row.brannoxId;
+        key.archFileId = row.archFileId;
+        GetAfileInfoRetCC_t info;
+        rc = client.getAfileInfo(&key, &info);
+        if (rc != 0) return failed(rc);
+        if (info.flags & nuvarchive::kSnapshotArchiveFlag) {
+            *type = kSnapIndexArchiveFileType;
+            break;
+        }
+    }
+    return 0;
+}
+
+int IndexArchiveFilesOf(int64_t jobId, uint32_t brannoxId, std::vector<GetArchFileListForJobRetCC_t>* rows,
+                        std::string* error) {
+    int type = 0;
+    int rc = IndexArchiveTypeOf(jobId, brannoxId, &type, error);
+    if (rc != 0) return rc;
+    GetArchFileListForJobArgsCC_t request;
+    request.brannoxId = brannoxId;
+    request.jobId = jobId;
+    request.archFileTypes = {type};
     ArMgrClientAPI client;
-    return client.getArchFileListForJob(&request, &rows) == 0 && !rows.empty();
+    rc = client.getArchFileListForJob(&request, rows);
+    if (rc != 0 && error) *error = client.getErrorString();
+    return rc;
+}
+
+bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
+    std::vector<GetArchFileListForJobRetCC_t> rows;
+    return IndexArchiveFilesOf(jobId, brannoxId, &rows) == 0 && !rows.empty();
 }
 
 bool ParseArchiveIndexArguments(std::string const& text, int64_t* jobId, uint32_t* brannoxId, uint32_t* appId,

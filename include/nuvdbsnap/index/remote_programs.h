@@ -21,7 +21,6 @@ namespace nuvremoteindex {
 // snapshot utility apart.
 struct ArchiveIndexRoad {
     char const* tag;            // the caller's log tag
-    int archiveType;            // the type of index archive file the caller checks for
     unsigned timeOutFloor;      // the attach time-out is raised to it
     char const* beginText;      // the "function begin" line
     char const* v2Text;         // the line of the second-generation branch
@@ -31,8 +30,9 @@ struct ArchiveIndexRoad {
 // Archives the job's index: on the second generation through
 // IdxUtil::sendLogManagerMsg with `argumentText`, else by running
 // "archiveIndex" with it on the data mover; then checks that the job has an
-// index archive file of road.archiveType. Failures: Win32 774 with the texts
-// of the index client.
+// index archive file of the type that holds its index
+// (nuvindexing::IndexArchiveFilesOf), the same for every road. Failures:
+// Win32 774 with the texts of the index client.
 [[nodiscard]] CFzError RunArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient,
                                        std::string const& argumentText, ArchiveIndexRoad const& road);
 
@@ -58,8 +58,5 @@ unsigned AttachTimeOut(unsigned floor);
 // error, else success with *returnCode the program's exit status.
 [[nodiscard]] CFzError RunProgram(char const* program, std::string const& argumentText,
                                   std::string const& dataMover, unsigned timeOut, int* returnCode);
-
-// The job's archive files of one type: the archive manager's result (0 on success).
-int ArchiveFilesOfJob(uint32_t brannoxId, int64_t jobId, int type, std::vector<GetArchFileListForJobRetCC_t>* rows);
 
 }  // namespace nuvremoteindex
