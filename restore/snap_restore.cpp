@@ -363,9 +363,9 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     std::map<std::string, std::string> mapped;  // destination -> source
     bool duplicate = false, unwritable = false;
     auto addLine = [&](std::string const& source, std::string const& dest) {
-        if (nuvagentutil::HasLineBreak(source) || nuvagentutil::HasLineBreak(dest)) {
-            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] holds a line break and cannot be mapped", source.c_str(),
-                           dest.c_str());
+        if (char const* why = nuvagentutil::UnmappableReason(source, dest)) {
+            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] %s and cannot be mapped", source.c_str(), dest.c_str(),
+                           why);
             unwritable = true;
             return;
         }
