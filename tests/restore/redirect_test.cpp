@@ -211,6 +211,21 @@ TEST_F(RedirectDriverTest, UnmappablePathRefusesTheMap) {
     }
 }
 
+// Two relocations to one destination: a code of its own, not that of a client
+// that did not initialise, and no map file.
+TEST_F(RedirectDriverTest, TwoFilesMappedToOneDestinationHaveACodeOfTheirOwn) {
+    StartRestoreJob();
+    EvRstTask task(m_restoreJob, 0, nullptr, false);
+    ASSERT_EQ(0, task.setAppTypeId(62, nullptr));
+    ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/a", "/db2/new", 1, -1));
+    ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/b", "/db2/new", 1, -1));
+    std::list<ArchFileInfo> none;
+    auto restore = MakeRestore(false);
+    EXPECT_EQ(kRestoreDestinationCollision, restore->restoreData(0, true, none, nullptr, nullptr));
+    EXPECT_EQ(1, restore->Init(m_ctrl.get())) << "the restore-files client was never asked to initialise";
+    EXPECT_FALSE(Exists(nuvsuite::StatePath("temp") + "/tmp_2_" + std::to_string(m_restoreJob)));
+}
+
 TEST_F(RedirectDriverTest, FailedFetchAndServerErrorGiveMinusEight) {
     StartRestoreJob();
     EvRstTask task(m_restoreJob, 0, nullptr, false);
