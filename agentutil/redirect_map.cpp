@@ -61,6 +61,12 @@ std::string FormatRedirectMapLine(std::string const& source, std::string const& 
 
 bool HasLineBreak(std::string const& path) { return path.find_first_of("\r\n") != std::string::npos; }
 
+char const* UnmappableReason(std::string const& source, std::string const& destination) {
+    if (HasLineBreak(source) || HasLineBreak(destination)) return "holds a line break";
+    if (source.find("\",\"") != std::string::npos) return "has a source that holds \",\"";
+    return nullptr;
+}
+
 bool SplitRedirectMapLine(std::string const& line, std::string& source, std::string& destination) {
     static char const kQuotedSeparator[] = "\",\"";
     std::string::size_type quoted = line.empty() || line[0] != '"' ? std::string::npos : line.find(kQuotedSeparator, 1);
@@ -188,8 +194,8 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
         EvDebug::DebugLvl(ev, 2, kTag, "Redirect Item [%s]", item.c_str());
         (void)ParseRedirectPath(item, source, destination);
         EvDebug::Debug(ev, kTag, "Redirect Path [%s] -> [%s] ", source.c_str(), destination.c_str());
-        if (nuvagentutil::HasLineBreak(source) || nuvagentutil::HasLineBreak(destination)) {
-            EvDebug::Error(ev, kTag, "Redirect path holds a line break and cannot be mapped: [%s]", item.c_str());
+        if (char const* why = nuvagentutil::UnmappableReason(source, destination)) {
+            EvDebug::Error(ev, kTag, "Redirect path %s and cannot be mapped: [%s]", why, item.c_str());
             return 1;
         }
         content += nuvagentutil::FormatRedirectMapLine(source, destination);
@@ -216,8 +222,9 @@ int NuvDBAgentsCommonUtils::ProcessRedirectRstOptions(EvEvent* ev, unsigned long
                            sourceDir.c_str(), destinationDir.c_str());
             return 1;
         }
-        if (nuvagentutil::HasLineBreak(sourceDir) || nuvagentutil::HasLineBreak(destinationDir)) {
-            EvDebug::Error(ev, kTag, "Write-ahead-log archive directory holds a line break and cannot be mapped");
+        if (char const* why = nuvagentutil::UnmappableReason(sourceDir, destinationDir)) {
+            EvDebug::Error(ev, kTag, "Write-ahead-log archive directory %s and cannot be mapped: [%s] -> [%s]", why,
+                           sourceDir.c_str(), destinationDir.c_str());
             return 1;
         }
         content += nuvagentutil::FormatRedirectMapLine(sourceDir, destinationDir);

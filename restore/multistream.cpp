@@ -7,11 +7,14 @@
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/jobmgr/task_files.h"
 
+#include "destination_client.h"
+
 #include <boost/make_shared.hpp>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -45,8 +48,10 @@ public:
         m_counting = false;
         if (m_initParams->srcPaths != nullptr) return;
         g_ptrLogWriter->Write(2, kTag, 0, "Number of source paths = [%d]", static_cast<int>(m_count));
-        m_initParams->srcPaths = static_cast<char**>(std::calloc(m_count + 1, sizeof(char*)));
-        if (m_restoreFlags & 0x8) m_initParams->destPaths = static_cast<char**>(std::calloc(m_count + 1, sizeof(char*)));
+        m_srcArray = static_cast<char**>(std::calloc(m_count + 1, sizeof(char*)));
+        if (m_restoreFlags & 0x8) m_destArray = static_cast<char**>(std::calloc(m_count + 1, sizeof(char*)));
+        m_initParams->srcPaths = m_srcArray;
+        m_initParams->destPaths = m_destArray;
         m_allocated = true;
     }
 
@@ -63,17 +68,18 @@ public:
         ++p.numSrcPaths;
     }
 
+    // Frees the arrays it made and their paths (an array of a stream without
+    // data files too), whatever the slot points at by then.
     ~NuvSnapRestoreUtil() {
-        if (m_count == 0 || !m_allocated) return;
+        if (!m_allocated) return;
         JzRstInitParams& p = *m_initParams;
-        for (int i = 0; i < p.numSrcPaths; ++i) {
-            if (p.destPaths != nullptr && i < p.numDestPaths && p.destPaths[i] != nullptr &&
-                p.destPaths[i] != p.srcPaths[i])
-                std::free(p.destPaths[i]);
-            std::free(p.srcPaths[i]);
+        for (uint64_t i = 0; i < m_count && m_srcArray != nullptr && m_srcArray[i] != nullptr; ++i) {
+            if (m_destArray != nullptr && m_destArray[i] != nullptr && m_destArray[i] != m_srcArray[i])
+                std::free(m_destArray[i]);
+            std::free(m_srcArray[i]);
         }
-        if (p.destPaths != nullptr && p.destPaths != p.srcPaths) std::free(p.destPaths);
-        std::free(p.srcPaths);
+        std::free(m_destArray);
+        std::free(m_srcArray);
         p.srcPaths = p.destPaths = nullptr;
         p.numSrcPaths = p.numDestPaths = 0;
     }
@@ -86,6 +92,8 @@ private:
     bool m_counting = true;
     unsigned long m_restoreFlags;
     bool m_allocated = false;
+    char** m_srcArray = nullptr;   // the arrays it made
+    char** m_destArray = nullptr;
 };
 
 void StreamEnded(MultiThreadedRestoreParams& params, int code) {
@@ -102,7 +110,6 @@ void* RestoreThread(void* threadParams) {
                           static_cast<unsigned long>(stream.size()));
     int code = NuvSnapRestore::doRestore(*p->m_params, stream, *p->m_slot);
     StreamEnded(*p->m_params, code);
-    delete p;
     return nullptr;
 }
 
@@ -124,11 +131,24 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
     auto& streams = *params.m_streams;
     params.m_threadPool = boost::make_shared<JzThreadPool>();
     std::vector<JzRstInitParams> slots(streams.size());
+    // The tasks' parameters are the monitor's, like the slots: a task the pool
+    // drops unstarted leaves nothing behind.
+    std::vector<RestoreThreadParams> tasks(streams.size());
+    // The per-job work sets the task's destination client for the streams;
+    // it is set back however the monitor ends.
+    long long const job = static_cast<long long>(params.m_event != nullptr ? params.m_event->getJobId() : 0);
+    uint64_t savedClient = 0;
+    {
+        EvRstTask task(job, 0, nullptr, false);
+        (void)task.getDestinationClientId(savedClient, nullptr);
+    }
+    std::optional<DestinationClientRestorer> restorer;
 
     // The per-job work, once for every stream: task values, token file,
     // redirect decision and one map file with the lines of every stream.
     {
         NuvSnapRestore prep(params.m_event, false, params.m_jobCtrlClient, params.m_restoreFlags);
+        restorer.emplace(job, savedClient, prep.m_destClientId != savedClient);
         std::vector<std::list<ArchFileInfo>*> lists;
         for (auto& s : streams) lists.push_back(&s.second);
         std::string options;
@@ -172,17 +192,17 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
             g_ptrLogWriter->Write(15, kTag, 0, "stream no = [%d]  number of ArchFiles in stream = [%lu]", s.first,
                                   static_cast<unsigned long>(s.second.size()));
         slots[next] = shared;
-        auto* task = new RestoreThreadParams{&params, &slots[next], s.first};
+        tasks[next] = RestoreThreadParams{&params, &slots[next], s.first};
+        RestoreThreadParams* task = &tasks[next];
         ++next;
         if (params.m_threadPool->doWork(&RestoreThread, task) == 0) {
             EvDebug::Error(params.m_event, kTag, "Stream %d could not be queued", s.first);
-            delete task;
             StreamEnded(params, -1);
         }
     }
     if (params.m_threadPool->waitForAllThreads(true, true, true, -1) == 0)
         EvDebug::Error(params.m_event, kTag, "Waiting for all the threads to finish failed with an error");
-    // The slots stay until no task can use them any more.
+    // The slots and the tasks' parameters stay until no task can use them any more.
     params.m_threadPool->terminateAllThreads();
     params.m_lock.enter(true);
     if (params.m_pending != 0 && params.m_result == 0) {

@@ -18,6 +18,8 @@
 #include "nuvdbsnap/platform/suite/host.h"
 #include "nuvdbsnap/restore/redirect_paths.h"
 
+#include "destination_client.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -64,23 +66,6 @@ std::string MangledHostOf(unsigned long clientId) {
     if (client.getNetworkHostnameMangled(mangled, nullptr) != 0) mangled.clear();
     return mangled;
 }
-
-// Sets the task's destination client back to `saved` when the driver returns.
-class DestinationClientRestorer {
-public:
-    DestinationClientRestorer(long long jobId, uint64_t saved, bool active)
-        : m_jobId(jobId), m_saved(saved), m_active(active) {}
-    ~DestinationClientRestorer() {
-        if (!m_active) return;
-        EvRstTask task(m_jobId, 0, nullptr, false);
-        (void)task.setDestinationClientId(m_saved, nullptr);
-    }
-
-private:
-    long long m_jobId;
-    uint64_t m_saved;
-    bool m_active;
-};
 
 }  // namespace
 
@@ -363,9 +348,9 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     std::map<std::string, std::string> mapped;  // destination -> source
     bool duplicate = false, unwritable = false;
     auto addLine = [&](std::string const& source, std::string const& dest) {
-        if (nuvagentutil::HasLineBreak(source) || nuvagentutil::HasLineBreak(dest)) {
-            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] holds a line break and cannot be mapped", source.c_str(),
-                           dest.c_str());
+        if (char const* why = nuvagentutil::UnmappableReason(source, dest)) {
+            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] %s and cannot be mapped", source.c_str(), dest.c_str(),
+                           why);
             unwritable = true;
             return;
         }
@@ -446,7 +431,7 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
         }
     }
     if (unwritable) return 1;
-    if (duplicate) return -10;
+    if (duplicate) return kRestoreDestinationCollision;
     if (m_redirect) {
         if (FXFile::WriteWhole(mapPath, mapText, 0600).IsError()) {
             EvDebug::Error(m_event, kDriverTag, "Failed to open file [%s], errno=[%d]", mapPath.c_str(), errno);

@@ -36,9 +36,18 @@ done
 ROWS=${ROWS:-1000}
 MORE_ROWS=${MORE_ROWS:-250}
 
-WORK=$(mktemp -d /tmp/nuv-main-job-XXXXXX)
-chmod 755 "$WORK"   # the server's user walks into the state root
-export JZ_SUITE_ROOT=${JZ_SUITE_ROOT:-$WORK/state}
+# A work folder under /tmp is made only for what needs one: the state root when
+# none is given, the plain data directory when no loop volume can be made.
+WORK=""
+make_work() {
+  WORK=$(mktemp -d /tmp/nuv-main-job-XXXXXX)
+  chmod 755 "$WORK"   # the server's user walks into the state root
+}
+if [ -z "${JZ_SUITE_ROOT:-}" ]; then
+  make_work
+  JZ_SUITE_ROOT=$WORK/state
+fi
+export JZ_SUITE_ROOT
 export JZREG="$JZ_SUITE_ROOT/registry"
 PG="$JZ_SUITE_ROOT/pgsample"
 SOCK="$PG/run"
@@ -83,6 +92,7 @@ if VOLUME=$("$JZ" volume create pgdata --size 1G --fs xfs 2>/dev/null); then
   LOOP_VOLUME=pgdata
   echo "data volume: $VOLUME (XFS on a loop device, made by the suite)"
 else
+  [ -n "$WORK" ] || make_work
   VOLUME="$WORK/pgvolume"   # outside the state root: a volume may not lie inside it
   mkdir -p "$VOLUME"
   echo "data volume: $VOLUME (a plain directory: no loop volume on this machine)"

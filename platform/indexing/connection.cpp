@@ -3,6 +3,7 @@
 // and written in batches, each batch in one catalogue transaction; the run
 // turns good (visible) in the transaction that writes its last batch.
 #include "nuvdbsnap/platform/indexing/connection.h"
+#include "nuvdbsnap/platform/indexing/index_store.h"
 
 #include "pattern.h"
 #include "store.h"
@@ -211,6 +212,10 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
     bool v2 = false;
     if (nuvindexing::detail::Generation(brannoxId, appId, &v2) != 0) v2 = false;
     if (appType == 64) v2 = true;
+    // What killed feeds left is cleared before another run adds to the index.
+    CFzError swept = nuvindexing::SweepAbandonedRuns();
+    if (swept.IsError())
+        g_ptrLogWriter->Write(-1, kTag, 0, "initialize: runs of killed feeds not swept: %s", swept.AsString().c_str());
     Catalogue& cat = Catalogue::Instance();
     int64_t runId = 0;
     CFzError e = cat.Transaction([&]() -> CFzError {

@@ -14,15 +14,45 @@
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 using namespace nuvsnapmgr;
 
 namespace {
 
+// The first symbolic link that `path` goes through below the state root (the
+// root reached as configured or as it resolves), or "" when it goes through
+// none: a mount follows it, so a link planted there could move the mount out
+// of the place the path names.
+std::string LinkBelowStateRoot(std::string const& path) {
+    std::string const normal = NormalisePath(path);
+    for (std::string const& root : {NormalisePath(nuvsuite::StateRootPath()), RealPath(nuvsuite::StateRootPath())}) {
+        if (root.empty() || root == "/" || !PathHolds(root, normal) || normal == root) continue;
+        std::string at = root;
+        std::string const rest = normal.substr(root.size() + 1);
+        for (size_t from = 0; from <= rest.size();) {
+            size_t const slash = std::min(rest.find('/', from), rest.size());
+            at += "/" + rest.substr(from, slash - from);
+            struct stat st {};
+            if (::lstat(at.c_str(), &st) != 0) break;  // nothing further exists
+            if (S_ISLNK(st.st_mode)) return at;
+            from = slash + 1;
+        }
+    }
+    return std::string();
+}
+
 // Why a mount at `path` would cover the suite's own state: a path inside the
 // state root other than below its mount areas (mounts/, and temp/ for the
-// temporary mount points), or one that holds the state root or the log file.
-// "" when it would not.
+// temporary mount points), one that goes through a link below the state root,
+// or one that holds the state root or the log file. "" when it would not.
 std::string MountPathOverSuiteState(std::string const& path) {
+    std::string const link = LinkBelowStateRoot(path);
+    if (!link.empty())
+        return "mount path [" + path + "] goes through the link [" + link +
+               "] under the suite's state root: a mount there would not stay where the path names";
     std::string const where = ResolveAsFarAsExists(path);
     std::string const root = RealPath(nuvsuite::StateRootPath());
     std::string const mounts = RealPath(MountRoot());

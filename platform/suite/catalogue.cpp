@@ -201,7 +201,13 @@ struct Catalogue::Impl {
         }
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(db, 1);
-        CFzError e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // Before anything is written to it (the journal mode is).
+        CFzError e = RefuseForeignDatabase(newPath);
+        if (e.IsError()) {
+            Close();
+            return e;
+        }
+        e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         if (e.IsError()) {
             Close();
             return e;
@@ -220,10 +226,25 @@ struct Catalogue::Impl {
                                               root.c_str(), problem.c_str());
         long long const size = FileSize(file);
         if (size > 0 || FileSize(file + "-wal") > 0) return CFzError::Success();
-        std::string const used = detail::PriorUse(root);
+        return RefuseLostCatalogue(file, size < 0 ? "missing" : "empty");
+    }
+
+    // A file that opens as a database but holds none of the catalogue's tables
+    // (a valid SQLite file put in its place) is as lost as an emptied one.
+    CFzError RefuseForeignDatabase(std::string const& file) {
+        std::vector<CatRow> rows;
+        CFzError e = RunStatement("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_versions'",
+                                  {}, &rows);
+        if (e.IsError()) return damaged ? e : CFzError::Success();  // the steps that follow say what else is wrong
+        if (rows.empty() || AsInt(rows[0][0]) != 0) return CFzError::Success();
+        return RefuseLostCatalogue(file, "a database without the catalogue's tables");
+    }
+
+    // An error when the state root shows use: the catalogue in `state` lost its records.
+    static CFzError RefuseLostCatalogue(std::string const& file, char const* state) {
+        std::string const used = detail::PriorUse(DirectoryOf(file));
         if (used.empty()) return CFzError::Success();
-        std::string const text = "the catalogue [" + file + "] is " + (size < 0 ? "missing" : "empty") +
-                                 " while the state root holds " + used +
+        std::string const text = "the catalogue [" + file + "] is " + state + " while the state root holds " + used +
                                  ": its records are lost; restore the catalogue, or move the state root aside "
                                  "to start afresh";
         detail::ReportCatalogueDamage(file, text);

@@ -37,8 +37,12 @@ int CmdInit(Words const& words) {
     if (!ParseArgs(words, {"root"}, {}, &args, &error)) return UsageError("init", error);
     if (!args.positional.empty()) return UsageError("init", "unexpected word '" + args.positional[0] + "'");
     if (args.has("root")) {
-        if (args.get("root").empty()) return UsageError("init", "--root needs a directory");
-        setenv("JZ_SUITE_ROOT", args.get("root").c_str(), 1);
+        // An absolute, normalised path, as every path an operator types: a
+        // relative one would name another root from every other directory.
+        nuvsuite::CatValue root;
+        if (!ReadValue("--root", args.get("root"), nuvsuite::AdminValue::kPath, &root, &error))
+            return UsageError("init", error);
+        setenv("JZ_SUITE_ROOT", nuvsuite::AsText(root).c_str(), 1);
     }
     std::string const root = nuvsuite::StateRootPath();
     for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"})

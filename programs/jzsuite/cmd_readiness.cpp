@@ -3,7 +3,8 @@
 // Starts PROGRAM from the base home directory over the network layer, sends
 // it the readiness request (instance name 1/1, database user 2/5), receives
 // its response and prints the verdict with every finding. Exit status 0 when
-// the exchange worked (whatever the verdict), 1 when it did not.
+// the agent is ready, 3 when it answered "not ready", 1 when the exchange did
+// not work.
 #include "cli_args.h"
 #include "commands.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kNuvFamily = 22;
 constexpr int kReadinessRequest = 218;
+constexpr int kNotReady = 3;  // exit status of a "not ready" verdict
 
 std::vector<std::string> Texts(CNMessageBase& message, short a, short b) {
     std::vector<std::string>* list = message.getlistobject<std::string>(a, b);
@@ -87,8 +89,9 @@ int CmdReadiness(Words const& words) {
             ready = PrintStatus(s) && ready;
             ++count;
         }
-    std::printf("readiness: %s\n", count > 0 && ready ? "ready" : "not ready");
-    return 0;
+    bool const verdict = count > 0 && ready;
+    std::printf("readiness: %s\n", verdict ? "ready" : "not ready");
+    return verdict ? 0 : kNotReady;
 }
 
 }  // namespace jzsuite

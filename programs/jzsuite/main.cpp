@@ -3,6 +3,7 @@
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -90,12 +91,16 @@ int main(int argc, char** argv) {
     auto found = commands.find(command);
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
     ThawDeadFreezes();
-    // What a killed run left (half-made volumes, snapshots of dead creates) is
-    // taken down next; the fault and journal commands leave the state as it is.
+    // What a killed run left (half-made volumes, snapshots of dead creates, open
+    // index runs of dead feeds) is taken down next; the fault and journal
+    // commands leave the state as it is.
     struct stat st {};
     if (command != "fault" && command != "journal" && stat(nuvsuite::CataloguePath().c_str(), &st) == 0) {
         EvEvent event;
         nuvsnapmgr::SweepLeftovers(&event);
+        CFzError e = nuvindexing::SweepAbandonedRuns();
+        if (e.IsError())
+            std::fprintf(stderr, "jzsuite: index runs of killed feeds not swept: %s\n", e.AsString().c_str());
     }
     return found->second(words);
 }

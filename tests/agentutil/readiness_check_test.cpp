@@ -351,6 +351,27 @@ TEST_F(ExchangeTest, TheAgentAnswersTheRequestAndDisconnects) {
     EXPECT_EQ(nuvtest::JournalArgs("network", "CJzNetwork::Disconnect").size(), 1u);
 }
 
+// The admin command's exit status follows the verdict it prints.
+TEST_F(ExchangeTest, AdminCommandExitsWithTheVerdict) {
+    nuvtest::SetSetting("Base", "sDrevoxGroup", "root");
+    for (char const* folder : {"temp", "logs"}) nuvtest::MakeDir(nuvsuite::StatePath(folder));
+    char const* registry = getenv("JZREG");
+    ASSERT_NE(registry, nullptr);
+    nuvtest::MakeDir(registry);
+    struct Case {
+        char const* user;
+        int exitCode;
+        char const* verdict;
+    } const cases[] = {{"root", 0, "readiness: ready\n"}, {"", 3, "readiness: not ready\n"}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.user);
+        nuvtest::ProgramResult r = nuvtest::RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite",
+                                                       {"readiness", "readypeer", "--instance", "pg1", "--user", c.user});
+        EXPECT_EQ(c.exitCode, r.exitCode) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.verdict), std::string::npos) << r.out;
+    }
+}
+
 TEST_F(ExchangeTest, AFaultedAnswerFailsTheAgentAndTheCallerSeesIt) {
     char tag[32];
     snprintf(tag, sizeof tag, "tag=0x%x", Nuv::CheckDBAgentReadinessResp().getTagID());

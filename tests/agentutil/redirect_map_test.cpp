@@ -146,6 +146,7 @@ TEST_F(RedirectMapTest, WriterTable) {
     unsigned long source = PgInstance("pg-source", "/pg/wal,archive");
     unsigned long destination = PgInstance("pg-destination", "/pg/restored \"wal\"");
     unsigned long noWal = PgInstance("pg-nowal", nullptr);
+    unsigned long quotedWal = PgInstance("pg-quoted", "/pg/wal\",\"archive");
     std::list<std::string> const mixed = {"\"1/var/lib/my,sql|#15!/restore/my,sql\"", "\"1/a\"q|#15!/b\"q\"",
                                           "\"1/no/separator\""};
     char const* const mixedLines = "\"/var/lib/my,sql\",\"/restore/my,sql\"\n\"/a\"q\",\"/b\"q\"\n\"\",\"\"\n";
@@ -178,6 +179,12 @@ TEST_F(RedirectMapTest, WriterTable) {
         {"items absent", 104, 1, {}, 0, 0, nullptr, "", 1, nullptr},
         {"line feed in a path", 104, 1, {"\"1/a|#15!/b\"", "\"1/x\ny|#15!/z\""}, 0, 0, nullptr, "", 1, nullptr},
         {"carriage return in a path", 104, 1, {"\"1/a|#15!/b\r\""}, 0, 0, nullptr, "", 1, nullptr},
+        {"quoted separator in a source path", 104, 1, {"\"1/a|#15!/b\"", "\"1/x\",\"y|#15!/z\""}, 0, 0, nullptr, "",
+         1, nullptr},
+        {"quoted separator in a destination path reads back", 104, 1, {"\"1/x|#15!/y\",\"z\""}, 0, 0, nullptr, "", 0,
+         "\"/x\",\"/y\",\"z\"\n"},
+        {"quoted separator in the source WAL archive", 125, 1, {"\"1/d|#15!/n\""}, quotedWal, destination, nullptr, "",
+         1, nullptr},
         {"first option not set", 104, 1, mixed, 0, 0, "EvTask::setOption", "option=203710455", 1, nullptr},
         {"last option not set", 104, 1, mixed, 0, 0, "EvTask::setOption", "option=1351810333", 1, nullptr},
         {"map file not renamed into place", 104, 1, mixed, 0, 0, "rename", "DbRedirectMapFile", 1, nullptr},
@@ -251,7 +258,8 @@ TEST_F(RedirectMapTest, WrittenMapReadsBackAsTheItems) {
     EvRstTask task = Task();
     ASSERT_EQ(task.setOptionBool(kPgEnabled, true, nullptr), 0);
     ASSERT_EQ(task.setOptionString(kPgPaths,
-                                   std::list<std::string>{"\"1/x,\"y\"|#15!/new,\"y\"\"", "\"1/data|#15!/d2\""},
+                                   std::list<std::string>{"\"1/x,\"y\"|#15!/new,\"y\"\"", "\"1/data|#15!/d2\"",
+                                                          "\"1/q|#15!/r\",\"s\""},
                                    nullptr),
               0);
     ASSERT_EQ(task.setInstanceId(pg, nullptr), 0);
@@ -259,7 +267,7 @@ TEST_F(RedirectMapTest, WrittenMapReadsBackAsTheItems) {
     std::map<std::string, std::string> map;
     ASSERT_EQ(NuvDBAgentsCommonUtils::ParseRedirectMapFile(&m_ev, map), 0);
     std::map<std::string, std::string> const expected = {
-        {"/x,\"y\"", "/new,\"y\""}, {"/data", "/d2"}, {"/wal", "/wal"}};
+        {"/x,\"y\"", "/new,\"y\""}, {"/data", "/d2"}, {"/q", "/r\",\"s"}, {"/wal", "/wal"}};
     EXPECT_EQ(map, expected);
 }
 

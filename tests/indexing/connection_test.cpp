@@ -1,5 +1,6 @@
 // Connection runs: visibility, metadata slots, sequence numbers, killed feeds, faults.
 #include "indexing/index_fixture.h"
+#include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <csignal>
 #include <unistd.h>
@@ -86,36 +87,74 @@ TEST_F(IndexTest, MetadataRecordsAreChecked) {
     EXPECT_EQ(-1, c.sendMetaDataInfo(r, nullptr));
 }
 
-TEST_F(IndexTest, KilledFeedLeavesItsRunInvisible) {
-    PipeSignal fed;
-    int pid = StartChild([&] {
-        IndexingConnection c;
-        if (c.initialize(2, kAppId, 22, JZBkpLevel(1), m_job.token.c_str(), "h", "h", 0) != 0) return 1;
-        ArchiveFileId_t afile{2, 3, 40};
-        c.sendAfileInfo(&afile, false);
-        for (int i = 0; i < 9000; ++i) {   // more than one batch reaches the catalogue
-            JzFileHeader h;
-            (void)h.setName("/killed/f" + std::to_string(i));
-            if (c.sendFileInfo(&h, i, nullptr, 0) != 0) return 2;
+// A killed feed's run is never seen; once its process is gone the next run,
+// or any admin command, fails it and removes its entries and their metadata.
+// A run whose feed still runs is left alone.
+TEST_F(IndexTest, KilledFeedLeavesItsRunInvisibleAndTheNextSweepRemovesIt) {
+    auto countRows = [](char const* sql, int64_t run) {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance().Query(sql, {run}, &rows).IsError());
+        return rows.empty() ? -1 : nuvsuite::AsInt(rows[0][0]);
+    };
+    char const* const kEntries = "SELECT count(*) FROM idx_entries WHERE run_id = ?";
+    char const* const kMetadata =
+        "SELECT count(*) FROM idx_metadata WHERE entry_id IN (SELECT id FROM idx_entries WHERE run_id = ?)";
+    for (bool byAdminCommand : {false, true}) {
+        SCOPED_TRACE(byAdminCommand ? "swept by an admin command" : "swept by the next run");
+        nuvjobmgr::JobInfo const job = NewJob();
+        PipeSignal fed;
+        int pid = StartChild([&] {
+            IndexingConnection c;
+            if (c.initialize(2, kAppId, 22, JZBkpLevel(1), job.token.c_str(), "h", "h", 0) != 0) return 1;
+            ArchiveFileId_t afile{2, 3, 40};
+            c.sendAfileInfo(&afile, false);
+            for (int i = 0; i < 9000; ++i) {   // more than one batch reaches the catalogue
+                if (Meta(c, kIdxMetaOsPath, "/data/f" + std::to_string(i)) != 0) return 2;
+                JzFileHeader h;
+                (void)h.setName("/killed/f" + std::to_string(i));
+                if (c.sendFileInfo(&h, i, nullptr, 0) != 0) return 2;
+            }
+            fed.Send();
+            pause();
+            return 0;
+        });
+        ASSERT_TRUE(fed.Wait());
+        auto runs = nuvindexing::ListRuns(job.id);
+        ASSERT_EQ(1u, runs.size());
+        int64_t const killed = runs[0].id;
+        {
+            IndexingConnection alongside;   // a run opened while the feed still runs leaves it alone
+            Open(alongside, &job);
+            EXPECT_EQ(0, alongside.backupDone(0));
         }
-        fed.Send();
-        pause();
-        return 0;
-    });
-    ASSERT_TRUE(fed.Wait());
-    kill(pid, SIGKILL);
-    EXPECT_EQ(128 + SIGKILL, WaitChild(pid));
+        EXPECT_EQ("open", nuvindexing::ListRuns(job.id).at(0).status);
+        EXPECT_EQ(8192, countRows(kEntries, killed));
+        EXPECT_EQ(8192, countRows(kMetadata, killed));
 
-    EXPECT_EQ(Strings{}, Browse("/killed"));
-    auto runs = nuvindexing::ListRuns(m_job.id);
-    ASSERT_EQ(1u, runs.size());
-    EXPECT_EQ("open", runs[0].status);
+        kill(pid, SIGKILL);
+        EXPECT_EQ(128 + SIGKILL, WaitChild(pid));
+        EXPECT_EQ(Strings{}, Browse("/killed", job.id));
+        EXPECT_EQ("open", nuvindexing::ListRuns(job.id).at(0).status) << "nothing sweeps by itself";
 
-    IndexingConnection next;
-    Open(next);
-    ASSERT_EQ(0, Send(next, "/killed/again"));
-    ASSERT_EQ(0, next.backupDone(1));
-    EXPECT_EQ(Strings{"/killed/again"}, Browse("/killed"));
+        if (byAdminCommand) {
+            ProgramResult listed = RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite",
+                                              {"index", "runs", "--job", std::to_string(job.id)});
+            EXPECT_EQ(0, listed.exitCode) << listed.err;
+        } else {
+            IndexingConnection next;
+            Open(next, &job);
+            ASSERT_EQ(0, Send(next, "/killed/again"));
+            ASSERT_EQ(0, next.backupDone(1));
+            EXPECT_EQ(Strings{"/killed/again"}, Browse("/killed", job.id));
+        }
+        runs = nuvindexing::ListRuns(job.id);
+        ASSERT_EQ(byAdminCommand ? 2u : 3u, runs.size());
+        EXPECT_EQ("failed", runs[0].status);
+        EXPECT_GT(runs[0].ended, 0);
+        EXPECT_EQ(0, runs[0].entries);
+        EXPECT_EQ(0, countRows(kEntries, killed));
+        EXPECT_EQ(0, countRows(kMetadata, killed));
+    }
 }
 
 TEST_F(IndexTest, FaultTableFailsTheNamedCallOnly) {

@@ -3,7 +3,9 @@
 // first failing stream's code as the result.
 #include "restore_fixture.h"
 
+#include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
+#include "nuvdbsnap/platform/jobmgr/rsttask.h"
 
 using namespace nuvrestoretest;
 
@@ -75,6 +77,51 @@ TEST_F(RestoreTest, EmptyStreamIsDoneAndAMissingJobClientFailsEveryStream) {
     MultiThreadedRestoreParams noClient(m_event.get(), map, 0x8, shared, nullptr, m_ctrl.get(), false, nullptr, nullptr);
     EXPECT_EQ(-1, NuvSnapRestore::multithreadedRestore(noClient));
     EXPECT_FALSE(Exists(m_root.base() + "/out"));
+}
+
+// However a multi-stream restore ends, the restore task's destination client
+// is what it was before (the per-job work sets it for the streams); a stream
+// without data files, and a restore refused by its per-job work, leave nothing
+// behind either (the leak checker of the test build sees that).
+TEST_F(RestoreTest, MultiStreamRestoreSetsTheDestinationClientBackOnEveryRoad) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    struct Case {
+        char const* name;
+        int appType;
+        int dataFiles;                   // of the stream's one archive file
+        bool collision;                  // two relocations to one destination
+        int expected;
+    } const cases[] = {
+        {"every stream restores", 125, 1, false, 0},
+        {"a stream without data files", 125, 0, false, 0},
+        {"per-job work refuses two files mapped to one destination", 62, 1, true, kRestoreDestinationCollision},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartRestoreJob();
+        EvRstTask task(m_restoreJob, 0, nullptr, false);
+        ASSERT_EQ(0, task.setAppTypeId(static_cast<uint64_t>(c.appType), nullptr));
+        ASSERT_EQ(0, task.setDestinationClientId(0, nullptr));  // "the source client" to the restore
+        if (c.collision) {
+            ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/a", "/db2/new", 1, -1));
+            ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/b", "/db2/new", 1, -1));
+        }
+        std::string const out = m_root.base() + "/out-" + std::to_string(m_restoreJob);
+        std::map<int, std::list<ArchFileInfo>> map;
+        map[0].push_back(WholeVolume(job, a, out));
+        if (c.dataFiles == 0) map[0].front().dataFiles.clear();
+        JzRstInitParams shared;
+        JZRstJobClient jobClient(static_cast<uint64_t>(m_restoreJob));
+        MultiThreadedRestoreParams params(m_event.get(), map, 0x8, shared, &jobClient, m_ctrl.get(), false, nullptr,
+                                          nullptr);
+        EXPECT_EQ(c.expected, NuvSnapRestore::multithreadedRestore(params));
+        EXPECT_FALSE(params.m_threadPool);
+        uint64_t destination = 99;
+        ASSERT_EQ(0, task.getDestinationClientId(destination, nullptr));
+        EXPECT_EQ(0u, destination) << "the task's destination client is set back";
+        EXPECT_EQ(c.expected == 0 && c.dataFiles > 0, Exists(out));
+    }
 }
 
 }  // namespace

@@ -186,6 +186,46 @@ INSTANTIATE_TEST_SUITE_P(
                       Db2Case{"only storage paths differ", {{"/db2/a", "/db2/a", "1"}, {"/s1", "/s2", "5"}}, false},
                       Db2Case{"relocated", {{"/s1", "/s2", "5"}, {"/db2/a", "/new/a", "1"}}, true}));
 
+// A mapping that cannot stand in a map line refuses the whole map: the restore
+// stops before any file is written to a path the readers would get wrong.
+TEST_F(RedirectDriverTest, UnmappablePathRefusesTheMap) {
+    struct Case {
+        char const* name;
+        char const* source;
+        char const* dest;
+    } const cases[] = {
+        {"quoted separator in the source", "/db2/a\",\"/db2/b", "/new/a"},
+        {"line feed in the source", "/db2/a\nb", "/new/a"},
+        {"carriage return in the destination", "/db2/a", "/new/a\r"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartRestoreJob();
+        EvRstTask task(m_restoreJob, 0, nullptr, false);
+        ASSERT_EQ(0, task.setAppTypeId(62, nullptr));
+        ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/ok", "/new/ok", 1, -1));
+        ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, c.source, c.dest, 1, -1));
+        std::list<ArchFileInfo> none;
+        EXPECT_EQ(1, MakeRestore(false)->restoreData(0, true, none, nullptr, nullptr));
+        EXPECT_FALSE(Exists(nuvsuite::StatePath("temp") + "/tmp_2_" + std::to_string(m_restoreJob)));
+    }
+}
+
+// Two relocations to one destination: a code of its own, not that of a client
+// that did not initialise, and no map file.
+TEST_F(RedirectDriverTest, TwoFilesMappedToOneDestinationHaveACodeOfTheirOwn) {
+    StartRestoreJob();
+    EvRstTask task(m_restoreJob, 0, nullptr, false);
+    ASSERT_EQ(0, task.setAppTypeId(62, nullptr));
+    ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/a", "/db2/new", 1, -1));
+    ASSERT_TRUE(nuvrequest::AddRedirectPath(m_restoreJob, "/db2/b", "/db2/new", 1, -1));
+    std::list<ArchFileInfo> none;
+    auto restore = MakeRestore(false);
+    EXPECT_EQ(kRestoreDestinationCollision, restore->restoreData(0, true, none, nullptr, nullptr));
+    EXPECT_EQ(1, restore->Init(m_ctrl.get())) << "the restore-files client was never asked to initialise";
+    EXPECT_FALSE(Exists(nuvsuite::StatePath("temp") + "/tmp_2_" + std::to_string(m_restoreJob)));
+}
+
 TEST_F(RedirectDriverTest, FailedFetchAndServerErrorGiveMinusEight) {
     StartRestoreJob();
     EvRstTask task(m_restoreJob, 0, nullptr, false);

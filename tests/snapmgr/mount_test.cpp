@@ -157,6 +157,54 @@ TEST_F(MountTest, UnmountAndMountRefuseWhatTheSuiteDidNotMake) {
     EXPECT_FALSE(Exists(env.state() + "/mounts/" + std::to_string(r.snaps()[0].getSMSnapId())));
 }
 
+// A link planted under the state root's mount area would carry a mount
+// elsewhere (out of the state root, or into another of its folders): a mount
+// path through such a link is refused, the default one too.
+TEST_F(MountTest, MountPathThroughALinkUnderTheStateRootIsRefused) {
+    SnapEnv env;
+    std::string src = env.dir() + "/src";
+    WriteFile(src + "/f", "x");
+    SMVolSnapInfo r = SnapEnv::Snap(14, {src});
+    ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
+    std::string const outside = env.dir() + "/outside";
+    std::filesystem::create_directories(outside);
+    std::string const mounts = env.state() + "/mounts";
+    std::string const byDefault = mounts + "/" + std::to_string(r.snaps()[0].getSMSnapId());
+    struct Case {
+        char const* name;
+        std::string link, target;
+        std::string asked;  // empty: the default path
+    } const cases[] = {
+        {"default path is a link out of the state root", byDefault, outside, ""},
+        {"default path is a dangling link", byDefault, outside + "/missing", ""},
+        {"asked path below a link out of the state root", mounts + "/via", outside, mounts + "/via/x"},
+        {"asked path below a link into the job results", env.state() + "/temp/via", env.state() + "/jobresults",
+         env.state() + "/temp/via/x"},
+    };
+    JZSnapClientAPI client;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_directories(std::filesystem::path(c.link).parent_path());
+        ASSERT_EQ(0, ::symlink(c.target.c_str(), c.link.c_str())) << std::strerror(errno);
+        SMVolSnapInfo m = r;
+        m.volumes()[0].setMountPath(c.asked);
+        EXPECT_FALSE(client.mountVolumes(m));
+        EXPECT_EQ(SM_ERR_INVALID_ARGUMENT, m.getErrorCode()) << m.getErrorString();
+        EXPECT_NE(std::string::npos, m.getErrorString().find(c.link)) << m.getErrorString();
+        EXPECT_FALSE(IsMounted(outside));
+        EXPECT_FALSE(IsMounted(outside + "/x"));
+        EXPECT_FALSE(Exists(outside + "/missing"));
+        EXPECT_FALSE(Exists(outside + "/x"));
+        EXPECT_FALSE(Exists(env.state() + "/jobresults/x"));
+        EXPECT_EQ(0, CountRows("sm_mounts"));
+        ASSERT_EQ(0, ::unlink(c.link.c_str()));
+    }
+    SMVolSnapInfo m = r;  // with the links gone the default path takes the mount
+    ASSERT_TRUE(client.mountVolumes(m)) << m.getErrorString();
+    EXPECT_EQ(byDefault, m.volumes()[0].getMountPath());
+    ASSERT_TRUE(client.unmount(m)) << m.getErrorString();
+}
+
 // A bind mount of `dir` at `target` (made outside the snapshot manager).
 void ForeignMount(std::string const& dir, std::string const& target) {
     std::filesystem::create_directories(target);

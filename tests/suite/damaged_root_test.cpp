@@ -124,6 +124,21 @@ INSTANTIATE_TEST_SUITE_P(
                "is empty while the state root holds snapshot copies under snapshots/"},
         Damage{"Removed", [](std::string const& c) { fs::remove(c); },
                "is missing while the state root holds snapshot copies under snapshots/"},
+        Damage{"ReplacedByAnEmptyDatabase",
+               [](std::string const& c) {
+                   fs::remove(c);
+                   ASSERT_EQ(0, std::system(("sqlite3 '" + c + "' 'VACUUM;'").c_str()));
+                   ASSERT_GT(FileSize(c), 0);
+               },
+               "is a database without the catalogue's tables while the state root holds snapshot copies under "
+               "snapshots/"},
+        Damage{"ReplacedByAnotherDatabase",
+               [](std::string const& c) {
+                   fs::remove(c);
+                   ASSERT_EQ(0, std::system(("sqlite3 '" + c + "' 'CREATE TABLE jobs(id INTEGER);'").c_str()));
+               },
+               "is a database without the catalogue's tables while the state root holds snapshot copies under "
+               "snapshots/"},
         Damage{"GarbageOverItsHeader",
                [](std::string const& c) {
                    std::fstream f(c, std::ios::in | std::ios::out | std::ios::binary);

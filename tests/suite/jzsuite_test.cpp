@@ -49,6 +49,23 @@ TEST_F(JzsuiteTest, InitMakesTheRootItIsGiven) {
     EXPECT_EQ(Ok({"init"}), m_root.path() + "\n");  // JZ_SUITE_ROOT otherwise
 }
 
+// The root given to init is an absolute, normalised path; any other is
+// refused as a usage error and nothing is made.
+TEST_F(JzsuiteTest, InitRefusesARootThatIsNotAnAbsoluteNormalisedPath) {
+    std::string const relative = "nuv-relative-root-" + std::to_string(getpid());
+    std::string const parent = m_root.base() + "/parent";
+    for (std::string const& given : {relative, "./" + relative, parent + "/../" + relative, parent + "//x",
+                                     std::string()}) {
+        SCOPED_TRACE(given);
+        nuvtest::ProgramResult r = Run({"init", "--root", given});
+        EXPECT_EQ(2, r.exitCode) << r.out;
+        EXPECT_EQ("", r.out);
+        EXPECT_NE(access(relative.c_str(), F_OK), 0) << "no root made under the current directory";
+        EXPECT_NE(access(parent.c_str(), F_OK), 0);
+    }
+    (void)std::system(("rm -rf '" + relative + "'").c_str());
+}
+
 // init links the base home's programs and libraries from the build (which lays
 // them out as the install does); each link leads to the built file itself.
 TEST_F(JzsuiteTest, InitFillsTheBaseHomeWithTheBuiltProgramsAndLibraries) {

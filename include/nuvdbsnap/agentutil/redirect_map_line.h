@@ -4,7 +4,8 @@
 //   "<source>","<destination>"\n
 //
 // Both paths are written byte for byte (no escaping); a path that holds a line
-// break cannot be written. A quoted line is split at its first `","`.
+// break cannot be written, nor a source path that holds `","`, since a quoted
+// line is split at its first `","`.
 #pragma once
 
 #include <string>
@@ -16,6 +17,11 @@ std::string FormatRedirectMapLine(std::string const& source, std::string const& 
 
 // True when `path` holds a line feed or a carriage return (it cannot stand in a line).
 bool HasLineBreak(std::string const& path);
+
+// Why the mapping cannot stand in a line, or null when it can: a path holds a
+// line break, or the source holds `","` (every reader would split the line
+// there, before the real separator). A writer refuses the whole map then.
+char const* UnmappableReason(std::string const& source, std::string const& destination);
 
 // Splits one line (without its line feed). A line that begins with a double
 // quote and holds `","` is split there: the source is what lies between the

@@ -7,7 +7,10 @@
 // one partial restore per stream on a thread pool.
 //
 // Results: 0 success; 1 the quit flag or a failure before any data moved
-// (map file, temporary directory); negative codes name the failing step.
+// (map file, temporary directory); negative codes name the failing step:
+// -10 the restore-files client did not initialise (Init then says -1), and
+// kRestoreDestinationCollision, two files of the restore mapped to one
+// destination (refused before any data moved).
 #pragma once
 
 #include "nuvdbsnap/engine/snap_util_types.h"
@@ -23,6 +26,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+// Two files of one restore mapped to one destination path.
+constexpr int kRestoreDestinationCollision = -11;
 
 class CJzNetwork;
 class EvEvent;

@@ -58,4 +58,9 @@ std::vector<IndexRun> ListRuns(int64_t jobId);
 [[nodiscard]] CFzError BrowseIndex(uint32_t appId, int64_t jobId, std::string const& pattern,
                                    std::vector<IndexEntry>* out);
 
+// Fails every open run whose feeding process is gone (a killed feed) and
+// removes its entries and their metadata; `swept` (may be null) counts them.
+// A new connection run and every admin command sweep first.
+[[nodiscard]] CFzError SweepAbandonedRuns(int* swept = nullptr);
+
 }  // namespace nuvindexing
