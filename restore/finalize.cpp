@@ -2,8 +2,10 @@
 #include "nuvdbsnap/restore/snap_restore.h"
 
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,37 +25,38 @@ bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path)
         EvDebug::Error(m_event, kDirTag, "File is an empty string. PLease check");
         return true;
     }
+    std::string const stateRoot = nuvsnapmgr::StateRootHolding(path);
+    if (!stateRoot.empty()) {
+        EvDebug::Error(m_event, kDirTag, "Destination %s lies inside the suite's state root %s: refused", path.c_str(),
+                       stateRoot.c_str());
+        return false;
+    }
     // Every directory level from the top, one-character names included; the
     // last component (the file) is never made.
     for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         if (path[slash - 1] == '/') continue;  // an empty component
         std::string const prefix = path.substr(0, slash);
         if (std::find(m_knownDirs.begin(), m_knownDirs.end(), prefix) != m_knownDirs.end()) continue;
-        struct stat st;
-        if (stat(prefix.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) {
+        // Walked from the top: a link planted on the way that root does not
+        // own and the restore did not lay out is not followed.
+        std::string why;
+        bool made = false;
+        int const fd = nuvbase::OpenDirectoryGuarded(prefix, true, 0775, &why, &made);
+        if (fd < 0) {
+            if (errno == ENOTDIR)
                 EvDebug::Error(m_event, kDirTag, "File %s is not a directory", prefix.c_str());
-                return false;
-            }
-            m_knownDirs.push_back(prefix);
-            continue;
-        }
-        if (errno != ENOENT) {
-            if (errno == EACCES)
-                EvDebug::Error(m_event, kDirTag, "No permission to access the path %s", prefix.c_str());
-            else
-                EvDebug::Error(m_event, kDirTag, "Stat of file %s failed with an error errno %d", prefix.c_str(), errno);
-            return false;
-        }
-        if (mkdir(prefix.c_str(), 0775) != 0 && errno != EEXIST) {
-            if (errno == EACCES)
+            else if (errno == EACCES)
                 EvDebug::Error(m_event, kDirTag, "No permission to create directory %s", prefix.c_str());
-            else if (errno == ENOENT)
-                EvDebug::Error(m_event, kDirTag, "Directory component %s does not exist or is a dangling symboloc link",
-                               prefix.c_str());
             else if (errno == EROFS)
                 EvDebug::Error(m_event, kDirTag, "pathname %s refers to a file on a read-only filesystem ", prefix.c_str());
+            else
+                EvDebug::Error(m_event, kDirTag, "Cannot reach the directory %s: %s", prefix.c_str(), why.c_str());
             return false;
+        }
+        close(fd);
+        if (!made) {
+            m_knownDirs.push_back(prefix);
+            continue;
         }
         m_createdDirs.push_back(MkDirFileMap{path, prefix});
         m_knownDirs.push_back(prefix);

@@ -3,6 +3,7 @@
 // It also lays out the missing ancestors of a file restored to its place, as
 // the snapshot service tells what they were in a snap job's copy.
 #include "nuvdbsnap/platform/base/symlink.h"
+#include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
@@ -239,6 +240,7 @@ void NuvSymLink::createDirAndSymLinks(std::string const& path, long long snapJob
                                       info.target.c_str(), std::strerror(errno));
             } else {
                 (void)fchownat(dir, name.c_str(), info.uid, info.gid, AT_SYMLINK_NOFOLLOW);
+                nuvbase::NoteLaidOutLink(dir, name);  // a restore may write through it
             }
             break;  // what lies below a link is not this path's to make
         }

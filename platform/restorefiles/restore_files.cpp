@@ -11,8 +11,6 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
-#include <unordered_set>
 
 namespace {
 
@@ -82,16 +80,6 @@ bool Release(std::pair<uint32_t, uint32_t> key, std::string* error) {
 std::string KeyText(ArchiveFileId_t const& key) {
     return std::to_string(key.brannoxId) + ":" + std::to_string(key.archGroupId) + ":" +
            std::to_string(key.archFileId);
-}
-
-bool IsDirectory(std::string const& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string BaseName(std::string const& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -213,11 +201,7 @@ int JZRestoreFiles::restoreFile(ArchiveFileId_t key, unsigned long long offset, 
 }
 
 std::string JZRestoreFiles::destinationOf(std::string const& source, char const* recordDest) const {
-    if (recordDest != nullptr && recordDest[0] != '\0') {
-        std::string dest = recordDest;
-        if (IsDirectory(dest)) dest += (dest.back() == '/' ? "" : "/") + BaseName(source);
-        return dest;
-    }
+    if (recordDest != nullptr && recordDest[0] != '\0') return nuvrestorefiles::EntryDestination(source, recordDest);
     if (m_haveMap) {
         auto found = m_map.find(source);
         if (found != m_map.end()) return found->second.empty() ? source : found->second;
@@ -246,7 +230,7 @@ int JZRestoreFiles::waitForCompletion() {
     }
     bool ok = true;
     std::map<std::string, std::string> destinations;
-    std::unordered_set<std::string> knownDirs;
+    nuvrestorefiles::CopySession session;
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
@@ -263,7 +247,7 @@ int JZRestoreFiles::waitForCompletion() {
             ok = false;
             continue;
         }
-        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &knownDirs);
+        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &session);
         if (e.IsError()) {
             g_ptrLogWriter->Write(-1, kTag, m_jobId, "restore of [%s] to [%s] failed: %s", p.source.c_str(),
                                   to.c_str(), e.AsString().c_str());

@@ -4,8 +4,10 @@
 
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
+#include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/strings.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
+#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +28,10 @@ CFzError Fail(int err, std::string const& what, std::string const& path) {
                                    "%s [%s]: %s", what.c_str(), path.c_str(), std::strerror(err));
 }
 
+std::string Join(std::string const& dir, std::string const& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
 // Owner, mode and times of `st` onto the open descriptor (owner where permitted).
 void KeepAttributes(int fd, struct stat const& st) {
     if (fchown(fd, st.st_uid, st.st_gid) != 0) { /* not permitted: the restorer's owner stays */ }
@@ -34,99 +40,136 @@ void KeepAttributes(int fd, struct stat const& st) {
     (void)futimens(fd, times);
 }
 
-CFzError CopyRegular(std::string const& from, std::string const& to, struct stat const& st, CopyCounts* counts) {
+}  // namespace
+
+// One batch of copies: the hard links met, the last destination directory.
+struct CopySession::State {
+    struct First {
+        std::string dir;   // destination directory of the first name
+        std::string name;  // the first name there
+        dev_t dev = 0;     // the restored file
+        ino_t ino = 0;
+    };
+    std::map<std::pair<dev_t, ino_t>, First> linked;  // source file -> its first restored name
+    nuvbase::FileDataCopier data;
+    std::string parent;  // the last destination directory opened, and its descriptor
+    int parentFd = -1;
+};
+
+CopySession::CopySession() : m_state(new State) {}
+
+CopySession::~CopySession() {
+    if (m_state->parentFd >= 0) close(m_state->parentFd);
+}
+
+namespace {
+
+CFzError CopyAt(std::string const& from, int dirFd, std::string const& dir, std::string const& name,
+                CopySession::State& s, CopyCounts* counts);
+
+// Another name of a file restored before in this batch: a hard link of it.
+// False when there is none (or it changed since).
+bool LinkToFirst(CopySession::State& s, struct stat const& st, int dirFd, std::string const& dir,
+                 std::string const& name, CFzError* result) {
+    if (st.st_nlink < 2) return false;
+    auto found = s.linked.find({st.st_dev, st.st_ino});
+    if (found == s.linked.end()) return false;
+    CopySession::State::First const& first = found->second;
+    std::string ignored;
+    int const firstDir = nuvbase::OpenDirectoryGuarded(first.dir, false, 0, &ignored);
+    if (firstDir < 0) return false;
+    struct stat now;
+    bool const same = fstatat(firstDir, first.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(now.st_mode) && now.st_dev == first.dev && now.st_ino == first.ino;
+    if (same) *result = nuvbase::PlaceHardLinkAt(dirFd, dir, name, firstDir, first.name);
+    close(firstDir);
+    return same;
+}
+
+CFzError CopyRegular(std::string const& from, int dirFd, std::string const& dir, std::string const& name,
+                     struct stat const& st, CopySession::State& s, CopyCounts* counts) {
+    CFzError linked;
+    if (LinkToFirst(s, st, dirFd, dir, name, &linked)) {
+        if (linked.IsError()) return linked;
+        if (counts) counts->files += 1;
+        return CFzError::Success();
+    }
     int in = open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) return Fail(errno, "cannot open the snapshot's file", from);
-    struct stat old;
-    if (lstat(to.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
-        if (S_ISDIR(old.st_mode) || unlink(to.c_str()) != 0) {
-            int e = S_ISDIR(old.st_mode) ? EISDIR : errno;
-            close(in);
-            return Fail(e, "cannot replace", to);
-        }
-    }
-    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) {
-        int e = errno;
-        close(in);
-        return Fail(e, "cannot create", to);
-    }
-    static thread_local std::unique_ptr<char[]> buffer(new char[1 << 18]);
-    uint64_t total = 0;
-    for (;;) {
-        ssize_t n = read(in, buffer.get(), 1 << 18);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            close(in);
-            close(out);
-            return Fail(e, "cannot read", from);
-        }
-        if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(out, buffer.get() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) {
-                int e = errno;
-                close(in);
-                close(out);
-                return Fail(e, "cannot write", to);
-            }
-            done += w;
-        }
-        total += static_cast<uint64_t>(n);
-    }
+    std::string const to = Join(dir, name);
+    CFzError e = nuvbase::PlaceFileAt(dirFd, dir, name, 0600, [&](int out) {
+        CFzError c = s.data.Copy(in, out, static_cast<uint64_t>(st.st_size), to);
+        if (!c.IsError()) KeepAttributes(out, st);
+        return c;
+    });
     close(in);
-    KeepAttributes(out, st);
-    if (close(out) != 0) return Fail(errno, "cannot close", to);
+    if (e.IsError()) return e;
+    if (st.st_nlink > 1) {
+        struct stat made;
+        if (fstatat(dirFd, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0)
+            s.linked[{st.st_dev, st.st_ino}] = CopySession::State::First{dir, name, made.st_dev, made.st_ino};
+    }
     if (counts) {
         counts->files += 1;
-        counts->bytes += total;
+        counts->bytes += static_cast<uint64_t>(st.st_size);
     }
     return CFzError::Success();
 }
 
-CFzError CopyAny(std::string const& from, std::string const& to, CopyCounts* counts) {
+CFzError CopyDirectory(std::string const& from, int dirFd, std::string const& dir, std::string const& name,
+                       struct stat const& st, CopySession::State& s, CopyCounts* counts) {
+    std::string const to = Join(dir, name);
+    struct stat old;
+    if (fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) return Fail(errno, "cannot look at", to);
+        if (mkdirat(dirFd, name.c_str(), 0700) != 0 && errno != EEXIST)
+            return Fail(errno, "cannot make the directory", to);
+    } else if (!S_ISDIR(old.st_mode) && !S_ISLNK(old.st_mode)) {
+        return Fail(ENOTDIR, "cannot restore a directory over", to);
+    }
+    // A link there is entered only as the destination's walk allows it.
+    std::string why;
+    int sub = nuvbase::OpenDirectoryGuarded(to, false, 0, &why);
+    if (sub < 0) return Fail(errno, "cannot enter the directory (" + why + ")", to);
+    DIR* list = opendir(from.c_str());
+    if (list == nullptr) {
+        int const err = errno;
+        close(sub);
+        return Fail(err, "cannot read the directory", from);
+    }
+    std::vector<std::string> names;
+    while (struct dirent* e = readdir(list))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(list);
+    for (std::string const& n : names) {
+        CFzError e = CopyAt(from + "/" + n, sub, to, n, s, counts);
+        if (e.IsError()) {
+            close(sub);
+            return e;
+        }
+    }
+    KeepAttributes(sub, st);
+    close(sub);
+    return CFzError::Success();
+}
+
+CFzError CopyAt(std::string const& from, int dirFd, std::string const& dir, std::string const& name,
+                CopySession::State& s, CopyCounts* counts) {
     struct stat st;
     if (lstat(from.c_str(), &st) != 0) return Fail(errno, "no such file in the snapshot", from);
-    if (S_ISREG(st.st_mode)) return CopyRegular(from, to, st, counts);
+    if (S_ISREG(st.st_mode)) return CopyRegular(from, dirFd, dir, name, st, s, counts);
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
         ssize_t n = readlink(from.c_str(), &target[0], target.size());
         if (n < 0) return Fail(errno, "cannot read the link", from);
         target.resize(static_cast<size_t>(n));
-        struct stat old;
-        if (lstat(to.c_str(), &old) == 0 && !S_ISDIR(old.st_mode) && unlink(to.c_str()) != 0)
-            return Fail(errno, "cannot replace", to);
-        if (symlink(target.c_str(), to.c_str()) != 0) return Fail(errno, "cannot make the link", to);
-        (void)lchown(to.c_str(), st.st_uid, st.st_gid);
+        CFzError e = nuvbase::PlaceSymlinkAt(dirFd, dir, name, target, st.st_uid, st.st_gid);
+        if (e.IsError()) return e;
+        nuvbase::NoteLaidOutLink(dirFd, name);
         if (counts) counts->files += 1;
         return CFzError::Success();
     }
-    if (S_ISDIR(st.st_mode)) {
-        struct stat old;
-        if (lstat(to.c_str(), &old) == 0) {
-            if (!S_ISDIR(old.st_mode)) return Fail(ENOTDIR, "cannot restore a directory over", to);
-        } else if (mkdir(to.c_str(), 0700) != 0) {
-            return Fail(errno, "cannot make the directory", to);
-        }
-        DIR* dir = opendir(from.c_str());
-        if (dir == nullptr) return Fail(errno, "cannot read the directory", from);
-        std::vector<std::string> names;
-        while (struct dirent* e = readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        closedir(dir);
-        for (std::string const& n : names) {
-            CFzError e = CopyAny(from + "/" + n, to + "/" + n, counts);
-            if (e.IsError()) return e;
-        }
-        int fd = open(to.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            KeepAttributes(fd, st);
-            close(fd);
-        }
-        return CFzError::Success();
-    }
+    if (S_ISDIR(st.st_mode)) return CopyDirectory(from, dirFd, dir, name, st, s, counts);
     return Fail(EINVAL, "not a file, link or directory", from);
 }
 
@@ -191,24 +234,38 @@ std::string StripComponents(std::string const& path, int level) {
     return out;
 }
 
-CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts,
-                 std::unordered_set<std::string>* knownDirs) {
-    // The destination's missing directories are made (0755), each level once:
-    // the parent known, so is every level above it.
+std::string EntryDestination(std::string const& source, std::string const& dest) {
+    if (dest.empty()) return source;
+    if (dest.back() != '/') return dest;
+    std::string dir = dest;
+    while (!dir.empty() && dir.back() == '/') dir.pop_back();
+    size_t const slash = source.rfind('/');
+    return dir + "/" + (slash == std::string::npos ? source : source.substr(slash + 1));
+}
+
+CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts, CopySession* session) {
+    CopySession local;
+    CopySession::State& s = session != nullptr ? session->state() : local.state();
     size_t const last = to.rfind('/');
-    if (last != std::string::npos && last > 0) {
-        std::string const parent = to.substr(0, last);
-        if (knownDirs == nullptr || knownDirs->count(parent) == 0) {
-            for (size_t slash = to.find('/', 1); slash != std::string::npos && slash <= last;
-                 slash = to.find('/', slash + 1)) {
-                std::string const dir = to.substr(0, slash);
-                if (knownDirs != nullptr && knownDirs->count(dir) != 0) continue;
-                if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Fail(errno, "cannot make the directory", dir);
-                if (knownDirs != nullptr) knownDirs->insert(dir);
-            }
-        }
+    if (to.empty() || to[0] != '/' || last + 1 >= to.size())
+        return Fail(EINVAL, "not an absolute path of a file", to);
+    std::string const root = nuvsnapmgr::StateRootHolding(to);
+    if (!root.empty())
+        return Fail(EPERM, "a restore does not write inside the suite's state root [" + root + "]: refused", to);
+    std::string const parent = last == 0 ? "/" : to.substr(0, last);
+    std::string const name = to.substr(last + 1);
+    if (name == "." || name == "..") return Fail(EINVAL, "not a name of a file", to);
+    // The destination's directories are walked from the top without following
+    // a link the restore did not lay out; missing ones are made (0755).
+    if (s.parentFd < 0 || s.parent != parent) {
+        if (s.parentFd >= 0) close(s.parentFd);
+        s.parent.clear();
+        std::string why;
+        s.parentFd = nuvbase::OpenDirectoryGuarded(parent, true, 0755, &why);
+        if (s.parentFd < 0) return Fail(errno, "cannot reach the destination directory (" + why + ")", parent);
+        s.parent = parent;
     }
-    return CopyAny(from, to, counts);
+    return CopyAt(from, s.parentFd, parent, name, s, counts);
 }
 
 int ReadRedirectMap(std::string const& path, std::map<std::string, std::string>& map) {

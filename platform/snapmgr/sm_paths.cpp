@@ -66,3 +66,13 @@ std::string SnapshotRoot() { return nuvsuite::StatePath("snapshots"); }
 std::string MountRoot() { return nuvsuite::StatePath("mounts"); }
 
 }  // namespace nuvsnapmgr
+
+namespace nuvsnapmgr {
+
+std::string StateRootHolding(std::string const& path) {
+    std::string const root = RealPath(nuvsuite::StateRootPath());
+    if (root.empty() || !PathHolds(root, ResolveAsFarAsExists(path))) return std::string();
+    return root;
+}
+
+}  // namespace nuvsnapmgr

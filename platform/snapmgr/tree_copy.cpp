@@ -1,6 +1,7 @@
 #include "tree_copy.h"
 
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/placed_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -285,8 +286,7 @@ private:
         Copier* c;
         CopyStats* stats;
         bool noAtime = true;
-        bool useRange = true;
-        std::unique_ptr<char[]> buffer;
+        nuvbase::FileDataCopier data;
 
         CFzError Copy(FileJob const& job) {
             std::string const what = c->Show(job.rel);
@@ -320,7 +320,8 @@ private:
                 }
             }
             if (!cloned) {
-                CFzError e = FullCopy(src.fd, dst.fd, job.st.stx_size, what);
+                // Only the data extents are copied: holes stay holes.
+                CFzError e = data.Copy(src.fd, dst.fd, job.st.stx_size, what);
                 if (e.IsError()) return e;
                 ++stats->fullCopies;
             } else {
@@ -331,64 +332,6 @@ private:
             return c->ApplyMetadata(dst.fd, job.st, what, stats);
         }
 
-        // Only the data extents are copied: holes stay holes (the size is set at the end).
-        CFzError FullCopy(int src, int dst, uint64_t size, std::string const& what) {
-            off_t const end = static_cast<off_t>(size);
-            for (off_t pos = 0; pos < end;) {
-                off_t data = ::lseek(src, pos, SEEK_DATA);
-                off_t hole = end;
-                if (data < 0) {
-                    if (errno == ENXIO) break;  // a hole up to the end
-                    data = pos;                 // no hole support: all of it is data
-                } else {
-                    if (data >= end) break;
-                    hole = ::lseek(src, data, SEEK_HOLE);
-                    if (hole < 0 || hole > end) hole = end;
-                }
-                bool eof = false;
-                CFzError e = CopyRange(src, dst, data, hole, &eof, what);
-                if (e.IsError()) return e;
-                if (eof) break;  // the file shrank meanwhile
-                pos = hole;
-            }
-            if (::ftruncate(dst, end) != 0)
-                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot size the copy of [%s]", what.c_str());
-            return CFzError::Success();
-        }
-
-        CFzError CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what) {
-            while (from < to) {
-                size_t const want = static_cast<size_t>(to - from);
-                ssize_t n;
-                if (useRange) {
-                    loff_t in = from, out = from;
-                    n = ::copy_file_range(src, &in, dst, &out, want, 0);
-                    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                        useRange = false;  // across file systems: read and write
-                        continue;
-                    }
-                } else {
-                    if (!buffer) buffer.reset(new char[kBuffer]);
-                    n = ::pread(src, buffer.get(), std::min(want, kBuffer), from);
-                    for (ssize_t off = 0; n > 0 && off < n;) {
-                        ssize_t w = ::pwrite(dst, buffer.get() + off, static_cast<size_t>(n - off), from + off);
-                        if (w < 0 && errno == EINTR) continue;
-                        if (w < 0)
-                            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot write the copy of [%s]",
-                                                           what.c_str());
-                        off += w;
-                    }
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot copy [%s]", what.c_str());
-                if (n == 0) {
-                    *eof = true;
-                    return CFzError::Success();
-                }
-                from += n;
-            }
-            return CFzError::Success();
-        }
     };
 
     CFzError CopySymlink(int srcDir, int dstDir, char const* name, std::string const& rel, struct statx const& st) {
@@ -437,7 +380,6 @@ private:
         return CFzError::Success();
     }
 
-    static constexpr size_t kBuffer = 256 << 10;
     CopyRequest const& m_req;
     CopyStats* m_stats;
     std::vector<Identity> m_excluded;

@@ -3,12 +3,16 @@
 // Its argument text: "<job> <job> -clientInvoked -snapJID <brannox>:<snap job>
 // -j <job> [-jt <token>]". It receives one run of source paths
 // (FSR_SNAP_SRC_PATH_ARRAY), copies each from the mounted snapshot of the snap
-// job to its destination (the entry's destination, an existing directory
-// getting the base name, else the source path) and answers FSR_RESTORE_END
+// job to its destination (the entry's destination - one ending in "/" a
+// directory the source goes into under its base name - else the source path) and answers FSR_RESTORE_END
 // with one report per entry, or FSR_MSG_FATAL_ERROR when any entry failed.
 // Exit status: 0 answered; 2 no channel or unusable arguments; 3 the channel
-// failed; a fault of ("Brisvolk.exe", "main") exits with its code.
+// failed or the caller is gone; a fault of ("Brisvolk.exe", "main") exits
+// with its code. It dies with its caller (SIGKILL when the caller ends). A
+// fault ("Brisvolk.exe", "hold") on an entry's source path holds the run
+// there (see HoldWhereFaulted).
 #include "nuvdbsnap/foundation/restore_records.h"
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/network/network.h"
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
@@ -21,8 +25,9 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <unordered_set>
-#include <sys/stat.h>
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,20 +44,20 @@ bool SnapJob(std::string const& arguments, unsigned* brannoxId, long long* snapJ
 }
 
 std::string Destination(FSRSnapSrcPath const& e) {
-    if (e.destPath == nullptr || e.destPath[0] == '\0') return e.srcPath;
-    std::string dest = e.destPath;
-    struct stat st;
-    if (stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::string src = e.srcPath;
-        size_t slash = src.rfind('/');
-        dest += (dest.back() == '/' ? "" : "/") + (slash == std::string::npos ? src : src.substr(slash + 1));
-    }
-    return dest;
+    return nuvrestorefiles::EntryDestination(e.srcPath, e.destPath != nullptr ? e.destPath : "");
 }
+
+// The restore it serves ended (the caller is gone): nothing more is written.
+bool CallerGone(pid_t caller) { return getppid() != caller; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The program dies with the restore that started it: a killed restore
+    // leaves no copy running on behind it.
+    pid_t const caller = getppid();
+    (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (CallerGone(caller)) return 3;
     nuvsuite::CallFault fault;
     if (!nuvsuite::EnterCall("Brisvolk.exe", "main", "", &fault)) {
         std::fprintf(stderr, "Brisvolk.exe: %s\n", fault.text.c_str());
@@ -91,18 +96,24 @@ int main(int argc, char** argv) {
     FSRRestoreReply reply;
     std::vector<FSRFileReport> reports(run.count);
     std::map<std::string, std::string> destinations;
-    std::unordered_set<std::string> knownDirs;  // destination directories found or made
+    nuvrestorefiles::CopySession session;  // hard links among the run's files, directories reached
+    bool gone = false;
     for (uint32_t i = 0; i < run.count; ++i) {
         FSRSnapSrcPath const& e = run.entries[i];
         FSRFileReport& r = reports[i];
         std::string error;
         int err = 0;
         nuvrestorefiles::CopyCounts counts;
+        if (CallerGone(caller)) {
+            gone = true;
+            break;
+        }
         if (e.info8 != 0 || e.srcPath == nullptr) {
             err = EINVAL;
             error = "archive file " + std::to_string(e.info16) + " holds no data to restore";
         } else {
             r.srcPath = Dup(e.srcPath);
+            HoldWhereFaulted("Brisvolk.exe", e.srcPath);  // a test's hold inside the run
             std::string const to = Destination(e);
             std::string const from = nuvrestorefiles::PathInSnapshot(volumes, e.srcPath);
             auto seen = destinations.emplace(to, e.srcPath);
@@ -113,7 +124,7 @@ int main(int argc, char** argv) {
                 err = EEXIST;
                 error = "[" + seen.first->second + "] is restored to the same destination";
             } else {
-                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts, &knownDirs);
+                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts, &session);
                 if (c.IsError()) {
                     err = EIO;
                     error = c.AsString();
@@ -139,7 +150,9 @@ int main(int argc, char** argv) {
                               " entries were not restored");
     jzsDatabuf_v2 out;
     out.setExternalBuffer(reinterpret_cast<char*>(&reply), sizeof reply);
-    CFzError sent = net.SendXDRMessage(reply.filesFailed > 0 ? FSR_MSG_FATAL_ERROR : FSR_RESTORE_END, out, 0, -1, retry);
+    CFzError sent = gone ? CFzError::Success()
+                         : net.SendXDRMessage(reply.filesFailed > 0 ? FSR_MSG_FATAL_ERROR : FSR_RESTORE_END, out, 0,
+                                              -1, retry);
     for (FSRFileReport& r : reports) {
         std::free(r.srcPath);
         std::free(r.destPath);
@@ -147,5 +160,5 @@ int main(int argc, char** argv) {
     }
     std::free(reply.errorText);
     CJzNetwork::FreeXDRMessage(FSR_SNAP_SRC_PATH_ARRAY, in);
-    return sent.IsError() ? 3 : 0;
+    return gone || sent.IsError() ? 3 : 0;
 }

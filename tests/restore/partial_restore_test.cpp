@@ -25,8 +25,9 @@ TEST_F(PartialRestoreTest, OneTableComesBackWhereTheRecordSends) {
     SnapJob job = Snapshot({a});
     StartRestoreJob();
     std::string const out = MakeDir(m_root.base() + "/out");
-    // A destination that is a directory gets the base name; a file path is taken whole.
-    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", out), OneFile(job, a, "base/1/2608", out + "/t/2608.copy")};
+    // A destination that ends in "/" is a directory the file goes into under
+    // its base name; any other is the file's whole new path.
+    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", out + "/"), OneFile(job, a, "base/1/2608", out + "/t/2608.copy")};
     auto restore = MakeRestore(false);
     ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
     EXPECT_EQ(0, restore->Finalize(nullptr));

@@ -4,7 +4,8 @@
 // shared by reference count with every client of the process), announces
 // each file with an FSR_SNAP_SRC_PATH record and waits: the wait copies each
 // announced file from the mount to its destination. The destination of a
-// file: the record's destination (an existing directory gets the base name),
+// file: the record's destination (one that ends in "/" is a directory the
+// file goes into under its base name; see nuvrestorefiles::EntryDestination),
 // else the map file of the task's option RESTOREMAPFILES_MAP_FILE_PATH, else
 // the restore arrays (the destination entry of the source entry that holds
 // the file, with the strip level's leading components removed), else the

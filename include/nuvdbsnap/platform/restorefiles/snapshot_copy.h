@@ -1,7 +1,6 @@
 // Restoring files out of a mounted snapshot: where a source path lies under
-// the snapshot's mount, where a file goes, and the copy itself (regular files
-// byte for byte with mode, owner and times; symbolic links as links;
-// directories with their content). Shared by the restore-files client and the
+// the snapshot's mount, where a file goes, and the copy itself (below).
+// Shared by the restore-files client and the
 // file-restore program.
 #pragma once
 
@@ -9,8 +8,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 class SMVolSnapInfo;
@@ -38,13 +37,46 @@ struct CopyCounts {
     uint64_t bytes = 0;
 };
 
-// Copies `from` (a file, link or directory under a snapshot mount) to `to`.
-// Missing directories above `to` are made; an existing file at `to` is
-// replaced (a link there is replaced, never followed). `knownDirs` (may be
-// null), shared by the copies of one batch, holds the directories already
-// found or made: they are not tried again.
+// The state that the copies of one batch share: the hard links among the
+// restored files, and the destination directory opened last.
+class CopySession {
+public:
+    CopySession();
+    CopySession(CopySession const&) = delete;
+    CopySession& operator=(CopySession const&) = delete;
+    ~CopySession();
+    struct State;
+    State& state() { return *m_state; }
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+// Where an entry of a restore goes, decided by the request alone (never by
+// what the destination holds, so that a rerun lays out what the first run
+// did): no destination is the source path itself; a destination that ends in
+// "/" is a directory the source goes into under its base name; any other is
+// the source's whole new path.
+std::string EntryDestination(std::string const& source, std::string const& dest);
+
+// Copies `from` (a file, link or directory under a snapshot mount) to `to`
+// (an absolute path).
+// - `to` inside the suite's state root is refused (EPERM).
+// - The directories above `to` are walked from "/" one by one; missing ones
+//   are made (0755); a symbolic link on the way is followed only when root
+//   owns it or this process laid it out from a snapshot, else the copy fails
+//   (ELOOP) and writes nothing.
+// - Each file, link and hard link is made under a temporary name in its
+//   directory and renamed over the old name when complete: an inode the name
+//   held (maybe a hard link of a file elsewhere) is never written, and a copy
+//   that fails leaves the old file whole and no partial file behind.
+// - Regular files keep mode, owner, times and holes; files that are hard links
+//   of one another in the snapshot stay hard links among the files `session`
+//   restores; symbolic links are copied as links (and may be followed later);
+//   directories with their content.
+// `session` (may be null) is shared by the copies of one batch.
 [[nodiscard]] CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts,
-                               std::unordered_set<std::string>* knownDirs = nullptr);
+                               CopySession* session = nullptr);
 
 // Redirect map lines ("source","destination" a line): a quoted line is split
 // at its first `","`, any other at its first comma with the outer quotes of

@@ -26,4 +26,9 @@ struct ResolvedVolume {
 // Does not touch "..". Relative paths stay relative.
 std::string NormalisePath(std::string const& path);
 
+// The resolved state root when `path` (resolved as far as it exists) is the
+// state root or lies inside it, else "": the suite's own state is no place to
+// restore files to.
+std::string StateRootHolding(std::string const& path);
+
 }  // namespace nuvsnapmgr

@@ -1,0 +1,74 @@
+// Files put in place in a directory that others may reach: what a restore
+// writes into its destination.
+//
+// - FileDataCopier copies a file's data extents only (SEEK_DATA/SEEK_HOLE),
+//   with copy_file_range, else read/write: holes stay holes.
+// - OpenDirectoryGuarded opens a directory path component by component from
+//   "/", never through a symbolic link unless root owns the link or this
+//   process laid it out (NoteLaidOutLink) - so a link planted in a destination
+//   cannot lead a write elsewhere.
+// - PlaceFileAt / PlaceSymlinkAt / PlaceHardLinkAt give a name of an open
+//   directory a new file, link or hard link: it is made under a temporary name
+//   in that directory (ReplacementName) and renamed over the name once
+//   complete. The inode the name held before is never written (a hard link of
+//   an outside file stays as it was), and a failure removes the temporary
+//   entry and leaves the name as it was. A temporary entry a killed process
+//   left is removed by the next placement of the same name.
+//
+// Fault point: ("file", "write", <directory path>/<name>) fails a placement
+// after its content was written, before the rename.
+#pragma once
+
+#include "nuvdbsnap/foundation/error.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace nuvbase {
+
+// Copies file data between descriptors, keeping holes; one per thread (it
+// keeps its buffer and what the file systems allowed).
+class FileDataCopier {
+public:
+    // The first `size` bytes of `src` into `dst` at the same offsets; `dst` is
+    // sized to `size` at the end. `what` names the file in errors.
+    [[nodiscard]] CFzError Copy(int src, int dst, uint64_t size, std::string const& what);
+
+private:
+    CFzError CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what);
+    static constexpr size_t kBuffer = 256 << 10;
+    bool m_useRange = true;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+// Records that this process made the symbolic link `name` of `dirFd` from a
+// snapshot's layout: OpenDirectoryGuarded may go through it.
+void NoteLaidOutLink(int dirFd, std::string const& name);
+
+// Opens the directory `path` (absolute) for reading, component by component.
+// A symbolic link on the way is followed (its target walked the same way)
+// only when root owns it or NoteLaidOutLink recorded it; any other link fails
+// with ELOOP. With `make`, missing directories are made with `mode` (and
+// *made, when not null, tells whether the last one was made). The descriptor,
+// or -1 with errno set and *error (when not null) saying which component.
+int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::string* error, bool* made = nullptr);
+
+// The temporary name a placement of `name` uses.
+std::string ReplacementName(std::string const& name);
+
+// `fill` writes the new file's content (and may set its owner, mode and
+// times) on the open descriptor. `shown` names the directory in errors.
+[[nodiscard]] CFzError PlaceFileAt(int dirFd, std::string const& shown, std::string const& name, mode_t mode,
+                                   std::function<CFzError(int fd)> const& fill);
+// A symbolic link to `target`, owned by uid:gid where permitted.
+[[nodiscard]] CFzError PlaceSymlinkAt(int dirFd, std::string const& shown, std::string const& name,
+                                      std::string const& target, uid_t uid, gid_t gid);
+// A hard link of the file `fromName` of `fromDirFd`.
+[[nodiscard]] CFzError PlaceHardLinkAt(int dirFd, std::string const& shown, std::string const& name, int fromDirFd,
+                                       std::string const& fromName);
+
+}  // namespace nuvbase

@@ -1,0 +1,291 @@
+// Files put in place in a directory that others may reach (see placed_files.h).
+#include "nuvdbsnap/platform/base/placed_files.h"
+
+#include "nuvdbsnap/platform/suite/service_call.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace nuvbase {
+namespace {
+
+CFzError Failed(FXCodeLocation const& loc, int err, char const* what, std::string const& path) {
+    CFzError e = FXErrorUtil::ErrorErrNo(loc, err, "%s [%s]: %s", what, path.c_str(), std::strerror(err));
+    errno = err;
+    return e;
+}
+
+// The links this process laid out from a snapshot, by identity.
+std::mutex& LaidOutMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::set<std::pair<uint64_t, uint64_t>>& LaidOut() {
+    static std::set<std::pair<uint64_t, uint64_t>> links;
+    return links;
+}
+
+bool MayFollow(struct stat const& link) {
+    if (link.st_uid == 0) return true;
+    std::lock_guard<std::mutex> guard(LaidOutMutex());
+    return LaidOut().count({static_cast<uint64_t>(link.st_dev), static_cast<uint64_t>(link.st_ino)}) != 0;
+}
+
+void Components(std::string const& path, std::deque<std::string>* out, bool front) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t slash = path.find('/', pos);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > pos) parts.push_back(path.substr(pos, slash - pos));
+        pos = slash + 1;
+    }
+    if (front)
+        out->insert(out->begin(), parts.begin(), parts.end());
+    else
+        out->insert(out->end(), parts.begin(), parts.end());
+}
+
+std::string Join(std::string const& dir, std::string const& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// The fault point before a placement's rename.
+CFzError WriteFault(std::string const& path) {
+    if (!nuvsuite::FaultsMayFire("file")) return CFzError::Success();
+    nuvsuite::CallFault fault;
+    if (!nuvsuite::CallFaulted("file", "write", path, &fault)) return CFzError::Success();
+    int const err = fault.code > 0 ? fault.code : EIO;
+    CFzError e = FXErrorUtil::ErrorErrNo(FZ_LOC, err, "Cannot write [%s]: %s", path.c_str(), fault.text.c_str());
+    errno = err;
+    return e;
+}
+
+// Renames the temporary entry over `name`; on failure removes it.
+CFzError Commit(int dirFd, std::string const& shown, std::string const& temp, std::string const& name) {
+    std::string const path = Join(shown, name);
+    CFzError e = WriteFault(path);
+    if (e.IsError()) {
+        ::unlinkat(dirFd, temp.c_str(), 0);
+        return e;
+    }
+    if (::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) {
+        int const err = errno;
+        ::unlinkat(dirFd, temp.c_str(), 0);
+        return Failed(FZ_LOC, err, "Cannot put in place", path);
+    }
+    return CFzError::Success();
+}
+
+// Removes what a killed placement of the same name left.
+void ClearTemp(int dirFd, std::string const& temp) { ::unlinkat(dirFd, temp.c_str(), 0); }
+
+}  // namespace
+
+CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const& what) {
+    off_t const end = static_cast<off_t>(size);
+    for (off_t pos = 0; pos < end;) {
+        off_t data = ::lseek(src, pos, SEEK_DATA);
+        off_t hole = end;
+        if (data < 0) {
+            if (errno == ENXIO) break;  // a hole up to the end
+            data = pos;                 // no hole support: all of it is data
+        } else {
+            if (data >= end) break;
+            hole = ::lseek(src, data, SEEK_HOLE);
+            if (hole < 0 || hole > end) hole = end;
+        }
+        bool eof = false;
+        CFzError e = CopyRange(src, dst, data, hole, &eof, what);
+        if (e.IsError()) return e;
+        if (eof) break;  // the file shrank meanwhile
+        pos = hole;
+    }
+    if (::ftruncate(dst, end) != 0) return Failed(FZ_LOC, errno, "Cannot size the copy of", what);
+    return CFzError::Success();
+}
+
+CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what) {
+    while (from < to) {
+        size_t const want = static_cast<size_t>(to - from);
+        ssize_t n;
+        if (m_useRange) {
+            loff_t in = from, out = from;
+            n = ::copy_file_range(src, &in, dst, &out, want, 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                m_useRange = false;  // across file systems: read and write
+                continue;
+            }
+        } else {
+            if (!m_buffer) m_buffer.reset(new char[kBuffer]);
+            n = ::pread(src, m_buffer.get(), std::min(want, kBuffer), from);
+            for (ssize_t off = 0; n > 0 && off < n;) {
+                ssize_t w = ::pwrite(dst, m_buffer.get() + off, static_cast<size_t>(n - off), from + off);
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) return Failed(FZ_LOC, errno, "Cannot write the copy of", what);
+                off += w;
+            }
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Failed(FZ_LOC, errno, "Cannot copy", what);
+        if (n == 0) {
+            *eof = true;
+            return CFzError::Success();
+        }
+        from += n;
+    }
+    return CFzError::Success();
+}
+
+void NoteLaidOutLink(int dirFd, std::string const& name) {
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return;
+    std::lock_guard<std::mutex> guard(LaidOutMutex());
+    LaidOut().insert({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+}
+
+int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::string* error, bool* made) {
+    if (made != nullptr) *made = false;
+    auto fail = [&](int err, std::string const& where, char const* why) {
+        if (error != nullptr) *error = why + std::string(" [") + where + "]: " + std::strerror(err);
+        errno = err;
+        return -1;
+    };
+    if (path.empty() || path[0] != '/') return fail(EINVAL, path, "not an absolute path");
+    int dir = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return fail(errno, "/", "cannot open");
+    std::deque<std::string> left;
+    Components(path, &left, false);
+    std::vector<std::string> walked;  // the real path so far, for messages
+    int hops = 0;
+    auto here = [&]() {
+        std::string p;
+        for (auto const& w : walked) p += "/" + w;
+        return p.empty() ? std::string("/") : p;
+    };
+    while (!left.empty()) {
+        std::string const name = left.front();
+        left.pop_front();
+        if (name == ".") continue;
+        std::string const at = Join(here(), name);
+        struct stat st;
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            int const err = errno;
+            if (err != ENOENT || !make || name == "..") {
+                ::close(dir);
+                return fail(err, at, "cannot find");
+            }
+            if (::mkdirat(dir, name.c_str(), mode) != 0 && errno != EEXIST) {
+                int const e = errno;
+                ::close(dir);
+                return fail(e, at, "cannot make the directory");
+            }
+            if (made != nullptr) *made = left.empty();
+            if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                int const e = errno;
+                ::close(dir);
+                return fail(e, at, "cannot find");
+            }
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (!MayFollow(st)) {
+                ::close(dir);
+                return fail(ELOOP, at, "a link neither owned by root nor laid out by the restore is not followed");
+            }
+            if (++hops > 40) {
+                ::close(dir);
+                return fail(ELOOP, at, "too many links");
+            }
+            std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+            ssize_t const n = ::readlinkat(dir, name.c_str(), &target[0], target.size());
+            if (n < 0 || static_cast<size_t>(n) >= target.size()) {
+                int const err = n < 0 ? errno : EAGAIN;
+                ::close(dir);
+                return fail(err, at, "cannot read the link");
+            }
+            target.resize(static_cast<size_t>(n));
+            if (!target.empty() && target[0] == '/') {
+                int const root = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                ::close(dir);
+                if (root < 0) return fail(errno, "/", "cannot open");
+                dir = root;
+                walked.clear();
+            }
+            Components(target, &left, true);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            ::close(dir);
+            return fail(ENOTDIR, at, "not a directory");
+        }
+        int const next = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int const err = errno;
+        ::close(dir);
+        if (next < 0) return fail(err, at, "cannot open");
+        dir = next;
+        if (name == "..") {
+            if (!walked.empty()) walked.pop_back();
+        } else {
+            walked.push_back(name);
+        }
+    }
+    return dir;
+}
+
+std::string ReplacementName(std::string const& name) {
+    std::string temp = "." + name + ".nuvrst";
+    if (temp.size() <= 255) return temp;
+    // Too long for a name: a digest of it stands in.
+    uint64_t h = 1469598103934665603ULL;
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
+    char text[32];
+    std::snprintf(text, sizeof text, ".%016llx.nuvrst", static_cast<unsigned long long>(h));
+    return text;
+}
+
+CFzError PlaceFileAt(int dirFd, std::string const& shown, std::string const& name, mode_t mode,
+                     std::function<CFzError(int fd)> const& fill) {
+    std::string const temp = ReplacementName(name);
+    ClearTemp(dirFd, temp);
+    int const fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return Failed(FZ_LOC, errno, "Cannot create", Join(shown, temp));
+    CFzError e = fill(fd);
+    if (::close(fd) != 0 && !e.IsError()) e = Failed(FZ_LOC, errno, "Cannot close", Join(shown, temp));
+    if (e.IsError()) {
+        ::unlinkat(dirFd, temp.c_str(), 0);
+        return e;
+    }
+    return Commit(dirFd, shown, temp, name);
+}
+
+CFzError PlaceSymlinkAt(int dirFd, std::string const& shown, std::string const& name, std::string const& target,
+                        uid_t uid, gid_t gid) {
+    std::string const temp = ReplacementName(name);
+    ClearTemp(dirFd, temp);
+    if (::symlinkat(target.c_str(), dirFd, temp.c_str()) != 0)
+        return Failed(FZ_LOC, errno, "Cannot make the link", Join(shown, name));
+    (void)::fchownat(dirFd, temp.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW);
+    return Commit(dirFd, shown, temp, name);
+}
+
+CFzError PlaceHardLinkAt(int dirFd, std::string const& shown, std::string const& name, int fromDirFd,
+                         std::string const& fromName) {
+    std::string const temp = ReplacementName(name);
+    ClearTemp(dirFd, temp);
+    if (::linkat(fromDirFd, fromName.c_str(), dirFd, temp.c_str(), 0) != 0)
+        return Failed(FZ_LOC, errno, "Cannot link", Join(shown, name));
+    return Commit(dirFd, shown, temp, name);
+}
+
+}  // namespace nuvbase

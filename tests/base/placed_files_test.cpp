@@ -1,0 +1,151 @@
+// Placed files: the guarded directory walk and placements by temporary name.
+#include "nuvdbsnap/platform/base/placed_files.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+#include "support/files.h"
+#include "support/suite_root.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using nuvtest::Exists;
+using nuvtest::MakeDir;
+using nuvtest::ReadFile;
+using nuvtest::WriteFile;
+
+class PlacedFilesTest : public nuvtest::SuiteTest {
+protected:
+    std::string Dir() { return m_root.base(); }
+};
+
+// A walk through a link: which links lead on, and what a refused walk makes.
+struct WalkCase {
+    char const* name;
+    uid_t owner;      // of the link "d/via"
+    bool laidOut;     // recorded with NoteLaidOutLink
+    bool absolute;    // the link's target is absolute, else relative
+    bool followed;
+};
+
+void PrintTo(WalkCase const& c, std::ostream* os) { *os << c.name; }
+
+class WalkTest : public PlacedFilesTest, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(WalkTest, ALinkLeadsOnOnlyWhenRootOwnsItOrItWasLaidOut) {
+    WalkCase const& c = GetParam();
+    std::string const target = MakeDir(Dir() + "/target");
+    std::string const d = MakeDir(Dir() + "/d");
+    ASSERT_EQ(0, symlink(c.absolute ? target.c_str() : "../target", (d + "/via").c_str()));
+    ASSERT_EQ(0, lchown((d + "/via").c_str(), c.owner, c.owner));
+    if (c.laidOut) {
+        int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY);
+        nuvbase::NoteLaidOutLink(fd, "via");
+        close(fd);
+    }
+    std::string error;
+    bool made = false;
+    int fd = nuvbase::OpenDirectoryGuarded(d + "/via/new/deeper", true, 0750, &error, &made);
+    if (!c.followed) {
+        EXPECT_EQ(-1, fd);
+        EXPECT_EQ(ELOOP, errno);
+        EXPECT_NE(std::string::npos, error.find(d + "/via")) << error;
+        EXPECT_FALSE(Exists(target + "/new")) << "nothing is made beyond the link";
+        return;
+    }
+    ASSERT_GE(fd, 0) << error;
+    EXPECT_TRUE(made);
+    struct stat st, want;
+    ASSERT_EQ(0, fstat(fd, &st));
+    ASSERT_EQ(0, stat((target + "/new/deeper").c_str(), &want));
+    EXPECT_EQ(want.st_ino, st.st_ino);
+    EXPECT_EQ(0750u, want.st_mode & 07777);
+    close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Placed, WalkTest,
+                         ::testing::Values(WalkCase{"another user's link", 65534, false, true, false},
+                                           WalkCase{"another user's relative link", 65534, false, false, false},
+                                           WalkCase{"root's link", 0, false, true, true},
+                                           WalkCase{"root's relative link", 0, false, false, true},
+                                           WalkCase{"a link the restore laid out", 65534, true, false, true}));
+
+TEST_F(PlacedFilesTest, AWalkStopsAtAFileAndMakesNothingWithoutMake) {
+    std::string const d = MakeDir(Dir() + "/d");
+    WriteFile(d + "/file", "x");
+    std::string error;
+    EXPECT_EQ(-1, nuvbase::OpenDirectoryGuarded(d + "/file/below", true, 0755, &error));
+    EXPECT_EQ(ENOTDIR, errno);
+    EXPECT_EQ(-1, nuvbase::OpenDirectoryGuarded(d + "/missing", false, 0755, &error));
+    EXPECT_EQ(ENOENT, errno);
+    EXPECT_FALSE(Exists(d + "/missing"));
+    EXPECT_EQ(-1, nuvbase::OpenDirectoryGuarded("relative/path", true, 0755, &error));
+}
+
+// A placement over a name that is a hard link of a file elsewhere gives the
+// name a new file; a failed one leaves the old file and no temporary name.
+TEST_F(PlacedFilesTest, APlacementReplacesTheNameAndAFailureLeavesTheOldFile) {
+    std::string const d = MakeDir(Dir() + "/d");
+    std::string const elsewhere = MakeDir(Dir() + "/elsewhere") + "/f";
+    WriteFile(elsewhere, "elsewhere\n");
+    ASSERT_EQ(0, link(elsewhere.c_str(), (d + "/f").c_str()));
+    int dir = open(d.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dir, 0);
+    WriteFile(d + "/" + nuvbase::ReplacementName("f"), "a killed run's half");
+    auto content = [](std::string const& text) {
+        return [text](int fd) {
+            return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())
+                       ? CFzError::Success()
+                       : FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "write");
+        };
+    };
+    ASSERT_FALSE(nuvbase::PlaceFileAt(dir, d, "f", 0640, content("restored\n")).IsError());
+    EXPECT_EQ("restored\n", ReadFile(d + "/f"));
+    EXPECT_EQ("elsewhere\n", ReadFile(elsewhere));
+    EXPECT_FALSE(Exists(d + "/" + nuvbase::ReplacementName("f")));
+
+    nuvsuite::AddFault("file", "write", 28, "no room", -1, d + "/f");
+    EXPECT_TRUE(nuvbase::PlaceFileAt(dir, d, "f", 0640, content("second\n")).IsError());
+    EXPECT_TRUE(nuvbase::PlaceSymlinkAt(dir, d, "f", "x", 0, 0).IsError());
+    nuvsuite::ClearFaults();
+    EXPECT_EQ("restored\n", ReadFile(d + "/f"));
+    EXPECT_FALSE(Exists(d + "/" + nuvbase::ReplacementName("f")));
+
+    ASSERT_FALSE(nuvbase::PlaceHardLinkAt(dir, d, "g", dir, "f").IsError());
+    struct stat f, g;
+    ASSERT_EQ(0, stat((d + "/f").c_str(), &f));
+    ASSERT_EQ(0, stat((d + "/g").c_str(), &g));
+    EXPECT_EQ(f.st_ino, g.st_ino);
+    EXPECT_LE(nuvbase::ReplacementName(std::string(255, 'n')).size(), 255u);
+    close(dir);
+}
+
+// Holes stay holes; data lands at its offsets.
+TEST_F(PlacedFilesTest, TheDataCopyKeepsHoles) {
+    std::string const from = Dir() + "/sparse", to = Dir() + "/copy";
+    int in = open(from.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(in, 0);
+    ASSERT_EQ(5, pwrite(in, "first", 5, 0));
+    ASSERT_EQ(4, pwrite(in, "last", 4, 48 << 20));
+    ASSERT_EQ(0, ftruncate(in, 64 << 20));
+    int out = open(to.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    nuvbase::FileDataCopier copier;
+    ASSERT_FALSE(copier.Copy(in, out, 64 << 20, from).IsError());
+    struct stat st;
+    ASSERT_EQ(0, fstat(out, &st));
+    EXPECT_EQ(64 << 20, st.st_size);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20);
+    char buf[5] = {};
+    ASSERT_EQ(4, pread(out, buf, 4, 48 << 20));
+    EXPECT_STREQ("last", buf);
+    ASSERT_EQ(5, pread(out, buf, 5, 0));
+    EXPECT_EQ(std::string("first"), std::string(buf, 5));
+    close(in);
+    close(out);
+}
+
+}  // namespace
