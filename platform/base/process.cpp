@@ -15,9 +15,12 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
+
+using Started = std::function<bool(int pid)>;
 
 // The absolute path of a program named without '/', through PATH; the name
 // itself when it holds a '/' or is not found.
@@ -75,18 +78,21 @@ bool ReadExecError(int& fd, int* execErr) {
 }
 
 // Runs the prepared program; the caller has journalled and checked faults.
+// `started` (when set) decides, with the child's pid, whether the program is
+// executed: the child waits on the hold pipe for one byte and ends without it.
 int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
-        std::string* error, int timeoutSeconds) {
+        std::string* error, int timeoutSeconds, Started const& started) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     argv.push_back(const_cast<char*>(program.c_str()));
     for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
     argv.push_back(nullptr);
 
-    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1};
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0) {
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1}, holdPipe[2] = {-1, -1};
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0 ||
+        (started && pipe2(holdPipe, O_CLOEXEC) != 0)) {
         int err = errno;
-        for (int* p : {outPipe, errPipe, execPipe}) {
+        for (int* p : {outPipe, errPipe, execPipe, holdPipe}) {
             CloseFd(p[0]);
             CloseFd(p[1]);
         }
@@ -98,7 +104,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
     pid_t pid = fork();
     if (pid < 0) {
         int err = errno;
-        for (int* p : {outPipe, errPipe, execPipe}) {
+        for (int* p : {outPipe, errPipe, execPipe, holdPipe}) {
             CloseFd(p[0]);
             CloseFd(p[1]);
         }
@@ -117,6 +123,20 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (holdPipe[0] >= 0) {
+            // The word to go: end of file (the parent said no, or is gone) ends the child.
+            close(holdPipe[1]);
+            char go = 0;
+            ssize_t got;
+            while ((got = read(holdPipe[0], &go, 1)) < 0 && errno == EINTR) {
+            }
+            if (got != 1) {
+                int err = ECANCELED;
+                ssize_t ignored = write(execPipe[1], &err, sizeof err);
+                (void)ignored;
+                _exit(127);
+            }
+        }
         syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
         execv(argv[0], argv.data());
         int err = errno;
@@ -129,6 +149,18 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
     CloseFd(errPipe[1]);
     CloseFd(execPipe[1]);
     CloseFd(devNull);
+    bool cancelled = false;
+    if (started) {
+        CloseFd(holdPipe[0]);
+        if (started(static_cast<int>(pid))) {
+            char const go = 'G';
+            while (write(holdPipe[1], &go, 1) < 0 && errno == EINTR) {
+            }
+        } else {
+            cancelled = true;
+        }
+        CloseFd(holdPipe[1]);
+    }
 
     std::string out, err;
     using Clock = std::chrono::steady_clock;
@@ -181,6 +213,11 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
     if (output) *output = std::move(out);
     if (error) *error = std::move(err);
 
+    if (cancelled) {
+        if (error) *error = "not started: " + program;
+        errno = ECANCELED;
+        return -1;
+    }
     if (execFailed) {
         if (error && error->empty()) *error = std::string("cannot execute ") + program + ": " + strerror(execErr);
         errno = execErr;
@@ -193,7 +230,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
 }
 
 int Start(std::vector<std::string> const& args, std::string* output, std::string* error, int timeoutSeconds,
-          bool quiet) {
+          bool quiet, Started const& started = Started()) {
     if (output) output->clear();
     if (error) error->clear();
     if (args.empty() || args[0].empty()) {
@@ -219,7 +256,7 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
         EvDebug::DebugLvl(nullptr, 2, "JzProcess::system", "Running [%s] as [%s]", shown.c_str(), program.c_str());
     }
     errno = callerErrno;
-    int rc = Run(program, args, output, error, timeoutSeconds);
+    int rc = Run(program, args, output, error, timeoutSeconds, started);
     if (rc != 127 && rc != -1) errno = callerErrno;
     return rc;
 }
@@ -418,6 +455,50 @@ std::string JzProcess::JournalText(std::vector<std::string> const& argv) {
 int JzProcess::system(std::vector<std::string> const& argv, std::string* output, std::string* error,
                       int timeoutSeconds, bool quiet) {
     return Start(argv, output, error, timeoutSeconds, quiet);
+}
+
+int JzProcess::system(std::vector<std::string> const& argv, std::string* output, std::string* error,
+                      std::function<bool(int pid)> const& started) {
+    return Start(argv, output, error, 0, false, started);
+}
+
+bool JzProcess::GroupAlive(int pgid) {
+    if (pgid <= 0) return false;
+    int const saved = errno;
+    bool const exists = ::kill(-pgid, 0) == 0 || errno == EPERM;
+    errno = saved;
+    if (!exists) return false;
+    // Members that have ended but are not reaped (their parent gone, and no
+    // one reaping orphans) still answer: only a running member counts.
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return true;
+    bool alive = false;
+    while (struct dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        long const pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || end == entry->d_name || *end != '\0') continue;
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+        int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char buf[1024];
+        ssize_t const n = ::read(fd, buf, sizeof buf - 1);
+        ::close(fd);
+        if (n <= 0) continue;
+        buf[n] = '\0';
+        // After the command name: state, parent, process group.
+        char const* close = std::strrchr(buf, ')');
+        char state = 0;
+        int parent = 0, group = 0;
+        if (close == nullptr || std::sscanf(close + 1, " %c %d %d", &state, &parent, &group) != 3) continue;
+        if (group == pgid && state != 'Z' && state != 'X') {
+            alive = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    errno = saved;
+    return alive;
 }
 
 int JzProcess::system(char const* commandLine, std::string* output, std::string* error, int timeoutSeconds,

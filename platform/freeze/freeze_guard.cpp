@@ -79,16 +79,37 @@ char Receive(int channel, int ms) {
     return n == 1 ? byte : 0;
 }
 
-// Ends the guard: an optional last word, close, reap; its row goes with it.
-void Release(Active& active, char lastWord) {
+// Guards that were still thawing when their freezer stopped waiting for them:
+// reaped by a later freeze.
+std::vector<int> s_detached;
+
+void ReapDetachedGuards() {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    for (auto it = s_detached.begin(); it != s_detached.end();)
+        it = JzProcess::wait(*it, 0, false) == -2 ? it + 1 : s_detached.erase(it);
+}
+
+// How long a freezer waits for a guard that thaws on its own.
+constexpr int kGuardThawWaitMs = 15000;
+
+// Ends the freeze's guard. `seenThawed`: the file system is seen thawed (or was
+// never frozen): the guard stands down and the row goes. Otherwise the end of
+// the channel leaves the thaw to the guard, which keeps the row until it sees
+// the file system thawed; the device's mutex is let go first, as the guard
+// takes it for that thaw.
+void Release(Active& active, bool seenThawed) {
     if (active.channel >= 0) {
-        if (lastWord != 0) Send(active.channel, lastWord);
+        if (seenThawed) Send(active.channel, kDone);
         ::close(active.channel);
         active.channel = -1;
     }
-    if (active.guardPid > 0) (void)JzProcess::wait(active.guardPid, -1, false);
+    if (!seenThawed && active.mutex) (void)active.mutex->unlock();
+    if (active.guardPid > 0 && JzProcess::wait(active.guardPid, seenThawed ? -1 : kGuardThawWaitMs, false) == -2) {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        s_detached.push_back(active.guardPid);
+    }
     active.guardPid = -1;
-    if (active.row > 0) DeleteFreezeRow(active.row);
+    if (seenThawed && active.row > 0) DeleteFreezeRow(active.row);
     active.row = 0;
     if (active.mutex) (void)active.mutex->unlock();
 }
@@ -155,6 +176,7 @@ bool Freeze(std::string const& mountPoint, Failure* failure) {
                     "the file system of [" + mountPoint + "] also holds " + held +
                         "; freezing it would stop the suite itself: keep the suite's state off the database's volumes");
 
+    ReapDetachedGuards();
     Active active;
     active.device = DeviceKey(mountPoint);
     active.thread = std::this_thread::get_id();
@@ -182,25 +204,32 @@ bool Freeze(std::string const& mountPoint, Failure* failure) {
 
     active.row = InsertFreezeRow(mountPoint, active.device, active.limitSeconds);
     if (active.row <= 0) {
-        Release(active, 0);
+        Release(active, true);
         return Fail(failure, EIO, "cannot record the freeze of [" + mountPoint + "] in the catalogue");
     }
     std::string error;
     if (!StartGuard(mountPoint, &active, &error)) {
         int const err = errno;
-        Release(active, 0);
+        Release(active, true);
         return Fail(failure, err != 0 ? err : EIO, "cannot start the freeze guard for [" + mountPoint + "]: " + error);
     }
     SetFreezeGuard(active.row, active.guardPid);
     if (Receive(active.channel, 10000) != kReady) {
         ::kill(active.guardPid, SIGKILL);
-        Release(active, 0);
+        Release(active, true);
         return Fail(failure, EIO, "the freeze guard for [" + mountPoint + "] did not start");
     }
 
-    int const rc = RunFreezeTool("-f", mountPoint, &error);
+    // The tool runs in a process group of its own, recorded before it may run:
+    // should this process die at any moment, the guard (or, with the guard gone
+    // too, the next sweep) waits for every program of it to end before it thaws.
+    int const rc = RunFreezeTool("-f", mountPoint, &error,
+                                 [&active](int group) { return SetFreezeGroup(active.row, group); });
     if (rc != 0) {
-        Release(active, kDone);
+        // Ended by a signal, the tool may have left a program of its own
+        // that still freezes: the guard waits for it and thaws. Otherwise
+        // the tool refused, and nothing of this freeze is frozen.
+        Release(active, rc < 128);
         return Fail(failure, rc, ToolFailure("freeze of", mountPoint, rc, error));
     }
     SetFreezeState(active.row, "frozen");
@@ -227,7 +256,7 @@ bool Thaw(std::string const& mountPoint, Failure* failure) {
         }
     }
     if (Faulted("nuvfreeze::Thaw", mountPoint, failure)) {
-        if (guarded) Release(active, 0);  // the guard thaws on the end of its channel
+        if (guarded) Release(active, false);  // the guard thaws on the end of its channel
         return false;
     }
     std::string error;
@@ -237,13 +266,14 @@ bool Thaw(std::string const& mountPoint, Failure* failure) {
     }
     Send(active.channel, kThawing);
     if (Receive(active.channel, 10000) == kExpired) {
-        Release(active, kDone);
+        Release(active, false);
         return Fail(failure, ETIMEDOUT,
                     "the freeze of [" + mountPoint + "] outlived its time limit of " +
                         std::to_string(active.limitSeconds) + " seconds and was thawed by its guard");
     }
     int const rc = RunFreezeTool("-u", mountPoint, &error);
-    Release(active, rc == 0 ? kDone : 0);  // after a failed thaw the guard tries once more
+    // A failed thaw is left to the guard, which tries until it sees the file system thawed.
+    Release(active, rc == 0 || NotFrozenAnswer(rc, error));
     return rc == 0 || Fail(failure, rc, ToolFailure("thaw of", mountPoint, rc, error));
 }
 

@@ -1,6 +1,7 @@
 // Catalogue rows of the freezes and the sweep of freezes left by dead processes.
-//   freezes  one row per freeze in progress: mount point, device ("major:minor"),
-//            the freezing process, its guard, state, start (ms), time limit (s)
+//   freezes  one row per freeze until its file system is seen thawed: mount
+//            point, device ("major:minor"), the freezing process, its guard,
+//            state, start (ms), time limit (s), process group of the freeze command
 #include "freeze_rows.h"
 
 #include "nuvdbsnap/platform/base/log.h"
@@ -34,6 +35,11 @@ CREATE TABLE IF NOT EXISTS freezes (
   started INTEGER NOT NULL DEFAULT 0,
   limit_seconds INTEGER NOT NULL DEFAULT 0);
 )SQL"};
+
+// The process group of the freeze command: a freeze is seen thawed only once
+// no program of it runs any more.
+nuvsuite::SchemaPart s_freezeGroup{"freeze", 2,
+    "ALTER TABLE freezes ADD COLUMN freeze_pgid INTEGER NOT NULL DEFAULT 0"};
 
 nuvsuite::AdminTable s_freezes{"freeze", "freezes", false, "id"};
 
@@ -82,13 +88,33 @@ void SetFreezeState(int64_t id, char const* state) {
                 "cannot record the freeze's state");
 }
 
+bool SetFreezeGroup(int64_t id, int group) {
+    CFzError e = Catalogue::Instance().Exec("UPDATE freezes SET freeze_pgid = ? WHERE id = ?", {int64_t(group), id});
+    LogIfFailed(e, "cannot record the freeze command");
+    return !e.IsError();
+}
+
+int FreezeGroupOf(int64_t id) {
+    std::vector<nuvsuite::CatRow> rows;
+    LogIfFailed(Catalogue::Instance().Query("SELECT freeze_pgid FROM freezes WHERE id = ?", {id}, &rows),
+                "cannot read the freeze command");
+    return rows.empty() ? 0 : static_cast<int>(AsInt(rows[0][0]));
+}
+
+std::string FreezeDeviceOf(int64_t id) {
+    std::vector<nuvsuite::CatRow> rows;
+    LogIfFailed(Catalogue::Instance().Query("SELECT device FROM freezes WHERE id = ?", {id}, &rows),
+                "cannot read the freeze's device");
+    return rows.empty() ? std::string() : AsText(rows[0][0]);
+}
+
 void DeleteFreezeRow(int64_t id) {
     LogIfFailed(Catalogue::Instance().Exec("DELETE FROM freezes WHERE id = ?", {id}), "cannot remove the freeze");
 }
 
 std::vector<FreezeRow> FreezeRows(std::string const& device) {
     std::vector<nuvsuite::CatRow> rows;
-    std::string sql = "SELECT id, mount_point, device, pid, guard_pid, state FROM freezes";
+    std::string sql = "SELECT id, mount_point, device, pid, guard_pid, state, freeze_pgid FROM freezes";
     std::vector<nuvsuite::CatValue> params;
     if (!device.empty()) {
         sql += " WHERE device = ?";
@@ -104,6 +130,7 @@ std::vector<FreezeRow> FreezeRows(std::string const& device) {
         f.pid = static_cast<int>(AsInt(r[3]));
         f.guardPid = static_cast<int>(AsInt(r[4]));
         f.state = AsText(r[5]);
+        f.freezeGroup = static_cast<int>(AsInt(r[6]));
         out.push_back(f);
     }
     return out;
@@ -115,9 +142,28 @@ bool FreezeRowExists(int64_t id) {
     return e.IsError() || !rows.empty();
 }
 
-int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error) {
+int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error,
+                  std::function<bool(int group)> const& started) {
     std::string output;
+    if (started) return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, started);
     return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, 0, false);
+}
+
+bool NotFrozenAnswer(int rc, std::string const& error) {
+    return rc != 0 && error.find("Invalid argument") != std::string::npos;
+}
+
+ThawSeen ThawFreeze(std::string const& mountPoint, int freezeGroup, int waitMs, std::string* error) {
+    for (int waited = 0; JzProcess::GroupAlive(freezeGroup); waited += 10) {
+        if (waited >= waitMs) {
+            *error = "the freeze command (process group " + std::to_string(freezeGroup) + ") still runs";
+            return ThawSeen::Failed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int const rc = RunFreezeTool("-u", mountPoint, error);
+    if (rc == 0) return ThawSeen::Thawed;
+    return NotFrozenAnswer(rc, *error) ? ThawSeen::NotFrozen : ThawSeen::Failed;
 }
 
 std::string FreezeMutexName(std::string const& device) { return "freeze-" + device; }
@@ -132,14 +178,21 @@ std::vector<std::string> ThawDeadFreezesOf(std::string const& device, bool locke
         JzNamedMutex mutex(FreezeMutexName(row.device));
         if (!locked && !mutex.lock(0)) continue;  // a live freeze of the device sweeps it itself
         std::string error;
-        int const rc = RunFreezeTool("-u", row.mountPoint, &error);
-        std::string line = rc == 0 ? "thawed [" + row.mountPoint + "], left frozen by process " +
-                                         std::to_string(row.pid) + ", which is gone"
-                                   : "found the freeze of [" + row.mountPoint + "] by process " +
-                                         std::to_string(row.pid) + ", which is gone; it was not frozen any more (" +
-                                         error + ")";
+        ThawSeen const seen = ThawFreeze(row.mountPoint, row.freezeGroup, 5000, &error);
+        while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+        std::string const by = "process " + std::to_string(row.pid) + ", which is gone";
+        std::string line;
+        if (seen == ThawSeen::Thawed) {
+            line = "thawed [" + row.mountPoint + "], left frozen by " + by;
+        } else if (seen == ThawSeen::NotFrozen) {
+            line = "found the freeze of [" + row.mountPoint + "] by " + by + "; it was not frozen any more (" +
+                   error + ")";
+        } else {
+            line = "cannot thaw [" + row.mountPoint + "], left frozen by " + by + ": " + error +
+                   "; its record stays for the next try";
+        }
         EvDebug::DebugLvl(nullptr, -1, "nuvfreeze::ThawDeadFreezes", "%s", line.c_str());
-        DeleteFreezeRow(row.id);
+        if (seen != ThawSeen::Failed) DeleteFreezeRow(row.id);
         said.push_back(line);
     }
     return said;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,10 @@ namespace nuvfreeze {
 // Channel bytes. Guard to freezer: ready, and the answers to kThawing.
 constexpr char kReady = 'R';
 constexpr char kYouThaw = 'K';  // not expired: the freezer thaws
-constexpr char kExpired = 'E';  // the time limit passed: the guard has thawed
-// Freezer to guard: about to thaw; thawed (or never frozen), stand down.
+constexpr char kExpired = 'E';  // the time limit passed: the guard thaws
+// Freezer to guard: about to thaw; the file system is seen thawed (or was
+// never frozen), stand down. The end of the channel without kDone: the guard
+// thaws until it sees the file system thawed.
 constexpr char kThawing = 'T';
 constexpr char kDone = 'D';
 
@@ -22,20 +25,38 @@ struct FreezeRow {
     std::string device;
     int pid = 0;
     int guardPid = 0;
-    std::string state;  // "freezing", "frozen", "expired"
+    int freezeGroup = 0;  // process group of the freeze command, once it may run
+    std::string state;    // "freezing", "frozen", "expired", "thaw failed"
 };
 
 int64_t InsertFreezeRow(std::string const& mountPoint, std::string const& device, int limitSeconds);
 void SetFreezeGuard(int64_t id, int guardPid);
 void SetFreezeState(int64_t id, char const* state);
+// Records the process group of the freeze command before it may run; false
+// when it cannot be recorded (the command must not run then).
+bool SetFreezeGroup(int64_t id, int group);
+int FreezeGroupOf(int64_t id);
+std::string FreezeDeviceOf(int64_t id);
 void DeleteFreezeRow(int64_t id);
 // Every row, or those of one device.
 std::vector<FreezeRow> FreezeRows(std::string const& device = "");
 bool FreezeRowExists(int64_t id);
 
 // Runs the freeze tool ("-f" or "-u") on a mount point: its result (0 done),
-// with its error output in *error.
-int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error);
+// with its error output in *error. With `started`: the tool runs only when
+// `started` accepts the process group it runs in (see JzProcess::system).
+int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error,
+                  std::function<bool(int group)> const& started = nullptr);
+
+// True when the thaw's answer says the file system was not frozen.
+bool NotFrozenAnswer(int rc, std::string const& error);
+
+// One thaw of a recorded freeze. The freeze command's process group (when
+// known) is waited for first, up to `waitMs`: a program of it that still runs
+// may freeze after any thaw. Thawed and NotFrozen: the file system is seen
+// thawed. Failed: it is not, *error says why.
+enum class ThawSeen { Thawed, NotFrozen, Failed };
+ThawSeen ThawFreeze(std::string const& mountPoint, int freezeGroup, int waitMs, std::string* error);
 
 // Thaws the recorded freezes of dead processes, of `device` only when given;
 // `locked`: the caller holds that device's named mutex.

@@ -4,11 +4,13 @@
 // dead processes that jzsuite thaws.
 #include "tests/engine_xfs/xfs_fixture.h"
 
+#include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <csignal>
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace nuvenginetest;
 
@@ -193,6 +195,69 @@ TEST_F(XfsFreezeTest, ParallelCreatesOfOneVolumeAllSucceed) {
         EXPECT_EQ("-f " + mnt, runs[i]);
         EXPECT_EQ("-u " + mnt, runs[i + 1]);
     }
+}
+
+// The real freeze tool behind a wrapper that kills as the tool starts: the
+// process that ran it ("creator"), the tool itself while its program freezes
+// ("tool"), or both. Once the guard is done the volume is thawed and no
+// record is left, round after round.
+struct ToolKill {
+    char const* name;
+    char const* hook;
+};
+
+class XfsToolKillTest : public XfsFreezeTest, public ::testing::WithParamInterface<ToolKill> {};
+
+TEST_P(XfsToolKillTest, VolumeIsThawedOnceTheGuardIsDone) {
+    std::string const mnt = m_volume.mountPoint();
+    std::string const hook = m_root.base() + "/hook";
+    std::string const tool = m_root.base() + "/freeze_tool";
+    WriteFile(tool, "#!/bin/bash\n"
+                    "hook=$(cat '" + hook + "' 2>/dev/null)\n"
+                    "if [ \"$1\" = -f ]; then\n"
+                    "  pause=$(printf '0.%03d' $((RANDOM % 4)))\n"
+                    "  case $hook in\n"
+                    "    creator) ( sleep $pause; kill -9 $PPID ) & ;;\n"
+                    "    tool) ( sleep $pause; kill -9 $$ ) & ;;\n"
+                    "    both) ( sleep $pause; kill -9 $$ $PPID ) & ;;\n"
+                    "  esac\n"
+                    "fi\n"
+                    "exec " + std::string(NuvDBQuiesceFS::kFreezeTool) + " \"$@\"\n");
+    ASSERT_EQ(0, chmod(tool.c_str(), 0755));
+    nuvsuite::SetSubstitution(NuvDBQuiesceFS::kFreezeTool, tool);
+    WriteFile(hook, GetParam().hook);
+    for (int round = 0; round < 10; ++round) {
+        int const pid = nuvtest::StartChild([&]() -> int {
+            nuvfreeze::Failure failure;
+            if (!nuvfreeze::Freeze(mnt, &failure)) return 1;
+            pause();
+            return 0;
+        });
+        int const status = nuvtest::WaitChild(pid);
+        EXPECT_TRUE(status == 128 + SIGKILL || status == 1) << "round " << round << ": " << status;
+        ASSERT_TRUE(WaitFor([] { return FreezeRows().empty(); })) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(IsFrozen(mnt)) << "round " << round;
+        (void)ThawIfFrozen(mnt);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, XfsToolKillTest,
+                         ::testing::Values(ToolKill{"Creator", "creator"}, ToolKill{"Tool", "tool"},
+                                           ToolKill{"ToolAndCreator", "both"}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
+// A thaw that fails for the create and for the guard's first try: the record
+// stays until the guard sees the volume thawed.
+TEST_F(XfsFreezeTest, ThawThatFailsTwiceIsTriedUntilTheVolumeIsThawed) {
+    std::string const mnt = m_volume.mountPoint();
+    nuvfreeze::Failure failure;
+    ASSERT_TRUE(nuvfreeze::Freeze(mnt, &failure)) << failure.text;
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "cannot unfreeze", 2, "-u");
+    EXPECT_FALSE(nuvfreeze::Thaw(mnt, &failure));
+    ASSERT_TRUE(WaitFor([] { return FreezeRows().empty(); }));
+    EXPECT_FALSE(IsFrozen(mnt));
+    EXPECT_EQ((std::vector<std::string>{"-f " + mnt, "-u " + mnt, "-u " + mnt, "-u " + mnt}), FreezeRuns());
 }
 
 // jzsuite thaws a freeze whose process and guard are gone, and says so.

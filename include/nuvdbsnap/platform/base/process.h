@@ -23,6 +23,7 @@
 // is that of the failure for 127 and -1, and the caller's own value otherwise.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ public:
     // (SIGKILL) when it runs longer. quiet: true leaves the command out of the log.
     static int system(std::vector<std::string> const& argv, std::string* output, std::string* error,
                       int timeoutSeconds = 0, bool quiet = false);
+    // The argument-vector form, without time-out, with the program's start in
+    // the caller's hands: the child (in a process group of its own, whose id is
+    // its pid and which the programs it starts share) waits, and `started` gets
+    // its pid; the program is executed only when `started` returns true, and
+    // never once this process is gone by then (the child ends without the
+    // word). false from `started`: nothing runs, -1 with errno ECANCELED.
+    // Journalled and faulted as system.
+    static int system(std::vector<std::string> const& argv, std::string* output, std::string* error,
+                      std::function<bool(int pid)> const& started);
     // The command-line form takes a C text only: a one-element braced list such as
     // {mountPoint} then always means the argument-vector form.
     static int system(char const* commandLine, std::string* output, std::string* error, int timeoutSeconds = 0,
@@ -55,6 +65,9 @@ public:
     // refused with EPERM) and its state in /proc/<pid>/stat is not zombie ('Z')
     // or dead ('X'). False for pid <= 0. The one liveness test of the suite.
     static bool IsAlive(int pid);
+    // True while a process of the process group `pgid` runs (one that has
+    // ended and is not reaped does not count). False for pgid <= 0.
+    static bool GroupAlive(int pgid);
 
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.

@@ -5,12 +5,19 @@
 // Each freeze is made under the suite's named mutex of its device (parallel
 // freezes of one file system wait their turn), recorded in the catalogue
 // (table `freezes`: mount point, device, pid of the freezing process, pid of
-// its guard), and watched by a guard process (`jzfreezeguard`) joined to the
-// freezing process by a socket pair. The guard thaws the file system when its
-// channel reaches end-of-file without the freezing process having thawed (that
-// process died), and when the time limit passes first; the freezing process's
-// Thaw then fails. A freeze whose process and guard are both gone is thawed by
-// the next freeze of its device, by ThawDeadFreezes (a later create, jzsuite).
+// its guard, process group of the freeze command), and watched by a guard
+// process (`jzfreezeguard`) joined to the freezing process by a socket pair.
+// The guard is ready before the tool runs, and the tool runs in a process
+// group of its own that is recorded before it may run (it never runs once the
+// freezing process is gone). The guard thaws when its channel reaches
+// end-of-file without the freezing process having seen the file system thawed
+// (that process died, or its thaw failed), and when the time limit passes
+// first (the freezing process's Thaw then fails). Every thaw of a guard or a
+// sweep waits for the freeze command's process group to end first, and a
+// freeze's record goes only once its file system is seen thawed: the tool
+// thawed it, or answered that it was not frozen. A failed thaw is tried again.
+// A freeze whose process and guard are both gone is thawed by the next freeze
+// of its device, by ThawDeadFreezes (a later create, jzsuite).
 //
 // Journalled as ("freeze", "Freeze" | "Thaw", mount point); a fault of the
 // table fails the call with its code and text (a faulted Thaw leaves the thaw
@@ -43,11 +50,13 @@ int FreezeTimeLimitSeconds();
 
 // Thaws what Freeze froze at `mountPoint` (a mount point not frozen through
 // Freeze is thawed with the tool alone). false when the tool failed (the guard
-// then tries once more) or the time limit had already thawed it (ETIMEDOUT).
+// then tries again until it sees the file system thawed) or the time limit
+// had already thawed it (ETIMEDOUT).
 [[nodiscard]] bool Thaw(std::string const& mountPoint, Failure* failure);
 
 // Thaws every recorded freeze whose process and guard are gone and removes its
-// record; one line for each, saying what was found and done.
+// record once the file system is seen thawed (a record whose thaw failed
+// stays); one line for each, saying what was found and done.
 std::vector<std::string> ThawDeadFreezes();
 
 // The guard program's whole work (see jzfreezeguard): `channel` is its end of
