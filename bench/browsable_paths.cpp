@@ -6,6 +6,7 @@
 // size, and the growth of the median (target: at most 12x for 10x entries).
 #include "catalogue/translator_internal.h"
 #include "nuvdbsnap/catalogue/db_path_translator.h"
+#include "bench/round_stats.h"
 
 #include <algorithm>
 #include <chrono>
@@ -73,14 +74,6 @@ double Road(size_t count, std::string const& dir) {
     return std::chrono::duration<double>(end - start).count();
 }
 
-struct Stats {
-    double median, min, max;
-};
-Stats Summarise(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v.front(), v.back()};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,14 +91,14 @@ int main(int argc, char** argv) {
             times[which].push_back(Road(sizes[which], dir));
         }
     }
-    Stats const small = Summarise(times[0]);
-    Stats const large = Summarise(times[1]);
+    nuvbench::Stat const small = nuvbench::Summary(times[0]);
+    nuvbench::Stat const large = nuvbench::Summary(times[1]);
     double const growth = large.median / small.median;
     printf("browsable paths, write and read back (file and directory-change text), %d runs\n", runs);
     printf("  %8zu entries: median %.3f s (min %.3f, max %.3f)\n", sizes[0], small.median, small.min, small.max);
     printf("  %8zu entries: median %.3f s (min %.3f, max %.3f)\n", sizes[1], large.median, large.min, large.max);
-    printf("  growth for 10x entries: %.2fx (target: at most 12x) %s\n", growth, growth <= 12.0 ? "ok" : "MISSED");
+    printf("  growth for 10x entries: %.2fx (target: at most 12x) %s\n", growth, nuvbench::Target(growth <= 12.0));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
-    return growth <= 12.0 ? 0 : 1;
+    return nuvbench::ExitStatus();
 }

@@ -120,8 +120,8 @@ int main() {
     std::printf("%d rows, %d ids: median %.3f s (min %.3f, max %.3f)\n", big.files * kRowsPerFile, big.files,
                 bs.median, bs.min, bs.max);
     std::printf("100k / 10k: median %.2f (min %.2f, max %.2f)  target <= 12: %s\n", rs.median, rs.min, rs.max,
-                rs.median <= 12.0 ? "met" : "NOT MET");
+                nuvbench::Target(rs.median <= 12.0));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
-    return rs.median <= 12.0 ? 0 : 1;
+    return nuvbench::ExitStatus();
 }

@@ -14,6 +14,7 @@
 // For 10,000 and 100,000 files (NUV_BENCH_FILES: one count). Target: window
 // <= idle + 50 ms, whatever the number of files. Needs root and loop devices;
 // says "skipped" otherwise.
+#include "bench/round_stats.h"
 #include "nuvdbsnap/engine.h"
 #include "nuvdbsnap/platform/appmgr/application.h"
 #include "nuvdbsnap/platform/appmgr/declare.h"
@@ -30,7 +31,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,15 +56,6 @@ void Populate(std::string const& root, int files) {
         std::ofstream(sub + "/f" + std::to_string(i) + ".dat", std::ios::binary).write(block.data(), size(random));
     }
     sync();
-}
-
-struct Stats {
-    double median = 0, min = 0, max = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return Stats{v[v.size() / 2], v.front(), v.back()};
 }
 
 // Freeze done to thaw done, from the stamps the wrapped xfs_io left; 0 when not seen.
@@ -233,18 +224,18 @@ int main() {
                 std::printf("freeze_window: volume %s left\n", name.c_str());
             break;
         }
-        Stats w = Summarise(windows), i = Summarise(idles), r = Summarise(reflinks);
+        nuvbench::Stat w = nuvbench::Summary(windows), i = nuvbench::Summary(idles), r = nuvbench::Summary(reflinks);
         std::printf("freeze_window[%d files, snapshot by %s]: frozen %.1f ms (min %.1f, max %.1f); idle freeze and "
                     "thaw %.1f ms (min %.1f, max %.1f); reflink clone of the tree %.1f ms (min %.1f, max %.1f)\n",
                     files, method.c_str(), w.median, w.min, w.max, i.median, i.min, i.max, r.median, r.min, r.max);
         std::printf("freeze_window[%d files]: window - idle = %.1f ms (target <= 50 ms) %s; window / reflink clone = "
                     "%.3f\n",
-                    files, w.median - i.median, w.median - i.median <= 50.0 ? "met" : "NOT met", w.median / r.median);
+                    files, w.median - i.median, nuvbench::Target(w.median - i.median <= 50.0), w.median / r.median);
         std::fflush(stdout);
         std::filesystem::remove_all(volume.mountPoint + "/tree");
         if (nuvsnapmgr::RemoveLoopVolume(name).IsError()) std::printf("freeze_window: volume %s left\n", name.c_str());
     }
     nuvsuite::ClearSubstitutions();
     cleanUp();
-    return failures ? 1 : 0;
+    return nuvbench::ExitStatus(failures == 0);
 }

@@ -129,9 +129,9 @@ int main(int argc, char** argv) {
         double const allowed = 1.1 * w[kInProcess].median + w[kStart].median;
         std::printf("helper_create[%d files]: helper / in-process %.3f; helper road %.1f ms against 1.1 x in-process "
                     "+ one process start = %.1f ms (target) %s\n",
-                    files, ratio, w[kHelper].median, allowed, w[kHelper].median <= allowed ? "met" : "NOT met");
+                    files, ratio, w[kHelper].median, allowed, nuvbench::Target(w[kHelper].median <= allowed));
     }
     std::error_code ec;
     std::filesystem::remove_all(base, ec);
-    return ok ? 0 : 1;
+    return nuvbench::ExitStatus(ok);
 }

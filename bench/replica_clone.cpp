@@ -165,10 +165,10 @@ int main(int argc, char** argv) {
                         c[s].min, c[s].max);
         double const ratio = w[0].median / w[1].median;
         std::printf("replica_clone[%d files]: replica / clone %.3f (target <= 1.1) %s\n", files, ratio,
-                    ratio <= 1.1 ? "met" : "NOT met");
+                    nuvbench::Target(ratio <= 1.1));
     }
     ok = DeleteSnapshots(sourceJob) && ok;
     std::error_code ec;
     std::filesystem::remove_all(base, ec);
-    return ok ? 0 : 1;
+    return nuvbench::ExitStatus(ok);
 }

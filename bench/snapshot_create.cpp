@@ -167,7 +167,7 @@ bool LoopCase(std::string const& label, std::string const& fs, int files, std::s
     bool ok = Run(c, self, &r);
     if (ok && fs == "btrfs")
         std::printf("snapshot_create[%s]: %d files, create call %.1f ms (target <= 50 ms) %s\n", label.c_str(), files,
-                    r.create.median, r.create.median <= 50.0 ? "met" : "NOT met");
+                    r.create.median, nuvbench::Target(r.create.median <= 50.0));
     std::filesystem::remove_all(volume.path + "/tree");
     if (nuvsnapmgr::RemoveLoopVolume(label).IsError()) std::printf("snapshot_create[%s]: volume left\n", label.c_str());
     if (ok && fs == "btrfs") {
@@ -175,7 +175,7 @@ bool LoopCase(std::string const& label, std::string const& fs, int files, std::s
         if (files == 10000) tenK = r.create.median;
         if (files == 100000 && tenK > 0)
             std::printf("snapshot_create[btrfs]: 100k / 10k create call %.2f (target <= 1.5) %s\n",
-                        r.create.median / tenK, r.create.median / tenK <= 1.5 ? "met" : "NOT met");
+                        r.create.median / tenK, nuvbench::Target(r.create.median / tenK <= 1.5));
     }
     return ok;
 }
@@ -212,11 +212,11 @@ int main(int argc, char** argv) {
         Result r;
         if (Run(Case{"plain-10k", src, src, base + "/plain/cp-copy", "auto"}, self, &r))
             std::printf("snapshot_create[plain-10k]: ratio %.3f (target <= 1.1) %s\n", r.snap.median / r.cp.median,
-                        r.snap.median / r.cp.median <= 1.1 ? "met" : "NOT met");
+                        nuvbench::Target(r.snap.median / r.cp.median <= 1.1));
         else
             ok = false;
     }
     std::error_code ec;
     std::filesystem::remove_all(base, ec);
-    return ok ? 0 : 1;
+    return nuvbench::ExitStatus(ok);
 }

@@ -119,6 +119,6 @@ int main() {
     std::printf("%d tables: median %.3f s (min %.3f, max %.3f)\n", small, ss.median, ss.min, ss.max);
     std::printf("%d tables: median %.3f s (min %.3f, max %.3f)\n", big, bs.median, bs.min, bs.max);
     std::printf("100k / 10k: median %.2f (min %.2f, max %.2f)  target <= 12: %s\n", rs.median, rs.min, rs.max,
-                rs.median <= 12.0 ? "met" : "NOT MET");
-    return 0;
+                nuvbench::Target(rs.median <= 12.0));
+    return nuvbench::ExitStatus();
 }
