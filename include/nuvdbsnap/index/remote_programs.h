@@ -1,15 +1,13 @@
 // What the callers of the remote index programs ("archiveIndex",
 // "indexRestore") share: the name this client gives the network layer, the
-// attach time-out, the run of one program on a data mover and the index
-// archive files of a job.
+// attach time-out, the run of one program on a data mover and the roads of
+// the two programs.
 #pragma once
 
-#include "nuvdbsnap/foundation/archive_records.h"
 #include "nuvdbsnap/foundation/error.h"
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 class JZJobClient;
 struct ArchiveIndexArg;
