@@ -25,9 +25,9 @@ bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path)
         EvDebug::Error(m_event, kDirTag, "File is an empty string. PLease check");
         return true;
     }
-    std::string const stateRoot = nuvsnapmgr::StateRootHolding(path);
+    std::string const stateRoot = nuvsnapmgr::SuiteStateHolding(path);
     if (!stateRoot.empty()) {
-        EvDebug::Error(m_event, kDirTag, "Destination %s lies inside the suite's state root %s: refused", path.c_str(),
+        EvDebug::Error(m_event, kDirTag, "Destination %s lies in the suite's own state %s: refused", path.c_str(),
                        stateRoot.c_str());
         return false;
     }

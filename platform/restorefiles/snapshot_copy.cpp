@@ -249,9 +249,9 @@ CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* cou
     size_t const last = to.rfind('/');
     if (to.empty() || to[0] != '/' || last + 1 >= to.size())
         return Fail(EINVAL, "not an absolute path of a file", to);
-    std::string const root = nuvsnapmgr::StateRootHolding(to);
+    std::string const root = nuvsnapmgr::SuiteStateHolding(to);
     if (!root.empty())
-        return Fail(EPERM, "a restore does not write inside the suite's state root [" + root + "]: refused", to);
+        return Fail(EPERM, "a restore does not write into the suite's own state [" + root + "]: refused", to);
     std::string const parent = last == 0 ? "/" : to.substr(0, last);
     std::string const name = to.substr(last + 1);
     if (name == "." || name == "..") return Fail(EINVAL, "not a name of a file", to);

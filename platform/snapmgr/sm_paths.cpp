@@ -69,10 +69,20 @@ std::string MountRoot() { return nuvsuite::StatePath("mounts"); }
 
 namespace nuvsnapmgr {
 
-std::string StateRootHolding(std::string const& path) {
+std::string SuiteStateHolding(std::string const& path) {
     std::string const root = RealPath(nuvsuite::StateRootPath());
-    if (root.empty() || !PathHolds(root, ResolveAsFarAsExists(path))) return std::string();
-    return root;
+    std::string const where = ResolveAsFarAsExists(path);
+    if (root.empty() || !PathHolds(root, where)) return std::string();
+    if (NormalisePath(where) == NormalisePath(root)) return root;
+    std::string rest = NormalisePath(where).substr(NormalisePath(root).size());
+    while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+    std::string const first = rest.substr(0, rest.find('/'));
+    static char const* const kOwn[] = {"registry", "jobresults", "temp",  "basehome", "logs",
+                                       "locks",    "snapshots",  "mounts", "pool",     "faults.stamp"};
+    for (char const* own : kOwn)
+        if (first == own) return root + "/" + first;
+    if (first.compare(0, 12, "catalogue.db") == 0) return root + "/" + first;
+    return std::string();
 }
 
 }  // namespace nuvsnapmgr

@@ -226,8 +226,9 @@ TEST_P(RoadTest, AHardLinkOfAFileElsewhereIsReplacedNeverWritten) {
     EXPECT_EQ("pg_class rows of a\n", ReadFile(dest + "/1/1259"));
 }
 
-// The suite's own state is no destination: a snapshot's copy stays as it was.
-TEST_P(RoadTest, ADestinationInsideTheStateRootIsRefused) {
+// The suite's own state is no destination: a snapshot's copy stays as it
+// was, a job-results folder gets nothing.
+TEST_P(RoadTest, ADestinationInTheSuitesOwnStateIsRefused) {
     std::string const a = MakeVolume("a");
     SnapJob job = Snapshot({a});
     // The snapshot's copy of the volume's "base" directory.
@@ -241,9 +242,14 @@ TEST_P(RoadTest, ADestinationInsideTheStateRootIsRefused) {
     EXPECT_NE(0, RestoreBy(GetParam(), later, a, "base", copy));
     EXPECT_TRUE(before == Detailed(copy)) << "the copy is untouched";
     EXPECT_EQ("pg_class rows of a\n", ReadFile(copy + "/1/1259"));
-    std::string const fresh = m_root.path() + "/restored";
+    std::string const fresh = nuvsuite::StatePath("jobresults") + "/restored";
     EXPECT_NE(0, RestoreBy(GetParam(), job, a, "base", fresh));
     EXPECT_FALSE(Exists(fresh));
+    // The suite's loop volumes and other folders of the state root are no
+    // state of the suite: a restore may go there.
+    std::string const volume = m_root.path() + "/volumes/v/restored";
+    EXPECT_EQ(0, RestoreBy(GetParam(), job, a, "base", volume));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(volume + "/1/1259"));
 }
 
 // A sparse file takes no more room restored than in the snapshot, and hard

@@ -61,7 +61,8 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 
 // Copies `from` (a file, link or directory under a snapshot mount) to `to`
 // (an absolute path).
-// - `to` inside the suite's state root is refused (EPERM).
+// - `to` in the suite's own state (see nuvsnapmgr::SuiteStateHolding) is
+//   refused (EPERM).
 // - The directories above `to` are walked from "/" one by one; missing ones
 //   are made (0755); a symbolic link on the way is followed only when root
 //   owns it or this process laid it out from a snapshot, else the copy fails

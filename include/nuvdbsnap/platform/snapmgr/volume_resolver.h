@@ -26,9 +26,12 @@ struct ResolvedVolume {
 // Does not touch "..". Relative paths stay relative.
 std::string NormalisePath(std::string const& path);
 
-// The resolved state root when `path` (resolved as far as it exists) is the
-// state root or lies inside it, else "": the suite's own state is no place to
-// restore files to.
-std::string StateRootHolding(std::string const& path);
+// The state root, or the entry of the suite's own state in it (catalogue,
+// fault stamp, registry/, jobresults/, temp/, basehome/, logs/, locks/,
+// snapshots/, mounts/, pool/), that `path` (resolved as far as it exists) is
+// or lies in; "" when none. The suite's own state is no place to restore
+// files to; the loop volumes under volumes/ and other folders in the state
+// root are not the suite's state.
+std::string SuiteStateHolding(std::string const& path);
 
 }  // namespace nuvsnapmgr
