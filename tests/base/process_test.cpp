@@ -151,6 +151,81 @@ TEST_F(ProcessTest, AFaultFailsTheCallWithoutRunningIt) {
     EXPECT_EQ(nuvsuite::ReadJournal("process", "JzProcess::system").size(), 3u);
 }
 
+// The program of a run with a start hook runs only on the caller's word, in a
+// process group of its own, and never once the caller is gone.
+TEST_F(ProcessTest, AProgramStartsOnlyOnItsCallersWord) {
+    std::string const record = Dir() + "/args";
+    nuvsuite::SetSubstitution("/usr/sbin/xfs_freeze", RecorderScript(record));
+    std::string out, err;
+    // Yes: the hook sees the child before the program replaced it.
+    int seen = 0;
+    std::string seenProgram;
+    ASSERT_EQ(0, JzProcess::system({"/bin/sh", "-c", "cut -d' ' -f5 /proc/$$/stat"}, &out, &err, [&](int pid) {
+        seen = pid;
+        char exe[4096] = {};
+        ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1);
+        seenProgram = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "";
+        return true;
+    }));
+    ASSERT_GT(seen, 0);
+    EXPECT_EQ(std::to_string(seen) + "\n", out);  // its process group is its own
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    EXPECT_EQ(std::string(self), seenProgram);
+    // No: nothing runs, and the call is journalled like any other.
+    size_t const journalled = nuvsuite::ReadJournal("process", "JzProcess::system").size();
+    EXPECT_EQ(-1, JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/a"}, &out, &err, [](int) { return false; }));
+    EXPECT_EQ(ECANCELED, errno);
+    EXPECT_FALSE(Exists(record));
+    EXPECT_EQ(journalled + 1, nuvsuite::ReadJournal("process", "JzProcess::system").size());
+    // The caller dies before its word: the program never runs.
+    nuvtest::PipeSignal started;
+    int const caller = nuvtest::StartChild([&]() -> int {
+        std::string o, e;
+        return JzProcess::system({"/usr/sbin/xfs_freeze", "-f", "/mnt/a"}, &o, &e, [&](int pid) {
+            std::ofstream(Dir() + "/group") << pid;
+            started.Send();
+            kill(getpid(), SIGKILL);
+            return true;
+        });
+    });
+    started.CloseWrite();
+    ASSERT_TRUE(started.Wait());
+    EXPECT_EQ(128 + SIGKILL, nuvtest::WaitChild(caller));
+    int const group = std::stoi(Read(Dir() + "/group"));
+    for (int i = 0; i < 500 && JzProcess::GroupAlive(group); ++i) usleep(10000);
+    EXPECT_FALSE(JzProcess::GroupAlive(group));
+    EXPECT_FALSE(Exists(record));
+}
+
+// A group is alive while a member runs; members that ended unreaped do not count.
+TEST_F(ProcessTest, GroupAliveCountsRunningMembersOnly) {
+    struct Case {
+        char const* name;
+        bool exits;
+    } const cases[] = {{"running", false}, {"ended, not reaped", true}};
+    for (auto const& c : cases) {
+        nuvtest::PipeSignal grouped;
+        int const pid = nuvtest::StartChild([&]() -> int {
+            setpgid(0, 0);
+            grouped.Send();
+            if (!c.exits) pause();
+            return 0;
+        });
+        grouped.CloseWrite();
+        ASSERT_TRUE(grouped.Wait()) << c.name;
+        if (c.exits) {
+            for (int i = 0; i < 500 && JzProcess::IsAlive(pid); ++i) usleep(10000);
+            ASSERT_EQ(0, kill(pid, 0)) << c.name;  // still there, a zombie
+        }
+        EXPECT_EQ(!c.exits, JzProcess::GroupAlive(pid)) << c.name;
+        if (!c.exits) kill(pid, SIGKILL);
+        nuvtest::WaitChild(pid);
+        EXPECT_FALSE(JzProcess::GroupAlive(pid)) << c.name;
+    }
+    EXPECT_FALSE(JzProcess::GroupAlive(0));
+}
+
 TEST_F(ProcessTest, TimeOutKillsTheProgramAndTheCallersErrnoIsKept) {
     std::string out, err;
     EXPECT_EQ(JzProcess::system({"/bin/sh", "-c", "echo started; sleep 30; echo never"}, &out, &err, 1),

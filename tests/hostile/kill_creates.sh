@@ -1,34 +1,64 @@
 #!/usr/bin/env bash
 # The hostile run: kills snapshot creates at random moments on an XFS loop
-# volume, N times, then reports what they left behind.
+# volume, round after round, then reports what they left behind.
 #
-#   tests/hostile/kill_creates.sh [N]        (as root; default N = 20)
+#   tests/hostile/kill_creates.sh [-n ROUNDS] [-d MAX_MS] [-k KILLS] [ROUNDS]
+#     -n ROUNDS  rounds (default 20; a bare number says the same)
+#     -d MAX_MS  a delayed kill comes 0 .. MAX_MS ms after the create started
+#                (default 500)
+#     -k KILLS   which kills: "delay" (the create, after a random delay),
+#                "freeze" (as the freeze tool starts: the create, the tool or
+#                both, at random, within a few ms) or "mixed" (default: the
+#                two by turns)
 #   NUV_BUILD_DIR   build directory (default: build)
 #
 # Each round opens a job and runs examples/snapdemo (a SAP HANA create, which
-# freezes its XFS volume) on the volume, kills it with SIGKILL after a random
-# delay within the length of an undisturbed create, waits one second and looks
-# whether the volume is still frozen (a frozen volume is thawed and counted).
-# A last, undisturbed create must succeed. Then it reports:
+# freezes its XFS volume) on the volume and kills as asked with SIGKILL. The
+# freeze tool of the suite is a wrapper (the suite's substitution table) that
+# runs the real one and, in a "freeze" round, kills as it starts. When every
+# guard and freeze program of the round has ended (at most 30 s), the round
+# looks whether the volume is still frozen (a frozen volume is thawed and
+# counted). A last, undisturbed create must succeed. Then it reports:
 #   frozen volumes        rounds after which the volume was still frozen
 #   leaked copies         copies under snapshots/ without a ready snapshot row,
 #                         and rows of snapshots that are not ready
 #   leftover freezes      rows of the freezes table
 #   catalogue integrity   SQLite's integrity check ("ok")
-# and exits 0 only when all three counts are 0 and the check says "ok".
+# and exits 0 only when all three counts are 0, the check says "ok" and the
+# last create succeeded; 77 (skipped) where root, loop devices or XFS are
+# missing; 2 on a usage error or an unbuilt tree.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-ROUNDS=${1:-20}
+ROUNDS=20
+MAX_MS=500
+KILLS=mixed
+usage() { echo "usage: kill_creates.sh [-n ROUNDS] [-d MAX_MS] [-k delay|freeze|mixed] [ROUNDS]" >&2; exit 2; }
+while getopts "n:d:k:" option; do
+  case $option in
+    n) ROUNDS=$OPTARG ;;
+    d) MAX_MS=$OPTARG ;;
+    k) KILLS=$OPTARG ;;
+    *) usage ;;
+  esac
+done
+shift $((OPTIND - 1))
+[ $# -le 1 ] || usage
+[ $# -eq 0 ] || ROUNDS=$1
+[[ $ROUNDS =~ ^[1-9][0-9]*$ && $MAX_MS =~ ^[0-9]+$ ]] || usage
+case $KILLS in delay|freeze|mixed) ;; *) usage ;; esac
 BUILD=${NUV_BUILD_DIR:-build}
 BIN="$BUILD/out/bin"
 JZ="$BIN/jzsuite"
 for program in "$JZ" "$BIN/snapdemo"; do
   [ -x "$program" ] || { echo "kill_creates: $program is not built" >&2; exit 2; }
 done
-[ "$(id -u)" -eq 0 ] || { echo "kill_creates: needs root (loop devices, mount, xfs_freeze)" >&2; exit 2; }
-for tool in mkfs.xfs losetup xfs_freeze sqlite3; do
-  command -v "$tool" >/dev/null || { echo "kill_creates: $tool is not installed" >&2; exit 2; }
+skip() { echo "kill_creates: skipped: $1" >&2; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root (loop devices, mount, xfs_freeze)"
+for tool in mkfs.xfs losetup xfs_freeze sqlite3 pgrep; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
+FREEZE_TOOL=/usr/sbin/xfs_freeze
+[ -x "$FREEZE_TOOL" ] || skip "$FREEZE_TOOL is not installed"
 
 WORK=$(mktemp -d /tmp/nuv-hostile-XXXXXX)
 MNT="$WORK/mnt"
@@ -43,10 +73,10 @@ trap cleanup EXIT
 
 # The volume, and the state root on another file system beside it.
 truncate -s 512M "$WORK/image"
-mkfs.xfs -q -m reflink=1 "$WORK/image"
-LOOP=$(losetup --find --show "$WORK/image")
+mkfs.xfs -q -m reflink=1 "$WORK/image" || skip "mkfs.xfs cannot make an XFS file system"
+LOOP=$(losetup --find --show "$WORK/image" 2>/dev/null) || skip "no loop device"
 mkdir -p "$MNT"
-mount "$LOOP" "$MNT"
+mount "$LOOP" "$MNT" || skip "cannot mount an XFS loop volume"
 for d in 0 1 2 3 4 5 6 7; do
   mkdir -p "$MNT/tables$d"
   for f in $(seq 1 250); do head -c $(( (f % 16 + 1) * 4096 )) /dev/zero > "$MNT/tables$d/t$f.dat"; done
@@ -61,31 +91,72 @@ export JZREG="$JZ_SUITE_ROOT/registry"
 "$JZ" declare application id=1 client_id=1 app_type=135 subclient_id=1 >/dev/null
 "$JZ" declare volume path="$MNT" device="$LOOP" fstype=xfs options=rw >/dev/null
 
+# The freeze tool of the suite: the real one, after the kill a "freeze" round
+# asks for in $WORK/hook (once: the word is taken) within 0-3 ms of its start.
+cat > "$WORK/freeze_tool" <<TOOL
+#!/bin/bash
+if [ "\$1" = -f ] && hook=\$(cat "$WORK/hook" 2>/dev/null) && rm -f "$WORK/hook" && [ -n "\$hook" ]; then
+  pause=\$(printf '0.%03d' \$((RANDOM % 4)))
+  create=\$(cat "$WORK/create.pid")
+  case \$hook in
+    create) ( sleep \$pause; kill -9 \$create ) & ;;
+    tool) ( sleep \$pause; kill -9 \$\$ ) & ;;
+    both) ( sleep \$pause; kill -9 \$\$ \$create ) & ;;
+  esac
+fi
+exec $FREEZE_TOOL "\$@"
+TOOL
+chmod 755 "$WORK/freeze_tool"
+"$JZ" declare substitution program="$FREEZE_TOOL" replacement="$WORK/freeze_tool" >/dev/null
+
 new_job() { "$JZ" job new --app 1 | grep -o '[0-9]\+' | head -n 1; }
 now_ms() { date +%s%3N; }
 
-# The length of an undisturbed create sets the range of the random delays.
+# Every guard and freeze program of the volume has ended (at most 30 s).
+settle() {
+  local i
+  for i in $(seq 1 300); do
+    pgrep -f "jzfreezeguard $MNT " >/dev/null || pgrep -f "xfs_io .*$MNT\$" >/dev/null || return 0
+    sleep 0.1
+  done
+}
+
 start=$(now_ms)
 JZ_JOB_ID=$(new_job) "$BIN/snapdemo" --data "$MNT" --app 1 >/dev/null
-span=$(( $(now_ms) - start ))
-echo "an undisturbed create takes ${span} ms; killing $ROUNDS creates within that time"
+echo "an undisturbed create takes $(( $(now_ms) - start )) ms; $ROUNDS rounds of kills ($KILLS, delays 0-$MAX_MS ms)"
 
 frozen=0
+hooks=(create tool both)
 for round in $(seq 1 "$ROUNDS"); do
-  JZ_JOB_ID=$(new_job) "$BIN/snapdemo" --data "$MNT" --app 1 >/dev/null 2>&1 &
+  kind=$KILLS
+  [ "$kind" = mixed ] && { [ $((round % 2)) -eq 1 ] && kind=delay || kind=freeze; }
+  rm -f "$WORK/hook"
+  job=$(new_job)
+  if [ "$kind" = freeze ]; then
+    what=${hooks[RANDOM % 3]}
+    echo "$what" > "$WORK/hook"
+  fi
+  JZ_JOB_ID=$job "$BIN/snapdemo" --data "$MNT" --app 1 >/dev/null 2>&1 &
   pid=$!
-  delay=$(( RANDOM % (span + 1) ))
-  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
-  kill -9 "$pid" 2>/dev/null || true
+  echo "$pid" > "$WORK/create.pid"
+  if [ "$kind" = delay ]; then
+    delay=$(( RANDOM % (MAX_MS + 1) ))
+    what="the create after ${delay} ms"
+    sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+    kill -9 "$pid" 2>/dev/null || true
+  else
+    what="$what as the freeze tool started"
+  fi
   wait "$pid" 2>/dev/null || true
-  sleep 1
+  rm -f "$WORK/hook"
+  settle
   # A second freeze of a frozen file system is refused: that is the test.
-  if xfs_freeze -f "$MNT" 2>/dev/null; then
-    xfs_freeze -u "$MNT"
+  if "$FREEZE_TOOL" -f "$MNT" 2>/dev/null; then
+    "$FREEZE_TOOL" -u "$MNT"
   else
     frozen=$((frozen + 1))
-    echo "round $round (killed after ${delay} ms): the volume was left frozen" >&2
-    xfs_freeze -u "$MNT" || true
+    echo "round $round (killed $what): the volume was left frozen" >&2
+    "$FREEZE_TOOL" -u "$MNT" || true
   fi
 done
 
