@@ -55,7 +55,9 @@ for run in $(seq 1 "$runs"); do
   order=(0 1)
   [ $((run % 2)) -eq 0 ] && order=(1 0)
   for i in "${order[@]}"; do
-    NUV_BENCH_CASES=$cases "${programs[$i]}" > "$work/run.out"
+    # A missed target makes the benchmark exit non-zero: the comparison goes on.
+    NUV_BENCH_CASES=$cases "${programs[$i]}" > "$work/run.out" ||
+      echo "run $run ${names[$i]}: exit status $? (a target missed, or the run failed)"
     # snapshot_create[<case>]: whole road snapshot W ms (...), of it the create call C ms (...)
     sed -n 's/^snapshot_create\[\([^]]*\)\]: whole road snapshot \([0-9.]*\) ms.*create call \([0-9.]*\) ms.*/\1 \2 \3/p' \
       "$work/run.out" | while read -r label whole create; do

@@ -38,17 +38,94 @@ std::string EnvOr(char const* name) {
     return v ? std::string(v) : std::string();
 }
 
+// Bumped in every child of fork(): the process and thread ids a thread keeps
+// for its lines are taken again after it.
+std::atomic<unsigned> g_forkGeneration{0};
+
 // All writers of the process share one lock so that fork() (which takes it in
 // its prepare handler) never leaves a child with a lock held by a lost thread.
 std::mutex& WriterMutex() {
     static std::mutex* m = [] {
         auto* mutex = new std::mutex;
         pthread_atfork([] { WriterMutex().lock(); }, [] { WriterMutex().unlock(); },
-                       [] { WriterMutex().unlock(); });
+                       [] {
+                           g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+                           WriterMutex().unlock();
+                       });
         return mutex;
     }();
     return *m;
 }
+
+// What a line costs is mostly its one write(2): the rest is kept cheap, since
+// a road may log a line per file at the level users run. Each thread keeps
+// its ids and the local time of the current second (plain data: lines may
+// come while the thread's objects are destroyed).
+struct LineHead {
+    unsigned generation = ~0u;
+    int pid = 0;
+    long tid = 0;
+    time_t second = -1;
+    struct tm local;
+};
+
+LineHead& ThreadHead() {
+    (void)WriterMutex();   // its fork handlers bump the generation
+    static thread_local LineHead head = {};
+    unsigned const generation = g_forkGeneration.load(std::memory_order_relaxed);
+    if (head.generation != generation) {
+        head.generation = generation;
+        head.pid = static_cast<int>(getpid());
+        head.tid = static_cast<long>(syscall(SYS_gettid));
+    }
+    return head;
+}
+
+// The head of a line: time, pid, thread, job id, level and tag.
+void StartLine(std::string& line, int level, char const* tag, uint64_t jobId) {
+    LineHead& head = ThreadHead();
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    if (tv.tv_sec != head.second) {
+        localtime_r(&tv.tv_sec, &head.local);
+        head.second = tv.tv_sec;
+    }
+    struct tm const& t = head.local;
+    char text[160];
+    int n = snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %d %ld %llu %d [", t.tm_year + 1900,
+                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<long>(tv.tv_usec / 1000),
+                     head.pid, head.tid, static_cast<unsigned long long>(jobId), level);
+    line.reserve(512);
+    line.assign(text, n > 0 ? static_cast<size_t>(n) : 0);
+    if (tag) line += tag;
+    line += "] ";
+}
+
+// Appends the formatted text to a line (nothing for a null format).
+void AppendFormatted(std::string& line, char const* format, va_list ap) {
+    if (format == nullptr) return;
+    size_t const at = line.size();
+    size_t room = line.capacity() > at + 256 ? line.capacity() - at : 256;
+    for (;;) {
+        line.resize(at + room);
+        va_list copy;
+        va_copy(copy, ap);
+        int const n = vsnprintf(&line[at], room + 1, format, copy);   // the string keeps room for its terminator
+        va_end(copy);
+        if (n < 0) {
+            line.resize(at);
+            return;
+        }
+        if (static_cast<size_t>(n) <= room) {
+            line.resize(at + static_cast<size_t>(n));
+            return;
+        }
+        room = static_cast<size_t>(n);
+    }
+}
+
+// True when the variable's value is `key` (an unset variable matches "").
+bool SameAs(std::string const& key, char const* value) { return key == (value ? value : ""); }
 
 
 uint64_t JobIdFromEnvironment() {
@@ -78,6 +155,9 @@ struct JzLogWriter::Impl {
     // Under WriterMutex: true when the file resolved for this environment is current.
     bool Current(std::string const& logFile, std::string const& suiteRoot) const {
         return resolved && logFile == keyLogFile && suiteRoot == keySuiteRoot;
+    }
+    bool Current(char const* logFile, char const* suiteRoot) const {
+        return resolved && SameAs(keyLogFile, logFile) && SameAs(keySuiteRoot, suiteRoot);
     }
 
     // Under WriterMutex: opens `newPath` as the file for this environment.
@@ -109,6 +189,29 @@ struct JzLogWriter::Impl {
         resolving = false;
         std::lock_guard<std::mutex> lock(WriterMutex());
         Reopen(logFile, suiteRoot, newPath);
+    }
+
+    // One whole line, a line feed added when it has none, in one write(2).
+    void Append(std::string& line) {
+        if (line.empty() || line.back() != '\n') line += '\n';
+        char const* logFile = getenv("JZ_LOG_FILE");
+        char const* suiteRoot = getenv("JZ_SUITE_ROOT");
+        std::unique_lock<std::mutex> lock(WriterMutex());
+        if (!Current(logFile, suiteRoot)) {
+            lock.unlock();
+            Resolve(logFile ? logFile : "", suiteRoot ? suiteRoot : "");
+            lock.lock();
+            if (!Current(logFile, suiteRoot)) return;
+        }
+        if (fd < 0) return;
+        ssize_t w;
+        do {
+            w = ::write(fd, line.data(), line.size());
+        } while (w < 0 && errno == EINTR);
+        if (w < 0 && reportedPath != path) {
+            reportedPath = path;
+            fprintf(stderr, "nuvdbsnap: cannot write to log file %s: %s\n", path.c_str(), strerror(errno));
+        }
     }
 };
 
@@ -156,50 +259,27 @@ void JzLogWriter::Write(int level, char const* tag, uint64_t jobId, char const* 
     if (!enabled(level)) return;
     va_list ap;
     va_start(ap, format);
-    std::string text = FXString::FormatV(format, ap);
+    WriteV(level, tag, jobId, format, ap);
     va_end(ap);
-    WriteText(level, tag, jobId, text);
 }
 
 void JzLogWriter::WriteV(int level, char const* tag, uint64_t jobId, char const* format, va_list ap) {
     if (!enabled(level)) return;
-    WriteText(level, tag, jobId, FXString::FormatV(format, ap));
+    int savedErrno = errno;  // logging never disturbs the caller's errno
+    std::string line;
+    StartLine(line, level, tag, jobId);
+    AppendFormatted(line, format, ap);
+    m_impl->Append(line);
+    errno = savedErrno;
 }
 
 void JzLogWriter::WriteText(int level, char const* tag, uint64_t jobId, std::string const& text) {
     if (!enabled(level)) return;
-    int savedErrno = errno;  // logging never disturbs the caller's errno
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    struct tm tmv;
-    localtime_r(&tv.tv_sec, &tmv);
-    char head[160];
-    int n = snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %d %ld %llu %d [",
-                     tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
-                     static_cast<long>(tv.tv_usec / 1000), static_cast<int>(getpid()),
-                     static_cast<long>(syscall(SYS_gettid)), static_cast<unsigned long long>(jobId), level);
-    std::string line(head, n > 0 ? static_cast<size_t>(n) : 0);
-    line += tag ? tag : "";
-    line += "] ";
+    int savedErrno = errno;
+    std::string line;
+    StartLine(line, level, tag, jobId);
     line += text;
-    if (line.empty() || line.back() != '\n') line += '\n';
-
-    std::string logFile = EnvOr("JZ_LOG_FILE");
-    std::string suiteRoot = EnvOr("JZ_SUITE_ROOT");
-    m_impl->Resolve(logFile, suiteRoot);
-    {
-        std::lock_guard<std::mutex> lock(WriterMutex());
-        if (m_impl->Current(logFile, suiteRoot) && m_impl->fd >= 0) {
-            ssize_t w;
-            do {
-                w = ::write(m_impl->fd, line.data(), line.size());
-            } while (w < 0 && errno == EINTR);
-            if (w < 0 && m_impl->reportedPath != m_impl->path) {
-                m_impl->reportedPath = m_impl->path;
-                fprintf(stderr, "nuvdbsnap: cannot write to log file %s: %s\n", m_impl->path.c_str(), strerror(errno));
-            }
-        }
-    }
+    m_impl->Append(line);
     errno = savedErrno;
 }
 

@@ -173,6 +173,38 @@ TEST_F(LogTest, LinesStayWholeUnderThreadsOfTwoProcesses) {
     EXPECT_EQ(perProcess.size(), 2u);
 }
 
+// A thread that logged before fork() logs in the child with the child's own
+// process and thread ids, and again with the parent's in the parent; a line
+// longer than any buffer the writer starts with stays whole.
+TEST_F(LogTest, AForkedChildLogsItsOwnIds) {
+    g_ptrLogWriter->setLevel(1);
+    EvDebug::Debug(nullptr, "ids", "parent before");
+    std::string const longText(5000, 'q');
+    int child = nuvtest::StartChild([&] {
+        EvDebug::Debug(nullptr, "ids", "child %s", longText.c_str());
+        return 0;
+    });
+    ASSERT_EQ(nuvtest::WaitChild(child), 0);
+    EvDebug::Debug(nullptr, "ids", "parent after");
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    long const self = getpid(), selfThread = static_cast<long>(syscall(SYS_gettid));
+    struct Expected {
+        char const* text;
+        long pid, tid;
+    } const expected[] = {
+        {"parent before", self, selfThread},
+        {nullptr, child, child},   // the forked thread is the child's main thread
+        {"parent after", self, selfThread},
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i].pid, expected[i].pid) << i;
+        EXPECT_EQ(lines[i].tid, expected[i].tid) << i;
+        if (expected[i].text) EXPECT_EQ(lines[i].text, expected[i].text);
+    }
+    EXPECT_EQ(lines[1].text, "child " + longText);
+}
+
 TEST_F(LogTest, TheFileLiesUnderTheStateRootUnlessOverridden) {
     EXPECT_EQ(g_ptrLogWriter->path(), m_file);
     unsetenv("JZ_LOG_FILE");

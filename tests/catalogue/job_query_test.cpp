@@ -4,6 +4,7 @@
 
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 #include "nuvdbsnap/platform/appmgr/declare.h"
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
 #include "nuvdbsnap/platform/appmgr/nuv_backup.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -89,6 +90,37 @@ TEST_P(JobQueryTest, PostgresFilesAreExactlyThoseIndexed) {
     EXPECT_EQ((Strings{"/+DBDIR+/data/pg", "/TblView/db/t1", "/TblView/db/t10"}), Browsable());
     ASSERT_EQ(1u, t.m_archFileList.size());
     EXPECT_TRUE(nuvtest::Exists(JzNamedMutex::LockFileFor("idxq_2_" + std::to_string(m_snapJob.id))));
+}
+
+// At the level users run (the default) the query writes no line per file: a
+// large database would pay a write per file. Above it each file has its line.
+TEST_P(JobQueryTest, PostgresFilesAreLoggedOnlyAboveTheDefaultLevel) {
+    ArchiveFileId_t const afile = ArchiveFile(1);
+    Feed(125, afile, {{"/+DBDIR+/data/pg/"}, {"/data/pg/base/1", false, 100}, {"/data/pg/base/2", false, 200}});
+    std::string const log = m_root.path() + "/logs/nuvdbsnap.log";
+    int const defaultLevel = JzLogWriter().getLevel();   // a fresh writer's, from the settings
+    ASSERT_EQ(1, defaultLevel);
+    struct Case {
+        int level;
+        char const* line;   // a line the query writes for the file /data/pg/base/1, or null for none
+    } const cases[] = {
+        {defaultLevel, nullptr},
+        {2, GetParam() ? "] Postgres path [/data/pg/base/1]" : "] BCD string is /data/pg/base/1"},
+    };
+    for (Case const& c : cases) {
+        g_ptrLogWriter->setLevel(c.level);
+        size_t const before = nuvtest::ReadFile(log).size();
+        DBPathTranslator t = Translator(125);
+        ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+        ASSERT_EQ(2u, t.m_fileEntities.size());
+        std::string const text = nuvtest::ReadFile(log).substr(before);   // the lines of this query
+        if (c.line == nullptr) {
+            EXPECT_EQ(std::string::npos, text.find("/data/pg/base/")) << text;
+        } else {
+            EXPECT_NE(std::string::npos, text.find(c.line)) << text;
+        }
+    }
+    g_ptrLogWriter->setLevel(defaultLevel);
 }
 
 TEST_P(JobQueryTest, SybaseDatabasesAreMappedToTheirDevicesAndCatalogued) {
