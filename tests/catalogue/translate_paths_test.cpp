@@ -27,6 +27,18 @@ std::string NearMiss(std::string const& bcd, std::string const& source, std::str
     return snap + "2" + bcd.substr(source.size());
 }
 
+// A translation's outcome: the prefix check's failure, or the remaining entities' mount paths.
+void ExpectOutcome(CFzError const& e, DBPathTranslator const& t, bool ok, Strings const& translated) {
+    EXPECT_EQ(ok, !e.IsError()) << e.AsString();
+    if (!ok) {
+        EXPECT_TRUE(FXErrorUtil::IsJZResult(e, 3)) << e.AsString();
+        return;
+    }
+    Strings got;
+    for (auto const& entity : t.m_fileEntities) got.push_back(entity.m_mountPointTranslatedPath);
+    EXPECT_EQ(translated, got);
+}
+
 struct Volume {
     int afile;
     std::string source, mount;
@@ -81,17 +93,9 @@ TEST_P(TranslateTest, MovesEachEntityUnderItsVolumesMount) {
         e.m_bcdString = bcd;
         t.m_fileEntities.push_back(e);
     }
-    CFzError e = t.translateSrcPathIntoMountPath(snap, c.translator);
-    EXPECT_EQ(c.ok, !e.IsError()) << e.AsString();
-    if (!c.ok) {
-        EXPECT_TRUE(FXErrorUtil::IsJZResult(e, 3)) << e.AsString();
-        return;
-    }
-    Strings got;
-    for (auto const& entity : t.m_fileEntities) got.push_back(entity.m_mountPointTranslatedPath);
     Strings expected;
     for (std::string const& p : c.translated) expected.push_back(expand(p));
-    EXPECT_EQ(expected, got);
+    ExpectOutcome(t.translateSrcPathIntoMountPath(snap, c.translator), t, c.ok, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,15 +181,7 @@ TEST_P(TranslateElementsTest, MovesTheElementsFilePaths) {
     PostGreSqlDBElementList pg;
     MySqlDBElementList mysql;
     DBElementList& elements = c.appType == 125 ? static_cast<DBElementList&>(pg) : mysql;
-    CFzError e = t.translateSrcPathIntoMountPath(snap, elements);
-    EXPECT_EQ(c.ok, !e.IsError()) << e.AsString();
-    if (!c.ok) {
-        EXPECT_TRUE(FXErrorUtil::IsJZResult(e, 3)) << e.AsString();
-        return;
-    }
-    Strings got;
-    for (auto const& entity : t.m_fileEntities) got.push_back(entity.m_mountPointTranslatedPath);
-    EXPECT_EQ(c.translated, got);
+    ExpectOutcome(t.translateSrcPathIntoMountPath(snap, elements), t, c.ok, c.translated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
