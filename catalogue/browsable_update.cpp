@@ -112,8 +112,10 @@ int DBPathTranslator::updateBrowsableIndex(JZJobCtrlClient* client, JZBkpLevel& 
         g_ptrLogWriter->Write(0, kUpdateTag, 0, "resetting aFileIds for backup copy");
         for (browseablePath_t& entry : pathList) entry.afile = ArchiveFileId_t{2, 0, 1};
         unsigned const type = m_appType;
-        rc = index.addBrowseAblePath(pathList, level, host, brannoxId, appId, type, runningJob, &event, debug, 0,
-                                     text.c_str());
+        // MySQL's links are not sent here: a list of links alone sends nothing.
+        if (!pathList.empty())
+            rc = index.addBrowseAblePath(pathList, level, host, brannoxId, appId, type, runningJob, &event, debug, 0,
+                                         text.c_str());
     } else {
         unsigned type = static_cast<unsigned>(appType);
         if (type == 0) type = static_cast<unsigned>(GetAppType(m_brannoxId, m_appId));

@@ -24,6 +24,16 @@ bool UnderMount(std::string const& path, std::string const& mount, std::string& 
     return true;
 }
 
+bool ReplicaMount(std::string const& sourcePath, std::string const& relative, std::string const& mount,
+                  std::string& replicaMount) {
+    size_t const end = sourcePath.find_last_not_of('/');
+    size_t const n = end == std::string::npos ? 0 : end + 1;
+    if (relative.size() < n || relative.compare(0, n, sourcePath, 0, n) != 0) return false;
+    if (n > 0 && relative.size() > n && relative[n] != '/') return false;
+    replicaMount = mount + relative.substr(n);
+    return true;
+}
+
 std::string JoinMount(std::string const& snapMount, std::string const& rest) {
     std::string const trimmed = TrimMount(snapMount);
     if (rest.empty()) return trimmed.empty() ? snapMount : trimmed;

@@ -14,6 +14,12 @@ std::string TrimMount(std::string const& mount);
 // leading '/' (empty for the mount itself).
 bool UnderMount(std::string const& path, std::string const& mount, std::string& rest);
 
+// Where a replica's files lie: mount followed by the replica's relative path
+// less the source path (without its trailing '/'). False when the relative path
+// does not begin with the source path at a component boundary.
+bool ReplicaMount(std::string const& sourcePath, std::string const& relative, std::string const& mount,
+                  std::string& replicaMount);
+
 // snapMount and rest joined with exactly one '/' (snapMount alone when rest is empty).
 std::string JoinMount(std::string const& snapMount, std::string const& rest);
 

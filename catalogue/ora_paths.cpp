@@ -107,6 +107,13 @@ std::string OraElement::translatePath(std::string const& cataloguePath, std::str
     std::string const filePath = ReplaceChar(
         cataloguePath.substr(start, bar == std::string::npos ? std::string::npos : bar - start), '~', '/');
     if (snapMount.empty()) return filePath;
+    // Only an absolute path lies under a mount: a relative one (a file inside a
+    // disk group, say) would land under "/" of any source.
+    if (filePath.empty() || filePath[0] != '/') {
+        g_ptrLogWriter->Write(2, kTag, static_cast<uint64_t>(jobId), "Path:%s is not absolute - Failed to translate path",
+                              filePath.c_str());
+        return std::string();
+    }
 
     std::string physical = filePath;
     if (!NuvSymLink::m_mountSrcTransMap.empty()) {
@@ -139,24 +146,29 @@ std::string OraDBInfo::getDBFilePath(OraElement const& element, bool snapdev, bo
         g_ptrLogWriter->Write(7, kTag, job, "path %s", path.c_str());
         return convertImageCopyPathToDBFilePath(path);
     }
-    if (snapdev && element.m_fsInd >= 0 && static_cast<size_t>(element.m_fsInd) < m_volumes.size()) {
+    if (snapdev && element.m_fsInd != -1) {
+        // A volume the element names must be one of the job's: never the live file instead.
+        if (element.m_fsInd < 0 || static_cast<size_t>(element.m_fsInd) >= m_volumes.size()) {
+            g_ptrLogWriter->Write(-1, kTag, job,
+                                  "File system index %d of [%s] names no snapshot volume (%d known): not translated",
+                                  element.m_fsInd, element.m_path.c_str(), static_cast<int>(m_volumes.size()));
+            return std::string();
+        }
         SMVolumeInfo const& volume = m_volumes[element.m_fsInd];
         OraElement copy = element;  // the writer normalises the path it writes
         std::string const cataloguePath = copy.toString(*this, std::string());
         std::string path;
         if (!volume.getRepBasePath().empty() && !volume.getRepRelativePath().empty()) {
-            std::string source = volume.getSourcePath();
-            while (!source.empty() && source.back() == '/') source.pop_back();
             std::string const& relative = volume.getRepRelativePath();
-            if (relative.size() < source.size()) {
+            std::string replicaMount;
+            if (!ReplicaMount(volume.getSourcePath(), relative, volume.getMountPath(), replicaMount)) {
                 g_ptrLogWriter->Write(-1, kTag, job,
-                                      "Replica relative path [%s] is shorter than the source path [%s]: [%s] is "
+                                      "Replica relative path [%s] does not begin with the source path [%s]: [%s] is "
                                       "not translated",
-                                      relative.c_str(), source.c_str(), element.m_path.c_str());
+                                      relative.c_str(), volume.getSourcePath().c_str(), element.m_path.c_str());
                 return std::string();
             }
-            path = OraElement::translatePath(cataloguePath, volume.getOriginalSourcePath(),
-                                             volume.getMountPath() + relative.substr(source.size()),
+            path = OraElement::translatePath(cataloguePath, volume.getOriginalSourcePath(), replicaMount,
                                              element.m_symLinkFlag, element.m_jobId);
         } else {
             path = OraElement::translatePath(cataloguePath, volume.getSourcePath(), volume.getMountPath(),

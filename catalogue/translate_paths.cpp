@@ -67,17 +67,13 @@ CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool eleme
         std::string const& mount = volume->getMountPath();
         bool const singleName = (volume->getVolumeFlags() & 0x3) != 0;
         bool const replica = !volume->getRepBasePath().empty() && !volume->getRepRelativePath().empty();
-        bool replicaTooShort = false;
+        bool replicaElsewhere = false;  // the relative path does not begin with the source path
         std::string snapMount = mount;
         std::string sourceMount = volume->getSourcePath();
         if (!singleName && replica) {
-            size_t const n = TrimTrailingSlashes(volume->getSourcePath()).size();
-            std::string const& relative = volume->getRepRelativePath();
-            replicaTooShort = relative.size() < n;
-            if (!replicaTooShort) {
-                snapMount = mount + relative.substr(n);
-                sourceMount = volume->getOriginalSourcePath();
-            }
+            replicaElsewhere =
+                !nuvcatalogue::ReplicaMount(volume->getSourcePath(), volume->getRepRelativePath(), mount, snapMount);
+            if (!replicaElsewhere) sourceMount = volume->getOriginalSourcePath();
         }
         for (auto it = m_fileEntities.begin(); it != m_fileEntities.end();) {
             DBFileSnapshotEntity& entity = *it;
@@ -112,7 +108,7 @@ CFzError DBPathTranslator::translateEntities(SMVolSnapInfo& snapInfo, bool eleme
                 entity.m_mountPointTranslatedPath = nuvcatalogue::JoinMount(mount, name);
             } else {
                 if (replica) {
-                    if (replicaTooShort) {
+                    if (replicaElsewhere) {
                         entity.m_mountPointTranslatedPath = volume->getRepRelativePath();
                         return prefixFailure(*volume, entity);
                     }
@@ -197,11 +193,13 @@ struct ElementTranslate {
             DBElement::translatePath(elements.getFilePath(element), sourceMount, snapMount);
         return CFzError::Success();
     }
-    // PostgreSQL: a file at or above the volume's source mount point is no file of the volume.
+    // PostgreSQL: a file at or above the volume's source mount point (by whole
+    // components: "/pg" is not above "/pgdata") is no file of the volume.
     CFzError prefixMissed(DBFileSnapshotEntity& entity, SMVolumeInfo const& volume, bool& dropped) const {
         if (appType != 125) return CFzError::Success();
         std::string const filePath = elements.getFilePath(elements.getDBElement(entity.m_bcdString));
-        if (volume.getSourcePath().compare(0, filePath.size(), filePath) == 0) {
+        std::string below;
+        if (nuvcatalogue::UnderMount(volume.getSourcePath(), filePath, below)) {
             g_ptrLogWriter->Write(0, kListTag, 0, "File path %s, is parent of source mount point %s. Ignoring it",
                                   entity.m_bcdString.c_str(), volume.getSourcePath().c_str());
             dropped = true;

@@ -5,6 +5,12 @@
 // catalogue as a snapshot of the job. It keeps a copy of the logger and the
 // values set, never the job-control client it is handed.
 //
+// One engine serves every run of its process. A run starts with the job id
+// being set: the sources of an earlier run are dropped then, and a new job id
+// drops the earlier job's volume list and replicas too. The replication ends
+// the run, replicated or not: its sources are taken, and the replicas (kept
+// for the tables, the job status and the metadata file) are that run's alone.
+//
 // Every entry takes the service-call step ("replication", "<entry>", args); a
 // fault fails it with the fault's text as error text (JzGetJobPhaseStatus_C:
 // a fault raises the fail flag).
@@ -16,6 +22,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 class JZJobCtrlClient;
@@ -41,6 +48,19 @@ struct Engine {
     bool initialized = false;
     bool replicated = false;
     SMVolSnapInfo replicas;
+
+    // The sources handed over since the run started: gone with the run.
+    void EndRun() {
+        sources.clear();
+        initialized = false;
+    }
+    // Everything a job left: its run, volume list and replicas.
+    void ForgetJob() {
+        EndRun();
+        volumes.clear();
+        replicated = false;
+        replicas = SMVolSnapInfo();
+    }
 };
 
 char const* const kService = "replication";
@@ -87,8 +107,16 @@ NUV_REP_NUMBER_SETTER(JzRepSetAppTypeId_C, appTypeId, unsigned long)
 NUV_REP_NUMBER_SETTER(JzRepSetClientId_C, clientId, unsigned long)
 NUV_REP_NUMBER_SETTER(JzRepSetBrannoxId_C, brannoxId, unsigned long)
 NUV_REP_NUMBER_SETTER(JzRepSetBackupType_C, backupType, unsigned long)
-NUV_REP_NUMBER_SETTER(JzRepSetJobId_C, jobId, unsigned long long)
 #undef NUV_REP_NUMBER_SETTER
+
+// Setting the job id starts a run (see above).
+void JzRepSetJobId_C(void* instance, unsigned long long value) {
+    if (!Enter("JzRepSetJobId_C", std::to_string(value))) return;
+    Engine& engine = *Of(instance);
+    if (value != engine.jobId) engine.ForgetJob();
+    engine.EndRun();
+    engine.jobId = value;
+}
 
 #define NUV_REP_TEXT_SETTER(Entry, Field)                                    \
     void Entry(void* instance, std::string value) {                         \
@@ -147,6 +175,7 @@ int JzRepSetAddSourceForReplicationWithArchiveFileInfo_C(void* instance, void* s
 int JzRepInitializeReplication_C(void* instance, int* code, std::string& error) {
     if (!Enter("JzRepInitializeReplication_C", "", &error)) {
         *code = -1;
+        Of(instance)->EndRun();
         return 0;
     }
     if (Of(instance)->sources.empty()) {
@@ -161,8 +190,15 @@ int JzRepInitializeReplication_C(void* instance, int* code, std::string& error) 
 #ifndef NUV_REP_WITHOUT_REPLICATE
 int JzRepReplicateSources_C(void* instance, std::string& error) {
     Engine& engine = *Of(instance);
+    // This call ends the run whatever it gives: the sources are taken here and
+    // no replica of an earlier run outlives it.
+    std::vector<Source> const sources = std::move(engine.sources);
+    bool const initialized = engine.initialized;
+    engine.EndRun();
+    engine.replicated = false;
+    engine.replicas = SMVolSnapInfo();
     if (!Enter("JzRepReplicateSources_C", "job=" + std::to_string(engine.jobId), &error)) return 0;
-    if (!engine.initialized) {
+    if (!initialized) {
         error = "replication is not initialized";
         return 0;
     }
@@ -172,7 +208,7 @@ int JzRepReplicateSources_C(void* instance, std::string& error) {
     record.setBrannoxId(static_cast<int>(engine.brannoxId));
     record.setAppTypeId(static_cast<int>(engine.appTypeId));
     record.setSourceClientId(static_cast<int>(engine.clientId));
-    for (Source const& s : engine.sources) {
+    for (Source const& s : sources) {
         SMVolumeInfo volume;
         volume.setSourcePath(s.source.snapDevice);
         volume.setJobId(static_cast<int>(engine.jobId));
@@ -193,7 +229,7 @@ int JzRepReplicateSources_C(void* instance, std::string& error) {
     }
     // The replicas describe the source volumes they replicate.
     auto volume = record.volumeListBegin();
-    for (Source const& s : engine.sources) {
+    for (Source const& s : sources) {
         volume->setSourcePath(s.source.sourceMountPath);
         volume->setSourceDevice(s.source.sourceDevice);
         ++volume;

@@ -2,6 +2,7 @@
 // and the Oracle image-copy tag carried forward to it.
 #include "index_scene.h"
 
+#include "catalogue/translator_internal.h"
 #include "nuvdbsnap/catalogue/db_path_translator.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -64,6 +65,51 @@ TEST_F(BrowsableUpdateTest, NothingToSendIsNoFailure) {
     EXPECT_EQ(0, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
     EXPECT_TRUE(nuvindexing::ListRuns(m_runningJob.id).empty());
 }
+
+// MySQL's links to directories go in a pass of their own (first generation)
+// or are not sent (second): a list of such links alone sends nothing else.
+struct MySqlLinksCase {
+    char const* name;
+    int generation;
+    bool withDirectory;  // a plain browsable directory besides the links
+    Strings sent;        // what the running job's index shows afterwards
+};
+
+void PrintTo(MySqlLinksCase const& c, std::ostream* os) { *os << c.name; }
+
+class MySqlLinksTest : public BrowsableUpdateTest, public ::testing::WithParamInterface<MySqlLinksCase> {};
+
+TEST_P(MySqlLinksTest, LinksAreSentOnlyWhereTheyBelong) {
+    MySqlLinksCase const& c = GetParam();
+    if (c.generation == 2) {
+        ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, true).IsError());
+    }
+    ArchiveFile(1, &m_runningJob);  // the running job's first archive file: the fresh root's first
+    nuvcatalogue::PathList().clear();
+    DBPathTranslator::addToBrowsablePath("/+SYMLINK2DIR+/var/lib/mysql/sales,1,0,2,1,0", ',');
+    DBPathTranslator::addToBrowsablePath("/+SYMLINK2DIR+/var/lib/mysql/stock,1,0,2,1,0", ',');
+    if (c.withDirectory) DBPathTranslator::addToBrowsablePath("/TblView/sales,1,0,2,1,0", ',');
+    DBPathTranslator t = Translator(104);
+    JZBkpLevel level = JZBkpLevel(1);
+    EXPECT_EQ(0, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
+    Strings shown = RunningJobPaths("/**");
+    EXPECT_EQ(c.sent, shown);
+    // The links never stay in the list.
+    for (browseablePath_t const& e : nuvcatalogue::PathList())
+        EXPECT_NE(0u, e.phonyPath.find("/+SYMLINK2DIR+")) << e.phonyPath;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Generations, MySqlLinksTest,
+    ::testing::Values(
+        MySqlLinksCase{"FirstLinksAlone", 1, false,
+                       {"/+SYMLINK2DIR+/var/lib/mysql/sales", "/+SYMLINK2DIR+/var/lib/mysql/stock"}},
+        MySqlLinksCase{"FirstLinksAndDirectory", 1, true,
+                       {"/+SYMLINK2DIR+/var/lib/mysql/sales", "/+SYMLINK2DIR+/var/lib/mysql/stock",
+                        "/TblView/sales"}},
+        MySqlLinksCase{"SecondLinksAlone", 2, false, {}},
+        MySqlLinksCase{"SecondLinksAndDirectory", 2, true, {"/TblView", "/TblView/sales"}}),
+    [](::testing::TestParamInfo<MySqlLinksCase> const& info) { return std::string(info.param.name); });
 
 struct CarryCase {
     char const* name;

@@ -2,6 +2,7 @@
 // and the image-copy maps.
 #include "nuvdbsnap/catalogue/ora_db_info.h"
 #include "nuvdbsnap/platform/base/symlink.h"
+#include "support/files.h"
 #include "support/suite_root.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,10 @@ TEST_F(OraPathsTest, TranslatesUnderTheSourceMountOnly) {
         {"/ORCL/USERS/~u02~a.dbf", "/u01", "/mnt/s", ""},
         {"/ORCL/USERS/~u01", "/u01/", "/mnt/s", "/mnt/s"},          // the mount itself
         {"~u01~a.dbf", "/u01//", "/mnt/s//", "/mnt/s/a.dbf"},
+        // A relative path (a file inside a disk group) lies under no mount, "/" included.
+        {"/ORCL/CONTROL_FILE/ORCL~control01.ctl", "/", "/mnt/s", ""},
+        {"/ORCL/USERS/+DATA/ORCL~users01.dbf", "/", "/mnt/s", ""},
+        {"/ORCL/CONTROL_FILE/ORCL~control01.ctl", "/", "", "ORCL/control01.ctl"},  // no snapshot mount
     };
     for (Case const& c : cases)
         EXPECT_EQ(c.expected, OraElement::translatePath(c.cataloguePath, c.source, c.snap))
@@ -88,8 +93,13 @@ TEST_F(OraPathsTest, ChoosesAmongGroupVolumePhysicalAndImageCopy) {
     onVolume.m_fsInd = 0;
     EXPECT_EQ("/mnt/v1/b.dbf", info.getDBFilePath(onVolume, true, false));
     EXPECT_EQ("/u01/b.dbf", info.getDBFilePath(plain, true, false));  // no volume: through the image-copy map
-    onVolume.m_fsInd = 3;                                             // out of range: no volume
-    EXPECT_EQ("/u01/b.dbf", info.getDBFilePath(onVolume, true, false));
+    // An index that names no volume of the job gives no path: never the live file.
+    for (int index : {3, 1, -2}) {
+        onVolume.m_fsInd = index;
+        EXPECT_EQ("", info.getDBFilePath(onVolume, true, false)) << index;
+    }
+    EXPECT_NE(nuvtest::ReadFile(m_root.path() + "/logs/nuvdbsnap.log").find("File system index 3 of [/u01/b.dbf] names no snapshot volume"),
+              std::string::npos);
 
     // A replica: the mount gets the relative path less the source path.
     SMVolumeInfo replica;
@@ -101,8 +111,13 @@ TEST_F(OraPathsTest, ChoosesAmongGroupVolumePhysicalAndImageCopy) {
     info.m_volumes.push_back(replica);
     onVolume.m_fsInd = 1;
     EXPECT_EQ("/mnt/r/sub/b.dbf", info.getDBFilePath(onVolume, true, false));
-    info.m_volumes[1].setRepRelativePath("/u");  // shorter than the source path: untranslated
-    EXPECT_EQ("", info.getDBFilePath(onVolume, true, false));
+    // A relative path that does not begin with the source path: untranslated.
+    for (char const* relative : {"/u", "/u011/sub", "/u02/sub", "/other/u01/sub"}) {
+        info.m_volumes[1].setRepRelativePath(relative);
+        EXPECT_EQ("", info.getDBFilePath(onVolume, true, false)) << relative;
+    }
+    info.m_volumes[1].setRepRelativePath("/u01");
+    EXPECT_EQ("/mnt/r/b.dbf", info.getDBFilePath(onVolume, true, false));
 
     // Physical: links resolved.
     char* base = realpath(m_root.base().c_str(), nullptr);

@@ -330,9 +330,43 @@ TEST(MountRuleMap, TheBorrowedMapIsReadWithoutInsertsAndCanBeCleared) {
     EXPECT_EQ("+DATA_S3_0", record.volumes()[0].getMountPath());
     std::map<int, int> second{{7, 1}};
     NuvSnapUtilDb::setOraArchFileMap(second);
-    EXPECT_EQ(&second, NuvSnapUtilDb::getOraArchFileMap());
+    ASSERT_NE(nullptr, NuvSnapUtilDb::getOraArchFileMap());
+    EXPECT_EQ(second, *NuvSnapUtilDb::getOraArchFileMap());
     NuvSnapUtilDb::clearOraArchFileMap();
     EXPECT_EQ(nullptr, NuvSnapUtilDb::getOraArchFileMap());
+}
+
+// The map is the agent's as it was when set: changing or destroying the
+// agent's own map afterwards changes nothing the mount rules read.
+TEST(MountRuleMap, TheRulesReadTheMapAsSetAfterItsOwnerDestroysIt) {
+    SnapEnv env;
+    {
+        auto types = std::make_unique<std::map<int, int>>(std::map<int, int>{{40, 1}});
+        NuvSnapUtilDb::setOraArchFileMap(*types);
+        (*types)[40] = 3;
+        (*types)[41] = 1;
+    }  // the owner's map is gone
+    Util util;
+    util.m_oraSnap = true;
+    NuvSnapMountRequest request;
+    request.mountMode = 1;  // data volumes in place
+    util.setMountRequest(request);
+    SMVolSnapInfo record;
+    for (int afile : {40, 41}) {
+        SMVolumeInfo v;
+        v.setSourcePath(afile == 40 ? "+DATA" : "+FRA");
+        v.setVolumeFlags(kAsm);
+        v.setArchFileId(afile);
+        v.setSMVolumeId(afile);
+        v.setBrannoxId(2);
+        record.addVolume(v, true);
+    }
+    ASSERT_FALSE(util.applyMountPaths(record).IsError());
+    EXPECT_EQ("+DATA", record.volumes()[0].getMountPath());       // type 1 as set: in place
+    EXPECT_EQ("+FRA_S41_1", record.volumes()[1].getMountPath());  // not in the map as set
+    ASSERT_NE(nullptr, NuvSnapUtilDb::getOraArchFileMap());
+    EXPECT_EQ((std::map<int, int>{{40, 1}}), *NuvSnapUtilDb::getOraArchFileMap());
+    NuvSnapUtilDb::clearOraArchFileMap();
 }
 
 // --- path translation ---

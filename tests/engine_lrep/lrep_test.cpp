@@ -10,6 +10,8 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "support/xfs_loop.h"
 
+#include <algorithm>
+
 using namespace nuvenginetest;
 
 namespace {
@@ -23,15 +25,16 @@ protected:
         m_log = m_root.path() + "/logs/nuvdbsnap.log";
     }
 
-    SMVolSnapInfo Record() const {
+    SMVolSnapInfo Record() const { return Record(m_jobId); }
+    SMVolSnapInfo Record(int64_t job) const {
         SMVolSnapInfo record;
         SMVolumeInfo volume;
         volume.setSourcePath(m_data);
-        volume.setJobId(static_cast<int>(m_jobId));
+        volume.setJobId(static_cast<int>(job));
         volume.setAppId(static_cast<int>(m_appId));
         volume.setAppTypeId(m_appType);
         record.addVolume(volume);
-        record.setJobId(static_cast<int>(m_jobId));
+        record.setJobId(static_cast<int>(job));
         record.setBrannoxId(2);
         record.setAppTypeId(m_appType);
         return record;
@@ -102,6 +105,134 @@ TEST_F(LrepTest, FailedRunDeletesTheSnapshotsEvenWhenDeleteIsSkipped) {
     bool const skip = true;
     EXPECT_EQ(0, executor.RunLREPOperations(record, 1, skip, std::map<int, int>()));
 }
+
+// Two replication runs in one process, as a driver making two jobs back to
+// back does: each job snaps the volume into its own snapshot records and hands
+// them to a new executor, and the one engine of the process serves both.
+struct TwoRunsCase {
+    char const* name;
+    bool skipDelete;         // the native snapshots stay after a good run
+    bool sameJob;            // the second run is the first job's again
+    char const* firstFault;  // a replication call that fails once in the first run, or ""
+    char const* secondFault; // ... in the second run, or ""
+    int secondResult;        // 0, -1, or 1 for the failed job status (JzException)
+};
+
+void PrintTo(TwoRunsCase const& c, std::ostream* os) { *os << c.name; }
+
+class LrepTwoRuns : public LrepTest, public ::testing::WithParamInterface<TwoRunsCase> {
+protected:
+    // The job's snapshot record, with the snapshot of the volume as it holds `content`.
+    SMVolSnapInfo SnappedRecord(int64_t job, std::string const& content) {
+        WriteFile(m_data + "/table.dat", content);
+        SMVolSnapInfo record = Record(job);
+        JZSnapClientAPI client;
+        EXPECT_TRUE(client.prepareVolumeSnaps(record));
+        EXPECT_TRUE(client.createVolumeSnaps(record));
+        return record;
+    }
+
+    // The run of one executor, as the driver's replication step makes it: 1 for a JzException.
+    int Run(SMVolSnapInfo& record, bool skipDelete) {
+        LREPSnapUtil executor(2, 0, false, "", nullptr, SPAWN_IN_PROCESS, false, skipDelete);
+        try {
+            return executor.RunLREPOperations(record, 1, std::map<int, int>());
+        } catch (JzException const&) {
+            return 1;
+        }
+    }
+
+    // How many snapshots the catalogue has made so far (deleted ones included).
+    int64_t SnapshotsMade() const {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Query("SELECT seq FROM sqlite_sequence WHERE name = 'sm_snapshots'", {}, &rows)
+                         .IsError());
+        return rows.empty() ? 0 : nuvsuite::AsInt(rows[0][0]);
+    }
+
+    // "id state snap_device" of each snapshot row of the job.
+    std::vector<std::string> Snapshots(int64_t job) const {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Query("SELECT id, state, snap_device FROM sm_snapshots WHERE job_id = ? ORDER BY id",
+                                {job}, &rows)
+                         .IsError());
+        std::vector<std::string> out;
+        for (auto const& row : rows)
+            out.push_back(std::to_string(nuvsuite::AsInt(row[0])) + " " + nuvsuite::AsText(row[1]) + " " +
+                          nuvsuite::AsText(row[2]));
+        return out;
+    }
+};
+
+TEST_P(LrepTwoRuns, SecondRunReplicatesItsOwnSnapshotsAlone) {
+    TwoRunsCase const& c = GetParam();
+    NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));
+    int64_t const firstJob = m_jobId;
+    SMVolSnapInfo first = SnappedRecord(firstJob, "first job\n");
+    if (*c.firstFault) nuvsuite::AddFault("replication", c.firstFault, 0, "first run refused", 1);
+    (void)Run(first, c.skipDelete);
+    std::vector<std::string> const firstLeft = Snapshots(firstJob);
+    std::vector<std::string> firstCopies;  // of the ready snapshots
+    for (auto const& row : firstLeft)
+        if (row.find(" ready ") != std::string::npos) firstCopies.push_back(nuvtest::SplitAt(row, ' ').back());
+
+    int64_t secondJob = firstJob;
+    if (!c.sameJob) {
+        nuvjobmgr::JobInfo job;
+        ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &job).IsError());
+        secondJob = job.id;
+        setenv("JZ_JOB_ID", std::to_string(secondJob).c_str(), 1);
+    }
+    SMVolSnapInfo second = SnappedRecord(secondJob, "second job\n");
+    std::vector<std::string> natives;
+    for (auto it = second.snapListBegin(); it != second.snapListEnd(); ++it) natives.push_back(it->getSnapDevice());
+    if (*c.secondFault) nuvsuite::AddFault("replication", c.secondFault, 0, "second run refused", 1);
+    int64_t const madeBefore = SnapshotsMade();
+    EXPECT_EQ(c.secondResult, Run(second, c.skipDelete)) << Log();
+    EXPECT_EQ(Log().find("is not a directory"), std::string::npos) << Log();
+    // The run replicated its own volume alone (one replica), whatever became of it.
+    bool const replicated = std::string(c.secondFault) != "JzRepReplicateSources_C";
+    EXPECT_EQ(replicated ? 1 : 0, SnapshotsMade() - madeBefore);
+
+    if (c.secondResult == 0) {
+        // The record names one replica, of this job, holding this job's data.
+        ASSERT_EQ(1u, second.getNumSnaps());
+        ASSERT_EQ(1u, second.getNumVolumes());
+        std::string const replica = second.snapListBegin()->getSnapDevice();
+        EXPECT_EQ("second job\n", ReadFile(replica + "/table.dat"));
+        std::vector<std::string> const rows = Snapshots(secondJob);
+        EXPECT_NE(std::find_if(rows.begin(), rows.end(),
+                               [&](std::string const& r) { return r.find(" ready " + replica) != std::string::npos; }),
+                  rows.end());
+    } else {
+        // The failure road deleted this run's record: its native snapshots after
+        // a failed run, the replicas it had become after a failed job status.
+        if (c.secondResult == -1)
+            for (auto const& native : natives) EXPECT_FALSE(Exists(native)) << native;
+        for (auto it = second.snapListBegin(); it != second.snapListEnd(); ++it)
+            EXPECT_FALSE(Exists(it->getSnapDevice())) << it->getSnapDevice();
+    }
+    // The first job's leftovers are as its own run left them.
+    if (!c.sameJob) {
+        EXPECT_EQ(firstLeft, Snapshots(firstJob));
+        for (auto const& copy : firstCopies) EXPECT_TRUE(Exists(copy)) << copy;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, LrepTwoRuns,
+    ::testing::Values(
+        TwoRunsCase{"BothReplicate", false, false, "", "", 0},
+        TwoRunsCase{"BothReplicateKeepingNativeSnaps", true, false, "", "", 0},
+        TwoRunsCase{"FirstFailedBeforeReplicating", false, false, "JzRepInitializeReplication_C", "", 0},
+        TwoRunsCase{"FirstFailedReplicating", true, false, "JzRepReplicateSources_C", "", 0},
+        TwoRunsCase{"SameJobAgainAfterAFailedInitialize", false, true, "JzRepInitializeReplication_C", "", 0},
+        TwoRunsCase{"SecondFailsReplicating", true, false, "", "JzRepReplicateSources_C", -1},
+        TwoRunsCase{"SecondFailsItsTables", true, false, "", "JzRepUpdateSnapShotTables_C", -1},
+        TwoRunsCase{"SecondFailsItsJobStatus", true, false, "", "JzGetJobPhaseStatus_C", 1}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(LrepTest, RecordWithoutVolumeIsRefused) {
     NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));

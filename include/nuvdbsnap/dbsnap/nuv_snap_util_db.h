@@ -154,12 +154,13 @@ public:
                                       std::string& deletionList);
 
     // --- snapshot details, index cloning ---
-    // Borrows the caller's map of archive file id -> archive-file type (1 =
-    // data) for the mount-path rules of every NuvSnapUtilDb of the process.
-    // The owner keeps it alive while mounts may run and calls
-    // clearOraArchFileMap before destroying it.
+    // Keeps a copy of the caller's map of archive file id -> archive-file type
+    // (1 = data) for the mount-path rules of every NuvSnapUtilDb of the
+    // process: the caller may change or destroy its own map at once. A later
+    // set replaces the copy; clearOraArchFileMap drops it.
     static void setOraArchFileMap(std::map<int, int> const& archFileTypes);
     static void clearOraArchFileMap();
+    // The copy, or null when none is set; valid until the next set or clear.
     static std::map<int, int> const* getOraArchFileMap();
     // Loads an earlier snap job's volumes and snapshots into the record.
     [[nodiscard]] CFzError getSnapShotDetailsForDatAging(long long const& snapJobId);
