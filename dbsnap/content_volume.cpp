@@ -212,14 +212,10 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
             ++offset;
         }
 
-        // An examined file is recorded as the examination found it (type, size
-        // and modification time), under live browse too: the browse answers
-        // from these records. An entry not examined is a live-browse directory
-        // record, else a file record unless its name ended with '/'.
-        bool const directoryRecord = statTaken ? S_ISDIR(fileStat.st_mode) : run.liveBrowse || directory;
-        int64_t const recordSize = statTaken || !run.liveBrowse ? size : 10;
-        int64_t const recordTime = statTaken ? static_cast<int64_t>(fileStat.st_mtime) : run.startTime;
-        if (!NuvMakeHeader(header, name, directoryRecord, recordSize, recordTime)) {
+        // A directory record under live browse or for a name that ended with
+        // '/', whatever the examination found; the size found (10 under live
+        // browse); the run's start time.
+        if (!NuvMakeHeader(header, name, run.liveBrowse || directory, run.liveBrowse ? 10 : size, run.startTime)) {
             EvDebug::Error(ev, kTag, "index name [%s] does not fit the file header", name.c_str());
             return -1;
         }

@@ -35,12 +35,9 @@ int DBSnapBackup::CreateIndex(NuvSnapUtilDb* utility, bool updateIndexOnly) {
     bool const levelOne = m_bkArgs->jobType == 1;
     bool const updateOption = false;
     bool const dirChangeFlag = false;
-    // PostgreSQL's and Sybase's live files change while the job runs, so they
-    // are not examined; an agent that has its files examined on the snapshot
-    // (the customized index map) has them examined whatever the application.
-    auto const& onSnapshot = utility->getCustomizedIndexMap();
-    bool const statFiles = (m_appType != kAppTypePostgreSql && m_appType != kAppTypeSybase) ||
-                           (onSnapshot && !onSnapshot->empty());
+    // PostgreSQL's and Sybase's files are never examined, whatever map the
+    // agent set up for the examination.
+    bool const statFiles = m_appType != kAppTypePostgreSql && m_appType != kAppTypeSybase;
     int const rc = utility->createIndex(
         dataAgingFile, indexHost.c_str(), m_bkArgs->brannoxId, static_cast<unsigned>(m_bkArgs->appId),
         static_cast<unsigned>(m_appType), m_bkArgs->jobId, m_fileNameMap.empty() ? nullptr : &m_fileNameMap,

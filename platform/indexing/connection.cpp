@@ -255,6 +255,8 @@ int IndexingConnection::sendMetaDataInfo(IndexMetaDataStruct& record, void* valu
     Impl& d = *m_impl;
     d.scratch.assign("type=");
     d.scratch += std::to_string(record.metadataType);
+    d.scratch += " valueLength=";
+    d.scratch += std::to_string(record.valueLength);
     if (!d.EnterFast(kMetaCall)) return -1;
     if (!d.open || value == nullptr || record.magic != IndexMetaDataStruct::kMagic) return -1;
     uint32_t length = record.dataLength;
