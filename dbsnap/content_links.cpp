@@ -23,12 +23,13 @@ bool MarkerHeader(JzFileHeader& header, std::string const& name, bool directory,
     return true;
 }
 
+// The attached path's record: word 6 stays 0 (only the index client fills
+// it), word 7 holds the value's length with its NUL.
 IndexMetaDataStruct AttachedPath(std::string const& path) {
     IndexMetaDataStruct record;
     record.magic = IndexMetaDataStruct::kMagic;
     record.version = 1;
     record.metadataType = kIdxMetaOracleSap;
-    record.valueLength = static_cast<uint32_t>(path.size() + 1);
     record.dataLength = static_cast<uint32_t>(path.size() + 1);
     return record;
 }

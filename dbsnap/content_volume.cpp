@@ -90,16 +90,20 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
     EvDebug::Debug(ev, kTag, "Procesing volume [%s] orig srcPath=[%s]", sourcePath.c_str(),
                    volume.getOriginalSourcePath().c_str());
 
-    // The volume's files, in set order; a volume without an entry has none.
-    std::vector<std::string> listed;
+    // The volume's files, in set order (a volume without an entry has none),
+    // then the extras; the paths themselves are not copied.
+    std::vector<std::string const*> listed;
     auto files = run.mountFiles->find(key);
-    if (files != run.mountFiles->end()) listed.assign(files->second.begin(), files->second.end());
+    if (files != run.mountFiles->end()) {
+        listed.reserve(files->second.size());
+        for (std::string const& path : files->second) listed.push_back(&path);
+    }
     size_t const statable = listed.size();
     size_t const extras = run.extras != nullptr ? run.extras->size() : 0;
     EvDebug::DebugLvl(ev, 3, kTag, " nonStatAbleIndexFiles = [%s] currentSize = [%d] nonStatAbleIndexFiles->size = {%d]",
                       run.extras != nullptr ? "Valid" : "NULL", static_cast<int>(statable), static_cast<int>(extras));
     if (!run.extrasAdded && run.extras != nullptr && !run.extras->empty()) {
-        listed.insert(listed.end(), run.extras->begin(), run.extras->end());
+        for (std::string const& path : *run.extras) listed.push_back(&path);
         EvDebug::Debug(ev, kTag, "Adding non statable index current size = [%d] new size = [%d]",
                        static_cast<int>(statable), static_cast<int>(listed.size()));
         run.extrasAdded = true;
@@ -110,7 +114,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
     std::unordered_set<std::string> sentParents;
     JzFileHeader header;
     for (size_t i = 0; i < listed.size(); ++i) {
-        std::string const& path = listed[i];
+        std::string const& path = *listed[i];
         bool const isStatable = i < statable;
         EvDebug::DebugLvl(ev, 3, kTag, "Processing file/folder: %s ", path.c_str());
 
@@ -212,14 +216,10 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
             ++offset;
         }
 
-        // An examined file is recorded as the examination found it (type, size
-        // and modification time), under live browse too: the browse answers
-        // from these records. An entry not examined is a live-browse directory
-        // record, else a file record unless its name ended with '/'.
-        bool const directoryRecord = statTaken ? S_ISDIR(fileStat.st_mode) : run.liveBrowse || directory;
-        int64_t const recordSize = statTaken || !run.liveBrowse ? size : 10;
-        int64_t const recordTime = statTaken ? static_cast<int64_t>(fileStat.st_mtime) : run.startTime;
-        if (!NuvMakeHeader(header, name, directoryRecord, recordSize, recordTime)) {
+        // A directory record under live browse or for a name that ended with
+        // '/', whatever the examination found; the size found (10 under live
+        // browse); the run's start time.
+        if (!NuvMakeHeader(header, name, run.liveBrowse || directory, run.liveBrowse ? 10 : size, run.startTime)) {
             EvDebug::Error(ev, kTag, "index name [%s] does not fit the file header", name.c_str());
             return -1;
         }

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int DBSnapBackup::CreateIndex() {
@@ -35,12 +37,9 @@ int DBSnapBackup::CreateIndex(NuvSnapUtilDb* utility, bool updateIndexOnly) {
     bool const levelOne = m_bkArgs->jobType == 1;
     bool const updateOption = false;
     bool const dirChangeFlag = false;
-    // PostgreSQL's and Sybase's live files change while the job runs, so they
-    // are not examined; an agent that has its files examined on the snapshot
-    // (the customized index map) has them examined whatever the application.
-    auto const& onSnapshot = utility->getCustomizedIndexMap();
-    bool const statFiles = (m_appType != kAppTypePostgreSql && m_appType != kAppTypeSybase) ||
-                           (onSnapshot && !onSnapshot->empty());
+    // PostgreSQL's and Sybase's files are never examined, whatever map the
+    // agent set up for the examination.
+    bool const statFiles = m_appType != kAppTypePostgreSql && m_appType != kAppTypeSybase;
     int const rc = utility->createIndex(
         dataAgingFile, indexHost.c_str(), m_bkArgs->brannoxId, static_cast<unsigned>(m_bkArgs->appId),
         static_cast<unsigned>(m_appType), m_bkArgs->jobId, m_fileNameMap.empty() ? nullptr : &m_fileNameMap,
@@ -129,10 +128,19 @@ int DBSnapBackup::WriteMountPoints() {
 
 namespace {
 
-// name under base: no second '/' when base already ends in one.
+char const kListTag[] = "DBSnapBackup::ReadFilesFromDir";
+
+// name under base: no second '/' when base already ends in one. Made in one
+// allocation: the listing makes one of these per entry.
 std::string Under(std::string const& base, char const* name) {
-    if (!base.empty() && base.back() == '/') return base + name;
-    return base + "/" + name;
+    size_t const length = std::strlen(name);
+    bool const slash = base.empty() || base.back() != '/';
+    std::string path;
+    path.reserve(base.size() + (slash ? 1 : 0) + length);
+    path.append(base);
+    if (slash) path.push_back('/');
+    path.append(name, length);
+    return path;
 }
 
 std::string WithoutTrailingSlash(std::string text) {
@@ -146,59 +154,88 @@ struct DirCloser {
     }
 };
 
+// One directory of the listing, open on `dir` (named `directory`); its
+// subdirectories are opened relative to it. Each entry's type comes from the
+// directory read; only where the file system does not give it is the entry
+// examined (on the directory's descriptor, links not followed). An entry that
+// vanished after the directory was read is left out.
+int ListDirectory(EvEvent& ev, DIR* dir, std::string const& directory, std::list<std::string>& out,
+                  std::string const& prefix) {
+    int const fd = dirfd(dir);
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(dir);  // reentrant on one stream of our own
+        if (entry == nullptr) {
+            if (errno != 0) {
+                int const error = errno;
+                EvDebug::Debug(&ev, kListTag, "Failed ro read directory %s:%s", directory.c_str(), std::strerror(error));
+                return error;
+            }
+            return 0;
+        }
+        char const* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;
+                EvDebug::Debug(&ev, kListTag, "Failed to stat on %s:%s", Under(directory, name).c_str(),
+                               std::strerror(errno));
+                return -1;
+            }
+            isDirectory = S_ISDIR(st.st_mode);
+        }
+        if (!isDirectory) {
+            out.push_back(Under(prefix.empty() ? directory : prefix, name));
+            continue;
+        }
+        std::string const full = Under(directory, name);
+        int const subFd = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int openError = subFd < 0 ? errno : 0;
+        if (openError == ENOENT) continue;  // vanished since the directory was read
+        std::unique_ptr<DIR, DirCloser> sub(subFd >= 0 ? fdopendir(subFd) : nullptr);
+        if (subFd >= 0 && !sub) {
+            openError = errno;
+            close(subFd);
+        }
+        std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, name);
+        // Each subdirectory's line only where the logger prints its level.
+        EvDebug::DebugLvl(&ev, 2, kListTag, "dirname = [%s], srcPath = [%s]", full.c_str(), subPrefix.c_str());
+        out.push_back(subPrefix.empty() ? full : subPrefix);
+        int rc = 0;
+        if (!sub) {
+            EvDebug::Debug(&ev, kListTag, "Failed to open directory [%s] , errno =%d", full.c_str(), openError);
+            rc = -1;
+        } else {
+            rc = ListDirectory(ev, sub.get(), full, out, subPrefix);
+        }
+        if (rc != 0) {
+            EvDebug::Debug(&ev, kListTag, "Failed to ReadFilesFromDir on %s", full.c_str());
+            return -1;
+        }
+    }
+}
+
 }  // namespace
 
 int DBSnapBackup::ReadFilesFromDir(std::string const& directory, std::list<std::string>& out,
                                    std::string const& prefix) {
-    static char const* const kTag = "DBSnapBackup::ReadFilesFromDir";
     EvEvent ev;
-    EvDebug::Debug(&ev, kTag, "dirname = [%s], srcPath = [%s]", directory.c_str(), prefix.c_str());
+    EvDebug::Debug(&ev, kListTag, "dirname = [%s], srcPath = [%s]", directory.c_str(), prefix.c_str());
     if (directory.empty()) {
-        EvDebug::Debug(&ev, kTag, "directory name given is empty");
+        EvDebug::Debug(&ev, kListTag, "directory name given is empty");
         return 0;
     }
     if (directory == "/") {
-        EvDebug::Debug(&ev, kTag, "Attempt to search the entire root directory, this API is not expected to do so.");
+        EvDebug::Debug(&ev, kListTag, "Attempt to search the entire root directory, this API is not expected to do so.");
         return -1;
     }
     out.push_back(WithoutTrailingSlash(prefix.empty() ? directory : prefix));
-
     std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
     if (!dir) {
-        EvDebug::Debug(&ev, kTag, "Failed to open directory [%s] , errno =%d", directory.c_str(), errno);
+        EvDebug::Debug(&ev, kListTag, "Failed to open directory [%s] , errno =%d", directory.c_str(), errno);
         return -1;
     }
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(dir.get());  // reentrant on one stream of our own
-        if (entry == nullptr) {
-            if (errno != 0) {
-                int const error = errno;
-                EvDebug::Debug(&ev, kTag, "Failed ro read directory %s:%s", directory.c_str(), std::strerror(error));
-                return error;
-            }
-            break;
-        }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        std::string const full = Under(directory, entry->d_name);
-        // The entry's own type, links not followed; an entry that vanished
-        // since the directory was read is left out.
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0) {
-            if (errno == ENOENT) continue;
-            EvDebug::Debug(&ev, kTag, "Failed to stat on %s:%s", full.c_str(), std::strerror(errno));
-            return -1;
-        }
-        bool const isDirectory = S_ISDIR(st.st_mode);
-        if (isDirectory) {
-            std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, entry->d_name);
-            if (ReadFilesFromDir(full, out, subPrefix) != 0) {
-                EvDebug::Debug(&ev, kTag, "Failed to ReadFilesFromDir on %s", full.c_str());
-                return -1;
-            }
-        } else {
-            out.push_back(prefix.empty() ? full : Under(prefix, entry->d_name));
-        }
-    }
-    return 0;
+    return ListDirectory(ev, dir.get(), directory, out, prefix);
 }

@@ -55,10 +55,12 @@ int main(int argc, char** argv) {
             SnapshotFileCheck check;
             int const checked = agent.CheckSnapshotFiles(check);
             std::printf("pgsnapagent: %zu indexed files of the job, %zu found on the mounted snapshot, %zu missing; "
-                        "%zu with an indexed size, %zu of another size%s\n",
-                        check.files, check.found, check.missing, check.sized, check.wrongSize,
-                        checked == 0 && check.files != 0 && check.found == check.files && check.sized != 0
-                            ? "; every indexed file was found with the size the index holds"
+                        "%zu regular files read whole there (%llu bytes), %zu unreadable%s\n",
+                        check.files, check.found, check.missing, check.regular,
+                        static_cast<unsigned long long>(check.bytes), check.unreadable,
+                        checked == 0 && check.files != 0 && check.found == check.files && check.regular != 0
+                            ? "; every indexed file was found on the mounted snapshot and every regular file "
+                              "read whole there"
                             : "");
             if (checked != 0) result = 1;
         }

@@ -180,8 +180,6 @@ int PgSnapBackup::PrepareIndex() {
     }
     std::map<std::string, std::string> mounts;   // source path -> mount path
     for (auto const& volume : m_indexMounts.volumes()) mounts[volume.getSourcePath()] = volume.getMountPath();
-    m_nuvSnapUtilDb->allocateCustomizedIndexMap();
-    auto& onSnapshot = *m_nuvSnapUtilDb->getCustomizedIndexMap();
     for (auto const& listed : m_listedFiles) {
         std::string const& path = listed.first;
         std::list<std::string> const& files = listed.second;
@@ -195,9 +193,8 @@ int PgSnapBackup::PrepareIndex() {
                 if (!copy.empty()) break;
             }
             struct stat st;
-            if (copy.empty() || ::stat(copy.c_str(), &st) != 0) continue;   // as the index examines it
+            if (copy.empty() || ::stat(copy.c_str(), &st) != 0) continue;
             if (!m_nuvSnapUtilDb->addMountPoint(file.c_str(), nullptr)) continue;
-            onSnapshot[file] = copy;
             ++registered;
         }
         EvDebug::Debug(&m_ev, kTag, "%zu of %zu paths of [%s] registered for the index", registered, files.size(),

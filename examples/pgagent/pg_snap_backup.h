@@ -21,8 +21,9 @@ struct SnapshotFileCheck {
     size_t files = 0;      // the job's files in its index
     size_t found = 0;      // found on the mounted snapshot
     size_t missing = 0;
-    size_t sized = 0;      // of those, files (not directories) whose size was compared with the index's
-    size_t wrongSize = 0;
+    size_t regular = 0;    // of those, regular files, each read to its end there
+    size_t unreadable = 0; // regular files that could not be read whole
+    uint64_t bytes = 0;    // bytes read from the regular files
 };
 
 class PgSnapBackup : public DBSnapBackup {
@@ -41,8 +42,8 @@ public:
     // outcome is kept for verification(); a failed verification fails the job.
     int CreateSnapShot() override;
     // Mounts the job's snapshot and registers for the index every listed file
-    // that is on it, to be examined there (its type, size and time are the
-    // snapshot's). The snapshot stays mounted until the index is made.
+    // that is on it (a file the server removed before the snapshot is not).
+    // The snapshot stays mounted until the index is made.
     int PrepareIndex() override;
     // The content index of the snapshot, then the snapshot unmounted.
     int CreateIndex() override;
@@ -59,8 +60,9 @@ public:
     bool labelSaved() const { return m_labelSaved; }
     // After the job: the job's files asked of its index (the generation the
     // application uses), the snapshot mounted, each file translated to its
-    // path there and found (with the size the index holds, where it holds
-    // one), the snapshot unmounted. 0 when every file was found.
+    // path there, found there and, when it is a regular file, read to its
+    // end there; the snapshot unmounted. 0 when every file was found and
+    // every regular file read whole.
     int CheckSnapshotFiles(SnapshotFileCheck& check);
     // The verification's outcome ("" before the snapshot was made).
     std::string const& verification() const { return m_verification; }

@@ -1,13 +1,13 @@
 // The first half of a restore from the job's snapshot: the job's files from
-// its index, the snapshot mounted, every file translated to its path there
-// and found there with the size the index holds.
+// its index, the snapshot mounted, every file translated to its path there,
+// found there and, when it is a regular file, read whole there.
 #include "pg_snap_backup.h"
 
 #include "nuvdbsnap/catalogue.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 
-#include <unordered_map>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace {
@@ -58,34 +58,37 @@ int PgSnapBackup::CheckSnapshotFiles(SnapshotFileCheck& check) {
         EvDebug::Error(&m_ev, kTag, "the files cannot be translated: %s", e.AsString().c_str());
         result = -1;
     }
-    // What the index holds of each file.
-    std::unordered_map<std::string, nuvindexing::IndexEntry> indexed;
-    std::vector<nuvindexing::IndexEntry> entries;
-    if (result == 0 && !nuvindexing::BrowseIndex(translator.m_appId, m_bkArgs->jobId, "/**", &entries).IsError())
-        for (auto& entry : entries) indexed[entry.path] = entry;
     for (auto const& file : translator.m_fileEntities) {
         if (result != 0) break;
         ++check.files;
+        std::string const& copy = file.m_mountPointTranslatedPath;
         struct stat st;
-        if (::stat(file.m_mountPointTranslatedPath.c_str(), &st) != 0) {
-            EvDebug::Error(&m_ev, kTag, "[%s] is not on the snapshot at [%s]", file.m_bcdString.c_str(),
-                           file.m_mountPointTranslatedPath.c_str());
+        if (::stat(copy.c_str(), &st) != 0) {
+            EvDebug::Error(&m_ev, kTag, "[%s] is not on the snapshot at [%s]", file.m_bcdString.c_str(), copy.c_str());
             ++check.missing;
             continue;
         }
         ++check.found;
-        // A file (not a directory) must hold on the snapshot the size the index holds.
-        auto entry = indexed.find(file.m_bcdString);
-        if (entry == indexed.end() || entry->second.isDir) continue;
-        ++check.sized;
-        if (S_ISDIR(st.st_mode) || static_cast<uint64_t>(st.st_size) != entry->second.size) {
-            EvDebug::Error(&m_ev, kTag, "[%s] holds %lld bytes on the snapshot, the index says %llu",
-                           file.m_bcdString.c_str(), static_cast<long long>(st.st_size),
-                           static_cast<unsigned long long>(entry->second.size));
-            ++check.wrongSize;
+        if (!S_ISREG(st.st_mode)) continue;
+        // A regular file must give, read to its end, as many bytes as the snapshot says it holds.
+        ++check.regular;
+        uint64_t bytes = 0;
+        std::ifstream in(copy, std::ios::binary);
+        char buffer[65536];
+        while (in) {
+            in.read(buffer, sizeof buffer);
+            bytes += static_cast<uint64_t>(in.gcount());
         }
+        if (!in.eof() || bytes != static_cast<uint64_t>(st.st_size)) {
+            EvDebug::Error(&m_ev, kTag, "[%s] cannot be read whole on the snapshot at [%s] (%llu of %lld bytes)",
+                           file.m_bcdString.c_str(), copy.c_str(), static_cast<unsigned long long>(bytes),
+                           static_cast<long long>(st.st_size));
+            ++check.unreadable;
+            continue;
+        }
+        check.bytes += bytes;
     }
     if (getSnapUtil()->UnmountSnapshots(mounted).IsError()) EvDebug::Error(&m_ev, kTag, "the snapshot stays mounted");
-    if (check.missing != 0 || check.wrongSize != 0) result = -1;
+    if (check.missing != 0 || check.unreadable != 0) result = -1;
     return result;
 }

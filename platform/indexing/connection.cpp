@@ -128,25 +128,30 @@ struct IndexingConnection::Impl {
         }
     }
 
+    // The batch's entries, in the order they were sent; the batch is spent
+    // (its texts are moved into the statements' parameters).
     CFzError WriteBatch() {
+        static std::string const upsertEntry(kUpsertEntry), newMetadata(kNewMetadata), fillMetadata(kFillMetadata);
         Catalogue& cat = Catalogue::Instance();
         JournalCalls();
-        for (PendingEntry const& e : batch) {
+        std::vector<CatValue> params;
+        for (PendingEntry& e : batch) {
             int64_t const before = cat.LastInsertId();
-            CFzError err = cat.Exec(kUpsertEntry,
-                                    {runId, e.path, e.parent, e.isDir, e.size, e.mtime, e.sequence,
-                                     int64_t(e.afile.brannoxId), int64_t(e.afile.archGroupId),
-                                     int64_t(e.afile.archFileId), e.guid, e.parentGuid, e.versionGuid,
-                                     e.componentGuid});
+            bool const withMetadata = !e.metadata.empty();
+            params.assign({runId, withMetadata ? CatValue(e.path) : CatValue(std::move(e.path)), std::move(e.parent),
+                           e.isDir, e.size, e.mtime, e.sequence, int64_t(e.afile.brannoxId),
+                           int64_t(e.afile.archGroupId), int64_t(e.afile.archFileId), std::move(e.guid),
+                           std::move(e.parentGuid), std::move(e.versionGuid), std::move(e.componentGuid)});
+            CFzError err = cat.Exec(upsertEntry, params);
             if (err.IsError()) return err;
-            if (e.metadata.empty()) continue;
+            if (!withMetadata) continue;
             int64_t const inserted = cat.LastInsertId();
-            for (auto const& m : e.metadata) {
+            for (auto& m : e.metadata) {
                 // A new entry has the new row id; an entry sent before is found by its key.
                 if (inserted != before)
-                    err = cat.Exec(kNewMetadata, {inserted, int64_t(m.first), m.second});
+                    err = cat.Exec(newMetadata, {inserted, int64_t(m.first), std::move(m.second)});
                 else
-                    err = cat.Exec(kFillMetadata, {int64_t(m.first), m.second, runId, e.path});
+                    err = cat.Exec(fillMetadata, {int64_t(m.first), std::move(m.second), runId, e.path});
                 if (err.IsError()) return err;
             }
         }
@@ -260,6 +265,8 @@ int IndexingConnection::sendMetaDataInfo(IndexMetaDataStruct& record, void* valu
     Impl& d = *m_impl;
     d.scratch.assign("type=");
     d.scratch += std::to_string(record.metadataType);
+    d.scratch += " valueLength=";
+    d.scratch += std::to_string(record.valueLength);
     if (!d.EnterFast(kMetaCall)) return -1;
     if (!d.open || value == nullptr || record.magic != IndexMetaDataStruct::kMagic) return -1;
     uint32_t length = record.dataLength;

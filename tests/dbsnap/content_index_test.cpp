@@ -104,36 +104,65 @@ TEST_F(ContentIndexTest, LiveBrowseMakesEveryUnexaminedEntryADirectoryWithItsCom
     EXPECT_EQ(2, Run().generation);
 }
 
-// Files examined on the snapshot (through the customized index map) are
-// recorded as the examination found them, under live browse too: type, size
-// and modification time of the snapshot's copy, not of the live file.
-TEST_F(ContentIndexTest, ExaminedEntriesKeepTheSnapshotsTypeSizeAndTime) {
-    for (bool const live : {false, true}) {
-        SCOPED_TRACE(live ? "live browse" : "first generation");
-        MakeUtil(125, live);
-        std::string const copy = nuvtest::MakeDir(m_root.base() + "/copy" + (live ? "2" : "1"));
-        nuvtest::WriteFile(copy + "/table.dat", "7 bytes");
-        struct timespec const times[2] = {{1000000, 0}, {1000000, 0}};
-        ASSERT_EQ(0, ::utimensat(AT_FDCWD, (copy + "/table.dat").c_str(), times, 0));
-        for (auto& volume : m_util->getSnapShotInfo().volumes()) volume.setMountPath(copy);
-        m_util->allocateCustomizedIndexMap();
-        (*m_util->getCustomizedIndexMap())[m_data] = copy;
-        (*m_util->getCustomizedIndexMap())[m_data + "/table.dat"] = copy + "/table.dat";
-        ASSERT_EQ(0, Index({{m_data, {m_data, m_data + "/table.dat"}}}, true));
-        std::vector<nuvindexing::IndexEntry> entries;
-        ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
-        std::map<std::string, nuvindexing::IndexEntry> byPath;
-        for (auto const& e : entries) byPath[e.path] = e;
-        ASSERT_EQ(1u, byPath.count(m_data + "/table.dat"));
-        nuvindexing::IndexEntry const& file = byPath[m_data + "/table.dat"];
-        EXPECT_FALSE(file.isDir);
-        EXPECT_EQ(7u, file.size);
-        EXPECT_EQ(1000000, file.time);
-        ASSERT_EQ(1u, byPath.count(m_data));
-        EXPECT_TRUE(byPath[m_data].isDir);
-        EXPECT_EQ(live, !file.componentGuid.empty());
+// A file examined on the snapshot (through the customized index map) gives
+// its record the size found there, never its type or time: the record is a
+// directory only under live browse or for a name that ends with '/', its size
+// is 10 under live browse, and its time is the start of the run.
+struct ExaminedCase {
+    char const* name;
+    int appType;
+    bool v2;
+    bool liveBrowse;  // every record a directory of size 10
+};
+
+void PrintTo(ExaminedCase const& c, std::ostream* os) { *os << c.name; }
+
+class ExaminedEntryTest : public ContentIndexTest, public ::testing::WithParamInterface<ExaminedCase> {};
+
+TEST_P(ExaminedEntryTest, CarriesTheSizeFoundAndTheRunsTime) {
+    ExaminedCase const& c = GetParam();
+    MakeUtil(c.appType, c.v2);
+    std::string const copy = nuvtest::MakeDir(m_root.base() + "/copy");
+    nuvtest::WriteFile(copy + "/table.dat", "7 bytes");
+    nuvtest::MakeDir(copy + "/sub");
+    struct timespec const times[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, (copy + "/table.dat").c_str(), times, 0));
+    for (auto& volume : m_util->getSnapShotInfo().volumes()) volume.setMountPath(copy);
+    m_util->allocateCustomizedIndexMap();
+    auto& onSnapshot = *m_util->getCustomizedIndexMap();
+    onSnapshot[m_data + "/table.dat"] = copy + "/table.dat";
+    onSnapshot[m_data + "/sub"] = copy + "/sub";
+    int64_t const before = time(nullptr);
+    ASSERT_EQ(0, Index({{m_data, {m_data + "/table.dat", m_data + "/sub"}}}, true));
+    int64_t const after = time(nullptr);
+    EXPECT_EQ(c.v2 ? 2 : 1, Run().generation);
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+    std::map<std::string, nuvindexing::IndexEntry> byPath;
+    for (auto const& e : entries) byPath[e.path] = e;
+    ASSERT_EQ(1u, byPath.count(m_data + "/table.dat"));
+    ASSERT_EQ(1u, byPath.count(m_data + "/sub"));
+    struct stat sub;
+    ASSERT_EQ(0, ::stat((copy + "/sub").c_str(), &sub));
+    for (auto const& [path, size] : {std::make_pair(m_data + "/table.dat", uint64_t(7)),
+                                     std::make_pair(m_data + "/sub", uint64_t(sub.st_size))}) {
+        SCOPED_TRACE(path);
+        nuvindexing::IndexEntry const& e = byPath[path];
+        EXPECT_EQ(c.liveBrowse, e.isDir);
+        EXPECT_EQ(c.liveBrowse ? 10u : size, e.size);
+        EXPECT_LE(before, e.time);
+        EXPECT_GE(after, e.time);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Generations, ExaminedEntryTest,
+                         ::testing::Values(ExaminedCase{"PostgresFirstGeneration", 125, false, false},
+                                           ExaminedCase{"PostgresLiveBrowse", 125, true, true},
+                                           ExaminedCase{"OracleFirstGeneration", 22, false, false},
+                                           ExaminedCase{"OracleSecondGeneration", 22, true, false}),
+                         [](::testing::TestParamInfo<ExaminedCase> const& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(ContentIndexTest, NamesAtTheHeaderLimitAndOverIt) {
     MakeUtil(125);
@@ -170,27 +199,48 @@ TEST_F(ContentIndexTest, ExaminedFilesCarryTheirSizeAndAMissingOneFailsWithItsCa
     EXPECT_EQ("0x1200008d " + m_data + "/gone.dat", causes.back());
 }
 
+// The attached target's record leaves its value-length word 0 (the index
+// client alone fills it) under both generations.
 TEST_F(ContentIndexTest, LinksGoUnderTheirMarkersWithTheTargetAttached) {
     MakeDir(m_data + "/dir");
     ASSERT_EQ(0, symlink((m_data + "/dir").c_str(), (m_data + "/to-dir").c_str()));
     ASSERT_EQ(0, symlink((m_data + "/table.dat").c_str(), (m_data + "/to-file").c_str()));
-    MakeUtil(22);
-    ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-dir").c_str(), nullptr));
-    ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-file").c_str(), nullptr));
-    ASSERT_EQ(0, Index({{m_data, {"/f"}}}));
-    std::vector<nuvindexing::IndexEntry> entries;
-    ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
-    std::map<std::string, nuvindexing::IndexEntry> byPath;
-    for (auto const& e : entries) byPath[e.path] = e;
-    ASSERT_EQ(1u, byPath.count("/+SYMLINK2DIR+"));
-    ASSERT_EQ(1u, byPath.count("/+SYMLINK2FILE+"));
-    EXPECT_EQ(2u, byPath["/+SYMLINK2DIR+"].sequence);
-    EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+"].sequence);
-    auto const& dirLink = byPath["/+SYMLINK2DIR+" + m_data + "/to-dir"];
-    EXPECT_EQ(2u, dirLink.sequence);
-    ASSERT_EQ(1u, dirLink.metadata.size());
-    EXPECT_EQ(m_data + "/dir", dirLink.metadata[0].second);
-    EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+" + m_data + "/to-file"].sequence);
+    for (bool const v2 : {false, true}) {
+        SCOPED_TRACE(v2 ? "second generation" : "first generation");
+        MakeUtil(22, v2);
+        ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-dir").c_str(), nullptr));
+        ASSERT_TRUE(m_util->addMountPoint((m_data + "/to-file").c_str(), nullptr));
+        nuvsuite::ClearJournal();
+        ASSERT_EQ(0, Index({{m_data, {"/f"}}}));
+        EXPECT_EQ(v2 ? 2 : 1, Run().generation);
+        std::vector<nuvindexing::IndexEntry> entries;
+        ASSERT_FALSE(nuvindexing::ListEntries(Run().id, &entries).IsError());
+        std::map<std::string, nuvindexing::IndexEntry> byPath;
+        for (auto const& e : entries) byPath[e.path] = e;
+        ASSERT_EQ(1u, byPath.count("/+SYMLINK2DIR+"));
+        ASSERT_EQ(1u, byPath.count("/+SYMLINK2FILE+"));
+        EXPECT_EQ(2u, byPath["/+SYMLINK2DIR+"].sequence);
+        EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+"].sequence);
+        auto const& dirLink = byPath["/+SYMLINK2DIR+" + m_data + "/to-dir"];
+        EXPECT_EQ(2u, dirLink.sequence);
+        ASSERT_EQ(1u, dirLink.metadata.size());
+        EXPECT_EQ(m_data + "/dir", dirLink.metadata[0].second);
+        EXPECT_EQ(4u, byPath["/+SYMLINK2FILE+" + m_data + "/to-file"].sequence);
+        // Both targets' records, as the index client received them (journal
+        // rows "calls=N first=[type=T valueLength=W] last=[...]").
+        int calls = 0;
+        std::vector<std::string> words;
+        for (auto const& args : JournalArgs("indexing", "IndexingConnection::sendMetaDataInfo")) {
+            if (args.find("type=" + std::to_string(kIdxMetaOracleSap)) == std::string::npos) continue;
+            calls += std::atoi(args.c_str() + args.find("calls=") + 6);
+            for (size_t at = args.find("valueLength="); at != std::string::npos;
+                 at = args.find("valueLength=", at + 1))
+                words.push_back(args.substr(at + 12, args.find(']', at) - at - 12));
+        }
+        EXPECT_EQ(2, calls);
+        ASSERT_FALSE(words.empty());
+        for (std::string const& word : words) EXPECT_EQ("0", word);
+    }
 }
 
 TEST_F(ContentIndexTest, ALinkWhoseTargetVanishedFailsWithItsCause) {
@@ -406,5 +456,64 @@ TEST_F(OracleBlockLevelTest, AWholeIndexCarriesTheComponentsAndSavesTheOptionalF
                                         "flags 0 64", "numberOfStreams 0 2", "volumes 0 /oradata/one:"}),
               Saved());
 }
+
+}  // namespace
+
+namespace {
+
+// The index phase of the job driver examines the files of every application
+// but PostgreSQL and Sybase, whose files it never examines, even when the
+// agent has set up where to examine them (the customized index map). Here
+// that map points at copies that do not exist, so an examination fails the
+// phase.
+struct StatFilesCase {
+    char const* name;
+    int appType;
+    bool v2;
+    bool examined;
+};
+
+void PrintTo(StatFilesCase const& c, std::ostream* os) { *os << c.name; }
+
+class IndexPhaseStatTest : public DriverTest, public ::testing::WithParamInterface<StatFilesCase> {};
+
+TEST_P(IndexPhaseStatTest, ExaminesTheFilesOfEveryApplicationButPostgresAndSybase) {
+    StatFilesCase const& c = GetParam();
+    DeclarePostgres(c.appType);
+    ASSERT_FALSE(nuvindexing::SetGeneration(2, static_cast<uint32_t>(m_appId), c.v2).IsError());
+    TestDriver driver(c.appType);
+    driver.dataPaths = {m_data};
+    ASSERT_EQ(0, driver.Init(CommandLine()));
+    ASSERT_EQ(0, driver.FindDataPaths());
+    ASSERT_EQ(0, driver.PrepareSnap());
+    ASSERT_EQ(0, driver.Snap());
+    NuvSnapUtilDb* util = driver.getSnapUtil();
+    ASSERT_NE(nullptr, util);
+    ASSERT_FALSE(util->getSnapShotInfo().volumes().empty());
+    util->allocateCustomizedIndexMap();
+    for (auto const& volume : util->getMountPoints())
+        for (std::string const& path : volume.second)
+            (*util->getCustomizedIndexMap())[path] = m_root.base() + "/not-on-the-snapshot" + path;
+    ASSERT_FALSE(util->getCustomizedIndexMap()->empty());
+
+    EXPECT_EQ(c.examined ? -1 : 0, driver.CreateIndex());
+    auto const runs = nuvindexing::ListRuns(m_jobId);
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ(c.examined ? "failed" : "good", runs[0].status);
+    EXPECT_EQ(c.v2 ? 2 : 1, runs[0].generation);
+    auto const causes = Causes();
+    EXPECT_EQ(c.examined, std::find(causes.begin(), causes.end(), "0x070000cc  createIndex failed") != causes.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(Applications, IndexPhaseStatTest,
+                         ::testing::Values(StatFilesCase{"PostgresFirstGeneration", kAppTypePostgreSql, false, false},
+                                           StatFilesCase{"PostgresSecondGeneration", kAppTypePostgreSql, true, false},
+                                           StatFilesCase{"SybaseFirstGeneration", kAppTypeSybase, false, false},
+                                           StatFilesCase{"SybaseSecondGeneration", kAppTypeSybase, true, false},
+                                           StatFilesCase{"OracleFirstGeneration", kAppTypeOracle, false, true},
+                                           StatFilesCase{"OracleSecondGeneration", kAppTypeOracle, true, true}),
+                         [](::testing::TestParamInfo<StatFilesCase> const& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
