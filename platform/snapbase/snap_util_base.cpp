@@ -10,6 +10,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/snapmgr/snap_tasks.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
@@ -17,6 +18,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <unistd.h>
@@ -95,7 +98,88 @@ bool NuvSnapUtilBase::checkIfShouldQuit() { return m_jobCtrlClient && m_jobCtrlC
 
 CFzError NuvSnapUtilBase::setMountPath(SMVolumeInfo&) { return CFzError::Success(); }
 
+namespace {
+
+// The mount-point key of an ASM disk group: "+" and the group's name in
+// capitals (group names are compared without case).
+std::string GroupKey(std::string const& asmPath) {
+    std::string name = nuvsnapmgr::AsmGroupName(asmPath);
+    for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return "+" + name;
+}
+
+}  // namespace
+
+int NuvSnapUtilBase::addGroupPath(std::string const& path, bool directoryOnly) {
+    std::string const group = GroupKey(path);
+    bool declared = false;
+    std::vector<std::string> files;
+    CFzError e = nuvsnapmgr::AsmPathOnDisks(path, &declared, &files);
+    if (e.IsError()) {
+        EvDebug::Error(m_event, kTag, "cannot read the ASM disk groups for [%s]: %s", path.c_str(),
+                       e.AsString().c_str());
+        return 0;
+    }
+    if (!declared || group.size() < 2) {
+        EvDebug::Error(m_event, kTag,
+                       "mount point [%s] names the ASM disk group [%s], which is not declared "
+                       "(declare the group and its disk volumes as kinds asmgroup and asmdisk)",
+                       path.c_str(), group.c_str());
+        return 0;
+    }
+    if (directoryOnly) {
+        auto notDirectory = [](std::string const& file) {
+            struct stat st;
+            return ::stat(file.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+        };
+        files.erase(std::remove_if(files.begin(), files.end(), notDirectory), files.end());
+    }
+    if (files.empty()) {
+        EvDebug::Error(m_event, kTag, "mount point [%s] is no existing %s on any disk volume of the ASM disk group [%s]",
+                       path.c_str(), directoryOnly ? "directory" : "path", group.c_str());
+        return 0;
+    }
+    m_mountPoints[group].insert(nuvsnapmgr::NormalisePath(path));
+    EvDebug::DebugLvl(m_event, 3, kTag, "added [%s] under the ASM disk group [%s]", path.c_str(), group.c_str());
+    return 1;
+}
+
+int NuvSnapUtilBase::getMountPointFlags(std::string const& mountPoint) {
+    return nuvsnapmgr::IsAsmGroupPath(mountPoint) ? JZSM_VOLUMEFLAGS_ASM_DISKGROUP : 0;
+}
+
+void NuvSnapUtilBase::addGroupDiskPaths(SMVolSnapInfo const& record) {
+    // Each path listed under a group, found on the group's disks, once.
+    std::map<std::string, std::vector<std::string>> found;  // group key -> files on its disks
+    for (auto const& volume : record.volumes()) {
+        std::string const groupPath = nuvsnapmgr::AsmGroupPathOf(volume);
+        if (groupPath.empty()) continue;
+        std::string const key = GroupKey(groupPath);
+        auto listed = m_mountPoints.find(key);
+        if (listed == m_mountPoints.end() || found.count(key) != 0) continue;
+        std::vector<std::string>& files = found[key];
+        for (std::string const& path : listed->second) {
+            bool declared = false;
+            std::vector<std::string> onDisks;
+            if (nuvsnapmgr::AsmPathOnDisks(path, &declared, &onDisks).IsError()) continue;
+            files.insert(files.end(), onDisks.begin(), onDisks.end());
+        }
+    }
+    for (auto const& volume : record.volumes()) {
+        std::string const& disk = volume.getSourcePath();
+        std::string const groupPath = nuvsnapmgr::AsmGroupPathOf(volume);
+        if (groupPath.empty() || disk.empty() || disk[0] != '/' || found.count(GroupKey(groupPath)) == 0) continue;
+        std::set<std::string>& files = m_mountPoints[disk];
+        for (std::string const& file : found[GroupKey(groupPath)])
+            if (file == disk || file.compare(0, disk.size() + 1, disk + "/") == 0) files.insert(file);
+        if (files.empty()) files.insert(disk);  // a disk that holds none of the listed paths: its root
+        EvDebug::DebugLvl(m_event, 3, kTag, "disk volume [%s] of the ASM disk group [%s]: %zu paths", disk.c_str(),
+                          groupPath.c_str(), files.size());
+    }
+}
+
 int NuvSnapUtilBase::addPath(char const* path, bool directoryOnly) {
+    if (path && nuvsnapmgr::IsAsmGroupPath(path)) return addGroupPath(path, directoryOnly);
     if (!path || path[0] != '/') {
         EvDebug::Error(m_event, kTag, "mount point [%s] is not an absolute path", path ? path : "(null)");
         return 0;
@@ -139,6 +223,14 @@ int NuvSnapUtilBase::addMountPoint(char const* path, void*) { return addPath(pat
 int NuvSnapUtilBase::addMountPointByDirectory(char const* path, void*) { return addPath(path, true); }
 
 std::string NuvSnapUtilBase::getMountPoint(char const* path, bool) const {
+    if (path && nuvsnapmgr::IsAsmGroupPath(path)) {
+        bool declared = false;
+        std::vector<std::string> disks;
+        std::string const group = nuvsnapmgr::AsmGroupName(path);
+        if (group.empty() || nuvsnapmgr::AsmGroupDisks(group, &declared, &disks).IsError() || !declared)
+            return std::string();
+        return GroupKey(path);
+    }
     if (!path || path[0] != '/') return std::string();
     nuvsnapmgr::ResolvedVolume volume;
     if (nuvsnapmgr::ResolveVolume(path, &volume).IsError()) return std::string();

@@ -9,6 +9,7 @@
 #include "sm_paths.h"
 #include "snap_methods.h"
 #include "snapshot_store.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
@@ -102,7 +103,22 @@ bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
     SMCall call("JZSnapClientAPI::prepareVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
-    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    // A volume of an ASM disk group is prepared as the disk volumes of the
+    // group, which keep the group flag and the group's path.
+    SMVolSnapInfo::VolumeList volumes;
+    for (auto const& v : record.volumes()) {
+        std::vector<SMVolumeInfo> disks;
+        int code = 0;
+        std::string text;
+        if ((v.getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP) == 0) {
+            disks.push_back(v);
+        } else if (!AsmDiskVolumes(v, true, &disks, &code, &text)) {
+            return call.Fail(code, text);
+        } else if (IsAsmGroupPath(v.getSourcePath())) {
+            for (auto& disk : disks) disk.setSMVolumeId(0);  // each disk volume gets an id of its own
+        }
+        volumes.insert(volumes.end(), disks.begin(), disks.end());
+    }
     for (auto& v : volumes)
         if (!FillDetails(call, v)) return false;
     // Every new id in one transaction: all volumes get theirs, or none does.

@@ -2,9 +2,9 @@
 #include "snap_metadata.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/snapmgr/failed_create.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
-#include "asm_groups.h"
 #include "mount_ops.h"
 #include "release.h"
 #include "sm_call.h"
@@ -69,6 +69,15 @@ std::string MountPathOverSuiteState(std::string const& path) {
     return std::string();
 }
 
+// Where a disk volume's snapshot is mounted as a disk of the disk group
+// "+NAME": <mount root>/asm/NAME/<snapshot id>. "" when the text names no
+// group (empty, "." or "..", or more than a name).
+std::string DiskGroupMountPath(std::string const& group, int64_t snapId) {
+    std::string const name = AsmGroupName(group);
+    if (name.empty() || name == "." || name == ".." || name.size() + 1 != group.size()) return std::string();
+    return MountRoot() + "/asm/" + name + "/" + std::to_string(snapId);
+}
+
 // The snapshot of a volume: its own SM snap id, else the record's map, else the
 // newest ready snapshot of its SM volume id.
 bool SnapshotOfVolume(SMVolSnapInfo const& record, SMVolumeInfo const& v, SnapshotRow* row) {
@@ -118,8 +127,9 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
             undo();
             return call.Fail(SM_ERR_NOT_FOUND, "volume [" + v.getSourcePath() + "] has no snapshot to mount");
         }
-        std::string path = v.getMountPath().empty() ? MountRoot() + "/" + std::to_string(snap.id)
-                                                    : NormalisePath(v.getMountPath());
+        std::string path = v.getMountPath().empty()          ? MountRoot() + "/" + std::to_string(snap.id)
+                           : IsAsmGroupPath(v.getMountPath()) ? DiskGroupMountPath(v.getMountPath(), snap.id)
+                                                              : NormalisePath(v.getMountPath());
         bool const dotDot = path.find("/../") != std::string::npos ||
                             (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
         if (path.empty() || path[0] != '/' || path == "/" || dotDot) {
@@ -301,30 +311,11 @@ bool JZSnapClientAPI::GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, S
             disks.addVolume(*it, true);
             continue;
         }
-        std::string const group = AsmGroupName(it->getSourcePath());
-        bool declared = false;
-        std::vector<std::string> paths;
-        CFzError e = AsmGroupDisks(group, &declared, &paths);
-        if (e.IsError()) return fail(SM_ERR_INTERNAL, "cannot read the ASM disk groups: " + e.AsString());
-        if (!declared || group.empty())
-            return fail(SM_ERR_NOT_SUPPORTED,
-                        "ASM disk group [" + it->getSourcePath() + "] is unknown to the local snapshot manager");
-        if (paths.empty())
-            return fail(SM_ERR_NOT_FOUND, "ASM disk group [" + it->getSourcePath() + "] has no disk volumes");
-        for (std::string const& path : paths) {
-            ResolvedVolume volume;
-            e = ResolveVolume(path, &volume);
-            if (e.IsError())
-                return fail(SM_ERR_NOT_FOUND, "disk [" + path + "] of ASM disk group [" + group +
-                                                  "] is no volume: " + e.AsString());
-            SMVolumeInfo disk = *it;
-            disk.setSourcePath(path);
-            disk.setOriginalSourcePath(it->getSourcePath());
-            disk.setSourceDevice(volume.device);
-            disk.setMountOptions(volume.MountOptions());
-            disk.setVolumeFlags(it->getVolumeFlags() & ~JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
-            disks.addVolume(disk, true);
-        }
+        std::vector<SMVolumeInfo> volumes;
+        int code = 0;
+        std::string text;
+        if (!AsmDiskVolumes(*it, false, &volumes, &code, &text)) return fail(code, text);
+        for (auto const& disk : volumes) disks.addVolume(disk, true);
     }
     diskRecord = disks;
     diskRecord.clearError();

@@ -1,6 +1,7 @@
 // JZSnapClientAPI: delete and unmount. Only what the catalogue says the suite
 // made is released; every path is checked before anything is removed.
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 
 #include "mountinfo.h"
 #include "release.h"
@@ -83,7 +84,8 @@ bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
 
     std::map<int64_t, MountRow> mounts;  // by row id
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
-        if (!it->getMountPath().empty()) {
+        // A disk-group mount path ("+NAME") is released by the volume's snapshot.
+        if (!it->getMountPath().empty() && !IsAsmGroupPath(it->getMountPath())) {
             MountRow row;
             bool found = false;
             CFzError e = MountAtPath(NormalisePath(it->getMountPath()), &row, &found);
@@ -100,12 +102,16 @@ bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
         }
     }
     std::set<std::string> released;
+    std::set<int64_t> releasedSnaps;
     for (auto const& m : mounts) {
         CFzError e = ReleaseMount(m.second);
         if (e.IsError()) return call.Fail(SM_ERR_UNMOUNT, e, "cannot unmount [" + m.second.mountPath + "]");
         released.insert(m.second.mountPath);
+        releasedSnaps.insert(m.second.snapshotId);
     }
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
-        if (released.count(NormalisePath(it->getMountPath()))) it->setMountPath("");
+        if (released.count(NormalisePath(it->getMountPath())) ||
+            (IsAsmGroupPath(it->getMountPath()) && releasedSnaps.count(it->getSMSnapId())))
+            it->setMountPath("");
     return true;
 }

@@ -311,6 +311,58 @@ INSTANTIATE_TEST_SUITE_P(
              kAsm, 0},
         Rule{"AsmEmptyGroupName", true, false, 0, false, 40, 0, "+", kAsm, {}, "", false, kAsm, 2}));
 
+// The disk volumes that a prepare made of a group volume take the rules of
+// their group: the names come from the group's path, not the disk's.
+TEST(MountRuleDisks, DiskVolumesTakeTheirGroupsName) {
+    SnapEnv env;
+    struct Case {
+        char const* name;
+        int mode;
+        bool withMap;
+        std::map<std::string, std::string> groups;
+        std::vector<std::string> want;
+    } const cases[] = {
+        {"DataSetNameByVolumeId", 0, false, {}, {"+DATA_S21_0", "+DATA_S22_1"}},
+        {"DerivedNameByJob", 0, true, {}, {"+DATA_S1234_0", "+DATA_S1234_1"}},
+        {"MappedGroup", 2, true, {{"DATA", "DATA_CLONE"}}, {"+DATA_CLONE", "+DATA_CLONE"}},
+        {"InPlace", 1, true, {}, {"+DATA", "+DATA"}},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        Util util;
+        util.m_oraSnap = true;
+        if (c.mode != 0) {
+            NuvSnapMountRequest request;
+            request.mountMode = static_cast<uint32_t>(c.mode);
+            request.diskGroupMountMap = c.groups;
+            util.setMountRequest(request);
+        }
+        std::map<int, int> types{{40, 1}};
+        if (c.withMap)
+            NuvSnapUtilDb::setOraArchFileMap(types);
+        else
+            NuvSnapUtilDb::clearOraArchFileMap();
+        SMVolSnapInfo record;
+        for (int i = 0; i < 2; ++i) {
+            SMVolumeInfo v;
+            v.setSourcePath(env.dir() + "/disk" + std::to_string(i));
+            v.setOriginalSourcePath("+DATA");
+            v.setVolumeFlags(kAsm);
+            v.setArchFileId(40);
+            v.setBrannoxId(2);
+            v.setJobId(1234);
+            v.setSMVolumeId(21 + i);
+            record.addVolume(v, true);
+        }
+        ASSERT_FALSE(util.applyMountPaths(record).IsError());
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(c.want[i], record.volumes()[i].getMountPath()) << i;
+            EXPECT_TRUE(record.volumes()[i].getMountPathFlag());
+        }
+        NuvSnapUtilDb::clearOraArchFileMap();
+    }
+}
+
 // A type map that the agent set is read, never added to, and forgotten on clear.
 TEST(MountRuleMap, TheBorrowedMapIsReadWithoutInsertsAndCanBeCleared) {
     SnapEnv env;

@@ -12,6 +12,7 @@
 
 namespace {
 
+using nuvtest::DeclareRow;
 using snaptest::Exists;
 using snaptest::IsMounted;
 using snaptest::ReadFile;
@@ -27,6 +28,20 @@ public:
     using NuvSnapUtilBase::m_snapShotInfo;
 };
 
+// A path handed to addMountPoint: whether it is added, and under which key.
+struct AddCase {
+    std::string path;
+    int added;
+    std::string key;
+};
+
+void ExpectAdded(Utility& u, std::vector<AddCase> const& cases) {
+    for (auto const& c : cases) {
+        EXPECT_EQ(c.added, u.addMountPoint(c.path.c_str(), nullptr)) << c.path;
+        if (c.added) EXPECT_EQ(c.key, u.getMountPoint(c.path.c_str())) << c.path;
+    }
+}
+
 TEST(SnapUtilBase, AddMountPointKeysPathsByTheVolumeThatHoldsThem) {
     SnapEnv env;
     std::string vol = env.dir() + "/vol", other = env.dir() + "/other";
@@ -37,11 +52,7 @@ TEST(SnapUtilBase, AddMountPointKeysPathsByTheVolumeThatHoldsThem) {
     SnapEnv::DeclareVolume(vol + "/db");  // a nested declared volume: the longest path wins
     SnapEnv::DeclareVolume(other);
     Utility u;
-    struct Case {
-        std::string path;
-        int added;
-        std::string key;
-    } const cases[] = {
+    ExpectAdded(u, {
         {vol + "/db/a.dbf", 1, vol + "/db"},
         {vol + "/db/b.dbf", 1, vol + "/db"},
         {vol + "//db/./b.dbf", 1, vol + "/db"},  // the same path again, written otherwise
@@ -49,13 +60,7 @@ TEST(SnapUtilBase, AddMountPointKeysPathsByTheVolumeThatHoldsThem) {
         {vol, 1, vol},
         {env.dir() + "/missing", 0, ""},
         {"relative/path", 0, ""},
-    };
-    for (auto const& c : cases) {
-        EXPECT_EQ(c.added, u.addMountPoint(c.path.c_str(), nullptr)) << c.path;
-        if (c.added) {
-            EXPECT_EQ(c.key, u.getMountPoint(c.path.c_str())) << c.path;
-        }
-    }
+    });
     EXPECT_EQ(0, u.addMountPoint(nullptr, nullptr));
     EXPECT_EQ(0, u.addMountPointByDirectory((vol + "/db/a.dbf").c_str(), nullptr));  // not a directory
     EXPECT_EQ(1, u.addMountPointByDirectory((vol + "/db").c_str(), nullptr));
@@ -64,6 +69,59 @@ TEST(SnapUtilBase, AddMountPointKeysPathsByTheVolumeThatHoldsThem) {
     EXPECT_EQ((std::set<std::string>{vol + "/db", vol + "/db/a.dbf", vol + "/db/b.dbf"}), table.at(vol + "/db"));
     EXPECT_EQ(std::set<std::string>{other + "/c.dbf"}, table.at(other));
     EXPECT_EQ(std::set<std::string>{vol}, table.at(vol));
+}
+
+// An ASM path is registered under its declared disk group when it lies on one
+// of the group's disk volumes; the group's volume carries the group flag. An
+// undeclared group is refused and says so.
+TEST(SnapUtilBase, AddMountPointTakesADeclaredDiskGroup) {
+    SnapEnv env;
+    std::string const d1 = env.dir() + "/disk1", d2 = env.dir() + "/disk2";
+    WriteFile(d1 + "/ORCL/users.dbf", "u");
+    WriteFile(d2 + "/ORCL/system.dbf", "s");
+    SnapEnv::DeclareVolume(d1);
+    SnapEnv::DeclareVolume(d2);
+    DeclareRow({"asmgroup", "name=DATA"});
+    DeclareRow({"asmdisk", "group_name=DATA", "path=" + d1});
+    DeclareRow({"asmdisk", "group_name=DATA", "path=" + d2});
+    DeclareRow({"asmgroup", "name=EMPTY"});
+    Utility u;
+    ExpectAdded(u, {
+        {"+DATA", 1, "+DATA"},
+        {"+data/ORCL/users.dbf", 1, "+DATA"},  // group names without case
+        {"+DATA//ORCL/system.dbf", 1, "+DATA"},
+        {"+DATA/ORCL/missing.dbf", 0, ""},      // on no disk
+        {"+DATA/../disk1/ORCL", 0, ""},         // never outside the disks
+        {"+FRA", 0, ""},                        // not declared
+        {"+FRA/ORCL/users.dbf", 0, ""},
+        {"+EMPTY", 0, ""},                      // declared without disks
+        {"+", 0, ""},
+    });
+    EXPECT_EQ("", u.getMountPoint("+FRA/x"));
+    EXPECT_EQ(0, u.addMountPointByDirectory("+DATA/ORCL/users.dbf", nullptr));  // not a directory
+    EXPECT_EQ(1, u.addMountPointByDirectory("+DATA/ORCL", nullptr));
+    EXPECT_EQ((std::map<std::string, std::set<std::string>>{
+                  {"+DATA", {"+DATA", "+DATA/ORCL", "+DATA/ORCL/system.dbf", "+data/ORCL/users.dbf"}}}),
+              u.getMountPoints());
+    EXPECT_EQ(JZSM_VOLUMEFLAGS_ASM_DISKGROUP, NuvSnapUtilBase::getMountPointFlags("+DATA"));
+    EXPECT_EQ(0, NuvSnapUtilBase::getMountPointFlags(d1));
+    std::string const log = ReadFile(env.state() + "/logs/nuvdbsnap.log");
+    EXPECT_NE(std::string::npos, log.find("mount point [+FRA] names the ASM disk group [+FRA], which is not declared"))
+        << log;
+
+    // Once a prepare made disk volumes of the group, each disk is a mount
+    // point of its own with the listed paths that lie on it.
+    SMVolSnapInfo record;
+    for (std::string const& disk : {d1, d2}) {
+        SMVolumeInfo v;
+        v.setSourcePath(disk);
+        v.setOriginalSourcePath("+DATA");
+        v.setVolumeFlags(JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
+        record.addVolume(v, true);
+    }
+    u.addGroupDiskPaths(record);
+    EXPECT_EQ((std::set<std::string>{d1, d1 + "/ORCL", d1 + "/ORCL/users.dbf"}), u.getMountPoints().at(d1));
+    EXPECT_EQ((std::set<std::string>{d2, d2 + "/ORCL", d2 + "/ORCL/system.dbf"}), u.getMountPoints().at(d2));
 }
 
 TEST(SnapUtilBase, ReloadFlagFollowsTheSnapshotInfoFile) {

@@ -252,4 +252,10 @@ std::string OwnProgramName() {
     return slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
 }
 
+void DeclareRow(std::vector<std::string> words) {
+    words.insert(words.begin(), "declare");
+    ProgramResult r = RunProgram(std::string(NUV_OUT_DIR) + "/bin/jzsuite", words);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+}
+
 }  // namespace nuvtest

@@ -87,4 +87,8 @@ std::string OwnProgramName();
 // stdin is /dev/null.
 ProgramResult RunProgram(std::string const& path, std::vector<std::string> const& args);
 
+// Declares one row through the admin command of the build ("jzsuite declare
+// KIND column=value ..."); a refusal fails the current test.
+void DeclareRow(std::vector<std::string> words);
+
 }  // namespace nuvtest

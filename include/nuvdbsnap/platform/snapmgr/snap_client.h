@@ -19,7 +19,10 @@ public:
 
     // Resolves each volume (declared volume, else the mount that holds its
     // source path), fills its device and "fstype:options" and gives it an SM
-    // volume id (> 0). Success is read from the record's error code.
+    // volume id (> 0). A volume of an ASM disk group (flag 0x10000, source
+    // "+NAME") becomes the disk volumes of the declared group first (see
+    // GetDiskVolSnapForASMVolSnap), each keeping the flag and the group's path
+    // as original source path. Success is read from the record's error code.
     bool prepareVolumeSnaps(SMVolSnapInfo& record);
     // Fills the volumes' devices and mount options only.
     bool discoverVolumeDetails(SMVolSnapInfo& record);
@@ -36,11 +39,15 @@ public:
     // and that the catalogue knows are removed; anything else is refused.
     bool deleteVolumeSnaps(SMVolSnapInfo& record);
     // Mounts each volume's snapshot read-only at its mount path (a default under
-    // StatePath("mounts") when empty), all or none; the mount paths are written back.
+    // StatePath("mounts") when empty; for a disk-group name "+NAME" the disk's
+    // place in that group, StatePath("mounts")/asm/NAME/<SM snap id>), all or
+    // none; the mount paths are written back.
     // A path among the snapshot copies (or with "..") is refused; a mount of the
     // suite that went away outside it is made again.
     bool mountVolumes(SMVolSnapInfo& record);
-    // Unmounts the mounts the suite made of the record's snapshots; a path where
+    // Unmounts the mounts the suite made of the record's snapshots (by a
+    // volume's mount path, or by its snapshot when it has none or a
+    // disk-group name); a path where
     // the snapshot is no longer what is mounted is left mounted (its row goes).
     bool unmount(SMVolSnapInfo& record);
     // Fills the record with the volumes and snaps selected by its archive file id,
@@ -52,8 +59,9 @@ public:
     // their disks: each group volume becomes one volume per disk volume of the
     // declared group (catalogue kinds "asmgroup" and "asmdisk"), with the
     // disk's path, device and mount options and the group's other fields;
-    // other volumes are copied. False for an undeclared group, a group without
-    // disks or a disk path that is no volume.
+    // other volumes are copied. A disk volume that a prepare made of a group
+    // volume is copied without the flag. False for an undeclared group, a
+    // group without disks or a disk path that is no volume.
     bool GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord);
 
     int getErrCode() const { return m_errCode; }

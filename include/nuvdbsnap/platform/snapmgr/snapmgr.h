@@ -2,6 +2,7 @@
 #pragma once
 
 #include "nuvdbsnap/platform/snapmgr/asm_disk_group_name.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/failed_create.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
 #include "nuvdbsnap/platform/snapmgr/prepared_record.h"
