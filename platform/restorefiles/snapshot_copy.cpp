@@ -10,6 +10,8 @@
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -26,6 +28,10 @@ namespace {
 CFzError Fail(int err, std::string const& what, std::string const& path) {
     return FXErrorUtil::ErrorErrNo(FXCodeLocation(__FILE__, "nuvrestorefiles::CopyOut", __LINE__), err,
                                    "%s [%s]: %s", what.c_str(), path.c_str(), std::strerror(err));
+}
+
+CFzError Refused(std::string const& to, std::string const& state) {
+    return Fail(EPERM, "a restore does not write into the suite's own state [" + state + "]: refused", to);
 }
 
 std::string Join(std::string const& dir, std::string const& name) {
@@ -52,8 +58,10 @@ struct CopySession::State {
     };
     std::map<std::pair<dev_t, ino_t>, First> linked;  // source file -> its first restored name
     nuvbase::FileDataCopier data;
-    std::string parent;  // the last destination directory opened, and its descriptor
+    std::string parent;  // the last destination directory opened, its descriptor, real path
     int parentFd = -1;
+    std::string parentReal;
+    std::string root;  // the state root, resolved
 };
 
 CopySession::CopySession() : m_state(new State) {}
@@ -119,15 +127,21 @@ CFzError CopyRegular(std::string const& from, int dirFd, std::string const& dir,
 CFzError CopyDirectory(std::string const& from, int dirFd, std::string const& dir, std::string const& name,
                        struct stat const& st, CopySession::State& s, CopyCounts* counts) {
     std::string const to = Join(dir, name);
-    struct stat old;
+    struct stat old {};
     if (fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) return Fail(errno, "cannot look at", to);
         if (mkdirat(dirFd, name.c_str(), 0700) != 0 && errno != EEXIST)
             return Fail(errno, "cannot make the directory", to);
+        old.st_mode = S_IFDIR;
     } else if (!S_ISDIR(old.st_mode) && !S_ISLNK(old.st_mode)) {
         return Fail(ENOTDIR, "cannot restore a directory over", to);
     }
-    // A link there is entered only as the destination's walk allows it.
+    // A link there is entered only as the destination's walk allows it, and
+    // never into the suite's own state.
+    if (S_ISLNK(old.st_mode)) {
+        std::string const refused = nuvsnapmgr::SuiteStateHolding(to);
+        if (!refused.empty()) return Refused(to, refused);
+    }
     std::string why;
     int sub = nuvbase::OpenDirectoryGuarded(to, false, 0, &why);
     if (sub < 0) return Fail(errno, "cannot enter the directory (" + why + ")", to);
@@ -249,22 +263,28 @@ CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* cou
     size_t const last = to.rfind('/');
     if (to.empty() || to[0] != '/' || last + 1 >= to.size())
         return Fail(EINVAL, "not an absolute path of a file", to);
-    std::string const root = nuvsnapmgr::SuiteStateHolding(to);
-    if (!root.empty())
-        return Fail(EPERM, "a restore does not write into the suite's own state [" + root + "]: refused", to);
     std::string const parent = last == 0 ? "/" : to.substr(0, last);
     std::string const name = to.substr(last + 1);
     if (name == "." || name == "..") return Fail(EINVAL, "not a name of a file", to);
     // The destination's directories are walked from the top without following
-    // a link the restore did not lay out; missing ones are made (0755).
+    // a link the restore did not lay out; missing ones are made (0755). The
+    // suite's own state is refused before anything is made.
     if (s.parentFd < 0 || s.parent != parent) {
         if (s.parentFd >= 0) close(s.parentFd);
+        s.parentFd = -1;
         s.parent.clear();
+        std::string const refused = nuvsnapmgr::SuiteStateHolding(parent);
+        if (!refused.empty()) return Refused(to, refused);
         std::string why;
         s.parentFd = nuvbase::OpenDirectoryGuarded(parent, true, 0755, &why);
         if (s.parentFd < 0) return Fail(errno, "cannot reach the destination directory (" + why + ")", parent);
+        char real[PATH_MAX];
+        s.parentReal = realpath(parent.c_str(), real) != nullptr ? real : parent;
+        s.root = nuvsnapmgr::ResolvedStateRoot();
         s.parent = parent;
     }
+    std::string const refused = nuvsnapmgr::SuiteStateIn(Join(s.parentReal, name), s.root);
+    if (!refused.empty()) return Refused(to, refused);
     return CopyAt(from, s.parentFd, parent, name, s, counts);
 }
 

@@ -69,12 +69,13 @@ std::string MountRoot() { return nuvsuite::StatePath("mounts"); }
 
 namespace nuvsnapmgr {
 
-std::string SuiteStateHolding(std::string const& path) {
-    std::string const root = RealPath(nuvsuite::StateRootPath());
-    std::string const where = ResolveAsFarAsExists(path);
-    if (root.empty() || !PathHolds(root, where)) return std::string();
-    if (NormalisePath(where) == NormalisePath(root)) return root;
-    std::string rest = NormalisePath(where).substr(NormalisePath(root).size());
+std::string ResolvedStateRoot() { return RealPath(nuvsuite::StateRootPath()); }
+
+std::string SuiteStateIn(std::string const& resolvedPath, std::string const& resolvedRoot) {
+    if (resolvedRoot.empty() || !PathHolds(resolvedRoot, resolvedPath)) return std::string();
+    std::string const where = NormalisePath(resolvedPath), root = NormalisePath(resolvedRoot);
+    if (where == root) return root;
+    std::string rest = where.substr(root.size());
     while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
     std::string const first = rest.substr(0, rest.find('/'));
     static char const* const kOwn[] = {"registry", "jobresults", "temp",  "basehome", "logs",
@@ -83,6 +84,10 @@ std::string SuiteStateHolding(std::string const& path) {
         if (first == own) return root + "/" + first;
     if (first.compare(0, 12, "catalogue.db") == 0) return root + "/" + first;
     return std::string();
+}
+
+std::string SuiteStateHolding(std::string const& path) {
+    return SuiteStateIn(ResolveAsFarAsExists(path), ResolvedStateRoot());
 }
 
 }  // namespace nuvsnapmgr

@@ -33,5 +33,9 @@ std::string NormalisePath(std::string const& path);
 // files to; the loop volumes under volumes/ and other folders in the state
 // root are not the suite's state.
 std::string SuiteStateHolding(std::string const& path);
+// The same for a path and a state root both resolved already (no look-up).
+std::string SuiteStateIn(std::string const& resolvedPath, std::string const& resolvedRoot);
+// The state root, resolved (realpath); "" when it does not resolve.
+std::string ResolvedStateRoot();
 
 }  // namespace nuvsnapmgr
