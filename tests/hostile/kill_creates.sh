@@ -8,8 +8,8 @@
 #                (default 500)
 #     -k KILLS   which kills: "delay" (the create, after a random delay),
 #                "freeze" (as the freeze tool starts: the create, the tool or
-#                both, at random, within a few ms) or "mixed" (default: the
-#                two by turns)
+#                both, at random, within a few ms; see the tool below) or
+#                "mixed" (default: the two by turns)
 #   NUV_BUILD_DIR   build directory (default: build)
 #
 # Each round opens a job and runs examples/snapdemo (a SAP HANA create, which
@@ -92,16 +92,24 @@ export JZREG="$JZ_SUITE_ROOT/registry"
 "$JZ" declare volume path="$MNT" device="$LOOP" fstype=xfs options=rw >/dev/null
 
 # The freeze tool of the suite: the real one, after the kill a "freeze" round
-# asks for in $WORK/hook (once: the word is taken) within 0-3 ms of its start.
+# asks for in $WORK/hook (once: the word is taken). "create": the create dies
+# as its freeze tool starts, and the tool goes on 0-30 ms later; "tool": the
+# tool dies once its freezing program has started (0-2 ms after); "both": the
+# tool and the create then.
 cat > "$WORK/freeze_tool" <<TOOL
 #!/bin/bash
 if [ "\$1" = -f ] && hook=\$(cat "$WORK/hook" 2>/dev/null) && rm -f "$WORK/hook" && [ -n "\$hook" ]; then
-  pause=\$(printf '0.%03d' \$((RANDOM % 4)))
   create=\$(cat "$WORK/create.pid")
   case \$hook in
-    create) ( sleep \$pause; kill -9 \$create ) & ;;
-    tool) ( sleep \$pause; kill -9 \$\$ ) & ;;
-    both) ( sleep \$pause; kill -9 \$\$ \$create ) & ;;
+    create) kill -9 \$create; sleep \$(printf '0.%03d' \$((RANDOM % 31))) ;;
+    tool|both)
+      victims=\$\$; [ \$hook = both ] && victims="\$victims \$create"
+      ( for i in \$(seq 1 500); do
+          pgrep -x -P \$\$ xfs_io >/dev/null && break
+          { read -r _ _ state _ < /proc/\$\$/stat; } 2>/dev/null || break
+          [ "\$state" != Z ] || break
+        done
+        sleep \$(printf '0.%03d' \$((RANDOM % 3))); kill -9 \$victims ) >/dev/null 2>&1 & ;;
   esac
 fi
 exec $FREEZE_TOOL "\$@"
