@@ -60,8 +60,9 @@ std::string DeviceKey(std::string const& path) {
     return std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
 }
 
+// A guard that is gone must not end this process with SIGPIPE.
 void Send(int channel, char byte) {
-    while (::write(channel, &byte, 1) < 0 && errno == EINTR) {
+    while (::send(channel, &byte, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
     }
 }
 
@@ -90,7 +91,7 @@ void ReapDetachedGuards() {
 }
 
 // How long a freezer waits for a guard that thaws on its own.
-constexpr int kGuardThawWaitMs = 15000;
+constexpr int kGuardThawWaitMs = 5000;
 
 // Ends the freeze's guard. `seenThawed`: the file system is seen thawed (or was
 // never frozen): the guard stands down and the row goes. Otherwise the end of

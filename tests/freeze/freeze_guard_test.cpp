@@ -3,6 +3,7 @@
 // process ran the tool on which mount point (the real file systems are in
 // tests/engine_xfs).
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
+#include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/base/registry.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -319,10 +320,9 @@ TEST_P(FailedThawTest, RecordStaysUntilThawed) {
     if (GetParam().pastLimit)
         ASSERT_FALSE(JZRegistry::setValue(JZRegistry::kDefaultInstance, "FileSystemAgent", "nFreezeTimeLimit", "1")
                          .IsError());
+    nuvsuite::AddFault("process", "JzProcess::system", 1, "cannot unfreeze: I/O error", GetParam().failures, "-u");
     nuvfreeze::Failure failure;
     ASSERT_TRUE(nuvfreeze::Freeze(m_mount, &failure)) << failure.text;
-    ASSERT_TRUE(Frozen());
-    nuvsuite::AddFault("process", "JzProcess::system", 1, "cannot unfreeze: I/O error", GetParam().failures, "-u");
     if (GetParam().pastLimit) {
         ASSERT_TRUE(WaitFor([this] { return !Frozen(); }));
         EXPECT_FALSE(nuvfreeze::Thaw(m_mount, &failure));
@@ -370,6 +370,22 @@ TEST_F(GuardedFreezeTest, SweepWaitsForTheFreezeCommand) {
     EXPECT_EQ(0, nuvtest::WaitChild(late));
     ASSERT_EQ(1u, said.size());
     EXPECT_EQ("thawed [" + m_mount + "], left frozen by process " + std::to_string(dead) + ", which is gone", said[0]);
+    EXPECT_FALSE(Frozen());
+    EXPECT_EQ(0, FreezeRows());
+}
+
+// The guard is killed while the file system is frozen: the freezer's thaw
+// still thaws, and the record goes (a gone guard never ends the freezer).
+TEST_F(GuardedFreezeTest, ThawAfterTheGuardWasKilled) {
+    nuvfreeze::Failure failure;
+    ASSERT_TRUE(nuvfreeze::Freeze(m_mount, &failure)) << failure.text;
+    std::vector<nuvsuite::CatRow> rows;
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance().Query("SELECT guard_pid FROM freezes", {}, &rows).IsError());
+    ASSERT_EQ(1u, rows.size());
+    int const guard = static_cast<int>(AsInt(rows[0][0]));
+    ASSERT_EQ(0, kill(guard, SIGKILL));
+    ASSERT_TRUE(WaitFor([guard] { return !JzProcess::IsAlive(guard); }));
+    EXPECT_TRUE(nuvfreeze::Thaw(m_mount, &failure)) << failure.text;
     EXPECT_FALSE(Frozen());
     EXPECT_EQ(0, FreezeRows());
 }
