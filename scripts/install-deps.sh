@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS=(build-essential cmake libboost-dev libsqlite3-dev sqlite3 libpugixml-dev libtirpc-dev rpcsvc-proto
       libgtest-dev libgmock-dev libbenchmark-dev xfsprogs btrfs-progs util-linux
-      pkg-config postgresql libpq-dev 7zip)
+      pkg-config postgresql libpq-dev 7zip acl attr)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
