@@ -143,6 +143,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, KindTest,
                          [](auto const& info) { return std::string(info.param.name); });
 
 TEST_F(EntryAttributesTest, ARegularFileAndADirectoryKeepAttributesAclsAndDefaultAcls) {
+    std::string const plain = src + "/plain";  // made before the directory's default ACL: it has none
+    WriteFile(plain, "p");
+    ASSERT_EQ(0, ::chmod(plain.c_str(), 0640));
     std::string const file = src + "/f";
     WriteFile(file, "data");
     ASSERT_EQ(0, ::setxattr(file.c_str(), "user.checksum", "abc", 3, 0));
@@ -165,9 +168,6 @@ TEST_F(EntryAttributesTest, ARegularFileAndADirectoryKeepAttributesAclsAndDefaul
     EXPECT_EQ(Described(ref + "/f"), Described(dst + "/f"));
 
     // A plain file made under the inheriting directory loses the inherited ACL.
-    std::string const plain = src + "/plain";
-    WriteFile(plain, "p");
-    ASSERT_EQ(0, ::chmod(plain.c_str(), 0640));
     ASSERT_EQ(0, ::stat(plain.c_str(), &st));
     ASSERT_EQ(0, ::system(("rm -rf '" + ref + "'").c_str()));
     Reference();
