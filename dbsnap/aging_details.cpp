@@ -8,29 +8,21 @@
 #include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
-#include <optional>
-
 namespace {
 
-// The process's copy of the agent's map (setOraArchFileMap); empty until set
-// and after clearOraArchFileMap.
-std::optional<std::map<int, int>>& ArchFileId2TypeMap() {
-    static std::optional<std::map<int, int>> map;
-    return map;
-}
+// The agent's map, borrowed (setOraArchFileMap); null until set and after
+// clearOraArchFileMap.
+std::map<int, int> const* sArchFileId2TypeMap = nullptr;
 
 constexpr char kCloneTag[] = "NuvSnapUtilDb::cloneIndexFromMaster";
 
 }  // namespace
 
-void NuvSnapUtilDb::setOraArchFileMap(std::map<int, int> const& archFileTypes) { ArchFileId2TypeMap() = archFileTypes; }
+void NuvSnapUtilDb::setOraArchFileMap(std::map<int, int> const& archFileTypes) { sArchFileId2TypeMap = &archFileTypes; }
 
-void NuvSnapUtilDb::clearOraArchFileMap() { ArchFileId2TypeMap().reset(); }
+void NuvSnapUtilDb::clearOraArchFileMap() { sArchFileId2TypeMap = nullptr; }
 
-std::map<int, int> const* NuvSnapUtilDb::getOraArchFileMap() {
-    std::optional<std::map<int, int>> const& map = ArchFileId2TypeMap();
-    return map ? &*map : nullptr;
-}
+std::map<int, int> const* NuvSnapUtilDb::getOraArchFileMap() { return sArchFileId2TypeMap; }
 
 CFzError NuvSnapUtilDb::getSnapShotDetailsForDatAging(long long const& snapJobId) {
     static char const* const kTag = "NuvSnapUtilDb::getSnapShotDetailsForDatAging";

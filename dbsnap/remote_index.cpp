@@ -1,5 +1,6 @@
 // The remote index programs of the database snapshot utility: the road of the
-// index client with its own argument text, time-out floor and log lines.
+// index client with its own argument text, time-out floor and log lines, and
+// index archive files of type 6.
 #include "nuvdbsnap/dbsnap/nuv_snap_util_db.h"
 
 #include "nuvdbsnap/index/idx_util.h"
@@ -19,7 +20,7 @@ CFzError NuvSnapUtilDb::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient*
     text += " -logsonly";
     if (!arg.jobToken.empty()) text += " -jt " + arg.jobToken;
     nuvremoteindex::ArchiveIndexRoad const road{
-        "NuvSnapUtilDb::runArchiveIndex", 300, " function begin ",
+        "NuvSnapUtilDb::runArchiveIndex", nuvremoteindex::kSnapIndexArchiveType, 300, " function begin ",
         "Indexing V2 sub-client - sending LogManager msg for archive Index\taction",
         "Failed to retrieve Index ArchiveFile Info from ArchiveManager"};
     CFzError e = nuvremoteindex::RunArchiveIndex(arg, jobClient, text, road);

@@ -34,7 +34,7 @@ CFzError IdxUtil::runArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobCl
         text += std::string(" -snaptape") + buffer;
     }
     nuvremoteindex::ArchiveIndexRoad const road{
-        "IdxUtil::runArchiveIndex", 900, "function begin ",
+        "IdxUtil::runArchiveIndex", nuvremoteindex::kIndexArchiveType, 900, "function begin ",
         "Indexing V2 sub-client - sending LogManager msg for archive Index action",
         "Failed to retrieve Index ArchiveFile Info  from ArchiveManager"};
     CFzError e = nuvremoteindex::RunArchiveIndex(arg, jobClient, text, road);

@@ -4,7 +4,7 @@
 #include "nuvdbsnap/index/idx_util.h"
 #include "nuvdbsnap/platform/base/log.h"
 
-#include "nuvdbsnap/platform/indexing/archiver.h"
+#include "nuvdbsnap/platform/archive/armgr_client.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/msg/messages.h"
 #include "nuvdbsnap/platform/network/network.h"
@@ -54,13 +54,22 @@ CFzError RunProgram(char const* program, std::string const& argumentText, std::s
     return e;
 }
 
+int ArchiveFilesOfJob(uint32_t brannoxId, int64_t jobId, int type, std::vector<GetArchFileListForJobRetCC_t>* rows) {
+    GetArchFileListForJobArgsCC_t request;
+    request.brannoxId = brannoxId;
+    request.jobId = jobId;
+    request.archFileTypes = {type};
+    ArMgrClientAPI client;
+    return client.getArchFileListForJob(&request, rows);
+}
+
 CFzError RunArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient, std::string const& argumentText,
                          ArchiveIndexRoad const& road) {
     char const* const tag = road.tag;
     EvEvent ev(static_cast<uint64_t>(arg.jobId));
     std::vector<GetArchFileListForJobRetCC_t> rows;
     unsigned long earlier = 0;
-    if (nuvindexing::IndexArchiveFilesOf(arg.jobId, arg.brannoxId, &rows) == 0 && !rows.empty())
+    if (ArchiveFilesOfJob(arg.brannoxId, arg.jobId, road.archiveType, &rows) == 0 && !rows.empty())
         earlier = static_cast<unsigned long>(rows[0].archFileId);
     EvDebug::Debug(&ev, tag, "%s", road.beginText);
 
@@ -94,7 +103,7 @@ CFzError RunArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient, std
     }
 
     rows.clear();
-    int const rc = nuvindexing::IndexArchiveFilesOf(arg.jobId, arg.brannoxId, &rows);
+    int const rc = ArchiveFilesOfJob(arg.brannoxId, arg.jobId, road.archiveType, &rows);
     if (rc != 0) {
         EvDebug::Error(&ev, tag, "Call ArMgrClientAPI::getArchFileListForJob after archiveIndex failed with return code %d",
                        rc);

@@ -128,9 +128,23 @@ void AppendFormatted(std::string& line, char const* format, va_list ap) {
 bool SameAs(std::string const& key, char const* value) { return key == (value ? value : ""); }
 
 
+// The jobs that job-control clients of this process registered with, in the
+// order they did, each with its ticket; never destroyed (lines may come late
+// at exit).
+struct RegisteredJobs {
+    std::mutex mutex;
+    uint64_t lastTicket = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> jobs;   // (ticket, job)
+};
+
+RegisteredJobs& Registered() {
+    static RegisteredJobs* registered = new RegisteredJobs();
+    return *registered;
+}
+
 uint64_t JobIdFromEnvironment() {
     char const* v = getenv("JZ_JOB_ID");
-    if (v == nullptr || *v == '\0') return 0;
+    if (v == nullptr || *v == '\0') return nuvbase::RegisteredJobId();
     char* end = nullptr;
     unsigned long long id = strtoull(v, &end, 10);
     return (end && *end == '\0') ? static_cast<uint64_t>(id) : 0;
@@ -287,6 +301,35 @@ std::string const& JzLogWriter::path() const {
     m_impl->Resolve(EnvOr("JZ_LOG_FILE"), EnvOr("JZ_SUITE_ROOT"));
     return m_impl->path;
 }
+
+namespace nuvbase {
+
+uint64_t RegisterJobContext(uint64_t jobId) {
+    RegisteredJobs& r = Registered();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.jobs.emplace_back(++r.lastTicket, jobId);
+    return r.lastTicket;
+}
+
+void UnregisterJobContext(uint64_t ticket) {
+    RegisteredJobs& r = Registered();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    for (auto it = r.jobs.begin(); it != r.jobs.end(); ++it)
+        if (it->first == ticket) {
+            r.jobs.erase(it);
+            return;
+        }
+}
+
+uint64_t RegisteredJobId() {
+    RegisteredJobs& r = Registered();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.jobs.empty() ? 0 : r.jobs.back().second;
+}
+
+uint64_t ProcessJobId() { return JobIdFromEnvironment(); }
+
+}  // namespace nuvbase
 
 EvEvent::EvEvent() : m_jobId(JobIdFromEnvironment()) {}
 EvEvent::EvEvent(uint64_t jobId) : m_jobId(jobId) {}

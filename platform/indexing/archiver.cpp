@@ -14,29 +14,23 @@
 
 namespace nuvindexing {
 
-CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId) {
-    nuvjobmgr::JobInfo job;
-    if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job))
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "no job %lld to archive the index of", (long long)jobId);
-    int type = 0;
-    std::string typeError;
-    if (IndexArchiveTypeOf(jobId, nuvsuite::kLocalBrannoxId, &type, &typeError) != 0)
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot tell the index archive type of job %lld: %s",
-                                       (long long)jobId, typeError.c_str());
+namespace {
+
+// Makes and closes one index archive file of the job, of `type`, sized by the
+// entries of the job's good index runs.
+CFzError MakeIndexArchiveFile(int64_t jobId, uint32_t appId, uint32_t appType, int type, size_t entries,
+                              int64_t* archFileId) {
     JZArchive archive(nullptr, false, nullptr);
     archive.SetJobID(jobId);
     CreateArgs_t args;
     args.archiveName = "index of job " + std::to_string(jobId);
     args.archFileType = type;
-    args.appId = appId != 0 ? appId : job.appId;
+    args.appId = appId;
     args.appType = appType;
     CreateRet_t created;
     if (archive.CreateArchiveForSnapBackup(&args, &created) != 0)
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot make the index archive file of job %lld: %s",
-                                       (long long)jobId, archive.getErrorString());
-    size_t entries = 0;
-    for (IndexRun const& run : ListRuns(jobId))
-        if (run.status == "good") entries += static_cast<size_t>(run.entries);
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot make the index archive file (type %d) of job %lld: %s",
+                                       type, (long long)jobId, archive.getErrorString());
     CloseAfileArgs_t close;
     close.brannoxId = created.brannoxId;
     close.archGroupId = created.archGroupId;
@@ -44,13 +38,37 @@ CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_
     close.sizeBytes = static_cast<int64_t>(entries);
     CloseAfileRet_t closed;
     if (archive.closeAfile(&close, &closed) != 0)
-        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot close the index archive file of job %lld: %s",
-                                       (long long)jobId, archive.getErrorString());
-    if (archFileId) *archFileId = created.archFileId;
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot close the index archive file (type %d) of job %lld: %s",
+                                       type, (long long)jobId, archive.getErrorString());
+    *archFileId = created.archFileId;
     return CFzError::Success();
 }
 
-int IndexArchiveTypeOf(int64_t jobId, uint32_t brannoxId, int* type, std::string* error) {
+}  // namespace
+
+CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, std::vector<int64_t>* archFileIds) {
+    nuvjobmgr::JobInfo job;
+    if (jobId <= 0 || !nuvjobmgr::GetJob(jobId, &job))
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "no job %lld to archive the index of", (long long)jobId);
+    std::vector<int> types;
+    std::string typeError;
+    if (IndexArchiveTypesOf(jobId, nuvsuite::kLocalBrannoxId, &types, &typeError) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, -1, "cannot tell the index archive types of job %lld: %s",
+                                       (long long)jobId, typeError.c_str());
+    size_t entries = 0;
+    for (IndexRun const& run : ListRuns(jobId))
+        if (run.status == "good") entries += static_cast<size_t>(run.entries);
+    if (archFileIds) archFileIds->clear();
+    for (int type : types) {
+        int64_t id = 0;
+        CFzError e = MakeIndexArchiveFile(jobId, appId != 0 ? appId : job.appId, appType, type, entries, &id);
+        if (e.IsError()) return e;
+        if (archFileIds) archFileIds->push_back(id);
+    }
+    return CFzError::Success();
+}
+
+int IndexArchiveTypesOf(int64_t jobId, uint32_t brannoxId, std::vector<int>* types, std::string* error) {
     ArMgrClientAPI client;
     auto failed = [&](int rc) {
         if (error) *error = client.getErrorString();
@@ -62,7 +80,7 @@ int IndexArchiveTypeOf(int64_t jobId, uint32_t brannoxId, int* type, std::string
     std::vector<GetArchFileListForJobRetCC_t> rows;
     int rc = client.getArchFileListForJob(&request, &rows);
     if (rc != 0) return failed(rc);
-    *type = kIndexArchiveFileType;
+    *types = {kIndexArchiveFileType};
     for (auto const& row : rows) {
         if (row.archFileType == kIndexArchiveFileType || row.archFileType == kSnapIndexArchiveFileType) continue;
         GetAfileInfoArgsCC_t key;
@@ -72,31 +90,21 @@ int IndexArchiveTypeOf(int64_t jobId, uint32_t brannoxId, int* type, std::string
         rc = client.getAfileInfo(&key, &info);
         if (rc != 0) return failed(rc);
         if (info.flags & nuvarchive::kSnapshotArchiveFlag) {
-            *type = kSnapIndexArchiveFileType;
+            types->push_back(kSnapIndexArchiveFileType);
             break;
         }
     }
     return 0;
 }
 
-int IndexArchiveFilesOf(int64_t jobId, uint32_t brannoxId, std::vector<GetArchFileListForJobRetCC_t>* rows,
-                        std::string* error) {
-    int type = 0;
-    int rc = IndexArchiveTypeOf(jobId, brannoxId, &type, error);
-    if (rc != 0) return rc;
+bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
     GetArchFileListForJobArgsCC_t request;
     request.brannoxId = brannoxId;
     request.jobId = jobId;
-    request.archFileTypes = {type};
-    ArMgrClientAPI client;
-    rc = client.getArchFileListForJob(&request, rows);
-    if (rc != 0 && error) *error = client.getErrorString();
-    return rc;
-}
-
-bool HasIndexArchive(int64_t jobId, uint32_t brannoxId) {
+    request.archFileTypes = {kIndexArchiveFileType, kSnapIndexArchiveFileType};
     std::vector<GetArchFileListForJobRetCC_t> rows;
-    return IndexArchiveFilesOf(jobId, brannoxId, &rows) == 0 && !rows.empty();
+    ArMgrClientAPI client;
+    return client.getArchFileListForJob(&request, &rows) == 0 && !rows.empty();
 }
 
 bool ParseArchiveIndexArguments(std::string const& text, int64_t* jobId, uint32_t* brannoxId, uint32_t* appId,

@@ -1,5 +1,6 @@
 // The job-control client.
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 #include "jobmgr_internal.h"
@@ -11,7 +12,9 @@ namespace detail = nuvjobmgr::detail;
 
 JZJobCtrlClient::JZJobCtrlClient(int verbose) : m_verbose(verbose) {}
 
-JZJobCtrlClient::~JZJobCtrlClient() = default;
+JZJobCtrlClient::~JZJobCtrlClient() {
+    if (m_contextTicket != 0) nuvbase::UnregisterJobContext(m_contextTicket);
+}
 
 bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int platformType, char const* token,
                             void* /*reserved*/) {
@@ -37,6 +40,8 @@ bool JZJobCtrlClient::Init2(long long jobId, char const* server, int flags, int 
     m_jobId = static_cast<uint64_t>(jobId);
     m_token = job.token;
     m_registered = true;
+    if (m_contextTicket != 0) nuvbase::UnregisterJobContext(m_contextTicket);
+    m_contextTicket = nuvbase::RegisterJobContext(m_jobId);
     m_lastError.clear();
     return true;
 }

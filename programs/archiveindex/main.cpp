@@ -1,5 +1,6 @@
-// archiveIndex: writes a job's index out into an index archive file of the
-// job (installed in the base home directory; started by the network layer).
+// archiveIndex: writes a job's index out into the index archive files of the
+// job, of type 2 and, for a job with snapshot archive records, of type 6
+// (installed in the base home directory; started by the network layer).
 //   archiveIndex -j JOB -a BRANNOX:APP -t TYPE [-snap] -r TIME -c 0 -appType T -silent
 //                [-logsonly] [-jt TOKEN] [-snaptape -snapJID JOB]
 // Exit status: 0 archived; 2 unusable arguments; 3 the archive failed; a
@@ -9,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     std::string text;
@@ -24,12 +26,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "archiveIndex: needs -j JOB and -a BRANNOX:APP\n");
         return 2;
     }
-    int64_t archFileId = 0;
-    CFzError e = nuvindexing::ArchiveJobIndex(jobId, appId, appType, &archFileId);
+    std::vector<int64_t> archFileIds;
+    CFzError e = nuvindexing::ArchiveJobIndex(jobId, appId, appType, &archFileIds);
     if (e.IsError()) {
         std::fprintf(stderr, "archiveIndex: %s\n", e.AsString().c_str());
         return 3;
     }
-    std::printf("index of job %lld archived in archive file %lld\n", (long long)jobId, (long long)archFileId);
+    std::string ids;
+    for (int64_t id : archFileIds) ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    std::printf("index of job %lld archived in archive files %s\n", (long long)jobId, ids.c_str());
     return 0;
 }

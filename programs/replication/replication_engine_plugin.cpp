@@ -10,6 +10,8 @@
 // drops the earlier job's volume list and replicas too. The replication ends
 // the run, replicated or not: its sources are taken, and the replicas (kept
 // for the tables, the job status and the metadata file) are that run's alone.
+// The metadata files are asked for without a job: they are the replicas of
+// the process's job alone.
 //
 // Every entry takes the service-call step ("replication", "<entry>", args); a
 // fault fails it with the fault's text as error text (JzGetJobPhaseStatus_C:
@@ -267,13 +269,17 @@ int JzRepGetDestinationSnapInformation_C(void* instance, std::string& error) {
 int ReserveArchiveFiles_C(void*, std::string& error) { return Enter("ReserveArchiveFiles_C", "", &error) ? 1 : 0; }
 
 // The metadata file of a replication: the replicas' record as XML in the
-// job's results directory ("ReplicationMetadata_<job>.xml"); none before a
-// replication.
+// job's results directory ("ReplicationMetadata_<job>.xml"). The entry names
+// no job: it answers the process's job (its job context, else the job last
+// set), and has none for a job that did not replicate in this process, not
+// the replicas of an earlier job.
 int GetMetadataFiles_C(void* instance, std::vector<std::string>& files) {
     files.clear();
-    if (!Enter("GetMetadataFiles_C", "")) return 0;
     Engine& engine = *Of(instance);
-    if (!engine.replicated) return 1;
+    uint64_t const context = nuvbase::ProcessJobId();
+    unsigned long long const asking = context != 0 ? context : engine.jobId;
+    if (!Enter("GetMetadataFiles_C", "job=" + std::to_string(asking))) return 0;
+    if (!engine.replicated || static_cast<unsigned long long>(engine.replicas.getJobId()) != asking) return 1;
     unsigned long const brannoxId = engine.brannoxId != 0 ? engine.brannoxId : engine.params.brannoxId;
     std::string directory, xml;
     CFzError e = MakeJobResultsDirectory(engine.jobId, &directory, static_cast<int>(brannoxId));

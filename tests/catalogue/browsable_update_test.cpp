@@ -4,6 +4,7 @@
 
 #include "catalogue/translator_internal.h"
 #include "nuvdbsnap/catalogue/db_path_translator.h"
+#include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <algorithm>
@@ -57,6 +58,29 @@ TEST_F(BrowsableUpdateTest, QueriedPathsRoundTripThroughTheIndex) {
     ASSERT_EQ(0, t.updateBrowsableIndex(nullptr, level, m_runningJob.token));
     EXPECT_EQ((Strings{"/TblView/db/t1", "/TblView/db/t2"}), RunningJobPaths("/TblView/db"));
     EXPECT_TRUE(RunningJobPaths("/data/pg/base").empty()) << "files are not browsable paths";
+}
+
+// An agent run as users run it, its job on the command line (no JZ_JOB_ID):
+// the running job is the one its job-control client registered with, under
+// either index generation.
+TEST_F(BrowsableUpdateTest, TheRunningJobOfAnAgentStartedWithItsJobOnTheCommandLine) {
+    for (int generation : {1, 2}) {
+        SCOPED_TRACE(generation);
+        nuvtest::ScopedSuiteRoot root;
+        IndexScene::SetUp();
+        unsetenv("JZ_JOB_ID");
+        nuvcatalogue::PathList().clear();
+        ASSERT_FALSE(nuvindexing::SetGeneration(2, kAppId, generation == 2).IsError());
+        Feed(125, ArchiveFile(1), {{"/TblView/db/t1"}, {"/TblView/db/t2"}});
+        ArchiveFile(1, &m_runningJob);  // the running job's data
+        DBPathTranslator t = Translator(125);
+        ASSERT_EQ(0, t.getArchiveFileIdsFromIndexForAJob());
+        JZJobCtrlClient client(0);
+        ASSERT_TRUE(client.Init2(m_runningJob.id, "server1", 1, 4, m_runningJob.token.c_str(), nullptr));
+        JZBkpLevel level = JZBkpLevel(1);
+        EXPECT_EQ(0, t.updateBrowsableIndex(&client, level, m_runningJob.token));
+        EXPECT_EQ((Strings{"/TblView/db/t1", "/TblView/db/t2"}), RunningJobPaths("/TblView/db"));
+    }
 }
 
 TEST_F(BrowsableUpdateTest, NothingToSendIsNoFailure) {

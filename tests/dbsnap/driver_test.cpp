@@ -83,6 +83,24 @@ TEST_F(DriverTest, InitializeRegistersAndLooksTheApplicationUp) {
     EXPECT_EQ("completed", job.status);
 }
 
+// An agent run with its job on the command line only (no JZ_JOB_ID): once
+// the driver has registered, the job is the process's job context, which the
+// library's "running job" (a fresh EvEvent) and the job clients made without
+// a job take.
+TEST_F(DriverTest, TheJobOnTheCommandLineBecomesTheProcessesJobContext) {
+    DeclarePostgres();
+    unsetenv("JZ_JOB_ID");
+    ASSERT_EQ(0u, EvEvent().getJobId());
+    TestDriver driver;
+    ASSERT_EQ(0, driver.Init(CommandLine()));
+    EXPECT_EQ(static_cast<uint64_t>(m_jobId), EvEvent().getJobId());
+    JZJobClient client;
+    client << "raised by the agent";
+    EXPECT_TRUE(client.setPendingCauseAndEvent(0x39000073, 6, 0, false, 300, false, 0, 0, 0, 0));
+    EXPECT_EQ(std::vector<std::string>{"0x39000073 raised by the agent"}, Causes());
+    EXPECT_EQ(0, driver.ExitHere(1));
+}
+
 TEST_F(DriverTest, AWrongTokenFailsRegistrationWithItsCriticalEvent) {
     DeclarePostgres();
     TestDriver driver;

@@ -256,6 +256,9 @@ TEST_P(MountRuleTest, GivesThePathTheRuleSays) {
         util.setMountRequest(request);
     }
     std::map<int, int> types{{r.mapKey, r.type}};
+    struct Lent {
+        ~Lent() { NuvSnapUtilDb::clearOraArchFileMap(); }  // the map is borrowed: never left set when it goes
+    } lent;
     if (r.withMap) NuvSnapUtilDb::setOraArchFileMap(types);
 
     SMVolSnapInfo record;
@@ -382,43 +385,55 @@ TEST(MountRuleMap, TheBorrowedMapIsReadWithoutInsertsAndCanBeCleared) {
     EXPECT_EQ("+DATA_S3_0", record.volumes()[0].getMountPath());
     std::map<int, int> second{{7, 1}};
     NuvSnapUtilDb::setOraArchFileMap(second);
-    ASSERT_NE(nullptr, NuvSnapUtilDb::getOraArchFileMap());
-    EXPECT_EQ(second, *NuvSnapUtilDb::getOraArchFileMap());
+    EXPECT_EQ(&second, NuvSnapUtilDb::getOraArchFileMap());
     NuvSnapUtilDb::clearOraArchFileMap();
     EXPECT_EQ(nullptr, NuvSnapUtilDb::getOraArchFileMap());
 }
 
-// The map is the agent's as it was when set: changing or destroying the
-// agent's own map afterwards changes nothing the mount rules read.
-TEST(MountRuleMap, TheRulesReadTheMapAsSetAfterItsOwnerDestroysIt) {
+// The rules read the agent's own map, not a copy taken when it was set: an
+// agent that updates its map in place (a type changed, an archive file
+// added, one taken out) has the next mount follow the update.
+TEST(MountRuleMap, TheRulesReadTheAgentsMapAsItIsUpdatedInPlace) {
     SnapEnv env;
-    {
-        auto types = std::make_unique<std::map<int, int>>(std::map<int, int>{{40, 1}});
-        NuvSnapUtilDb::setOraArchFileMap(*types);
-        (*types)[40] = 3;
-        (*types)[41] = 1;
-    }  // the owner's map is gone
+    struct Step {
+        char const* name;
+        std::map<int, int> types;   // the agent's map after its update
+        char const* data;           // mount path of archive file 40 (+DATA)
+        char const* fra;            // mount path of archive file 41 (+FRA)
+    } const steps[] = {
+        {"as set", {{40, 1}}, "+DATA", "+FRA_S41_1"},
+        {"41 added as data", {{40, 1}, {41, 1}}, "+DATA", "+FRA"},
+        {"40 no longer data", {{40, 3}, {41, 1}}, "+DATA_S1234_0", "+FRA"},
+        {"41 taken out", {{40, 3}}, "+DATA_S1234_0", "+FRA_S41_1"},
+    };
+    std::map<int, int> types;
+    NuvSnapUtilDb::setOraArchFileMap(types);
+    EXPECT_EQ(&types, NuvSnapUtilDb::getOraArchFileMap());
     Util util;
     util.m_oraSnap = true;
     NuvSnapMountRequest request;
     request.mountMode = 1;  // data volumes in place
     util.setMountRequest(request);
-    SMVolSnapInfo record;
-    for (int afile : {40, 41}) {
-        SMVolumeInfo v;
-        v.setSourcePath(afile == 40 ? "+DATA" : "+FRA");
-        v.setVolumeFlags(kAsm);
-        v.setArchFileId(afile);
-        v.setSMVolumeId(afile);
-        v.setBrannoxId(2);
-        record.addVolume(v, true);
+    for (Step const& step : steps) {
+        SCOPED_TRACE(step.name);
+        types = step.types;  // the same map object, updated in place
+        SMVolSnapInfo record;
+        for (int afile : {40, 41}) {
+            SMVolumeInfo v;
+            v.setSourcePath(afile == 40 ? "+DATA" : "+FRA");
+            v.setVolumeFlags(kAsm);
+            v.setArchFileId(afile);
+            v.setSMVolumeId(afile);
+            v.setBrannoxId(2);
+            v.setJobId(1234);
+            record.addVolume(v, true);
+        }
+        ASSERT_FALSE(util.applyMountPaths(record).IsError());
+        EXPECT_EQ(step.data, record.volumes()[0].getMountPath());
+        EXPECT_EQ(step.fra, record.volumes()[1].getMountPath());
     }
-    ASSERT_FALSE(util.applyMountPaths(record).IsError());
-    EXPECT_EQ("+DATA", record.volumes()[0].getMountPath());       // type 1 as set: in place
-    EXPECT_EQ("+FRA_S41_1", record.volumes()[1].getMountPath());  // not in the map as set
-    ASSERT_NE(nullptr, NuvSnapUtilDb::getOraArchFileMap());
-    EXPECT_EQ((std::map<int, int>{{40, 1}}), *NuvSnapUtilDb::getOraArchFileMap());
-    NuvSnapUtilDb::clearOraArchFileMap();
+    EXPECT_EQ(&types, NuvSnapUtilDb::getOraArchFileMap());
+    NuvSnapUtilDb::clearOraArchFileMap();  // before the agent's map goes
 }
 
 // --- path translation ---

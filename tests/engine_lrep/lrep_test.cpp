@@ -120,7 +120,7 @@ struct TwoRunsCase {
 
 void PrintTo(TwoRunsCase const& c, std::ostream* os) { *os << c.name; }
 
-class LrepTwoRuns : public LrepTest, public ::testing::WithParamInterface<TwoRunsCase> {
+class LrepRuns : public LrepTest {
 protected:
     // The job's snapshot record, with the snapshot of the volume as it holds `content`.
     SMVolSnapInfo SnappedRecord(int64_t job, std::string const& content) {
@@ -165,6 +165,8 @@ protected:
         return out;
     }
 };
+
+class LrepTwoRuns : public LrepRuns, public ::testing::WithParamInterface<TwoRunsCase> {};
 
 TEST_P(LrepTwoRuns, SecondRunReplicatesItsOwnSnapshotsAlone) {
     TwoRunsCase const& c = GetParam();
@@ -233,6 +235,56 @@ INSTANTIATE_TEST_SUITE_P(
         TwoRunsCase{"SecondFailsItsTables", true, false, "", "JzRepUpdateSnapShotTables_C", -1},
         TwoRunsCase{"SecondFailsItsJobStatus", true, false, "", "JzGetJobPhaseStatus_C", 1}),
     [](auto const& info) { return std::string(info.param.name); });
+
+// The engine's metadata files, asked for (by the content index) without a
+// job, after one job replicated in the process: the replicating job gets its
+// replicas' file; a later job of the same process, named by JZ_JOB_ID or by
+// the job-control client it registered with, gets none.
+TEST_F(LrepRuns, MetadataFilesAreThoseOfTheAskingJobAlone) {
+    NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));
+    int64_t const replicating = m_jobId;
+    SMVolSnapInfo record = SnappedRecord(replicating, "replicated\n");
+    ASSERT_EQ(0, Run(record, false)) << Log();
+    nuvjobmgr::JobInfo later;
+    ASSERT_FALSE(nuvjobmgr::NewJob(static_cast<int64_t>(m_appId), 1, &later).IsError());
+    std::string const replicatingFile =
+        JobResultsDir() + "/ReplicationMetadata_" + std::to_string(replicating) + ".xml";
+    struct Case {
+        char const* name;
+        int64_t environment;   // JZ_JOB_ID, 0 for unset
+        int64_t registered;    // the job a job-control client registered with, 0 for none
+        bool replicas;         // the replicating job's file is given
+    } const cases[] = {
+        {"the replicating job", replicating, 0, true},
+        {"a later job by JZ_JOB_ID", later.id, 0, false},
+        {"a later job by its job-control client", 0, later.id, false},
+        {"the replicating job by its job-control client", 0, replicating, true},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.environment != 0)
+            setenv("JZ_JOB_ID", std::to_string(c.environment).c_str(), 1);
+        else
+            unsetenv("JZ_JOB_ID");
+        JZJobCtrlClient control(0);
+        if (c.registered != 0) {
+            ASSERT_TRUE(control.Init2(c.registered, "server1", 1, 4, "", nullptr));
+        }
+        EvEvent logger;
+        JzReplicationEngineDynamic* engine =
+            JzReplicationEngineDynamic::getInstance(1, static_cast<unsigned long long>(logger.getJobId()), &control,
+                                                    logger, _ReplicationInputParams());
+        ASSERT_NE(nullptr, engine);
+        std::vector<std::string> files{"left by the caller"};
+        ASSERT_NE(0, engine->GetMetadataFiles(files));
+        if (c.replicas) {
+            ASSERT_EQ(std::vector<std::string>{replicatingFile}, files);
+            EXPECT_NE(std::string::npos, ReadFile(replicatingFile).find(m_data)) << ReadFile(replicatingFile);
+        } else {
+            EXPECT_TRUE(files.empty()) << files.front();
+        }
+    }
+}
 
 TEST_F(LrepTest, RecordWithoutVolumeIsRefused) {
     NUV_RUN_WITH_LIBRARY_PATH(PluginDir("replication"));

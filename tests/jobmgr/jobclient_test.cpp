@@ -89,6 +89,53 @@ TEST_F(JobClientTest, RegistrationChecksJobAndToken) {
     EXPECT_GT(job.started, 0);
 }
 
+// A process started with its job on the command line (no JZ_JOB_ID) has the
+// job its job-control client registered with as its job context, for as long
+// as the client lives; JZ_JOB_ID, when set, stays the context.
+TEST_F(JobClientTest, TheRegisteredJobIsTheContextOfAProcessWithoutOne) {
+    JobInfo second;
+    ASSERT_FALSE(nuvjobmgr::NewJob(5, 1, &second).IsError());
+    std::string const secondId = std::to_string(second.id);
+    struct Case {
+        char const* name;
+        char const* environment;   // JZ_JOB_ID, or null for unset
+        long long first;           // the job the first client registers with (0: its Init2 fails)
+        long long later;           // a second client registered while the first lives, 0 for none
+        uint64_t whileRegistered;  // the context while both (or the one) live
+        uint64_t afterLater;       // after the second client is gone
+        uint64_t afterBoth;        // after both are gone
+    } const cases[] = {
+        {"job on the command line", nullptr, m_job.id, 0, uint64_t(m_job.id), uint64_t(m_job.id), 0},
+        {"empty JZ_JOB_ID", "", m_job.id, 0, uint64_t(m_job.id), uint64_t(m_job.id), 0},
+        {"a second job registered later", nullptr, m_job.id, second.id, uint64_t(second.id), uint64_t(m_job.id), 0},
+        {"a failed registration", nullptr, 0, 0, 0, 0, 0},
+        {"JZ_JOB_ID set", secondId.c_str(), m_job.id, 0, uint64_t(second.id), uint64_t(second.id),
+         uint64_t(second.id)},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.environment)
+            setenv("JZ_JOB_ID", c.environment, 1);
+        else
+            unsetenv("JZ_JOB_ID");
+        {
+            JZJobCtrlClient ctrl(0);
+            EXPECT_EQ(c.first != 0, ctrl.Init2(c.first, "server1", 1, 4, "", nullptr));
+            {
+                JZJobCtrlClient later(0);
+                if (c.later != 0) {
+                    ASSERT_TRUE(later.Init2(c.later, "server1", 1, 4, "", nullptr));
+                }
+                EXPECT_EQ(c.whileRegistered, EvEvent().getJobId());
+                EXPECT_EQ(c.whileRegistered, JZJobClient().getJobId());
+            }
+            EXPECT_EQ(c.afterLater, EvEvent().getJobId());
+        }
+        EXPECT_EQ(c.afterBoth, EvEvent().getJobId()) << "the clients are gone";
+    }
+    unsetenv("JZ_JOB_ID");
+}
+
 TEST_F(JobClientTest, PendingCausesKeepTheQueuedArgumentsInOrder) {
     struct Case {
         char const* name;

@@ -169,11 +169,15 @@ public:
     // the failing write's negative count.
     int appendBrowsablePathToDirChange(FILE* file);
 
-    // Sends the browsable paths to the index for the running job, with the
-    // engine's metadata encode type (set once); under the second generation
-    // the listed engines' entries go with the key (2, 0, 1), Oracle's image-copy
-    // tag is carried forward first; MySQL's links to directories go in a
-    // second send (first generation) or not at all. 0, or -1.
+    // Sends the browsable paths to the index for the running job (the
+    // process's job context: JZ_JOB_ID, else the job `client`'s process
+    // registered with), with the engine's metadata encode type (set once);
+    // under the second generation the listed engines' entries go with the key
+    // (2, 0, 1), Oracle's image-copy tag is carried forward first; MySQL's
+    // links to directories go in a second send (first generation) or not at
+    // all. `text` is the running job's token (the job-control client's
+    // GetJobToken): the index connection and the image-copy tag's upload run
+    // under it, and a token that no job holds fails the send. 0, or -1.
     int updateBrowsableIndex(JZJobCtrlClient* client, JZBkpLevel& level, std::string const& text);
     int updateBrowsableIndex(JZJobCtrlClient* client, JZBkpLevel& level, std::string const& text,
                              int const& appType);
@@ -182,6 +186,7 @@ public:
     CFzError queryOracleImageCopyContent();
     // Oracle: the snap job's image-copy tag written into the running (copy)
     // job's job information and uploaded; success without a tag.
+    // `text` is the running (copy) job's token, as updateBrowsableIndex hands it on.
     static CFzError carryForwardOracleImageCopyTag(int appId, int brannoxId, JZJobID snapJobId, JZJobID tapeJobId,
                                                    std::string indexSarnelName, JZBkpLevel level, std::string text);
 

@@ -154,13 +154,15 @@ public:
                                       std::string& deletionList);
 
     // --- snapshot details, index cloning ---
-    // Keeps a copy of the caller's map of archive file id -> archive-file type
-    // (1 = data) for the mount-path rules of every NuvSnapUtilDb of the
-    // process: the caller may change or destroy its own map at once. A later
-    // set replaces the copy; clearOraArchFileMap drops it.
+    // Borrows the caller's map of archive file id -> archive-file type (1 =
+    // data) for the mount-path rules of every NuvSnapUtilDb of the process:
+    // its address is kept, not a copy, so the rules read the map as the caller
+    // changes it in place. REQUIRES: the caller keeps the map alive while
+    // mounts may run, and calls clearOraArchFileMap (or sets another map)
+    // before destroying it. A later set replaces the borrowed map.
     static void setOraArchFileMap(std::map<int, int> const& archFileTypes);
     static void clearOraArchFileMap();
-    // The copy, or null when none is set; valid until the next set or clear.
+    // The borrowed map, or null when none is set.
     static std::map<int, int> const* getOraArchFileMap();
     // Loads an earlier snap job's volumes and snapshots into the record.
     [[nodiscard]] CFzError getSnapShotDetailsForDatAging(long long const& snapJobId);

@@ -8,17 +8,25 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class JZJobClient;
 struct ArchiveIndexArg;
 struct IndexRestoreArg;
+struct GetArchFileListForJobRetCC_t;
 
 namespace nuvremoteindex {
+
+// The archive-file types of a job's index archive files that the roads look
+// for: the index client's, and the database snapshot utility's.
+constexpr int kIndexArchiveType = 2;
+constexpr int kSnapIndexArchiveType = 6;
 
 // What tells the archive-index roads of the index client and of the database
 // snapshot utility apart.
 struct ArchiveIndexRoad {
     char const* tag;            // the caller's log tag
+    int archiveType;            // the type of index archive file the caller looks for
     unsigned timeOutFloor;      // the attach time-out is raised to it
     char const* beginText;      // the "function begin" line
     char const* v2Text;         // the line of the second-generation branch
@@ -27,10 +35,10 @@ struct ArchiveIndexRoad {
 
 // Archives the job's index: on the second generation through
 // IdxUtil::sendLogManagerMsg with `argumentText`, else by running
-// "archiveIndex" with it on the data mover; then checks that the job has an
-// index archive file of the type that holds its index
-// (nuvindexing::IndexArchiveFilesOf), the same for every road. Failures:
-// Win32 774 with the texts of the index client.
+// "archiveIndex" with it on the data mover; then asks the archive manager for
+// the job's archive files of road.archiveType (before the run and after it)
+// and fails when there is none. Failures: Win32 774 with the texts of the
+// index client.
 [[nodiscard]] CFzError RunArchiveIndex(ArchiveIndexArg const& arg, JZJobClient* jobClient,
                                        std::string const& argumentText, ArchiveIndexRoad const& road);
 
@@ -56,5 +64,9 @@ unsigned AttachTimeOut(unsigned floor);
 // error, else success with *returnCode the program's exit status.
 [[nodiscard]] CFzError RunProgram(char const* program, std::string const& argumentText,
                                   std::string const& dataMover, unsigned timeOut, int* returnCode);
+
+// The job's archive files of one type, newest first: the archive manager's
+// result (0 on success).
+int ArchiveFilesOfJob(uint32_t brannoxId, int64_t jobId, int type, std::vector<GetArchFileListForJobRetCC_t>* rows);
 
 }  // namespace nuvremoteindex

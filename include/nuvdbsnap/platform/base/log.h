@@ -37,11 +37,27 @@ private:
 
 extern JzLogWriter* g_ptrLogWriter;
 
+// The job context of a process: the job that a default EvEvent (and so
+// every line logged without one) belongs to. JZ_JOB_ID when it is set and not
+// empty (a value that is not a number gives 0); else the job that the
+// process's job-control client registered with (JZJobCtrlClient::Init2), the
+// latest one still registered; else 0.
+namespace nuvbase {
+uint64_t ProcessJobId();
+// Makes `jobId` the job context of a process without JZ_JOB_ID until the
+// ticket returned is unregistered (a later registration takes precedence
+// while it lasts). Thread-safe.
+uint64_t RegisterJobContext(uint64_t jobId);
+void UnregisterJobContext(uint64_t ticket);
+// The latest job still registered, or 0.
+uint64_t RegisteredJobId();
+}  // namespace nuvbase
+
 // The job event: job id, log context and the queued arguments of the next
 // event raised to the job manager.
 class EvEvent {
 public:
-    EvEvent();                          // job id from the process's job context (JZ_JOB_ID), else 0
+    EvEvent();                          // job id from the process's job context (nuvbase::ProcessJobId)
     explicit EvEvent(uint64_t jobId);
     EvEvent(EvEvent const&) = default;
     EvEvent& operator=(EvEvent const&) = default;

@@ -1,13 +1,14 @@
-// Archiving a job's index: an index archive file of the job records that its
-// index was written out: of type 6 when the job has snapshot archive records
-// (archive files with nuvarchive::kSnapshotArchiveFlag), else of type 2. The
-// program "archiveIndex" and the log manager's clV2LogArchiver both archive
-// through ArchiveJobIndex; whoever checks for a job's archived index (the
-// remote index roads, "indexRestore") asks IndexArchiveFilesOf, which follows
-// the same rule.
+// Archiving a job's index: index archive files of the job record that its
+// index was written out. Every job's index is archived as an archive file of
+// type 2, which the index client's archive road looks for; the index of a job
+// with snapshot archive records (archive files with
+// nuvarchive::kSnapshotArchiveFlag) also as one of type 6, which the database
+// snapshot utility's road looks for. The program "archiveIndex" and the log
+// manager's clV2LogArchiver both archive through ArchiveJobIndex; those roads
+// ask the archive manager for the type they want, "indexRestore" asks
+// HasIndexArchive.
 #pragma once
 
-#include "nuvdbsnap/foundation/archive_records.h"
 #include "nuvdbsnap/foundation/error.h"
 
 #include <cstdint>
@@ -23,22 +24,19 @@ namespace nuvindexing {
 constexpr int kIndexArchiveFileType = 2;
 constexpr int kSnapIndexArchiveFileType = 6;
 
-// Makes and closes the job's index archive file; *archFileId (may be null) is
-// its id. Fails for an unknown job.
-[[nodiscard]] CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType, int64_t* archFileId);
+// Makes and closes the job's index archive files, one of each type of
+// IndexArchiveTypesOf; *archFileIds (may be null) are their ids in that
+// order. Fails for an unknown job.
+[[nodiscard]] CFzError ArchiveJobIndex(int64_t jobId, uint32_t appId, uint32_t appType,
+                                       std::vector<int64_t>* archFileIds);
 
-// The type of archive file that holds the job's index: kSnapIndexArchiveFileType
-// when the job has a snapshot archive record, else kIndexArchiveFileType. 0
-// with *type on success; else the archive manager's code, *error (may be
-// null) its text.
-int IndexArchiveTypeOf(int64_t jobId, uint32_t brannoxId, int* type, std::string* error);
+// The types of index archive file that archive the job's index:
+// kIndexArchiveFileType, and kSnapIndexArchiveFileType after it when the job
+// has a snapshot archive record. 0 with *types on success; else the archive
+// manager's code, *error (may be null) its text.
+int IndexArchiveTypesOf(int64_t jobId, uint32_t brannoxId, std::vector<int>* types, std::string* error);
 
-// The job's index archive files (of the type above), newest first: 0 on
-// success; else the archive manager's code, *error (may be null) its text.
-int IndexArchiveFilesOf(int64_t jobId, uint32_t brannoxId, std::vector<GetArchFileListForJobRetCC_t>* rows,
-                        std::string* error = nullptr);
-
-// True when the job has an index archive file.
+// True when the job has an index archive file (of either type).
 bool HasIndexArchive(int64_t jobId, uint32_t brannoxId);
 
 // The values of "-j", "-a" (brannox:app) and "-appType" in an archiveIndex

@@ -14,7 +14,7 @@ class CNMessageBase;
 
 class JZJobClient : public EvEvent {
 public:
-    JZJobClient();                        // the process's job context (JZ_JOB_ID), else job 0
+    JZJobClient();                        // the process's job context (nuvbase::ProcessJobId), else job 0
     explicit JZJobClient(uint64_t jobId);
     ~JZJobClient() override;
 

@@ -18,7 +18,9 @@ public:
 
     // Registers with the job: false for job 0, an unknown or ended job, a
     // non-empty token that is not the job's, or an injected fault. `flags`
-    // and `platformType` are recorded in the journal only.
+    // and `platformType` are recorded in the journal only. A registered job
+    // is the process's job context while this client lives (or until it
+    // registers again), unless JZ_JOB_ID sets one (nuvbase::ProcessJobId).
     bool Init2(long long jobId, char const* server, int flags, int platformType, char const* token,
                void* reserved);
 
@@ -36,5 +38,6 @@ private:
     uint64_t m_jobId = 0;
     std::string m_token;
     bool m_registered = false;
+    uint64_t m_contextTicket = 0;   // the job context this client registered, 0 for none
     std::string m_lastError;
 };
