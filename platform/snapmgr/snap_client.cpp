@@ -84,7 +84,7 @@ bool GroupDisks(SMCall& call, SMVolumeInfo const& volume, std::vector<std::strin
     disks->clear();
     for (auto& disk : volumes) {
         if (!FillDetails(call, disk)) return false;
-        disks->push_back(disk.getSourcePath());
+        disks->push_back(RealPath(disk.getSourcePath()));
     }
     return true;
 }

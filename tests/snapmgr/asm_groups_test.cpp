@@ -2,6 +2,7 @@
 // disk volumes (through the admin command) turns a record of group volumes
 // into a record of disk volumes, and a group's volume is prepared, snapped and
 // mounted as one volume.
+#include "nuvdbsnap/platform/snapmgr/prepared_record.h"
 #include "nuvdbsnap/platform/snapmgr/sm_volume_info.h"
 #include "snap_env.h"
 #include "support/suite_root.h"
@@ -189,6 +190,23 @@ TEST(AsmGroups, AGroupVolumeIsPreparedSnappedAndMountedAsOneVolume) {
         EXPECT_NE(std::string::npos, bad.getErrorString().find("is not usable"))
             << path << ": " << bad.getErrorString();
     }
+}
+
+// A prepared record handed to another process of the job keeps its group
+// volume as long as the group it names still has its disks.
+TEST(AsmGroups, AHandedOverRecordKeepsItsGroupVolume) {
+    SnapEnv env;
+    GroupDisks disks(env);
+    SMVolSnapInfo record = GroupRecord(11, "+DATA");
+    JZSnapClientAPI client;
+    ASSERT_TRUE(client.prepareVolumeSnaps(record)) << record.getErrorString();
+    CFzError e = nuvsnapmgr::CheckPreparedRecord(record, 11);
+    EXPECT_FALSE(e.IsError()) << e.AsString();
+    EXPECT_TRUE(nuvsnapmgr::CheckPreparedRecord(record, 12).IsError());  // not the other job's
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance().Exec("DELETE FROM sm_asm_disks", {}).IsError());
+    e = nuvsnapmgr::CheckPreparedRecord(record, 11);
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(std::string::npos, e.AsString().find("ASM disk group [+DATA] has no disk volumes")) << e.AsString();
 }
 
 // Group volumes that the snapshot manager refuses, at the step that finds the
