@@ -5,7 +5,6 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/snapmgr/asm_disk_group_name.h"
-#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 
 namespace {
 
@@ -32,10 +31,6 @@ CFzError NuvSnapUtilDb::setMountPath(SMVolumeInfo& volume) {
     int const type = inMap ? known->second : 0;
 
     if ((flags & kAsmDiskGroup) != 0) {
-        // A disk volume that a prepare made of a group volume takes the rules
-        // of its group: the group's path stands for its source path.
-        std::string const groupPath = nuvsnapmgr::AsmGroupPathOf(volume);
-        std::string const& source = groupPath.empty() ? volume.getSourcePath() : groupPath;
         std::string group;
         bool nameKnown = true;
         auto snapName = [&](int nameType, long long id) {

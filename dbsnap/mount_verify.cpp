@@ -5,7 +5,6 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/base/symlink.h"
-#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
 #include <unistd.h>
@@ -91,13 +90,8 @@ CFzError NuvSnapUtilDb::verifySnapShot(ErrorCallback callback, void* context) {
         return FXErrorUtil::ErrorWin32(FZ_LOC, kInternalError,
                                        "Internal error occurred while verifying snapshot; Please check the logs");
     }
-    for (auto& volume : m_snapShotInfo.volumes()) {
-        std::string path = FormSnapTempMountPath(volume.getBrannoxId(), volume.getArchFileId(), m_oraSnap);
-        // The disk volumes of an ASM disk group share the group's archive file: one place each.
-        if (!nuvsnapmgr::AsmGroupPathOf(volume).empty() && !nuvsnapmgr::IsAsmGroupPath(volume.getSourcePath()))
-            path += std::to_string(volume.getSMVolumeId()) + "/";
-        volume.setMountPath(path);
-    }
+    for (auto& volume : m_snapShotInfo.volumes())
+        volume.setMountPath(FormSnapTempMountPath(volume.getBrannoxId(), volume.getArchFileId(), m_oraSnap));
     JZSnapClientAPI client;
     if (!client.mountVolumes(m_snapShotInfo))
         return ClientFailure(FZ_LOC, m_event, kVerifyTag, client, "Mount failed: %s");

@@ -127,8 +127,6 @@ int NuvSnapUtil::createSnapArchiveFiles(JZArchive& archive, CreateArgs_t& reques
                            m_brannoxId, m_snapShotInfo.getOpMode());
         }
 
-        // An ASM disk group's mount point is a group volume.
-        volume.setVolumeFlags(volume.getVolumeFlags() | getMountPointFlags(mountPoint));
         volume.setJobId(static_cast<int>(m_event->getJobId()));
         volume.setAppId(static_cast<int>(request.appId));
         volume.setAppTypeId(appType);

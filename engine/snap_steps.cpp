@@ -12,7 +12,6 @@
 #include "nuvdbsnap/platform/base/paths.h"
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
-#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/failed_create.h"
 #include "nuvdbsnap/platform/snapmgr/mm_snap_api.h"
 #include "nuvdbsnap/platform/snapmgr/prepared_record.h"
@@ -128,9 +127,6 @@ int NuvSnapUtil::prepareSnapShot(ErrorCallback callback, void* context, bool fla
         return -1;
     }
 
-    // The disk volumes that the group volumes became carry the group's paths.
-    addGroupDiskPaths(m_snapShotInfo);
-
     if (IsSapHana(m_snapShotInfo.getAppTypeId())) {
         std::string xml;
         if (JZSnapClientAPI_VolSnapInfoObjectToXMLStr(m_snapShotInfo, xml) != 0 || xml.empty()) {
@@ -244,7 +240,6 @@ int NuvSnapUtil::reloadPreparedRecord() {
         return fail();
     }
     m_prepared = true;
-    addGroupDiskPaths(m_snapShotInfo);
     if (unlink(path.c_str()) != 0) {
         int const err = errno;
         EvDebug::Error(m_event, kTag, "Failed to remove the snapshot info file %s: %s", path.c_str(),
@@ -265,10 +260,7 @@ CFzError NuvSnapUtil::checkReloadedRecord() {
             static_cast<unsigned long>(volume.getAppId()) != m_application->getAppId())
             return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "volume [%s] belongs to application %d, not to application %lu",
                                            source, volume.getAppId(), m_application->getAppId());
-        std::string const group = nuvsnapmgr::AsmGroupPathOf(volume);
-        bool const added = m_mountPoints.count(volume.getSourcePath()) != 0 ||
-                           (!group.empty() && m_mountPoints.count(getMountPoint(group.c_str())) != 0);
-        if (!m_mountPoints.empty() && !added)
+        if (!m_mountPoints.empty() && m_mountPoints.count(volume.getSourcePath()) == 0)
             return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "volume [%s] is none of the mount points added for the job",
                                            source);
     }

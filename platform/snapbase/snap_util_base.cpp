@@ -144,40 +144,6 @@ int NuvSnapUtilBase::addGroupPath(std::string const& path, bool directoryOnly) {
     return 1;
 }
 
-int NuvSnapUtilBase::getMountPointFlags(std::string const& mountPoint) {
-    return nuvsnapmgr::IsAsmGroupPath(mountPoint) ? JZSM_VOLUMEFLAGS_ASM_DISKGROUP : 0;
-}
-
-void NuvSnapUtilBase::addGroupDiskPaths(SMVolSnapInfo const& record) {
-    // Each path listed under a group, found on the group's disks, once.
-    std::map<std::string, std::vector<std::string>> found;  // group key -> files on its disks
-    for (auto const& volume : record.volumes()) {
-        std::string const groupPath = nuvsnapmgr::AsmGroupPathOf(volume);
-        if (groupPath.empty()) continue;
-        std::string const key = GroupKey(groupPath);
-        auto listed = m_mountPoints.find(key);
-        if (listed == m_mountPoints.end() || found.count(key) != 0) continue;
-        std::vector<std::string>& files = found[key];
-        for (std::string const& path : listed->second) {
-            bool declared = false;
-            std::vector<std::string> onDisks;
-            if (nuvsnapmgr::AsmPathOnDisks(path, &declared, &onDisks).IsError()) continue;
-            files.insert(files.end(), onDisks.begin(), onDisks.end());
-        }
-    }
-    for (auto const& volume : record.volumes()) {
-        std::string const& disk = volume.getSourcePath();
-        std::string const groupPath = nuvsnapmgr::AsmGroupPathOf(volume);
-        if (groupPath.empty() || disk.empty() || disk[0] != '/' || found.count(GroupKey(groupPath)) == 0) continue;
-        std::set<std::string>& files = m_mountPoints[disk];
-        for (std::string const& file : found[GroupKey(groupPath)])
-            if (file == disk || file.compare(0, disk.size() + 1, disk + "/") == 0) files.insert(file);
-        if (files.empty()) files.insert(disk);  // a disk that holds none of the listed paths: its root
-        EvDebug::DebugLvl(m_event, 3, kTag, "disk volume [%s] of the ASM disk group [%s]: %zu paths", disk.c_str(),
-                          groupPath.c_str(), files.size());
-    }
-}
-
 int NuvSnapUtilBase::addPath(char const* path, bool directoryOnly) {
     if (path && nuvsnapmgr::IsAsmGroupPath(path)) return addGroupPath(path, directoryOnly);
     if (!path || path[0] != '/') {

@@ -50,12 +50,6 @@ std::string AsmGroupName(std::string const& sourcePath) {
     return sourcePath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
 }
 
-std::string AsmGroupPathOf(SMVolumeInfo const& volume) {
-    if (IsAsmGroupPath(volume.getSourcePath())) return volume.getSourcePath();
-    if (IsAsmGroupPath(volume.getOriginalSourcePath())) return volume.getOriginalSourcePath();
-    return std::string();
-}
-
 CFzError AsmGroupDisks(std::string const& group, bool* declared, std::vector<std::string>* disks) {
     nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
     std::vector<nuvsuite::CatRow> rows;
@@ -90,16 +84,9 @@ CFzError AsmPathOnDisks(std::string const& asmPath, bool* declared, std::vector<
     return CFzError::Success();
 }
 
-bool AsmDiskVolumes(SMVolumeInfo const& volume, bool keepGroupFlag, std::vector<SMVolumeInfo>* disks, int* code,
-                    std::string* text) {
+bool AsmDiskVolumes(SMVolumeInfo const& volume, std::vector<SMVolumeInfo>* disks, int* code, std::string* text) {
     disks->clear();
-    int const flags =
-        keepGroupFlag ? volume.getVolumeFlags() : volume.getVolumeFlags() & ~JZSM_VOLUMEFLAGS_ASM_DISKGROUP;
-    if (!IsAsmGroupPath(volume.getSourcePath())) {
-        disks->push_back(volume);
-        disks->back().setVolumeFlags(flags);
-        return true;
-    }
+    int const flags = volume.getVolumeFlags() & ~JZSM_VOLUMEFLAGS_ASM_DISKGROUP;
     auto fail = [&](int c, std::string const& t) {
         *code = c;
         *text = t;
@@ -107,6 +94,8 @@ bool AsmDiskVolumes(SMVolumeInfo const& volume, bool keepGroupFlag, std::vector<
         return false;
     };
     std::string const& source = volume.getSourcePath();
+    if (!IsAsmGroupPath(source))
+        return fail(SM_ERR_INVALID_ARGUMENT, "volume [" + source + "] names no ASM disk group");
     std::string const group = AsmGroupName(source);
     bool declared = false;
     std::vector<std::string> paths;

@@ -1,6 +1,7 @@
 #include "nuvdbsnap/platform/snapmgr/prepared_record.h"
 
 #include "sm_call.h"
+#include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
@@ -52,6 +53,15 @@ CFzError CheckPreparedRecord(SMVolSnapInfo const& record, int64_t jobId) {
         if (preparedPath != source)
             return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "volume id %d was prepared for [%s], not for [%s]",
                                            v.getSMVolumeId(), preparedPath.c_str(), source.c_str());
+        if (IsAsmGroupPath(source)) {
+            // A disk group's volume: its group must still be one with disks.
+            std::vector<SMVolumeInfo> disks;
+            int code = 0;
+            std::string text;
+            if (!AsmDiskVolumes(v, &disks, &code, &text))
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "%s", text.c_str());
+            continue;
+        }
         ResolvedVolume resolved;
         e = ResolveVolume(source, &resolved);
         if (e.IsError()) return e.Push(FZ_LOC, "cannot resolve volume [%s]", source.c_str());

@@ -74,6 +74,29 @@ bool FillDetails(SMCall& call, SMVolumeInfo& volume) {
     return true;
 }
 
+// The disk volumes of a volume of an ASM disk group (source "+NAME"), each
+// checked as FillDetails checks a volume; false when the call failed.
+bool GroupDisks(SMCall& call, SMVolumeInfo const& volume, std::vector<std::string>* disks) {
+    std::vector<SMVolumeInfo> volumes;
+    int code = 0;
+    std::string text;
+    if (!AsmDiskVolumes(volume, &volumes, &code, &text)) return call.Fail(code, text);
+    disks->clear();
+    for (auto& disk : volumes) {
+        if (!FillDetails(call, disk)) return false;
+        disks->push_back(RealPath(disk.getSourcePath()));
+    }
+    return true;
+}
+
+// Fills a plain volume's details, or checks the disks of a group volume (which
+// has no device or mount options of its own); `disks` receives a group's disks.
+bool FillVolume(SMCall& call, SMVolumeInfo& volume, std::vector<std::string>* disks) {
+    disks->clear();
+    if (IsAsmGroupPath(volume.getSourcePath())) return GroupDisks(call, volume, disks);
+    return FillDetails(call, volume);
+}
+
 // When `source` is the copy of a snapshot of a failed create: what the copy
 // inherits ("copy of snapshot N of a failed create: why"), with a warning; else "".
 std::string FailedCreateOfCopy(SMCall& call, std::string const& source) {
@@ -93,8 +116,9 @@ bool JZSnapClientAPI::discoverVolumeDetails(SMVolSnapInfo& record) {
     SMCall call("JZSnapClientAPI::discoverVolumeDetails", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     SMVolSnapInfo::VolumeList volumes = record.volumes();
+    std::vector<std::string> disks;
     for (auto& v : volumes)
-        if (!FillDetails(call, v)) return false;
+        if (!FillVolume(call, v, &disks)) return false;
     record.volumes() = volumes;
     return true;
 }
@@ -103,24 +127,14 @@ bool JZSnapClientAPI::prepareVolumeSnaps(SMVolSnapInfo& record) {
     SMCall call("JZSnapClientAPI::prepareVolumeSnaps", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
-    // A volume of an ASM disk group is prepared as the disk volumes of the
-    // group, which keep the group flag and the group's path.
-    SMVolSnapInfo::VolumeList volumes;
-    for (auto const& v : record.volumes()) {
-        std::vector<SMVolumeInfo> disks;
-        int code = 0;
-        std::string text;
-        if ((v.getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP) == 0) {
-            disks.push_back(v);
-        } else if (!AsmDiskVolumes(v, true, &disks, &code, &text)) {
-            return call.Fail(code, text);
-        } else if (IsAsmGroupPath(v.getSourcePath())) {
-            for (auto& disk : disks) disk.setSMVolumeId(0);  // each disk volume gets an id of its own
-        }
-        volumes.insert(volumes.end(), disks.begin(), disks.end());
+    // A volume that names an ASM disk group stays one volume: its disks are
+    // checked, and it is marked as the group's volume.
+    SMVolSnapInfo::VolumeList volumes = record.volumes();
+    std::vector<std::string> disks;
+    for (auto& v : volumes) {
+        if (!FillVolume(call, v, &disks)) return false;
+        if (!disks.empty()) v.setVolumeFlags(v.getVolumeFlags() | JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
     }
-    for (auto& v : volumes)
-        if (!FillDetails(call, v)) return false;
     // Every new id in one transaction: all volumes get theirs, or none does.
     nuvsuite::Catalogue& cat = nuvsuite::Catalogue::Instance();
     std::string failedVolume;
@@ -153,8 +167,12 @@ int JZSnapClientAPI::preCreateVolumeSnaps(SMVolSnapInfo& record) {
         bool known = false;
         if (it->getSMVolumeId() > 0) (void)VolumeIdExists(it->getSMVolumeId(), &known);
         if (!known) return call.Fail(SM_ERR_NOT_PREPARED, "volume [" + it->getSourcePath() + "] is not prepared"), 0;
-        if (!IsDirectory(it->getSourcePath()))
+        std::vector<std::string> disks;
+        if (IsAsmGroupPath(it->getSourcePath())) {
+            if (!GroupDisks(call, *it, &disks)) return 0;
+        } else if (!IsDirectory(it->getSourcePath())) {
             return call.Fail(SM_ERR_VOLUME, "volume source [" + it->getSourcePath() + "] is gone"), 0;
+        }
     }
     return 1;
 }
@@ -166,11 +184,13 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
 
     SMVolSnapInfo::VolumeList volumes = record.volumes();
-    for (auto& v : volumes) {
+    std::vector<std::vector<std::string>> groupDisks(volumes.size());  // the disks of a group volume
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        SMVolumeInfo& v = volumes[i];
         bool known = false;
         if (v.getSMVolumeId() > 0) (void)VolumeIdExists(v.getSMVolumeId(), &known);
         if (!known) return call.Fail(SM_ERR_NOT_PREPARED, "volume [" + v.getSourcePath() + "] is not prepared");
-        if (!FillDetails(call, v)) return false;
+        if (!FillVolume(call, v, &groupDisks[i])) return false;
     }
 
     std::string const stateRoot = nuvsuite::StateRootPath();
@@ -219,14 +239,18 @@ bool JZSnapClientAPI::createVolumeSnaps(SMVolSnapInfo& record) {
     // before it is made, so that a sweep finds it after a killed create.
     std::vector<std::string> inherited(volumes.size());  // why a copied snapshot's create failed
     for (size_t i = 0; i < volumes.size(); ++i) {
-        std::string const source = RealPath(volumes[i].getSourcePath());
-        inherited[i] = FailedCreateOfCopy(call, source);
-        SnapPlan plan = ChooseMethod(made[i].id, source, call.event());
+        bool const group = !groupDisks[i].empty();
+        std::string const source = group ? std::string() : RealPath(volumes[i].getSourcePath());
+        if (!group) inherited[i] = FailedCreateOfCopy(call, source);
+        SnapPlan plan = group ? ChooseGroupMethod(made[i].id) : ChooseMethod(made[i].id, source, call.event());
         made[i].row.method = plan.method;
         made[i].row.snapDevice = plan.device;
         made[i].row.image = plan.image;
         CFzError e = PlanSnapshot(made[i].id, plan.method, plan.device, plan.image);
-        if (!e.IsError()) e = MakeSnapshot(plan, source, {stateRoot}, call.event(), &made[i].stats, &made[i].method);
+        if (!e.IsError())
+            e = group ? MakeGroupSnapshot(plan, groupDisks[i], {stateRoot}, call.event(), &made[i].stats,
+                                          &made[i].method)
+                      : MakeSnapshot(plan, source, {stateRoot}, call.event(), &made[i].stats, &made[i].method);
         if (e.IsError()) {
             undo();
             return call.Fail(SM_ERR_COPY, e, "snapshot (" + plan.method + ") of [" + volumes[i].getSourcePath() +

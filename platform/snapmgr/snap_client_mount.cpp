@@ -314,7 +314,7 @@ bool JZSnapClientAPI::GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, S
         std::vector<SMVolumeInfo> volumes;
         int code = 0;
         std::string text;
-        if (!AsmDiskVolumes(*it, false, &volumes, &code, &text)) return fail(code, text);
+        if (!AsmDiskVolumes(*it, &volumes, &code, &text)) return fail(code, text);
         for (auto const& disk : volumes) disks.addVolume(disk, true);
     }
     diskRecord = disks;

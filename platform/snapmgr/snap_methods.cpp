@@ -8,6 +8,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,6 +162,43 @@ CFzError RemoveAt(std::string const& path, std::string const& image) {
     return RemoveTree(path);
 }
 
+// Moves the entries of the tree `from` into the tree `to`; a directory found in
+// both is merged, anything else found in both is refused (EEXIST), named by
+// its path in the tree (`inside`). What was moved stays moved on failure.
+CFzError LayOver(std::string const& from, std::string const& to, std::string const& inside) {
+    DIR* dir = ::opendir(from.c_str());
+    if (dir == nullptr) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot read [%s]", from.c_str());
+    std::vector<std::string> names;
+    errno = 0;
+    for (struct dirent* entry = ::readdir(dir); entry != nullptr; entry = ::readdir(dir)) {
+        std::string const name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    int const readError = errno;
+    ::closedir(dir);
+    if (readError != 0) return FXErrorUtil::ErrorErrNo(FZ_LOC, readError, "cannot read [%s]", from.c_str());
+    for (std::string const& name : names) {
+        std::string const source = from + "/" + name, target = to + "/" + name, path = inside + "/" + name;
+        struct stat there;
+        if (::lstat(target.c_str(), &there) != 0) {
+            if (errno != ENOENT) return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot examine [%s]", target.c_str());
+            if (::rename(source.c_str(), target.c_str()) != 0)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot move [%s] to [%s]", source.c_str(),
+                                               target.c_str());
+            continue;
+        }
+        struct stat here;
+        if (::lstat(source.c_str(), &here) != 0)
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot examine [%s]", source.c_str());
+        if (!S_ISDIR(here.st_mode) || !S_ISDIR(there.st_mode))
+            return FXErrorUtil::ErrorErrNo(FZ_LOC, EEXIST, "[%s] lies on more than one disk of the group",
+                                           path.c_str());
+        CFzError e = LayOver(source, target, path);
+        if (e.IsError()) return e;
+    }
+    return CFzError::Success();
+}
+
 }  // namespace
 
 std::string PoolRoot() { return nuvsuite::StateRootPath() + "/pool"; }
@@ -199,6 +237,60 @@ CFzError MakeSnapshot(SnapPlan const& plan, std::string const& source, std::vect
         e = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot put the copy [%s] in place", plan.device.c_str());
     if (e.IsError()) {
         (void)RemoveTree(partial);
+        return e;
+    }
+    *method = stats->cloned > 0 ? kMethodReflink : kMethodCopy;
+    return CFzError::Success();
+}
+
+SnapPlan ChooseGroupMethod(int64_t id) {
+    SnapPlan plan;
+    plan.method = kMethodCopy;
+    plan.device = SnapshotRoot() + "/" + std::to_string(id);
+    return plan;
+}
+
+CFzError MakeGroupSnapshot(SnapPlan const& plan, std::vector<std::string> const& disks,
+                           std::vector<std::string> const& excluded, EvEvent* event, CopyStats* stats,
+                           std::string* method) {
+    *method = plan.method;
+    // Everything is made inside the create's partial folder, which a removal
+    // of the snapshot (or the sweep of a create that died) takes away.
+    std::string const work = DirName(plan.device) + "/.partial-" + BaseName(plan.device);
+    if (::mkdir(work.c_str(), 0700) != 0)
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create [%s]", work.c_str());
+    std::string const tree = work + "/0";
+    CFzError e;
+    for (size_t i = 0; i < disks.size() && !e.IsError(); ++i) {
+        CopyRequest req;
+        req.source = disks[i];
+        req.destination = work + "/" + std::to_string(i);
+        req.excluded = excluded;
+        req.event = event;
+        CopyStats one;
+        e = CopyTree(req, &one);
+        if (!e.IsError() && i > 0) e = LayOver(req.destination, tree, "");
+        if (e.IsError()) {
+            e.Push(FZ_LOC, "snapshot of disk [%s] failed", disks[i].c_str());
+            break;
+        }
+        if (i > 0) e = RemoveTree(req.destination);
+        stats->files += one.files;
+        stats->directories += one.directories;
+        stats->symlinks += one.symlinks;
+        stats->skipped += one.skipped;
+        stats->cloned += one.cloned;
+        stats->fullCopies += one.fullCopies;
+        stats->hardLinks += one.hardLinks;
+        stats->bytes += one.bytes;
+        stats->ownersKept = stats->ownersKept && one.ownersKept;
+    }
+    if (!e.IsError() && ::rename(tree.c_str(), plan.device.c_str()) != 0)
+        e = FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot put the copy [%s] in place", plan.device.c_str());
+    if (!e.IsError()) e = RemoveTree(work);
+    if (e.IsError()) {
+        (void)RemoveTree(work);
+        if (::access(plan.device.c_str(), F_OK) == 0) (void)RemoveTree(plan.device);
         return e;
     }
     *method = stats->cloned > 0 ? kMethodReflink : kMethodCopy;

@@ -14,6 +14,9 @@
 //   "reflink"      per-file reflink clones of the tree, else
 //   "copy"         a full copy of the tree (holes and hard links kept).
 // Every snapshot is seen as a directory of the volume's files (its device).
+// The volume of an ASM disk group is snapped as one tree: the trees of its
+// disks, copied one after another (reflink or copy) and laid over one another;
+// a path that is no directory on more than one disk fails the snapshot.
 #pragma once
 
 #include "snapshot_store.h"
@@ -54,6 +57,16 @@ SnapPlan ChooseMethod(int64_t id, std::string const& source, EvEvent* event);
 [[nodiscard]] CFzError MakeSnapshot(SnapPlan const& plan, std::string const& source,
                                     std::vector<std::string> const& excluded, EvEvent* event, CopyStats* stats,
                                     std::string* method);
+
+// How snapshot `id` of the volume of an ASM disk group is made: a tree at snapshots/<id>.
+SnapPlan ChooseGroupMethod(int64_t id);
+
+// Makes the snapshot of a disk group's volume from the trees of its `disks`
+// (resolved paths, in order), as planned by ChooseGroupMethod; on failure
+// nothing of it is left. *stats sums the copies; *method is "reflink" or "copy".
+[[nodiscard]] CFzError MakeGroupSnapshot(SnapPlan const& plan, std::vector<std::string> const& disks,
+                                         std::vector<std::string> const& excluded, EvEvent* event, CopyStats* stats,
+                                         std::string* method);
 
 // True when `device` may be removed as a snapshot: strictly under the snapshot
 // root, or a snapshot in a ".nuvsuite-snapshots" area (lexically, when gone).

@@ -1,8 +1,9 @@
 // A block-level Oracle job over a declared ASM disk group, from a fresh state
-// root: the group's mount point becomes a group volume, the prepare makes its
-// disk volumes, the snap copies each disk (with the block-level configuration
-// of the disks around it), the mount follows the disk-group rules, and the
-// content index holds the disks' files.
+// root: the group's mount point is one volume of the job's record, which the
+// snapshot manager marks as the group's at the prepare; the block-level
+// library hears of the group's disks around the snap, the verification and
+// the mount follow the disk-group rules, and the content index holds the
+// files under their ASM names.
 #include "tests/dbsnap/driver_fixture.h"
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
@@ -35,7 +36,7 @@ protected:
     std::string m_disk1, m_disk2;
 };
 
-TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesTheDisksOfADeclaredGroup) {
+TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesADeclaredGroup) {
     DeclareApp(22, true);
     DeclareGroup();
     InstallBlockLevelLibrary();
@@ -59,8 +60,9 @@ TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesTheDisksOfADeclaredGro
     ASSERT_EQ(0, util.createSnapArchiveFiles(archive, request, &archived, nullptr));
     ASSERT_EQ(1u, archived.getNumVolumes());
     EXPECT_EQ("+DATA", archived.volumes()[0].getSourcePath());
-    EXPECT_EQ(JZSM_VOLUMEFLAGS_ASM_DISKGROUP, archived.volumes()[0].getVolumeFlags());
+    EXPECT_EQ(0, archived.volumes()[0].getVolumeFlags());
     int const archFileId = archived.volumes()[0].getArchFileId();
+    auto const added = util.getMountPoints();
 
     ASSERT_EQ(0, util.prepareSnapShot(nullptr, nullptr, false));
     SMVolSnapInfo out;
@@ -68,22 +70,19 @@ TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesTheDisksOfADeclaredGro
     WriteFile(m_disk1 + "/ORCL/users.dbf", "users changed after the snap");
     ASSERT_EQ(0, util.postCreateSnapShot(nullptr, nullptr, false, nullptr));
 
-    // One snapshot per disk volume, each of the group's archive file.
-    ASSERT_EQ(2u, out.getNumVolumes());
-    ASSERT_EQ(2u, out.snaps().size());
+    // One snapshot of the group's volume, of the group's archive file; the
+    // job's mount points are those the agent added.
+    ASSERT_EQ(1u, out.getNumVolumes());
+    ASSERT_EQ(1u, out.snaps().size());
+    EXPECT_EQ(added, util.getMountPoints());
     SMVolSnapInfo stored;
     stored.setJobId(static_cast<int>(m_jobId));
     JZSnapClientAPI client;
     ASSERT_TRUE(client.getVolumeSnaps(stored)) << stored.getErrorString();
-    std::vector<std::string> sources;
-    for (auto const& v : stored.volumes()) {
-        sources.push_back(v.getSourcePath());
-        EXPECT_EQ("+DATA", v.getOriginalSourcePath());
-        EXPECT_EQ(archFileId, v.getArchFileId());
-        EXPECT_NE(0, v.getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
-    }
-    std::sort(sources.begin(), sources.end());
-    EXPECT_EQ((std::vector<std::string>{m_disk1, m_disk2}), sources);
+    ASSERT_EQ(1u, stored.getNumVolumes());
+    EXPECT_EQ("+DATA", stored.volumes()[0].getSourcePath());
+    EXPECT_EQ(archFileId, stored.volumes()[0].getArchFileId());
+    EXPECT_NE(0, stored.volumes()[0].getVolumeFlags() & JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
 
     // The block-level library heard of the disks, as ASM volumes, in both phases.
     std::string const config = ReadFile(JobResultsDir() + "/BlockDeviceConfig.jzf");
@@ -100,27 +99,32 @@ TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesTheDisksOfADeclaredGro
     EXPECT_TRUE(Exists(JobResultsDir() + "/asmdisk1.bmp"));
     EXPECT_TRUE(Exists(JobResultsDir() + "/asmdisk2.bmp"));
 
-    // The verification finds each disk's files on its own snapshot.
+    // The verification finds the group's files on its snapshot, mounted at
+    // the temporary path of its archive file.
     CFzError verified = util.verifySnapShot(nullptr, nullptr);
     ASSERT_FALSE(verified.IsError()) << verified.AsString();
+    std::string temp = NuvSnapUtilDb::FormSnapTempMountPath(2, archFileId, false);
+    temp.pop_back();
+    EXPECT_EQ(temp, util.getSnapShotInfo().volumes()[0].getMountPath());
     ASSERT_FALSE(util.UnmountSnapshots().IsError());
 
-    // Mounted by the disk-group rules: each disk under its snapshot's group
-    // name, with the files as they were at the snap.
+    // Mounted by the disk-group rules under its snapshot's group name, with
+    // the files of both disks as they were at the snap.
     util.m_oraSnap = true;
     std::map<std::string, std::string> mounts;
     bool flag = false;
     CFzError e = util.mountAllSnapShotsForCurrentPhase(mounts, flag);
     ASSERT_FALSE(e.IsError()) << e.AsString();
-    ASSERT_EQ(2u, mounts.size());
+    ASSERT_EQ(1u, mounts.size());
     std::string const groupMounts = m_root.path() + "/mounts/asm/DATA_S";
-    for (auto const& m : mounts) EXPECT_EQ(0u, m.second.find(groupMounts)) << m.first << " at " << m.second;
-    EXPECT_EQ("users at the snap", ReadFile(mounts[m_disk1] + "/ORCL/users.dbf"));
-    EXPECT_EQ("system at the snap", ReadFile(mounts[m_disk2] + "/ORCL/system.dbf"));
+    EXPECT_EQ(0u, mounts["+DATA"].find(groupMounts)) << mounts["+DATA"];
+    EXPECT_EQ("users at the snap", ReadFile(mounts["+DATA"] + "/ORCL/users.dbf"));
+    EXPECT_EQ("system at the snap", ReadFile(mounts["+DATA"] + "/ORCL/system.dbf"));
 
-    // The content index holds each disk's file.
+    // The content index holds the files under their ASM names; an ASM path is
+    // no path of this host, so the files are not examined.
     std::string aging;
-    bool const levelOne = true, no = false, statFiles = true;
+    bool const levelOne = true, no = false, statFiles = false;
     ASSERT_EQ(0, util.createIndex(aging, "mover", 2, static_cast<unsigned>(m_appId), 22u, m_jobId, nullptr, levelOne,
                                   no, no, no, std::string(), statFiles, false));
     auto runs = nuvindexing::ListRuns(m_jobId);
@@ -131,7 +135,7 @@ TEST_F(AsmGroupJobTest, BlockLevelJobSnapsMountsAndIndexesTheDisksOfADeclaredGro
     std::set<std::string> files;
     for (auto const& entry : entries)
         if (!entry.isDir) files.insert(entry.path);
-    EXPECT_EQ((std::set<std::string>{m_disk1 + "/ORCL/users.dbf", m_disk2 + "/ORCL/system.dbf"}), files);
+    EXPECT_EQ((std::set<std::string>{"+DATA/ORCL/system.dbf", "+DATA/ORCL/users.dbf"}), files);
 
     ASSERT_FALSE(util.UnmountSnapshots().IsError());
     for (auto const& m : mounts) EXPECT_FALSE(snaptest::IsMounted(m.second)) << m.second;

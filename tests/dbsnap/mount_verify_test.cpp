@@ -78,6 +78,20 @@ protected:
     std::unique_ptr<Util> m_owned;
 };
 
+// Whatever a volume's flags and original source path, the verification
+// mounts it at the temporary path of its Brannox id and archive file id.
+TEST_F(SnapMountTest, VerificationMountsAnAsmVolumeAtItsTemporaryPath) {
+    SMVolumeInfo& first = m_owned->m_snapShotInfo.volumes()[0];
+    first.setVolumeFlags(0x10000);
+    first.setOriginalSourcePath("+DATA");
+    ASSERT_TRUE(m_owned->addMountPoint((m_a + "/db/one.dbf").c_str(), nullptr));
+    ASSERT_TRUE(m_owned->addMountPoint((m_b + "/log").c_str(), nullptr));
+    CFzError e = m_owned->verifySnapShot(nullptr, nullptr);
+    ASSERT_FALSE(e.IsError()) << e.AsString();
+    EXPECT_EQ(TempMount(501), m_owned->m_snapShotInfo.volumes()[0].getMountPath());
+    EXPECT_EQ("1", snaptest::ReadFile(TempMount(501) + "/db/one.dbf"));
+}
+
 TEST_F(SnapMountTest, VerificationMountsEveryVolumeAndFindsEveryRegisteredFile) {
     ASSERT_TRUE(m_owned->addMountPoint((m_a + "/db/one.dbf").c_str(), nullptr));
     ASSERT_TRUE(m_owned->addMountPoint((m_a + "/db/two.dbf").c_str(), nullptr));
@@ -314,21 +328,21 @@ INSTANTIATE_TEST_SUITE_P(
              kAsm, 0},
         Rule{"AsmEmptyGroupName", true, false, 0, false, 40, 0, "+", kAsm, {}, "", false, kAsm, 2}));
 
-// The disk volumes that a prepare made of a group volume take the rules of
-// their group: the names come from the group's path, not the disk's.
-TEST(MountRuleDisks, DiskVolumesTakeTheirGroupsName) {
+// The rules of an ASM volume read its own source path only: a volume that
+// also carries an original source path naming a group is given the same mount
+// path (or the same refusal) as one without it.
+TEST(MountRuleAsm, TheOriginalSourcePathIsNotRead) {
     SnapEnv env;
     struct Case {
         char const* name;
         int mode;
         bool withMap;
         std::map<std::string, std::string> groups;
-        std::vector<std::string> want;
     } const cases[] = {
-        {"DataSetNameByVolumeId", 0, false, {}, {"+DATA_S21_0", "+DATA_S22_1"}},
-        {"DerivedNameByJob", 0, true, {}, {"+DATA_S1234_0", "+DATA_S1234_1"}},
-        {"MappedGroup", 2, true, {{"DATA", "DATA_CLONE"}}, {"+DATA_CLONE", "+DATA_CLONE"}},
-        {"InPlace", 1, true, {}, {"+DATA", "+DATA"}},
+        {"DataSetNameByVolumeId", 0, false, {}},
+        {"DerivedNameByJob", 0, true, {}},
+        {"MappedGroup", 2, true, {{"DATA", "DATA_CLONE"}}},
+        {"InPlace", 1, true, {}},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,23 +359,25 @@ TEST(MountRuleDisks, DiskVolumesTakeTheirGroupsName) {
             NuvSnapUtilDb::setOraArchFileMap(types);
         else
             NuvSnapUtilDb::clearOraArchFileMap();
-        SMVolSnapInfo record;
+        std::string path[2];
+        std::string error[2];
         for (int i = 0; i < 2; ++i) {
+            SMVolSnapInfo record;
             SMVolumeInfo v;
-            v.setSourcePath(env.dir() + "/disk" + std::to_string(i));
-            v.setOriginalSourcePath("+DATA");
+            v.setSourcePath(env.dir() + "/disk0");
+            if (i == 1) v.setOriginalSourcePath("+DATA");
             v.setVolumeFlags(kAsm);
             v.setArchFileId(40);
             v.setBrannoxId(2);
             v.setJobId(1234);
-            v.setSMVolumeId(21 + i);
+            v.setSMVolumeId(21);
             record.addVolume(v, true);
+            CFzError e = util.applyMountPaths(record);
+            path[i] = record.volumes()[0].getMountPath();
+            error[i] = e.IsError() ? std::to_string(e.GetErrorCode()) : "";
         }
-        ASSERT_FALSE(util.applyMountPaths(record).IsError());
-        for (size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(c.want[i], record.volumes()[i].getMountPath()) << i;
-            EXPECT_TRUE(record.volumes()[i].getMountPathFlag());
-        }
+        EXPECT_EQ(path[0], path[1]);
+        EXPECT_EQ(error[0], error[1]);
         NuvSnapUtilDb::clearOraArchFileMap();
     }
 }

@@ -94,6 +94,34 @@ TEST_F(ArchiveTest, FailedCreateOrCloseStopsAndWritesNothingOut) {
     }
 }
 
+// A mount point that names a declared ASM disk group is a volume like any
+// other: the archive step sets volume flags on the LREP roads only.
+class DiskGroupArchiveTest : public ArchiveTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DiskGroupArchiveTest, TheGroupsVolumeGetsNoFlags) {
+    DeclareApp(GetParam());
+    std::string const disk = MakeDir(m_root.base() + "/asmdisk1");
+    WriteFile(disk + "/users.dbf", "users");
+    DeclareVolume(disk, "/dev/asmdisk1", "ext4", "rw");
+    nuvtest::DeclareRow({"asmgroup", "name=DATA"});
+    nuvtest::DeclareRow({"asmdisk", "group_name=DATA", "path=" + disk});
+    auto util = MakeUtil(2, {"+DATA/users.dbf", m_data});
+    JZArchive archive(nullptr, false, nullptr);
+    archive.SetJobID(m_jobId);
+    CreateArgs_t request = Request();
+    SMVolSnapInfo out;
+    ASSERT_EQ(0, util->createSnapArchiveFiles(archive, request, &out, nullptr));
+    ASSERT_EQ(2u, out.getNumVolumes());
+    EXPECT_EQ("+DATA", out.volumes()[0].getSourcePath());
+    EXPECT_EQ(m_data, out.volumes()[1].getSourcePath());
+    for (auto const& v : out.volumes()) {
+        EXPECT_EQ(0, v.getVolumeFlags()) << v.getSourcePath();
+        EXPECT_GT(v.getArchFileId(), 0) << v.getSourcePath();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Oracle, DiskGroupArchiveTest, ::testing::Values(22, 80));
+
 // The replication decision and its archive files.
 struct ReplicationCase {
     char const* name;

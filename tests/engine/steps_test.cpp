@@ -63,6 +63,49 @@ TEST_F(StepsTest, FullRoadMakesAPointInTimeCopy) {
     EXPECT_FALSE(Exists(SnapShotInfoFile()));
 }
 
+// A job over a declared ASM disk group: the group's mount point is one volume
+// of the record from the archive step to the snap. The snapshot manager marks
+// it as the group's at the prepare; the job's mount points stay as the agent
+// added them, and the snapshot holds the files of every disk.
+TEST_F(StepsTest, ADiskGroupStaysOneVolumeThroughPrepareAndSnap) {
+    DeclareApp(22);
+    std::string const d1 = MakeDir(m_root.base() + "/asmdisk1"), d2 = MakeDir(m_root.base() + "/asmdisk2");
+    WriteFile(d1 + "/ORCL/users.dbf", "users at the snap");
+    WriteFile(d2 + "/ORCL/system.dbf", "system at the snap");
+    DeclareVolume(d1, "/dev/asmdisk1", "ext4", "rw");
+    DeclareVolume(d2, "/dev/asmdisk2", "ext4", "rw");
+    nuvtest::DeclareRow({"asmgroup", "name=DATA"});
+    nuvtest::DeclareRow({"asmdisk", "group_name=DATA", "path=" + d1});
+    nuvtest::DeclareRow({"asmdisk", "group_name=DATA", "path=" + d2});
+    auto util = MakeUtil();
+    ASSERT_EQ(1, util->addMountPoint("+DATA/ORCL/users.dbf", nullptr));
+    ASSERT_EQ(1, util->addMountPoint("+DATA/ORCL/system.dbf", nullptr));
+    auto const added = util->getMountPoints();
+    JZArchive archive(nullptr, false, nullptr);
+    archive.SetJobID(m_jobId);
+    CreateArgs_t request = Request();
+    ASSERT_EQ(0, util->createSnapArchiveFiles(archive, request, nullptr, nullptr));
+
+    ASSERT_EQ(0, util->prepareSnapShot(nullptr, nullptr, false));
+    SMVolSnapInfo const& prepared = util->getSnapShotInfo();
+    ASSERT_EQ(1u, prepared.getNumVolumes());
+    EXPECT_EQ("+DATA", prepared.volumes()[0].getSourcePath());
+    EXPECT_EQ(JZSM_VOLUMEFLAGS_ASM_DISKGROUP, prepared.volumes()[0].getVolumeFlags());
+    EXPECT_EQ(added, util->getMountPoints());
+
+    SMVolSnapInfo out;
+    ASSERT_EQ(0, util->createSnapShot(nullptr, nullptr, false, &out));
+    WriteFile(d1 + "/ORCL/users.dbf", "users changed after the snap");
+    ASSERT_EQ(0, util->postCreateSnapShot(nullptr, nullptr, false, &out));
+    ASSERT_EQ(1u, out.getNumVolumes());
+    EXPECT_EQ("+DATA", out.volumes()[0].getSourcePath());
+    ASSERT_EQ(1u, out.getNumSnaps());
+    std::string const copy = out.snapListBegin()->getSnapDevice();
+    EXPECT_EQ("users at the snap", ReadFile(copy + "/ORCL/users.dbf"));
+    EXPECT_EQ("system at the snap", ReadFile(copy + "/ORCL/system.dbf"));
+    EXPECT_EQ(added, util->getMountPoints());
+}
+
 // A failing step: its result, the callback, and whether the record is copied out.
 struct StepFailure {
     char const* call;           // snapshot-manager call made to fail

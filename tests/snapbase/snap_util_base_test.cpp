@@ -72,8 +72,7 @@ TEST(SnapUtilBase, AddMountPointKeysPathsByTheVolumeThatHoldsThem) {
 }
 
 // An ASM path is registered under its declared disk group when it lies on one
-// of the group's disk volumes; the group's volume carries the group flag. An
-// undeclared group is refused and says so.
+// of the group's disk volumes. An undeclared group is refused and says so.
 TEST(SnapUtilBase, AddMountPointTakesADeclaredDiskGroup) {
     SnapEnv env;
     std::string const d1 = env.dir() + "/disk1", d2 = env.dir() + "/disk2";
@@ -103,25 +102,9 @@ TEST(SnapUtilBase, AddMountPointTakesADeclaredDiskGroup) {
     EXPECT_EQ((std::map<std::string, std::set<std::string>>{
                   {"+DATA", {"+DATA", "+DATA/ORCL", "+DATA/ORCL/system.dbf", "+data/ORCL/users.dbf"}}}),
               u.getMountPoints());
-    EXPECT_EQ(JZSM_VOLUMEFLAGS_ASM_DISKGROUP, NuvSnapUtilBase::getMountPointFlags("+DATA"));
-    EXPECT_EQ(0, NuvSnapUtilBase::getMountPointFlags(d1));
     std::string const log = ReadFile(env.state() + "/logs/nuvdbsnap.log");
     EXPECT_NE(std::string::npos, log.find("mount point [+FRA] names the ASM disk group [+FRA], which is not declared"))
         << log;
-
-    // Once a prepare made disk volumes of the group, each disk is a mount
-    // point of its own with the listed paths that lie on it.
-    SMVolSnapInfo record;
-    for (std::string const& disk : {d1, d2}) {
-        SMVolumeInfo v;
-        v.setSourcePath(disk);
-        v.setOriginalSourcePath("+DATA");
-        v.setVolumeFlags(JZSM_VOLUMEFLAGS_ASM_DISKGROUP);
-        record.addVolume(v, true);
-    }
-    u.addGroupDiskPaths(record);
-    EXPECT_EQ((std::set<std::string>{d1, d1 + "/ORCL", d1 + "/ORCL/users.dbf"}), u.getMountPoints().at(d1));
-    EXPECT_EQ((std::set<std::string>{d2, d2 + "/ORCL", d2 + "/ORCL/system.dbf"}), u.getMountPoints().at(d2));
 }
 
 TEST(SnapUtilBase, ReloadFlagFollowsTheSnapshotInfoFile) {

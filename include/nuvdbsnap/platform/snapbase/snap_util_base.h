@@ -81,22 +81,14 @@ public:
     // An ASM path ("+NAME", "+NAME/...") is registered under its disk group,
     // key "+NAME" (the name in capitals), when the group is declared and the
     // path exists on one of its disk volumes (see asm_disk_groups.h); the
-    // group's volume carries the flag of getMountPointFlags. An undeclared
-    // group is refused with an error that says so.
+    // snapshot manager makes that key a disk-group volume at the prepare. An
+    // undeclared group is refused with an error that says so.
     int addMountPoint(char const* path, void* reserved);
     // The same for a directory: 0 when the path is not a directory.
     int addMountPointByDirectory(char const* path, void* reserved);
     // The volume mount point that holds `path` ("" when none). The second argument is not used.
     std::string getMountPoint(char const* path, bool reserved = false) const;
     std::map<std::string, std::set<std::string>> const& getMountPoints() const { return m_mountPoints; }
-    // The volume flags that a mount point's volume starts with: 0x10000
-    // (JZSM_VOLUMEFLAGS_ASM_DISKGROUP) for an ASM disk group, else 0.
-    static int getMountPointFlags(std::string const& mountPoint);
-    // After a prepare turned group volumes into disk volumes: each disk volume
-    // of the record is registered as a mount point of its own, with the paths
-    // listed under its group that exist on it (the disk's path followed by the
-    // part after the group's name), or, when it holds none of them, its root.
-    void addGroupDiskPaths(SMVolSnapInfo const& record);
     // The symbolic links among the registered paths: consecutive pairs, link
     // path then target path (absolute), each link once.
     std::vector<std::string> const& getSymbolicLinks() const { return m_symbolicLinks; }

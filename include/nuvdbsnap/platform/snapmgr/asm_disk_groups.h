@@ -2,7 +2,9 @@
 // "asmgroup" and "asmdisk"). A group is named by a path that begins with "+"
 // ("+DATA", "+DATA/ORCL/users.dbf"); its disk volumes are real volumes
 // (directories or loop volumes), and a path inside the group stands for the
-// same relative path on each of its disks.
+// same relative path on the disk that holds it. A volume of the group is one
+// volume of the snapshot record (source "+NAME", flag 0x10000 once prepared);
+// only GetDiskVolSnapForASMVolSnap shows its disks.
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
@@ -20,11 +22,6 @@ bool IsAsmGroupPath(std::string const& path);
 // The group that an ASM source path names: "+DATA/f" -> "DATA" ("+" optional).
 std::string AsmGroupName(std::string const& sourcePath);
 
-// The ASM disk-group path of a volume: its source path when that names a group,
-// else, for a disk volume that a group volume was turned into, the group's
-// path it keeps as its original source path; "" for any other volume.
-std::string AsmGroupPathOf(SMVolumeInfo const& volume);
-
 // Whether the group is declared (names compared without case) and the paths
 // of its disk volumes, in path order.
 [[nodiscard]] CFzError AsmGroupDisks(std::string const& group, bool* declared, std::vector<std::string>* disks);
@@ -35,14 +32,12 @@ std::string AsmGroupPathOf(SMVolumeInfo const& volume);
 // whether the group is declared; a path with a ".." component stands for nothing.
 [[nodiscard]] CFzError AsmPathOnDisks(std::string const& asmPath, bool* declared, std::vector<std::string>* files);
 
-// Turns one volume of a disk group (flag JZSM_VOLUMEFLAGS_ASM_DISKGROUP, a
-// "+NAME" source path) into one volume per disk volume of the declared group:
-// the disk's path, device and mount options, the group's path as original
-// source path, and the group's other fields; the group flag stays when
-// `keepGroupFlag`. A volume that already is a disk volume of a group (an
-// absolute source path) is copied. False, with a code (SM_ERR_*) and a text,
-// for an undeclared group, a group without disks or a disk path that is no volume.
-bool AsmDiskVolumes(SMVolumeInfo const& volume, bool keepGroupFlag, std::vector<SMVolumeInfo>* disks, int* code,
-                    std::string* text);
+// Turns one volume of a disk group (a "+NAME" source path) into one volume per
+// disk volume of the declared group, in path order: the disk's path, device
+// and mount options, the group's path as original source path, and the
+// group's other fields without the flag JZSM_VOLUMEFLAGS_ASM_DISKGROUP. False,
+// with a code (SM_ERR_*) and a text, for a source path that names no group, an
+// undeclared group, a group without disks or a disk path that is no volume.
+bool AsmDiskVolumes(SMVolumeInfo const& volume, std::vector<SMVolumeInfo>* disks, int* code, std::string* text);
 
 }  // namespace nuvsnapmgr

@@ -19,16 +19,18 @@ public:
 
     // Resolves each volume (declared volume, else the mount that holds its
     // source path), fills its device and "fstype:options" and gives it an SM
-    // volume id (> 0). A volume of an ASM disk group (flag 0x10000, source
-    // "+NAME") becomes the disk volumes of the declared group first (see
-    // GetDiskVolSnapForASMVolSnap), each keeping the flag and the group's path
-    // as original source path. Success is read from the record's error code.
+    // volume id (> 0). A volume whose source "+NAME" names a declared ASM disk
+    // group stays one volume, without device or mount options of its own: the
+    // group's disk volumes are checked and it gains the flag 0x10000
+    // (JZSM_VOLUMEFLAGS_ASM_DISKGROUP). Success is read from the record's error code.
     bool prepareVolumeSnaps(SMVolSnapInfo& record);
     // Fills the volumes' devices and mount options only.
     bool discoverVolumeDetails(SMVolSnapInfo& record);
-    // 1 when every volume is prepared and its source is present, else 0.
+    // 1 when every volume is prepared and its source (a group's: each of its
+    // disks) is present, else 0.
     int preCreateVolumeSnaps(SMVolSnapInfo& record);
-    // Makes one point-in-time copy per volume, all or none; adds the snaps and
+    // Makes one point-in-time copy per volume (a disk group's volume: one tree
+    // of the files of all its disks, see snap_methods.h), all or none; adds the snaps and
     // the volume-snap map to the record. True when all exist. What an earlier
     // create that died half way left behind is removed first.
     bool createVolumeSnaps(SMVolSnapInfo& record);
@@ -39,8 +41,8 @@ public:
     // and that the catalogue knows are removed; anything else is refused.
     bool deleteVolumeSnaps(SMVolSnapInfo& record);
     // Mounts each volume's snapshot read-only at its mount path (a default under
-    // StatePath("mounts") when empty; for a disk-group name "+NAME" the disk's
-    // place in that group, StatePath("mounts")/asm/NAME/<SM snap id>), all or
+    // StatePath("mounts") when empty; for a disk-group name "+NAME" a place of
+    // that group, StatePath("mounts")/asm/NAME/<SM snap id>), all or
     // none; the mount paths are written back.
     // A path among the snapshot copies (or with "..") is refused; a mount of the
     // suite that went away outside it is made again.
@@ -58,10 +60,10 @@ public:
     // Turns a record of ASM disk-group volumes (flag 0x10000) into a record of
     // their disks: each group volume becomes one volume per disk volume of the
     // declared group (catalogue kinds "asmgroup" and "asmdisk"), with the
-    // disk's path, device and mount options and the group's other fields;
-    // other volumes are copied. A disk volume that a prepare made of a group
-    // volume is copied without the flag. False for an undeclared group, a
-    // group without disks or a disk path that is no volume.
+    // disk's path, device and mount options, the group's path as original
+    // source path and the group's other fields, without the flag; other
+    // volumes are copied. False for a flagged volume that names no declared
+    // group, a group without disks or a disk path that is no volume.
     bool GetDiskVolSnapForASMVolSnap(SMVolSnapInfo const& record, SMVolSnapInfo& diskRecord);
 
     int getErrCode() const { return m_errCode; }
