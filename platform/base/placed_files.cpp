@@ -25,6 +25,15 @@ CFzError Failed(FXCodeLocation const& loc, int err, char const* what, std::strin
     return e;
 }
 
+// The source of a data copy ended at `at`, before the size recorded for it.
+CFzError ShortSource(std::string const& what, off_t at, uint64_t size) {
+    CFzError e = FXErrorUtil::ErrorErrNo(FZ_LOC, EIO, "[%s] ends at %lld bytes, before its recorded size of %llu bytes",
+                                         what.c_str(), static_cast<long long>(at),
+                                         static_cast<unsigned long long>(size));
+    errno = EIO;
+    return e;
+}
+
 // The links this process laid out from a snapshot, by identity.
 std::mutex& LaidOutMutex() {
     static std::mutex m;
@@ -99,24 +108,27 @@ CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const
         off_t data = ::lseek(src, pos, SEEK_DATA);
         off_t hole = end;
         if (data < 0) {
-            if (errno == ENXIO) break;  // a hole up to the end
+            if (errno == ENXIO) break;  // no data from here to the end of the file
             data = pos;                 // no hole support: all of it is data
         } else {
             if (data >= end) break;
             hole = ::lseek(src, data, SEEK_HOLE);
             if (hole < 0 || hole > end) hole = end;
         }
-        bool eof = false;
-        CFzError e = CopyRange(src, dst, data, hole, &eof, what);
+        CFzError e = CopyRange(src, dst, data, hole, size, what);
         if (e.IsError()) return e;
-        if (eof) break;  // the file shrank meanwhile
         pos = hole;
     }
+    // A hole up to the recorded size is data; a file that ends before it is not
+    // the file that was recorded, and is never made up with zeros.
+    struct stat st;
+    if (::fstat(src, &st) != 0) return Failed(FZ_LOC, errno, "Cannot look at", what);
+    if (st.st_size < end) return ShortSource(what, st.st_size, size);
     if (::ftruncate(dst, end) != 0) return Failed(FZ_LOC, errno, "Cannot size the copy of", what);
     return CFzError::Success();
 }
 
-CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what) {
+CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, uint64_t size, std::string const& what) {
     while (from < to) {
         size_t const want = static_cast<size_t>(to - from);
         ssize_t n;
@@ -139,10 +151,7 @@ CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, bool*
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Failed(FZ_LOC, errno, "Cannot copy", what);
-        if (n == 0) {
-            *eof = true;
-            return CFzError::Success();
-        }
+        if (n == 0) return ShortSource(what, from, size);
         from += n;
     }
     return CFzError::Success();

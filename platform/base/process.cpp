@@ -81,12 +81,28 @@ bool ReadExecError(int& fd, int* execErr) {
 // `started` (when set) decides, with the child's pid, whether the program is
 // executed: the child waits on the hold pipe for one byte and ends without it.
 int Run(std::string const& program, std::vector<std::string> const& args, std::string* output,
-        std::string* error, int timeoutSeconds, Started const& started) {
+        std::string* error, int timeoutSeconds, Started const& started, std::vector<std::string> const& environment) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     argv.push_back(const_cast<char*>(program.c_str()));
     for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
     argv.push_back(nullptr);
+    // The program's environment, made before the fork (the child may only
+    // make async-signal-safe calls): the inherited one with `environment` over it.
+    std::vector<std::string> envText;
+    std::vector<char*> envp;
+    if (!environment.empty()) {
+        for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+            std::string const entry = *e;
+            std::string const name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (std::string const& set : environment) replaced = replaced || set.compare(0, name.size(), name) == 0;
+            if (!replaced) envText.push_back(entry);
+        }
+        envText.insert(envText.end(), environment.begin(), environment.end());
+        for (std::string& e : envText) envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+    }
 
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1}, holdPipe[2] = {-1, -1};
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(execPipe, O_CLOEXEC) != 0 ||
@@ -138,13 +154,20 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
             }
         }
         syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
-        execv(argv[0], argv.data());
+        if (envp.empty()) {
+            execv(argv[0], argv.data());
+        } else {
+            execve(argv[0], argv.data(), envp.data());
+        }
         int err = errno;
         ssize_t ignored = write(execPipe[1], &err, sizeof err);
         (void)ignored;
         _exit(127);
     }
 
+    // The group is the child's from here on, whichever of the two sets it first:
+    // `started` may hand it on at once.
+    if (started) setpgid(pid, pid);
     CloseFd(outPipe[1]);
     CloseFd(errPipe[1]);
     CloseFd(execPipe[1]);
@@ -230,7 +253,7 @@ int Run(std::string const& program, std::vector<std::string> const& args, std::s
 }
 
 int Start(std::vector<std::string> const& args, std::string* output, std::string* error, int timeoutSeconds,
-          bool quiet, Started const& started = Started()) {
+          bool quiet, Started const& started = Started(), std::vector<std::string> const& environment = {}) {
     if (output) output->clear();
     if (error) error->clear();
     if (args.empty() || args[0].empty()) {
@@ -256,7 +279,7 @@ int Start(std::vector<std::string> const& args, std::string* output, std::string
         EvDebug::DebugLvl(nullptr, 2, "JzProcess::system", "Running [%s] as [%s]", shown.c_str(), program.c_str());
     }
     errno = callerErrno;
-    int rc = Run(program, args, output, error, timeoutSeconds, started);
+    int rc = Run(program, args, output, error, timeoutSeconds, started, environment);
     if (rc != 127 && rc != -1) errno = callerErrno;
     return rc;
 }
@@ -453,17 +476,44 @@ std::string JzProcess::JournalText(std::vector<std::string> const& argv) {
 }
 
 int JzProcess::system(std::vector<std::string> const& argv, std::string* output, std::string* error,
-                      int timeoutSeconds, bool quiet) {
-    return Start(argv, output, error, timeoutSeconds, quiet);
+                      int timeoutSeconds, bool quiet, std::vector<std::string> const& environment) {
+    return Start(argv, output, error, timeoutSeconds, quiet, Started(), environment);
 }
 
 int JzProcess::system(std::vector<std::string> const& argv, std::string* output, std::string* error,
-                      std::function<bool(int pid)> const& started) {
-    return Start(argv, output, error, 0, false, started);
+                      std::function<bool(int pid)> const& started, std::vector<std::string> const& environment) {
+    return Start(argv, output, error, 0, false, started, environment);
 }
 
-bool JzProcess::GroupAlive(int pgid) {
+unsigned long long JzProcess::StartTime(int pid) {
+    if (pid <= 0) return 0;
+    int const saved = errno;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    char buf[1024];
+    ssize_t const n = fd < 0 ? -1 : ::read(fd, buf, sizeof buf - 1);
+    if (fd >= 0) ::close(fd);
+    errno = saved;
+    if (n <= 0) return 0;
+    buf[n] = '\0';
+    // The start time is the 22nd field, the 20th after the command name.
+    char const* p = std::strrchr(buf, ')');
+    if (p == nullptr) return 0;
+    ++p;
+    for (int field = 3; field < 22 && p != nullptr; ++field) p = std::strchr(p + 1, ' ');
+    return p == nullptr ? 0 : std::strtoull(p + 1, nullptr, 10);
+}
+
+bool JzProcess::GroupAlive(int pgid, unsigned long long leaderStart) {
     if (pgid <= 0) return false;
+    if (leaderStart != 0) {
+        // A process of that number that is not the recorded leader: the
+        // recorded group is gone (while any member of it lives, its number is
+        // never given to another process).
+        unsigned long long const start = StartTime(pgid);
+        if (start != 0 && start != leaderStart) return false;
+    }
     int const saved = errno;
     bool const exists = ::kill(-pgid, 0) == 0 || errno == EPERM;
     errno = saved;

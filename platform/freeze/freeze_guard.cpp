@@ -224,8 +224,14 @@ bool Freeze(std::string const& mountPoint, Failure* failure) {
     // The tool runs in a process group of its own, recorded before it may run:
     // should this process die at any moment, the guard (or, with the guard gone
     // too, the next sweep) waits for every program of it to end before it thaws.
-    int const rc = RunFreezeTool("-f", mountPoint, &error,
-                                 [&active](int group) { return SetFreezeGroup(active.row, group); });
+    int group = 0;
+    int const rc = RunFreezeTool("-f", mountPoint, &error, [&active, &group](int pid) {
+        group = pid;
+        return SetFreezeGroup(active.row, pid);
+    });
+    // Waited for, the command is forgotten once no program of it runs: its
+    // number may soon lead an unrelated group, which no thaw must wait for.
+    if (group > 0 && !JzProcess::GroupAlive(group)) ForgetFreezeGroup(active.row);
     if (rc != 0) {
         // Ended by a signal, the tool may have left a program of its own
         // that still freezes: the guard waits for it and thaws. Otherwise

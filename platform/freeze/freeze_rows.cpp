@@ -1,7 +1,8 @@
 // Catalogue rows of the freezes and the sweep of freezes left by dead processes.
 //   freezes  one row per freeze until its file system is seen thawed: mount
 //            point, device ("major:minor"), the freezing process, its guard,
-//            state, start (ms), time limit (s), process group of the freeze command
+//            state, start (ms), time limit (s), process group of the freeze
+//            command and the start time of its leader
 #include "freeze_rows.h"
 
 #include "nuvdbsnap/platform/base/log.h"
@@ -40,6 +41,11 @@ CREATE TABLE IF NOT EXISTS freezes (
 // no program of it runs any more.
 nuvsuite::SchemaPart s_freezeGroup{"freeze", 2,
     "ALTER TABLE freezes ADD COLUMN freeze_pgid INTEGER NOT NULL DEFAULT 0"};
+
+// The start time of the freeze command's process: its number may lead another
+// group once the command has ended.
+nuvsuite::SchemaPart s_freezeGroupStart{"freeze", 3,
+    "ALTER TABLE freezes ADD COLUMN freeze_pgid_start INTEGER NOT NULL DEFAULT 0"};
 
 nuvsuite::AdminTable s_freezes{"freeze", "freezes", false, "id"};
 
@@ -89,16 +95,33 @@ void SetFreezeState(int64_t id, char const* state) {
 }
 
 bool SetFreezeGroup(int64_t id, int group) {
-    CFzError e = Catalogue::Instance().Exec("UPDATE freezes SET freeze_pgid = ? WHERE id = ?", {int64_t(group), id});
+    unsigned long long const start = JzProcess::StartTime(group);
+    if (start == 0) {
+        EvDebug::Error(nullptr, "nuvfreeze", "cannot record the freeze command: process %d is gone", group);
+        return false;
+    }
+    CFzError e = Catalogue::Instance().Exec("UPDATE freezes SET freeze_pgid = ?, freeze_pgid_start = ? WHERE id = ?",
+                                            {int64_t(group), static_cast<int64_t>(start), id});
     LogIfFailed(e, "cannot record the freeze command");
     return !e.IsError();
 }
 
-int FreezeGroupOf(int64_t id) {
+void ForgetFreezeGroup(int64_t id) {
+    LogIfFailed(Catalogue::Instance().Exec("UPDATE freezes SET freeze_pgid = 0, freeze_pgid_start = 0 WHERE id = ?",
+                                           {id}),
+                "cannot forget the freeze command");
+}
+
+FreezeCommand FreezeCommandOf(int64_t id) {
     std::vector<nuvsuite::CatRow> rows;
-    LogIfFailed(Catalogue::Instance().Query("SELECT freeze_pgid FROM freezes WHERE id = ?", {id}, &rows),
-                "cannot read the freeze command");
-    return rows.empty() ? 0 : static_cast<int>(AsInt(rows[0][0]));
+    LogIfFailed(
+        Catalogue::Instance().Query("SELECT freeze_pgid, freeze_pgid_start FROM freezes WHERE id = ?", {id}, &rows),
+        "cannot read the freeze command");
+    FreezeCommand command;
+    if (rows.empty()) return command;
+    command.group = static_cast<int>(AsInt(rows[0][0]));
+    command.start = static_cast<unsigned long long>(AsInt(rows[0][1]));
+    return command;
 }
 
 std::string FreezeDeviceOf(int64_t id) {
@@ -114,7 +137,9 @@ void DeleteFreezeRow(int64_t id) {
 
 std::vector<FreezeRow> FreezeRows(std::string const& device) {
     std::vector<nuvsuite::CatRow> rows;
-    std::string sql = "SELECT id, mount_point, device, pid, guard_pid, state, freeze_pgid FROM freezes";
+    std::string sql =
+        "SELECT id, mount_point, device, pid, guard_pid, state, freeze_pgid, freeze_pgid_start, started, limit_seconds "
+        "FROM freezes";
     std::vector<nuvsuite::CatValue> params;
     if (!device.empty()) {
         sql += " WHERE device = ?";
@@ -130,7 +155,10 @@ std::vector<FreezeRow> FreezeRows(std::string const& device) {
         f.pid = static_cast<int>(AsInt(r[3]));
         f.guardPid = static_cast<int>(AsInt(r[4]));
         f.state = AsText(r[5]);
-        f.freezeGroup = static_cast<int>(AsInt(r[6]));
+        f.command.group = static_cast<int>(AsInt(r[6]));
+        f.command.start = static_cast<unsigned long long>(AsInt(r[7]));
+        f.startedMs = AsInt(r[8]);
+        f.limitSeconds = static_cast<int>(AsInt(r[9]));
         out.push_back(f);
     }
     return out;
@@ -144,19 +172,22 @@ bool FreezeRowExists(int64_t id) {
 
 int RunFreezeTool(char const* mode, std::string const& mountPoint, std::string* error,
                   std::function<bool(int group)> const& started) {
+    // The answer that a file system is not frozen is told by its text: the
+    // tool's exit status is the same for every failure.
+    std::vector<std::string> const cLocale{"LC_ALL=C"};
     std::string output;
-    if (started) return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, started);
-    return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, 0, false);
+    if (started) return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, started, cLocale);
+    return JzProcess::system({kFreezeTool, mode, mountPoint}, &output, error, 0, false, cLocale);
 }
 
 bool NotFrozenAnswer(int rc, std::string const& error) {
     return rc != 0 && error.find("Invalid argument") != std::string::npos;
 }
 
-ThawSeen ThawFreeze(std::string const& mountPoint, int freezeGroup, int waitMs, std::string* error) {
-    for (int waited = 0; JzProcess::GroupAlive(freezeGroup); waited += 10) {
+ThawSeen ThawFreeze(std::string const& mountPoint, FreezeCommand const& command, int waitMs, std::string* error) {
+    for (int waited = 0; JzProcess::GroupAlive(command.group, command.start); waited += 10) {
         if (waited >= waitMs) {
-            *error = "the freeze command (process group " + std::to_string(freezeGroup) + ") still runs";
+            *error = "the freeze command (process group " + std::to_string(command.group) + ") still runs";
             return ThawSeen::Failed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -171,16 +202,25 @@ std::string FreezeMutexName(std::string const& device) { return "freeze-" + devi
 std::vector<std::string> ThawDeadFreezesOf(std::string const& device, bool locked) {
     std::vector<std::string> said;
     for (FreezeRow const& row : FreezeRows(device)) {
-        if (row.pid == ::getpid() || JzProcess::IsAlive(row.pid)) continue;
-        // Its guard thaws it on its own once it sees the end of its channel.
-        if (row.guardPid > 0 && JzProcess::IsAlive(row.guardPid) && !WaitGone(row.guardPid, 5000)) continue;
+        bool const creatorRuns = row.pid == ::getpid() || JzProcess::IsAlive(row.pid);
+        if (creatorRuns) {
+            // Its guard ends it at the time limit. Without a guard, a creator
+            // that hangs or is stopped would keep it frozen without end.
+            bool const pastLimit = NowMs() - row.startedMs > int64_t(row.limitSeconds) * 1000;
+            if (!pastLimit || (row.guardPid > 0 && JzProcess::IsAlive(row.guardPid))) continue;
+        } else if (row.guardPid > 0 && JzProcess::IsAlive(row.guardPid) && !WaitGone(row.guardPid, 5000)) {
+            continue;  // its guard thaws it on its own once it sees the end of its channel
+        }
         if (!FreezeRowExists(row.id)) continue;
         JzNamedMutex mutex(FreezeMutexName(row.device));
         if (!locked && !mutex.lock(0)) continue;  // a live freeze of the device sweeps it itself
         std::string error;
-        ThawSeen const seen = ThawFreeze(row.mountPoint, row.freezeGroup, 5000, &error);
+        ThawSeen const seen = ThawFreeze(row.mountPoint, row.command, 5000, &error);
         while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
-        std::string const by = "process " + std::to_string(row.pid) + ", which is gone";
+        std::string const by = "process " + std::to_string(row.pid) +
+                               (creatorRuns ? " past its time limit of " + std::to_string(row.limitSeconds) +
+                                                  " seconds, whose guard is gone"
+                                            : std::string(", which is gone"));
         std::string line;
         if (seen == ThawSeen::Thawed) {
             line = "thawed [" + row.mountPoint + "], left frozen by " + by;

@@ -51,7 +51,7 @@ void Send(int channel, char byte) {
 // One thaw; true when the file system is seen thawed.
 bool ThawOnce(std::string const& mountPoint, int64_t row, int owner, char const* why) {
     std::string error;
-    ThawSeen const seen = ThawFreeze(mountPoint, FreezeGroupOf(row), 1000, &error);
+    ThawSeen const seen = ThawFreeze(mountPoint, FreezeCommandOf(row), 1000, &error);
     EvDebug::DebugLvl(nullptr, -1, kTag, "%s [%s] of process %d: %s %s", why, mountPoint.c_str(), owner,
                       seen == ThawSeen::Thawed      ? "thawed"
                       : seen == ThawSeen::NotFrozen ? "not frozen"

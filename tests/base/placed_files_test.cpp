@@ -148,4 +148,55 @@ TEST_F(PlacedFilesTest, TheDataCopyKeepsHoles) {
     close(out);
 }
 
+// A source that ends before its recorded size fails the copy and names the
+// file; a hole up to that size, or a source longer than it, does not.
+struct ShortCase {
+    char const* name;
+    off_t dataAt;      // where the source's 4 KiB of data start
+    off_t sourceSize;  // the source's length
+    off_t recorded;    // the size the copy is asked for
+    bool fails;
+};
+
+void PrintTo(ShortCase const& c, std::ostream* os) { *os << c.name; }
+
+class ShortSourceTest : public PlacedFilesTest, public ::testing::WithParamInterface<ShortCase> {};
+
+TEST_P(ShortSourceTest, ASourceShorterThanRecordedIsAnError) {
+    ShortCase const& c = GetParam();
+    std::string const from = Dir() + "/source", to = Dir() + "/copy";
+    int in = open(from.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(in, 0);
+    if (c.sourceSize > 0) ASSERT_EQ(4096, pwrite(in, std::string(4096, 'x').data(), 4096, c.dataAt));
+    ASSERT_EQ(0, ftruncate(in, c.sourceSize));
+    int out = open(to.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    nuvbase::FileDataCopier copier;
+    CFzError const e = copier.Copy(in, out, static_cast<uint64_t>(c.recorded), from);
+    struct stat st;
+    ASSERT_EQ(0, fstat(out, &st));
+    close(in);
+    close(out);
+    if (!c.fails) {
+        ASSERT_FALSE(e.IsError()) << e.AsString();
+        EXPECT_EQ(c.recorded, st.st_size);
+        return;
+    }
+    ASSERT_TRUE(e.IsError());
+    EXPECT_NE(std::string::npos, e.AsString().find("[" + from + "] ends at " + std::to_string(c.sourceSize) +
+                                                   " bytes, before its recorded size of " +
+                                                   std::to_string(c.recorded) + " bytes"))
+        << e.AsString();
+    EXPECT_LT(st.st_size, c.recorded);  // never made up with zeros
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ShortSourceTest,
+                         ::testing::Values(ShortCase{"EndsAfterItsData", 0, 4096, 1 << 20, true},
+                                           ShortCase{"EndsAfterAHole", 0, 64 << 10, 1 << 20, true},
+                                           ShortCase{"Empty", 0, 0, 4096, true},
+                                           ShortCase{"HoleUpToTheRecordedSize", 0, 1 << 20, 1 << 20, false},
+                                           ShortCase{"LongerThanRecorded", 0, 64 << 10, 4096, false},
+                                           ShortCase{"ExactlyRecorded", 8192, 12288, 12288, false}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
 }  // namespace

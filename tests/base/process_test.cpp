@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -224,6 +225,58 @@ TEST_F(ProcessTest, GroupAliveCountsRunningMembersOnly) {
         EXPECT_FALSE(JzProcess::GroupAlive(pid)) << c.name;
     }
     EXPECT_FALSE(JzProcess::GroupAlive(0));
+}
+
+// A group recorded with its leader's start time is not the group that a later
+// process given the same number leads.
+TEST_F(ProcessTest, GroupAliveTellsTheRecordedLeaderFromALaterOne) {
+    nuvtest::PipeSignal grouped;
+    int const pid = nuvtest::StartChild([&]() -> int {
+        setpgid(0, 0);
+        grouped.Send();
+        pause();
+        return 0;
+    });
+    grouped.CloseWrite();
+    ASSERT_TRUE(grouped.Wait());
+    unsigned long long const start = JzProcess::StartTime(pid);
+    ASSERT_GT(start, 0u);
+    EXPECT_EQ(start, JzProcess::StartTime(pid));
+    EXPECT_TRUE(JzProcess::GroupAlive(pid, start));
+    EXPECT_FALSE(JzProcess::GroupAlive(pid, start - 1));  // recorded of an earlier process of that number
+    EXPECT_TRUE(JzProcess::GroupAlive(pid));
+    kill(pid, SIGKILL);
+    nuvtest::WaitChild(pid);
+    EXPECT_EQ(0u, JzProcess::StartTime(pid));
+    EXPECT_FALSE(JzProcess::GroupAlive(pid, start));
+}
+
+// Entries of the program's environment are set over the inherited ones, in
+// both forms; the caller's environment stays as it was.
+TEST_F(ProcessTest, EnvironmentIsSetForTheProgramOnly) {
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    setenv("NUV_KEPT", "kept", 1);
+    struct Case {
+        char const* name;
+        std::vector<std::string> environment;
+        std::string expected;
+    } const cases[] = {
+        {"inherited", {}, "de_DE.UTF-8 kept -\n"},
+        {"replaced", {"LC_ALL=C"}, "C kept -\n"},
+        {"added", {"NUV_ADDED=a b", "LC_ALL=C"}, "C kept a b\n"},
+    };
+    std::vector<std::string> const argv{"/bin/sh", "-c", "echo \"$LC_ALL $NUV_KEPT ${NUV_ADDED:--}\""};
+    for (auto const& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(0, JzProcess::system(argv, &out, &err, 0, false, c.environment)) << c.name << ": " << err;
+        EXPECT_EQ(c.expected, out) << c.name;
+        EXPECT_EQ(0, JzProcess::system(argv, &out, &err, [](int) { return true; }, c.environment)) << c.name;
+        EXPECT_EQ(c.expected, out) << c.name;
+    }
+    EXPECT_STREQ("de_DE.UTF-8", std::getenv("LC_ALL"));
+    EXPECT_EQ(nullptr, std::getenv("NUV_ADDED"));
+    unsetenv("LC_ALL");
+    unsetenv("NUV_KEPT");
 }
 
 TEST_F(ProcessTest, TimeOutKillsTheProgramAndTheCallersErrnoIsKept) {

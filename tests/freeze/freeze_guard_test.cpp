@@ -15,11 +15,14 @@
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <functional>
 #include <chrono>
 #include <csignal>
 #include <random>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -136,35 +139,105 @@ TEST_F(FreezeGuardTest, FailuresSayWhy) {
     EXPECT_EQ(0, FreezeRows());
 }
 
-// A freeze whose process and guard are both gone is thawed by the sweep, which
-// says so; a live one is left alone.
-TEST_F(FreezeGuardTest, SweepThawsOnlyFreezesOfDeadProcesses) {
-    int const dead = nuvtest::StartChild([] { return 0; });
-    ASSERT_EQ(0, nuvtest::WaitChild(dead));
-    auto& cat = nuvsuite::Catalogue::Instance();
-    ASSERT_FALSE(cat.Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/gone', ?, 'frozen')",
-                          {std::string("/gone"), int64_t(dead)})
+// Which recorded freezes the sweep thaws: those of gone processes, and those
+// past their time limit whose guard is gone, whoever made them (a creator that
+// hangs or is stopped keeps nothing frozen); a live freeze is left to its
+// creator and guard.
+enum class Proc { Gone, Zombie, Live, Stopped, None };
+
+struct SweepCase {
+    char const* name;
+    Proc creator;
+    Proc guard;
+    bool pastLimit;
+    bool thawed;
+};
+
+void PrintTo(SweepCase const& c, std::ostream* os) { *os << c.name; }
+
+class SweepTest : public FreezeGuardTest, public ::testing::WithParamInterface<SweepCase> {
+protected:
+    // A process in the given state; WaitChild reaps it.
+    int Process(Proc what) {
+        switch (what) {
+        case Proc::None:
+            return 0;
+        case Proc::Zombie:
+            return Keep(nuvtest::StartZombie());
+        case Proc::Gone: {
+            int const pid = nuvtest::StartChild([] { return 0; });
+            EXPECT_EQ(0, nuvtest::WaitChild(pid));
+            return pid;
+        }
+        case Proc::Live:
+        case Proc::Stopped: {
+            int const pid = Keep(nuvtest::StartChild([] {
+                pause();
+                return 0;
+            }));
+            if (what == Proc::Stopped) EXPECT_EQ(0, kill(pid, SIGSTOP));
+            return pid;
+        }
+        }
+        return 0;
+    }
+
+    void TearDown() override {
+        for (int pid : m_children) {
+            kill(pid, SIGKILL);
+            nuvtest::WaitChild(pid);
+        }
+        FreezeGuardTest::TearDown();
+    }
+
+    int Keep(int pid) {
+        m_children.push_back(pid);
+        return pid;
+    }
+
+    std::vector<int> m_children;
+};
+
+TEST_P(SweepTest, ThawsWhatNothingElseEnds) {
+    SweepCase const& c = GetParam();
+    int const creator = Process(c.creator), guard = Process(c.guard);
+    int64_t const now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    // Started 61 s ago with a limit of 60 s, or just now.
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                     .Exec("INSERT INTO freezes(mount_point, device, pid, guard_pid, state, started, limit_seconds) "
+                           "VALUES(?, 'path:/srv', ?, ?, 'frozen', ?, 60)",
+                           {m_mount, int64_t(creator), int64_t(guard), now - (c.pastLimit ? 61000 : 0)})
                      .IsError());
-    ASSERT_FALSE(cat.Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/live', ?, 'frozen')",
-                          {std::string("/live"), int64_t(getppid())})
-                     .IsError());
-    int const zombie = nuvtest::StartZombie();  // exited, not reaped: still answers kill(pid, 0)
-    ASSERT_GT(zombie, 0);
-    ASSERT_FALSE(cat.Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/zombie', ?, 'frozen')",
-                          {std::string("/zombie"), int64_t(zombie)})
-                     .IsError());
-    std::vector<std::string> said = nuvfreeze::ThawDeadFreezes();
-    std::sort(said.begin(), said.end());
-    ASSERT_EQ(2u, said.size());
-    EXPECT_EQ("thawed [/gone], left frozen by process " + std::to_string(dead) + ", which is gone", said[0]);
-    EXPECT_EQ("thawed [/zombie], left frozen by process " + std::to_string(zombie) + ", which is gone", said[1]);
-    std::vector<std::string> runs = ToolRuns();
-    std::sort(runs.begin(), runs.end());
-    EXPECT_EQ((std::vector<std::string>{std::to_string(getpid()) + " -u /gone", std::to_string(getpid()) + " -u /zombie"}),
-              runs);
-    EXPECT_EQ(1, FreezeRows());
-    EXPECT_EQ(0, nuvtest::WaitChild(zombie));
+    std::vector<std::string> const said = nuvfreeze::ThawDeadFreezes();
+    if (!c.thawed) {
+        EXPECT_TRUE(said.empty()) << said[0];
+        EXPECT_TRUE(ToolRuns().empty());
+        EXPECT_EQ(1, FreezeRows());
+        return;
+    }
+    std::string const by = c.creator == Proc::Live || c.creator == Proc::Stopped
+                               ? " past its time limit of 60 seconds, whose guard is gone"
+                               : ", which is gone";
+    EXPECT_EQ(std::vector<std::string>{"thawed [" + m_mount + "], left frozen by process " + std::to_string(creator) + by},
+              said);
+    EXPECT_EQ(std::vector<std::string>{std::to_string(getpid()) + " -u " + m_mount}, ToolRuns());
+    EXPECT_EQ(0, FreezeRows());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SweepTest,
+    ::testing::Values(SweepCase{"GoneCreator", Proc::Gone, Proc::None, false, true},
+                      SweepCase{"ZombieCreator", Proc::Zombie, Proc::None, false, true},
+                      SweepCase{"GoneCreatorAndGuard", Proc::Gone, Proc::Gone, true, true},
+                      SweepCase{"LiveCreator", Proc::Live, Proc::None, false, false},
+                      SweepCase{"LiveCreatorAndGuardPastTheLimit", Proc::Live, Proc::Live, true, false},
+                      SweepCase{"LiveCreatorWithoutGuardPastTheLimit", Proc::Live, Proc::None, true, true},
+                      SweepCase{"LiveCreatorWhoseGuardIsGonePastTheLimit", Proc::Live, Proc::Gone, true, true},
+                      SweepCase{"StoppedCreatorWhoseGuardIsGonePastTheLimit", Proc::Stopped, Proc::Gone, true, true},
+                      SweepCase{"StoppedCreatorWithinTheLimit", Proc::Stopped, Proc::Gone, false, false}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 // Freezes of one file system wait their turn, in one process too.
 TEST_F(FreezeGuardTest, FreezesOfOneFileSystemTakeTurns) {
@@ -193,33 +266,49 @@ TEST_F(FreezeGuardTest, FreezesOfOneFileSystemTakeTurns) {
 // A freeze tool shaped like the real one: a shell that runs the program that
 // freezes (killing the shell leaves that program running), a few random
 // milliseconds late; a frozen file system is a directory of the test. The -f
-// run can first kill the process that ran it ("creator"), the shell itself
-// once the program runs ("child"), or both.
+// run records its process group ("group") and can first kill the process that
+// ran it ("creator"), the shell itself once the program runs ("child"), or
+// both: then the program freezes only after a thaw was tried (or 2 to 3 s
+// passed), the order in which a thaw that does not wait for it comes too
+// early. Its messages are in the C locale only when LC_ALL says so.
 class GuardedFreezeTest : public FreezeGuardTest {
 protected:
     void SetUp() override {
         m_state = nuvtest::MakeDir(m_root.base() + "/frozen");
         std::string const tool = m_root.base() + "/fake_freeze";
         nuvtest::WriteFile(tool, R"SH(#!/bin/bash
-state=")SH" + m_state + R"SH(/$(printf %s "$2" | tr -c 'a-zA-Z0-9' _)"
+dir=")SH" + m_state + R"SH("
+state="$dir/$(printf %s "$2" | tr -c 'a-zA-Z0-9' _)"
 hook=""
-[ "$1" = -f ] && hook=$(cat ")SH" + m_state + R"SH(/hook" 2>/dev/null)
+[ "$1" = -f ] && hook=$(cat "$dir/hook" 2>/dev/null)
 if [ -z "$FAKE_FREEZE_SHELL" ]; then
-  case "$hook" in creator|both) kill -9 $PPID;; esac
+  [ "$1" = -f ] && { echo $$ > "$dir/group"; rm -f "$dir/thaw-tried"; }
+  [ "$hook" = creator ] && kill -9 $PPID
   FAKE_FREEZE_SHELL=$$ FAKE_FREEZE_CREATOR=$PPID "$0" "$@"
   exit $?
 fi
+[ "$1" = -u ] && touch "$dir/thaw-tried"
 sleep "$(printf '0.%03d' $((RANDOM % 40)))"
-case "$hook" in child) kill -9 $FAKE_FREEZE_SHELL;; both) kill -9 $FAKE_FREEZE_SHELL $FAKE_FREEZE_CREATOR;; esac
+case "$hook" in
+  child) kill -9 $FAKE_FREEZE_SHELL;;
+  both) kill -9 $FAKE_FREEZE_SHELL $FAKE_FREEZE_CREATOR 2>/dev/null
+        end=$((SECONDS + 3))
+        while [ ! -e "$dir/thaw-tried" ] && [ $SECONDS -lt $end ]; do sleep 0.02; done;;
+esac
 sleep "$(printf '0.%03d' $((RANDOM % 20)))"
+invalid="Invalid argument"
+[ "$LC_ALL" = C ] || invalid="Argumento inválido"
 case "$1" in
   -f) mkdir "$state" 2>/dev/null || { echo "cannot freeze filesystem at $2: Device or resource busy" >&2; exit 1; };;
-  -u) rmdir "$state" 2>/dev/null || { echo "cannot unfreeze filesystem mounted at $2: Invalid argument" >&2; exit 1; };;
+  -u) rmdir "$state" 2>/dev/null || { echo "cannot unfreeze filesystem mounted at $2: $invalid" >&2; exit 1; };;
 esac
 )SH");
         ASSERT_EQ(0, chmod(tool.c_str(), 0755));
         nuvsuite::SetSubstitution(nuvfreeze::kFreezeTool, tool);
     }
+
+    // The process group of the last -f run.
+    int LastGroup() const { return std::atoi(nuvtest::ReadFile(m_state + "/group").c_str()); }
 
     bool Frozen() const {
         std::string name = m_mount;
@@ -411,6 +500,215 @@ TEST_F(GuardedFreezeTest, SweepKeepsTheRecordOfAFailedThaw) {
     ASSERT_EQ(1u, said.size());
     EXPECT_EQ("thawed [" + m_mount + "], left frozen by process " + std::to_string(dead) + ", which is gone", said[0]);
     EXPECT_FALSE(Frozen());
+    EXPECT_EQ(0, FreezeRows());
+}
+
+// The number of a freeze command that has ended leads an unrelated process
+// group (the kernel gives pids out again; every child of the suite leads its
+// own group): no thaw waits for that group. The guard at the time limit, the
+// guard after its creator died, the sweep once both are gone, and the sweep of
+// a command its creator never waited for (its leader's start time tells it
+// from the new one).
+enum class ReuseRoad { GuardAtTheTimeLimit, GuardAfterTheCreatorDies, Sweep, SweepOfACommandNotWaitedFor };
+
+struct ReuseCase {
+    char const* name;
+    ReuseRoad road;
+};
+
+void PrintTo(ReuseCase const& c, std::ostream* os) { *os << c.name; }
+
+class ReusedGroupTest : public GuardedFreezeTest, public ::testing::WithParamInterface<ReuseCase> {
+protected:
+    // A new process-group leader (a sleep in a session of its own) with the
+    // number `pid`, which must be free: the kernel's last pid is set just below
+    // it (as root) until a child gets it; posix_spawn reaches the pid at once,
+    // where a fork of this large process would let others take it first. 0
+    // when it cannot be had.
+    int LeaderWithPid(int pid) {
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        char arg0[] = "sleep", arg1[] = "120";
+        char* argv[] = {arg0, arg1, nullptr};
+        for (int attempt = 0; attempt < 200 && m_leader == 0; ++attempt) {
+            std::FILE* last = std::fopen("/proc/sys/kernel/ns_last_pid", "w");
+            if (last == nullptr) break;
+            std::fprintf(last, "%d", pid - 1);
+            if (std::fclose(last) != 0) break;
+            pid_t child = 0;
+            if (posix_spawn(&child, "/bin/sleep", nullptr, &attr, argv, environ) != 0) break;
+            if (child == pid) {
+                m_leader = child;
+            } else {
+                kill(child, SIGKILL);
+                nuvtest::WaitChild(child);
+            }
+        }
+        posix_spawnattr_destroy(&attr);
+        return m_leader;
+    }
+
+    void TearDown() override {
+        for (int pid : {m_leader, m_creator}) {
+            if (pid <= 0) continue;
+            kill(pid, SIGKILL);
+            nuvtest::WaitChild(pid);
+        }
+        nuvfreeze::Failure failure;
+        (void)nuvfreeze::Thaw(m_mount, &failure);  // a freeze of this process a failed test left
+        GuardedFreezeTest::TearDown();
+    }
+
+    // The creator, in a child: it freezes and waits.
+    int FrozenCreator() {
+        nuvtest::PipeSignal frozen;
+        m_creator = nuvtest::StartChild([&]() -> int {
+            nuvfreeze::Failure failure;
+            if (!nuvfreeze::Freeze(m_mount, &failure)) {
+                std::fprintf(stderr, "the freeze failed: %s\n", failure.text.c_str());
+                return 1;
+            }
+            frozen.Send();
+            pause();
+            return 0;
+        });
+        frozen.CloseWrite();
+        return frozen.Wait() ? m_creator : 0;
+    }
+
+    int KillCreator() {
+        kill(m_creator, SIGKILL);
+        int const status = nuvtest::WaitChild(m_creator);
+        int const pid = m_creator;
+        m_creator = 0;
+        EXPECT_EQ(128 + SIGKILL, status);
+        return pid;
+    }
+
+    static int GuardOfTheRow() {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance().Query("SELECT guard_pid FROM freezes", {}, &rows).IsError());
+        return rows.size() == 1 ? static_cast<int>(AsInt(rows[0][0])) : 0;
+    }
+
+    int m_leader = 0;
+    int m_creator = 0;
+};
+
+TEST_P(ReusedGroupTest, NoThawWaitsForTheUnrelatedGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a pid out again needs root (ns_last_pid)";
+    switch (GetParam().road) {
+    case ReuseRoad::GuardAtTheTimeLimit: {
+        ASSERT_FALSE(JZRegistry::setValue(JZRegistry::kDefaultInstance, "FileSystemAgent", "nFreezeTimeLimit", "3")
+                         .IsError());
+        nuvfreeze::Failure failure;
+        ASSERT_TRUE(nuvfreeze::Freeze(m_mount, &failure)) << failure.text;
+        auto const frozenAt = std::chrono::steady_clock::now();
+        bool const had = LeaderWithPid(LastGroup()) != 0;
+        if (!had || std::chrono::steady_clock::now() - frozenAt > std::chrono::milliseconds(1500) || !Frozen()) {
+            (void)nuvfreeze::Thaw(m_mount, &failure);
+            GTEST_SKIP() << "pid " << LastGroup() << " could not be had again well before the time limit";
+        }
+        ASSERT_TRUE(WaitFor([this] { return !Frozen(); }));
+        EXPECT_FALSE(nuvfreeze::Thaw(m_mount, &failure));
+        EXPECT_EQ(ETIMEDOUT, failure.code);
+        break;
+    }
+    case ReuseRoad::GuardAfterTheCreatorDies: {
+        ASSERT_GT(FrozenCreator(), 0);
+        if (LeaderWithPid(LastGroup()) == 0) GTEST_SKIP() << "pid " << LastGroup() << " could not be had again";
+        ASSERT_GT(KillCreator(), 0);
+        ASSERT_TRUE(WaitFor([this] { return !Frozen(); }));
+        break;
+    }
+    case ReuseRoad::Sweep: {
+        ASSERT_GT(FrozenCreator(), 0);
+        if (LeaderWithPid(LastGroup()) == 0) GTEST_SKIP() << "pid " << LastGroup() << " could not be had again";
+        int const guard = GuardOfTheRow();
+        ASSERT_GT(guard, 0);
+        ASSERT_EQ(0, kill(guard, SIGKILL));
+        ASSERT_TRUE(WaitFor([guard] { return !JzProcess::IsAlive(guard); }));
+        int const creator = KillCreator();
+        ASSERT_GT(creator, 0);
+        EXPECT_EQ(std::vector<std::string>{"thawed [" + m_mount + "], left frozen by process " +
+                                           std::to_string(creator) + ", which is gone"},
+                  nuvfreeze::ThawDeadFreezes());
+        break;
+    }
+    case ReuseRoad::SweepOfACommandNotWaitedFor: {
+        ASSERT_EQ(0, nuvtest::RunProgram(nuvsuite::SubstituteProgram(nuvfreeze::kFreezeTool), {"-f", m_mount}).exitCode);
+        // The command (a group of its own) and its start time, recorded while
+        // it ran; then its number, given to the unrelated group.
+        int command = 0;
+        unsigned long long started = 0;
+        for (int tries = 0; tries < 5 && m_leader == 0; ++tries) {
+            nuvtest::PipeSignal grouped, go;
+            command = nuvtest::StartChild([&]() -> int {
+                setpgid(0, 0);
+                grouped.Send();
+                return go.Wait() ? 0 : 1;
+            });
+            grouped.CloseWrite();
+            ASSERT_TRUE(grouped.Wait());
+            started = JzProcess::StartTime(command);
+            ASSERT_GT(started, 0u);
+            go.Send();
+            ASSERT_EQ(0, nuvtest::WaitChild(command));
+            // A later start than the recorded one (its clock counts in ticks of 10 ms).
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            (void)LeaderWithPid(command);
+        }
+        if (m_leader == 0) GTEST_SKIP() << "no pid could be had again";
+        int const dead = nuvtest::StartChild([] { return 0; });
+        ASSERT_EQ(0, nuvtest::WaitChild(dead));
+        ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                         .Exec("INSERT INTO freezes(mount_point, device, pid, state, freeze_pgid, freeze_pgid_start) "
+                               "VALUES(?, 'path:/srv', ?, 'frozen', ?, ?)",
+                               {m_mount, int64_t(dead), int64_t(command), static_cast<int64_t>(started)})
+                         .IsError());
+        EXPECT_EQ(std::vector<std::string>{"thawed [" + m_mount + "], left frozen by process " +
+                                           std::to_string(dead) + ", which is gone"},
+                  nuvfreeze::ThawDeadFreezes());
+        break;
+    }
+    }
+    EXPECT_TRUE(JzProcess::GroupAlive(m_leader));  // the unrelated group still runs
+    EXPECT_FALSE(Frozen());
+    EXPECT_TRUE(WaitFor([] { return FreezeRows() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, ReusedGroupTest,
+                         ::testing::Values(ReuseCase{"GuardAtTheTimeLimit", ReuseRoad::GuardAtTheTimeLimit},
+                                           ReuseCase{"GuardAfterTheCreatorDies", ReuseRoad::GuardAfterTheCreatorDies},
+                                           ReuseCase{"Sweep", ReuseRoad::Sweep},
+                                           ReuseCase{"SweepOfACommandNotWaitedFor",
+                                                     ReuseRoad::SweepOfACommandNotWaitedFor}),
+                         [](auto const& info) { return std::string(info.param.name); });
+
+// The tool's answer that a file system is not frozen is read in the C locale,
+// whatever the locale of the process that runs it.
+TEST_F(GuardedFreezeTest, NotFrozenIsToldInAnyLocale) {
+    char const* const before = std::getenv("LC_ALL");
+    std::string const saved = before != nullptr ? before : "";
+    setenv("LC_ALL", "pt_BR.UTF-8", 1);
+    int const dead = nuvtest::StartChild([] { return 0; });
+    ASSERT_EQ(0, nuvtest::WaitChild(dead));
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance()
+                     .Exec("INSERT INTO freezes(mount_point, device, pid, state) VALUES(?, 'path:/srv', ?, 'frozen')",
+                           {m_mount, int64_t(dead)})
+                     .IsError());
+    std::vector<std::string> const said = nuvfreeze::ThawDeadFreezes();
+    if (before != nullptr) {
+        setenv("LC_ALL", saved.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    EXPECT_EQ(std::vector<std::string>{"found the freeze of [" + m_mount + "] by process " + std::to_string(dead) +
+                                       ", which is gone; it was not frozen any more (cannot unfreeze filesystem "
+                                       "mounted at " +
+                                       m_mount + ": Invalid argument)"},
+              said);
     EXPECT_EQ(0, FreezeRows());
 }
 

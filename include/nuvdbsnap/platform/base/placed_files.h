@@ -35,11 +35,13 @@ namespace nuvbase {
 class FileDataCopier {
 public:
     // The first `size` bytes of `src` into `dst` at the same offsets; `dst` is
-    // sized to `size` at the end. `what` names the file in errors.
+    // sized to `size` at the end. `what` names the file in errors. A source
+    // that ends before `size` (shorter than recorded, or cut during the copy)
+    // fails the copy (EIO): it is never made up with zeros.
     [[nodiscard]] CFzError Copy(int src, int dst, uint64_t size, std::string const& what);
 
 private:
-    CFzError CopyRange(int src, int dst, off_t from, off_t to, bool* eof, std::string const& what);
+    CFzError CopyRange(int src, int dst, off_t from, off_t to, uint64_t size, std::string const& what);
     static constexpr size_t kBuffer = 256 << 10;
     bool m_useRange = true;
     std::unique_ptr<char[]> m_buffer;

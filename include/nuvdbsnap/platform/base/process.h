@@ -15,7 +15,9 @@
 // fault ("process", "system", pattern on that text) makes it fail without running
 // (error text = the fault's text, result = the fault's code, or -1 when it is 0).
 // Standard input is /dev/null; stdout and stderr are read together (poll), so a
-// child that fills both never blocks.
+// child that fills both never blocks. `environment` ("NAME=value" entries) is
+// set over the inherited environment in the program's own (the caller's is
+// left as it is): {"LC_ALL=C"} gives its messages in the C locale.
 //
 // Result: 0 when the program exited with status 0; its exit status when it
 // exited otherwise; 128 + signal when a signal ended it (or the time-out killed
@@ -32,7 +34,8 @@ public:
     // timeoutSeconds: 0 waits without limit; otherwise the program is killed
     // (SIGKILL) when it runs longer. quiet: true leaves the command out of the log.
     static int system(std::vector<std::string> const& argv, std::string* output, std::string* error,
-                      int timeoutSeconds = 0, bool quiet = false);
+                      int timeoutSeconds = 0, bool quiet = false,
+                      std::vector<std::string> const& environment = {});
     // The argument-vector form, without time-out, with the program's start in
     // the caller's hands: the child (in a process group of its own, whose id is
     // its pid and which the programs it starts share) waits, and `started` gets
@@ -41,7 +44,8 @@ public:
     // word). false from `started`: nothing runs, -1 with errno ECANCELED.
     // Journalled and faulted as system.
     static int system(std::vector<std::string> const& argv, std::string* output, std::string* error,
-                      std::function<bool(int pid)> const& started);
+                      std::function<bool(int pid)> const& started,
+                      std::vector<std::string> const& environment = {});
     // The command-line form takes a C text only: a one-element braced list such as
     // {mountPoint} then always means the argument-vector form.
     static int system(char const* commandLine, std::string* output, std::string* error, int timeoutSeconds = 0,
@@ -66,8 +70,15 @@ public:
     // or dead ('X'). False for pid <= 0. The one liveness test of the suite.
     static bool IsAlive(int pid);
     // True while a process of the process group `pgid` runs (one that has
-    // ended and is not reaped does not count). False for pgid <= 0.
-    static bool GroupAlive(int pgid);
+    // ended and is not reaped does not count). False for pgid <= 0. With
+    // `leaderStart` (StartTime of the group's leader when it was recorded):
+    // false too when the process `pgid` is another process than that leader,
+    // that is, the number now leads a group that is not the recorded one.
+    static bool GroupAlive(int pgid, unsigned long long leaderStart = 0);
+    // When the process started (clock ticks after boot, /proc/<pid>/stat):
+    // with the pid, it tells one process from a later one given the same pid.
+    // 0 when there is no such process.
+    static unsigned long long StartTime(int pid);
 
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.

@@ -13,11 +13,16 @@
 // end-of-file without the freezing process having seen the file system thawed
 // (that process died, or its thaw failed), and when the time limit passes
 // first (the freezing process's Thaw then fails). Every thaw of a guard or a
-// sweep waits for the freeze command's process group to end first, and a
-// freeze's record goes only once its file system is seen thawed: the tool
-// thawed it, or answered that it was not frozen. A failed thaw is tried again.
-// A freeze whose process and guard are both gone is thawed by the next freeze
-// of its device, by ThawDeadFreezes (a later create, jzsuite).
+// sweep waits for the freeze command's process group to end first; the group
+// is recorded with its leader's start time and forgotten once the command was
+// waited for and no program of it runs, so that a later, unrelated group given
+// the same number is never waited for. A freeze's record goes only once its
+// file system is seen thawed: the tool thawed it, or answered (the tool runs
+// in the C locale) that it was not frozen. A failed thaw is tried again.
+// A freeze whose process and guard are both gone, or that is past its time
+// limit and whose guard is gone (its process may hang or be stopped), is
+// thawed by the next freeze of its device, by ThawDeadFreezes (a later
+// create, jzsuite).
 //
 // Journalled as ("freeze", "Freeze" | "Thaw", mount point); a fault of the
 // table fails the call with its code and text (a faulted Thaw leaves the thaw
@@ -54,9 +59,10 @@ int FreezeTimeLimitSeconds();
 // had already thawed it (ETIMEDOUT).
 [[nodiscard]] bool Thaw(std::string const& mountPoint, Failure* failure);
 
-// Thaws every recorded freeze whose process and guard are gone and removes its
-// record once the file system is seen thawed (a record whose thaw failed
-// stays); one line for each, saying what was found and done.
+// Thaws every recorded freeze whose process and guard are gone, or that is
+// past its time limit and whose guard is gone, and removes its record once the
+// file system is seen thawed (a record whose thaw failed stays); one line for
+// each, saying what was found and done.
 std::vector<std::string> ThawDeadFreezes();
 
 // The guard program's whole work (see jzfreezeguard): `channel` is its end of
