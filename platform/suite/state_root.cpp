@@ -38,7 +38,7 @@ std::string Absolute(std::string path) {
     if (!path.empty() && path[0] == '/') return path;
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr) return path;
-    return std::string(cwd) + "/" + path;
+    return JoinPath(cwd, path);
 }
 
 std::string WithoutTrailingSlashes(std::string path) {

@@ -55,6 +55,27 @@ TEST_F(StateRootTest, RootComesFromTheEnvironmentInOrder) {
     unsetenv("XDG_STATE_HOME");
 }
 
+// A relative root lies below the working directory, "/" among them.
+TEST_F(StateRootTest, ARelativeRootIsMadeAbsolute) {
+    std::string const b = m_root.base();
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    struct Case {
+        std::string dir;       // the working directory
+        std::string relative;  // JZ_SUITE_ROOT
+    } const cases[] = {{b, "rel"}, {b, "./dot"}, {"/", b.substr(1) + "/under-slash"}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.dir + " " + c.relative);
+        ASSERT_EQ(0, chdir(c.dir.c_str()));
+        setenv("JZ_SUITE_ROOT", c.relative.c_str(), 1);
+        std::string const root = nuvsuite::StateRootPath();
+        EXPECT_EQ(c.dir == "/" ? "/" + c.relative : c.dir + "/" + c.relative, root);
+        EXPECT_TRUE(IsDirectory(root));
+    }
+    ASSERT_EQ(0, chdir(cwd));
+    setenv("JZ_SUITE_ROOT", m_root.path().c_str(), 1);
+}
+
 TEST_F(StateRootTest, StatePathsAreMadeAndTheCatalogueLiesInTheRoot) {
     for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"}) {
         SCOPED_TRACE(sub);
