@@ -1,5 +1,7 @@
 #include "mount_prefix.h"
 
+#include "nuvdbsnap/platform/suite/path_text.h"
+
 #include <algorithm>
 
 namespace nuvcatalogue {
@@ -35,10 +37,8 @@ bool ReplicaMount(std::string const& sourcePath, std::string const& relative, st
 }
 
 std::string JoinMount(std::string const& snapMount, std::string const& rest) {
-    std::string const trimmed = TrimMount(snapMount);
-    if (rest.empty()) return trimmed.empty() ? snapMount : trimmed;
-    if (trimmed == "/") return "/" + rest;
-    return trimmed + "/" + rest;
+    if (rest.empty()) return TrimMount(snapMount);
+    return nuvsuite::JoinPath(snapMount.empty() ? "/" : snapMount, rest);
 }
 
 std::string CollapseSlashes(std::string const& path) {

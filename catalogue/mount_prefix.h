@@ -20,7 +20,8 @@ bool UnderMount(std::string const& path, std::string const& mount, std::string& 
 bool ReplicaMount(std::string const& sourcePath, std::string const& relative, std::string const& mount,
                   std::string& replicaMount);
 
-// snapMount and rest joined with exactly one '/' (snapMount alone when rest is empty).
+// snapMount and rest joined with exactly one '/' (nuvsuite::JoinPath): an empty
+// snapMount stands for "/", and without rest the result is TrimMount(snapMount).
 std::string JoinMount(std::string const& snapMount, std::string const& rest);
 
 // Every run of '/' reduced to one.

@@ -19,8 +19,15 @@ for program in "$JZ" "$BIN/snapdemo"; do
   [ -x "$program" ] || { echo "door-job: $program is not built (cmake --build $BUILD)" >&2; exit 1; }
 done
 
-WORK=$(mktemp -d /tmp/nuv-main-job-XXXXXX)
-export JZ_SUITE_ROOT=${JZ_SUITE_ROOT:-$WORK/state}
+# A work folder under /tmp is made only for what needs one: the state root when
+# none is given, the plain data directory when no loop volume can be made.
+WORK=""
+make_work() { WORK=$(mktemp -d /tmp/nuv-door-job-XXXXXX); }
+if [ -z "${JZ_SUITE_ROOT:-}" ]; then
+  make_work
+  JZ_SUITE_ROOT=$WORK/state
+fi
+export JZ_SUITE_ROOT
 export JZREG="$JZ_SUITE_ROOT/registry"
 
 echo "== state root"
@@ -28,7 +35,8 @@ echo "== state root"
 if DATA=$("$JZ" volume create data --size 1G --fs xfs); then
   echo "data volume: $DATA (XFS on a loop device, made by the suite)"
 else
-  DATA="$WORK/data"
+  [ -n "$WORK" ] || make_work
+  DATA="$WORK/data"   # outside the state root: a volume may not lie inside it
   mkdir -p "$DATA"
   echo "data volume: $DATA (a plain directory: no loop volume on this machine)"
   "$JZ" declare volume path="$DATA" device=sampledata fstype=ext4 options=rw

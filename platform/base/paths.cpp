@@ -1,6 +1,8 @@
 // FXPath and CFzPath.
 #include "nuvdbsnap/platform/base/paths.h"
 
+#include "nuvdbsnap/platform/suite/path_text.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -20,15 +22,7 @@ CFzError FXPath::RemoveTrailingDelimiter(std::string& path) {
 }
 
 CFzError FXPath::Append(std::string& path, std::string const& component, int /*flags*/) {
-    if (component.empty()) return CFzError::Success();
-    if (path.empty()) {
-        path = component;
-        return CFzError::Success();
-    }
-    std::string tail = component;
-    FXString::TrimLeft(tail, "/");
-    if (path[path.size() - 1] != '/') path += '/';
-    path += tail;
+    path = nuvsuite::JoinPath(path, component);
     return CFzError::Success();
 }
 

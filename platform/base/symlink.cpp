@@ -5,6 +5,7 @@
 #include "nuvdbsnap/platform/base/symlink.h"
 #include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <fcntl.h>
@@ -79,8 +80,7 @@ bool Resolve(std::string const& path, std::string& physical) {
     for (;;) {
         std::string real;
         if (RealPath(ancestor, &real)) {
-            physical = real;
-            if (!rest.empty()) physical += (physical == "/" ? "" : "/") + rest;
+            physical = nuvsuite::JoinPath(real, rest);
             return true;
         }
         if (errno != ENOENT && errno != ENOTDIR) return false;  // loops, permissions, ...
@@ -88,7 +88,7 @@ bool Resolve(std::string const& path, std::string& physical) {
         if (slash == std::string::npos) return false;
         std::string name = ancestor.substr(slash + 1);
         if (name == "..") return false;  // cannot tell what a missing directory's parent is
-        if (!name.empty() && name != ".") rest = rest.empty() ? name : name + "/" + rest;
+        if (!name.empty() && name != ".") rest = nuvsuite::JoinPath(name, rest);
         ancestor = slash == 0 ? "/" : ancestor.substr(0, slash);
     }
 }
@@ -136,14 +136,10 @@ char const kLayoutTag[] = "NuvSymLink::createDirAndSymLinks";
 // false for a relative path or one holding "." or "..".
 bool Ancestors(std::string const& path, std::vector<std::string>* names) {
     if (path.empty() || path[0] != '/') return false;
-    size_t pos = 1;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        if (slash == std::string::npos) break;  // the last component is the file itself
-        std::string const name = path.substr(pos, slash - pos);
-        if (name == "." || name == "..") return false;
-        if (!name.empty()) names->push_back(name);
-        pos = slash + 1;
+    for (nuvsuite::PathStep const step : nuvsuite::PathComponents(path)) {
+        if (step.upTo.size() == path.size()) break;  // the last component is the file itself
+        if (step.name == "." || step.name == "..") return false;
+        names->emplace_back(step.name);
     }
     return true;
 }

@@ -14,6 +14,7 @@
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/snapmgr/snap_tasks.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <sys/stat.h>
@@ -139,7 +140,7 @@ int NuvSnapUtilBase::addGroupPath(std::string const& path, bool directoryOnly) {
                        path.c_str(), directoryOnly ? "directory" : "path", group.c_str());
         return 0;
     }
-    m_mountPoints[group].insert(nuvsnapmgr::NormalisePath(path));
+    m_mountPoints[group].insert(nuvsuite::NormalisePath(path));
     EvDebug::DebugLvl(m_event, 3, kTag, "added [%s] under the ASM disk group [%s]", path.c_str(), group.c_str());
     return 1;
 }
@@ -162,7 +163,7 @@ int NuvSnapUtilBase::addPath(char const* path, bool directoryOnly) {
         EvDebug::Error(m_event, kTag, "no volume holds [%s]: %s", path, e.AsString().c_str());
         return 0;
     }
-    std::string const normal = nuvsnapmgr::NormalisePath(path);
+    std::string const normal = nuvsuite::NormalisePath(path);
     m_mountPoints[volume.mountPoint].insert(normal);
     noteSymbolicLink(normal);
     EvDebug::DebugLvl(m_event, 3, kTag, "added [%s] under volume [%s]", path, volume.mountPoint.c_str());
@@ -180,7 +181,7 @@ void NuvSnapUtilBase::noteSymbolicLink(std::string const& path) {
     std::string text(target.data(), static_cast<size_t>(n));
     if (text[0] != '/') text = path.substr(0, path.rfind('/') + 1) + text;
     m_symbolicLinks.push_back(path);
-    m_symbolicLinks.push_back(nuvsnapmgr::NormalisePath(text.c_str()));
+    m_symbolicLinks.push_back(nuvsuite::NormalisePath(text.c_str()));
     EvDebug::DebugLvl(m_event, 3, kTag, "[%s] is a symbolic link to [%s]", path.c_str(), text.c_str());
 }
 

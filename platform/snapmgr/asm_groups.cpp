@@ -9,6 +9,7 @@
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 #include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 
 #include <sys/stat.h>
 
@@ -29,14 +30,8 @@ nuvsuite::AdminTable s_disks{"asmdisk", "sm_asm_disks", true, "group_name, path"
 
 // True when a component of `path` is "..".
 bool HasDotDot(std::string const& path) {
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t const slash = path.find('/', start);
-        size_t const end = slash == std::string::npos ? path.size() : slash;
-        if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
+    for (nuvsuite::PathStep const step : nuvsuite::PathComponents(path))
+        if (step.name == "..") return true;
     return false;
 }
 
@@ -77,7 +72,7 @@ CFzError AsmPathOnDisks(std::string const& asmPath, bool* declared, std::vector<
     if (HasDotDot(inside)) return CFzError::Success();
     for (std::string const& disk : disks) {
         if (disk.empty() || disk[0] != '/') continue;
-        std::string const file = NormalisePath(disk + "/" + inside);
+        std::string const file = nuvsuite::NormalisePath(nuvsuite::JoinPath(disk, inside));
         struct stat st;
         if (::lstat(file.c_str(), &st) == 0) files->push_back(file);
     }

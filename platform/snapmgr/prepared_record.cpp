@@ -4,6 +4,7 @@
 #include "nuvdbsnap/platform/snapmgr/asm_disk_groups.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <cerrno>
@@ -65,7 +66,7 @@ CFzError CheckPreparedRecord(SMVolSnapInfo const& record, int64_t jobId) {
         ResolvedVolume resolved;
         e = ResolveVolume(source, &resolved);
         if (e.IsError()) return e.Push(FZ_LOC, "cannot resolve volume [%s]", source.c_str());
-        if (resolved.mountPoint != NormalisePath(source))
+        if (resolved.mountPoint != nuvsuite::NormalisePath(source))
             return FXErrorUtil::ErrorErrNo(FZ_LOC, EPERM, "[%s] is not a volume: it lies in volume [%s]",
                                            source.c_str(), resolved.mountPoint.c_str());
     }

@@ -1,6 +1,8 @@
 #include "catalogue_health.h"
 
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -58,20 +60,11 @@ std::string StateRootProblem(std::string const& root) {
 }
 
 std::string PriorUse(std::string const& root) {
-    struct Sign {
-        char const* folder;
-        bool (*counts)(char const* name);
-        char const* what;
-    };
-    static Sign const signs[] = {
-        {"snapshots", &SnapshotCopy, "snapshot copies under snapshots/"},
-        {"jobresults", &AnyEntry, "job results under jobresults/"},
-        {"mounts", &AnyEntry, "snapshot mounts under mounts/"},
-        {"volumes", &AnyEntry, "loop volumes under volumes/"},
-        {"pool", &AnyEntry, "volume images under pool/"},
-    };
-    for (Sign const& sign : signs)
-        if (HoldsEntries(root + "/" + sign.folder, sign.counts)) return sign.what;
+    for (StateEntry const& entry : StateEntries()) {
+        if (entry.sign == StateEntry::kNoSign) continue;
+        bool (*counts)(char const*) = entry.sign == StateEntry::kSnapshotCopy ? &SnapshotCopy : &AnyEntry;
+        if (HoldsEntries(JoinPath(root, entry.name), counts)) return entry.signText;
+    }
     return std::string();
 }
 

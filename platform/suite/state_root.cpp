@@ -1,10 +1,12 @@
 // The state root of the local suite and its sub-directories.
 #include "nuvdbsnap/platform/suite/suite.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 #include "catalogue_health.h"
 
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <pwd.h>
 #include <string>
@@ -36,7 +38,7 @@ std::string Absolute(std::string path) {
     if (!path.empty() && path[0] == '/') return path;
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr) return path;
-    return std::string(cwd) + "/" + path;
+    return JoinPath(cwd, path);
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -48,11 +50,9 @@ std::string WithoutTrailingSlashes(std::string path) {
 void MakeDirectories(std::string const& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) return;
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos == path.size() || path[pos] == '/') {
-            std::string part = path.substr(0, pos);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
-        }
+    for (PathStep const step : PathComponents(path)) {
+        std::string const part(step.upTo);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return;
     }
 }
 
@@ -90,11 +90,54 @@ std::string StateRootPath() {
 std::string StatePath(char const* sub) {
     std::string path = StateRootPath();
     if (sub && *sub) {
-        path += "/";
-        path += sub;
+        path = JoinPath(path, sub);
         MakeDirectories(path);
     }
     return path;
+}
+
+std::vector<StateEntry> const& StateEntries() {
+    static std::vector<StateEntry> const entries{
+        {"snapshots", StateEntry::kFolder, true, true, StateEntry::kSnapshotCopy, "snapshot copies under snapshots/"},
+        {"jobresults", StateEntry::kFolder, true, true, StateEntry::kAnyEntry, "job results under jobresults/"},
+        {"mounts", StateEntry::kFolder, true, true, StateEntry::kAnyEntry, "snapshot mounts under mounts/"},
+        {"volumes", StateEntry::kFolder, false, false, StateEntry::kAnyEntry, "loop volumes under volumes/"},
+        {"pool", StateEntry::kFolder, false, true, StateEntry::kAnyEntry, "volume images under pool/"},
+        {"registry", StateEntry::kFolder, true, true, StateEntry::kNoSign, nullptr},
+        {"temp", StateEntry::kFolder, true, true, StateEntry::kNoSign, nullptr},
+        {"basehome", StateEntry::kFolder, true, true, StateEntry::kNoSign, nullptr},
+        {"logs", StateEntry::kFolder, true, true, StateEntry::kNoSign, nullptr},
+        {"locks", StateEntry::kFolder, true, true, StateEntry::kNoSign, nullptr},
+        {"catalogue.db", StateEntry::kCatalogue, false, true, StateEntry::kNoSign, nullptr},
+        {"faults.stamp", StateEntry::kFile, false, true, StateEntry::kNoSign, nullptr},
+        {"pool.img", StateEntry::kFile, false, true, StateEntry::kNoSign, nullptr},
+    };
+    return entries;
+}
+
+std::string ResolvedStateRoot() { return RealPath(StateRootPath()); }
+
+std::string SuiteStateIn(std::string const& resolvedPath, std::string const& resolvedRoot) {
+    if (resolvedRoot.empty() || !PathHolds(resolvedRoot, resolvedPath)) return std::string();
+    std::string const where = NormalisePath(resolvedPath), root = NormalisePath(resolvedRoot);
+    if (where == root) return root;
+    std::string first;  // the entry of the root the path lies in
+    for (PathStep const step : PathComponents(where.substr(root.size()))) {
+        first = step.name;
+        break;
+    }
+    for (StateEntry const& entry : StateEntries()) {
+        if (!entry.suiteOwn) continue;
+        bool const named = entry.kind == StateEntry::kCatalogue  // its journal files share its name's start
+                               ? first.compare(0, std::strlen(entry.name), entry.name) == 0
+                               : first == entry.name;
+        if (named) return JoinPath(root, first);
+    }
+    return std::string();
+}
+
+std::string SuiteStateHolding(std::string const& path) {
+    return SuiteStateIn(ResolveAsFarAsExists(path), ResolvedStateRoot());
 }
 
 std::string SuiteStateOn(std::string const& path) {
@@ -106,10 +149,14 @@ std::string SuiteStateOn(std::string const& path) {
         std::string path;
     };
     std::vector<Place> places{{"the state root", root}};
-    for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"})
-        places.push_back({std::string("the suite's folder ") + sub + "/", root + "/" + sub});
-    for (char const* file : {"catalogue.db", "catalogue.db-wal", "catalogue.db-shm"})
-        places.push_back({"the suite's catalogue", root + "/" + file});
+    for (StateEntry const& entry : StateEntries())
+        if (entry.everyRoot)
+            places.push_back({std::string("the suite's folder ") + entry.name + "/", JoinPath(root, entry.name)});
+    for (StateEntry const& entry : StateEntries()) {
+        if (entry.kind != StateEntry::kCatalogue) continue;
+        for (char const* suffix : {"", "-wal", "-shm"})
+            places.push_back({"the suite's catalogue", JoinPath(root, entry.name) + suffix});
+    }
     std::string log = EnvText("JZ_LOG_FILE");
     if (log.empty()) log = root + "/logs/nuvdbsnap.log";
     std::string::size_type slash = log.find_last_of('/');
@@ -129,7 +176,7 @@ std::string SuiteStateOn(std::string const& path) {
 }
 
 std::string CataloguePath() {
-    return StateRootPath() + "/catalogue.db";
+    return JoinPath(StateRootPath(), "catalogue.db");
 }
 
 }  // namespace nuvsuite

@@ -45,8 +45,8 @@ int CmdInit(Words const& words) {
         setenv("JZ_SUITE_ROOT", nuvsuite::AsText(root).c_str(), 1);
     }
     std::string const root = nuvsuite::StateRootPath();
-    for (char const* sub : {"registry", "jobresults", "temp", "basehome", "logs", "locks", "snapshots", "mounts"})
-        nuvsuite::StatePath(sub);
+    for (nuvsuite::StateEntry const& entry : nuvsuite::StateEntries())
+        if (entry.everyRoot) nuvsuite::StatePath(entry.name);
     std::vector<nuvsuite::CatRow> rows;
     CFzError e = nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM schema_versions", {}, &rows);
     if (e.IsError()) return Fail(1, "cannot open the catalogue under " + root + ": " + e.AsString());

@@ -153,7 +153,8 @@ TEST(FXPathTest, AppendJoinsWithOneDelimiter) {
                        {"/root", "/0", "/root/0"},
                        {"/", "x", "/x"},
                        {"", "x", "x"},
-                       {"/root", "", "/root"}};
+                       {"/root", "", "/root"},
+                       {"/root//", "//x", "/root/x"}};
     for (auto const& c : cases) {
         std::string s = c.path;
         EXPECT_FALSE(FXPath::Append(s, c.component).IsError());

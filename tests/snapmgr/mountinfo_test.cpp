@@ -1,6 +1,5 @@
 // The mount that holds a path is the longest mount point that is the path or an ancestor of it.
 #include "platform/snapmgr/mountinfo.h"
-#include "platform/snapmgr/sm_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -73,18 +72,6 @@ TEST(MountInfo, TheRealTableHoldsTheRoot) {
     MountEntry m;
     ASSERT_TRUE(FindMountForPath(ParseMountInfo(nuvsnapmgr::ReadSelfMountInfo()), "/proc/self", &m));
     EXPECT_EQ("/proc", m.mountPoint);
-}
-
-TEST(SnapPaths, ContainmentIsByWholeComponents) {
-    struct Case {
-        char const* root;
-        char const* path;
-        bool holds;
-    } const cases[] = {
-        {"/a", "/a", true},   {"/a", "/a/b", true},  {"/a/", "/a//b/", true}, {"/a", "/ab", false},
-        {"/a/b", "/a", false}, {"/", "/x", true},     {"/", "rel", false},      {"/a", "/a/./b", true},
-    };
-    for (auto const& c : cases) EXPECT_EQ(c.holds, nuvsnapmgr::PathHolds(c.root, c.path)) << c.root << " " << c.path;
 }
 
 }  // namespace

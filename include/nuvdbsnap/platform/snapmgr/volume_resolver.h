@@ -5,6 +5,7 @@
 #pragma once
 
 #include "nuvdbsnap/foundation/error.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <string>
 
@@ -22,20 +23,11 @@ struct ResolvedVolume {
 // `path` must be absolute; it is resolved with realpath when it exists.
 [[nodiscard]] CFzError ResolveVolume(std::string const& path, ResolvedVolume* out);
 
-// Collapses repeated "/", drops "." components and trailing "/" ("/" stays "/").
-// Does not touch "..". Relative paths stay relative.
-std::string NormalisePath(std::string const& path);
-
-// The state root, or the entry of the suite's own state in it (catalogue,
-// fault stamp, registry/, jobresults/, temp/, basehome/, logs/, locks/,
-// snapshots/, mounts/, pool/), that `path` (resolved as far as it exists) is
-// or lies in; "" when none. The suite's own state is no place to restore
-// files to; the loop volumes under volumes/ and other folders in the state
-// root are not the suite's state.
-std::string SuiteStateHolding(std::string const& path);
-// The same for a path and a state root both resolved already (no look-up).
-std::string SuiteStateIn(std::string const& resolvedPath, std::string const& resolvedRoot);
-// The state root, resolved (realpath); "" when it does not resolve.
-std::string ResolvedStateRoot();
+// The refusal of the suite's own state lives with the state root's entries in
+// the suite (nuvsuite::SuiteStateHolding); these names are kept for the
+// callers that still spell them in this namespace.
+using nuvsuite::ResolvedStateRoot;
+using nuvsuite::SuiteStateHolding;
+using nuvsuite::SuiteStateIn;
 
 }  // namespace nuvsnapmgr

@@ -15,9 +15,38 @@ namespace nuvsuite {
 // directory is created on first use, its catalogue when first opened.
 std::string StateRootPath();
 
-// A directory of the state root, created when missing: "registry", "jobresults",
-// "temp", "basehome", "logs", "locks", "snapshots", "mounts".
+// A directory of the state root, created when missing: a folder of
+// StateEntries ("registry", "jobresults", "snapshots", ...).
 std::string StatePath(char const* sub);
+
+// One entry of the state root that the suite keeps.
+struct StateEntry {
+    enum Kind { kFolder, kFile, kCatalogue };  // kCatalogue: the SQLite file, its "-wal" and "-shm" beside it
+    // What in a folder shows that the root was used before: any entry, or a
+    // snapshot copy (named by its id, "12", a half-made one ".partial-12").
+    enum Sign { kNoSign, kAnyEntry, kSnapshotCopy };
+    char const* name;
+    Kind kind;
+    bool everyRoot;        // a folder of every state root: `jzsuite init` makes it, a snapshot create writes to it
+    bool suiteOwn;         // the suite's own state, no place to restore to (volumes/ holds declared volumes)
+    Sign sign;
+    char const* signText;  // what the sign shows ("snapshot copies under snapshots/"); null without one
+};
+
+// Every entry of the state root, the one list of them: the signs of use in
+// the order they are looked for, then the rest.
+std::vector<StateEntry> const& StateEntries();
+
+// The state root, or the entry of the suite's own state in it (each entry of
+// StateEntries that is suiteOwn), that `path` (resolved as far as it exists)
+// is or lies in; "" when none. The suite's own state is no place to restore
+// files to; the loop volumes under volumes/ and other folders in the state
+// root are not the suite's state.
+std::string SuiteStateHolding(std::string const& path);
+// The same for a path and a state root both resolved already (no look-up).
+std::string SuiteStateIn(std::string const& resolvedPath, std::string const& resolvedRoot);
+// The state root, resolved (realpath); "" when it does not resolve.
+std::string ResolvedStateRoot();
 
 // The first place the local suite writes to during a snapshot create that lies
 // on the file system of `path` (by device, links followed): the state root, each
