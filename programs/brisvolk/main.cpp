@@ -6,8 +6,8 @@
 // job to its destination (the entry's destination - one ending in "/" a
 // directory the source goes into under its base name - else the source path) and answers FSR_RESTORE_END
 // with one report per entry, or FSR_MSG_FATAL_ERROR when any entry failed.
-// Every number of the argument text is a whole number (no trailing text), the
-// token that of the job; no entry is restored onto the root directory. Before
+// Every number of the argument text is a whole number (no trailing text), a
+// token given that of the job; no entry is restored onto the root directory. Before
 // it answers, the files and bytes it restored are added to the job's counts.
 // Exit status: 0 answered; 2 no channel or unusable arguments; 3 the channel
 // failed or the caller is gone; a fault of ("Brisvolk.exe", "main") exits
@@ -140,8 +140,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Brisvolk.exe: %s\n", argError.c_str());
         return 2;
     }
+    // The job must be there; a token given must be its own (as registration with a job asks).
     nuvjobmgr::JobInfo job;
-    if (!nuvjobmgr::GetJob(args.jobId, &job) || job.token != args.token) {
+    if (!nuvjobmgr::GetJob(args.jobId, &job)) {
+        std::fprintf(stderr, "Brisvolk.exe: -j: no job %lld\n", static_cast<long long>(args.jobId));
+        return 2;
+    }
+    if (!args.token.empty() && job.token != args.token) {
         std::fprintf(stderr, "Brisvolk.exe: -jt: not the token of job %lld\n", static_cast<long long>(args.jobId));
         return 2;
     }
