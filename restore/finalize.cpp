@@ -27,8 +27,7 @@ bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path)
     }
     std::string const stateRoot = nuvsnapmgr::SuiteStateHolding(path);
     if (!stateRoot.empty()) {
-        EvDebug::Error(m_event, kDirTag, "Destination %s lies in the suite's own state %s: refused", path.c_str(),
-                       stateRoot.c_str());
+        failed(kDirTag, "Destination %s lies in the suite's own state %s: refused", path.c_str(), stateRoot.c_str());
         return false;
     }
     // Every directory level from the top, one-character names included; the
@@ -44,13 +43,13 @@ bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path)
         int const fd = nuvbase::OpenDirectoryGuarded(prefix, true, 0775, &why, &made);
         if (fd < 0) {
             if (errno == ENOTDIR)
-                EvDebug::Error(m_event, kDirTag, "File %s is not a directory", prefix.c_str());
+                failed(kDirTag, "File %s is not a directory", prefix.c_str());
             else if (errno == EACCES)
-                EvDebug::Error(m_event, kDirTag, "No permission to create directory %s", prefix.c_str());
+                failed(kDirTag, "No permission to create directory %s", prefix.c_str());
             else if (errno == EROFS)
-                EvDebug::Error(m_event, kDirTag, "pathname %s refers to a file on a read-only filesystem ", prefix.c_str());
+                failed(kDirTag, "pathname %s refers to a file on a read-only filesystem ", prefix.c_str());
             else
-                EvDebug::Error(m_event, kDirTag, "Cannot reach the directory %s: %s", prefix.c_str(), why.c_str());
+                failed(kDirTag, "Cannot reach the directory %s: %s", prefix.c_str(), why.c_str());
             return false;
         }
         close(fd);

@@ -141,7 +141,7 @@ int NuvSnapRestore::getRestoreSarnelAndMountSnap(ArchFileInfo const& first, unsi
     ArMgrClientAPI arMgr;
     int rc = arMgr.getRestoreSarnel(&in, &out);
     if (rc != 0) {
-        EvDebug::Error(m_event, tag,
+        failed(tag,
                        "calling arMgr.getRestoreSarnel failed with an error [%d] arguments = [archiveFildId=%u, "
                        "jobId=[%u:%lld], copyId=[%d] destClientName=[%s]",
                        rc, first.archFileId, first.brannoxId, static_cast<long long>(jobId()), first.copyId,
@@ -155,7 +155,7 @@ int NuvSnapRestore::getRestoreSarnelAndMountSnap(ArchFileInfo const& first, unsi
     (void)DemangleHostName(out.sarnelHost.c_str(), hostName, clientName, port, brannox);
     JZClient client(clientName, false, 0);
     if (client.getClientId(clientId, nullptr) != 0) {
-        EvDebug::Error(m_event, tag, "Failed to fetch the clientId for the proxyHost [%s]", clientName.c_str());
+        failed(tag, "Failed to fetch the clientId for the proxyHost [%s]", clientName.c_str());
         return -2;
     }
     host = out.sarnelHost;
@@ -236,7 +236,7 @@ int NuvSnapRestore::unmountSnapshots(ArchFileInfo const& archFile) {
 
 int NuvSnapRestore::fullRestore(std::list<ArchFileInfo>& archFiles) {
     if (m_jobCtrlClient == nullptr) {
-        EvDebug::Error(m_event, kTag, "No job-control client for the full restore (Init was not called)");
+        failed(kTag, "No job-control client for the full restore (Init was not called)");
         return -1;
     }
     // The snap jobs in the order of their first archive file; each run holds
@@ -267,7 +267,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
     bool needsMount = false;
     for (ArchFileInfo* af : run) {
         if (m_jobCtrlClient->checkQuitFlag() != 0) {
-            EvDebug::Error(m_event, kTag, "Quit Flag has been set.. exiting from restore");
+            failed(kTag, "Quit Flag has been set.. exiting from restore");
             return 1;
         }
         archFileIds.push_back(af->archFileId);
@@ -276,7 +276,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
         for (DataFileInfo const& df : af->dataFiles) {
             std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
             if (!createDirectoryStructureIfNotExist(target)) {
-                EvDebug::Error(m_event, kTag, "Failed to create directory for path %s", df.srcPath.c_str());
+                failed(kTag, "Failed to create directory for path %s", df.srcPath.c_str());
                 return -2;
             }
             if (af->archFileKind != 0 && wholeFileDone) continue;
@@ -304,7 +304,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
         return 0;
     }
     if (m_jobCtrlClient->checkQuitFlag() != 0) {
-        EvDebug::Error(m_event, kTag, "Quit flag set bailing out ");
+        failed(kTag, "Quit flag set bailing out ");
         return -1;
     }
     ArchFileInfo const& first = *run.front();
@@ -316,7 +316,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
         unsigned long clientId = 0;
         std::string host;
         if (getRestoreSarnelAndMountSnap(first, clientId, host) != 0) {
-            EvDebug::Error(m_event, kTag, "Failed to mount snaps for snap jobId %u:%lld", job.brannoxId,
+            failed(kTag, "Failed to mount snaps for snap jobId %u:%lld", job.brannoxId,
                            static_cast<long long>(job.snapJobId));
             return -1;
         }
@@ -340,7 +340,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
         // A mount that failed half way is taken down as well.
         mount.arm();
         if (e.IsError()) {
-            EvDebug::Error(m_event, kTag,
+            failed(kTag,
                            "Failed while mounting the snapshot on proxyhost clientId = [%lu],Please check the JZKK.log "
                            "on proxyClient, error=%s",
                            clientId, e.AsString().c_str());
@@ -354,19 +354,20 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
     char kvName[256] = {};
     if (kv.getCommClientKVClientName(kvName, sizeof kvName) == 0) {
         EvDebug::Debug(m_event, kTag, " getCommClientKVClientName Failed ");
+        noteCause("The central server's client name was not found");
         return -1;
     }
     EvDebug::Debug(m_event, "jzpi.getCommClientKVClientName", "Kelvaner clientname %s", kvName);
     std::string kvHost;
     JZClient kvClient(kvName, false, 0);
     if (kvClient.getNetworkHostnameMangled(kvHost, nullptr) != 0) {
-        EvDebug::Error(m_event, kTag, "Failed while getting the mangled KV name from AppManager");
+        failed(kTag, "Failed while getting the mangled KV name from AppManager");
         return -1;
     }
     CJzNetwork link;
     std::string error;
     if (attachToProcess(link, kvHost, "Brisvolk.exe", m_jobCtrlClient, commandLine, error, std::string()) == 0) {
-        EvDebug::Error(m_event, kTag, "failed  to start the process Brisvolk.exe on KV retVal = %d, error=[%s]", 0,
+        failed(kTag, "failed  to start the process Brisvolk.exe on KV retVal = %d, error=[%s]", 0,
                        error.c_str());
         return -1;
     }
@@ -382,6 +383,7 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
     CFzError sent = link.SendXDRMessage(FSR_SNAP_SRC_PATH_ARRAY, out, 0, -1, retry);
     if (sent.IsError()) {
         EvDebug::Debug(m_event, kTag, "-getLastError for send: Error =[%s]\n", sent.AsString().c_str());
+        noteCause("The paths were not sent to Brisvolk.exe: " + sent.AsString());
         return -2;
     }
     entries.release();
@@ -392,18 +394,18 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
     // The receive may wait without end (the debugging hold): the snapshots are
     // unmounted after it only on the planned road below.
     if (receiveMessage(link, in, type) != 0) {
-        EvDebug::Error(m_event, kTag, "Failed while receiving the message from Brisvolk");
+        failed(kTag, "Failed while receiving the message from Brisvolk");
         return -3;
     }
     for (uint32_t i = 0; i < reply.count; ++i) {
         FSRFileReport const& r = reply.reports[i];
         if (r.error != 0)
-            EvDebug::Error(m_event, kTag, "[%s] was not restored: %s", r.srcPath ? r.srcPath : "",
-                           r.errorText ? r.errorText : "");
+            failed(kTag, "[%s] was not restored: %s", r.srcPath ? r.srcPath : "", r.errorText ? r.errorText : "");
         else
             EvDebug::DebugLvl(m_event, 2, kTag, "[%s] restored to [%s], %llu bytes", r.srcPath ? r.srcPath : "",
                               r.destPath ? r.destPath : "", static_cast<unsigned long long>(r.bytes));
     }
+    std::string const replyError = reply.errorText != nullptr ? reply.errorText : "";
     CJzNetwork::FreeXDRMessage(type, in);
     mount.disarm();
     (void)unmountSnapshots(mountKey);
@@ -414,9 +416,9 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
     }
     if (type == FSR_MSG_FATAL_ERROR) {
         EvDebug::Debug(m_event, kTag, "restore job failed with an error. Please check the logs");
+        noteCause(!replyError.empty() ? replyError : "Brisvolk.exe reported a fatal error");
         return -4;
     }
-    EvDebug::Error(m_event, kTag, "Message received is not FSR_RESTORE_END or FSR_MSG_FATAL_ERROR , unknown msgType [%lu] ",
-                   type);
+    failed(kTag, "Message received is not FSR_RESTORE_END or FSR_MSG_FATAL_ERROR , unknown msgType [%lu] ", type);
     return -5;
 }

@@ -96,9 +96,12 @@ private:
     char** m_destArray = nullptr;
 };
 
-void StreamEnded(MultiThreadedRestoreParams& params, int code) {
+void StreamEnded(MultiThreadedRestoreParams& params, int code, std::string const& cause) {
     params.m_lock.enter(true);
-    if (params.m_result == 0) params.m_result = code;
+    if (params.m_result == 0 && code != 0) {
+        params.m_result = code;
+        params.m_failureText = cause;
+    }
     --params.m_pending;
     params.m_lock.leave();
 }
@@ -108,8 +111,9 @@ void* RestoreThread(void* threadParams) {
     auto& stream = (*p->m_params->m_streams)[p->m_streamNo];
     g_ptrLogWriter->Write(2, kTag, 0, "stream no = [%d]  number of ArchFiles in stream = [%lu]", p->m_streamNo,
                           static_cast<unsigned long>(stream.size()));
-    int code = NuvSnapRestore::doRestore(*p->m_params, stream, *p->m_slot);
-    StreamEnded(*p->m_params, code);
+    std::string cause;
+    int code = NuvSnapRestore::restoreStream(*p->m_params, stream, *p->m_slot, &cause);
+    StreamEnded(*p->m_params, code, cause);
     return nullptr;
 }
 
@@ -119,6 +123,7 @@ int NuvSnapRestore::multithreadedRestore(MultiThreadedRestoreParams& params) {
     JzThread monitor;
     if (monitor.createThread(&NuvSnapRestore::MonitorMultiThreadRestore, &params) != 0) {
         EvDebug::Error(params.m_event, kTag, "The monitor thread did not start");
+        params.m_failureText = "The monitor thread did not start";
         return -1;
     }
     if (monitor.joinThread(nullptr) != 0) EvDebug::Error(params.m_event, kTag, "Terminating the thread");
@@ -163,9 +168,10 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
                 snapJob = static_cast<long long>(s.second.front().snapJobId);
                 break;
             }
-        int rc = prep.prepareJob(snapJob, lists, options, params.m_initParams->userName);
+        int rc = prep.prepareJob(snapJob, lists, options, *params.m_initParams);
         if (rc != 0) {
             params.m_result = rc;
+            params.m_failureText = prep.failureText();
             params.m_threadPool.reset();
             return &params.m_result;
         }
@@ -183,6 +189,7 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
     if (params.m_threadPool->initThreadPool("SapIdxRestore", 0, n, static_cast<unsigned>(n + 1), 0) == 0) {
         EvDebug::Debug(params.m_event, kTag, "Thread Pool initialization failed errno={%d]", errno);
         params.m_result = -1;
+        params.m_failureText = "Thread Pool initialization failed: " + std::string(strerror(errno));
         params.m_threadPool.reset();
         return &params.m_result;
     }
@@ -197,7 +204,7 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
         ++next;
         if (params.m_threadPool->doWork(&RestoreThread, task) == 0) {
             EvDebug::Error(params.m_event, kTag, "Stream %d could not be queued", s.first);
-            StreamEnded(params, -1);
+            StreamEnded(params, -1, "Stream " + std::to_string(s.first) + " could not be queued");
         }
     }
     if (params.m_threadPool->waitForAllThreads(true, true, true, -1) == 0)
@@ -208,6 +215,7 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
     if (params.m_pending != 0 && params.m_result == 0) {
         EvDebug::Error(params.m_event, kTag, "%lu streams never finished", params.m_pending);
         params.m_result = -1;
+        params.m_failureText = std::to_string(params.m_pending) + " streams never finished";
     }
     params.m_lock.leave();
     params.m_threadPool.reset();
@@ -215,6 +223,11 @@ void* NuvSnapRestore::MonitorMultiThreadRestore(void* arg) {
 }
 
 int NuvSnapRestore::doRestore(MultiThreadedRestoreParams& params, std::list<ArchFileInfo>& stream, JzRstInitParams& slot) {
+    return restoreStream(params, stream, slot, nullptr);
+}
+
+int NuvSnapRestore::restoreStream(MultiThreadedRestoreParams& params, std::list<ArchFileInfo>& stream,
+                                  JzRstInitParams& slot, std::string* cause) {
     char const tag[] = "NuvSnapRestore::doRestore";
     if (stream.empty()) return 0;
     NuvSnapRestoreUtil util(slot, params.m_restoreFlags);
@@ -229,6 +242,7 @@ int NuvSnapRestore::doRestore(MultiThreadedRestoreParams& params, std::list<Arch
     }
     if (params.m_rstJobClient == nullptr) {
         EvDebug::Error(params.m_event, tag, "Job object not passed for restore");
+        if (cause != nullptr) *cause = "Job object not passed for restore";
         return -1;
     }
     slot.jobId = static_cast<int64_t>(params.m_event != nullptr ? params.m_event->getJobId() : 0);
@@ -244,7 +258,10 @@ int NuvSnapRestore::doRestore(MultiThreadedRestoreParams& params, std::list<Arch
     }
     int code = restore.restoreData(static_cast<long long>(stream.front().snapJobId), true, stream, slot,
                                    params.m_callback, params.m_callbackContext, options);
-    if (code != 0) EvDebug::Debug(params.m_event, tag, "Calling NuvSnapRestore::restoreData failed with errCode %d", code);
+    if (code != 0) {
+        EvDebug::Debug(params.m_event, tag, "Calling NuvSnapRestore::restoreData failed with errCode %d", code);
+        if (cause != nullptr) *cause = restore.failureText();
+    }
     int fin = restore.Finalize(params.m_rstJobClient);
     if (fin != 0) {
         EvDebug::Debug(params.m_event, tag, "Calling NuvSnapRestore::Finalize failed with errCode %d", fin);

@@ -51,7 +51,7 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
     }
     for (ArchFileInfo& af : archFiles) {
         if (m_jobCtrlClient != nullptr && m_jobCtrlClient->checkQuitFlag() != 0) {
-            EvDebug::Error(m_event, kTag, "Quit Flag has been set.. exiting from restore");
+            failed(kTag, "Quit Flag has been set.. exiting from restore");
             return 1;
         }
         ArchiveFileId_t const key = KeyOf(af);
@@ -60,12 +60,14 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             pre.preOpenType = FSR_PRE_OPEN_ARCHIVE_TYPE_SNAP;
             jzsDatabuf preBuf = BufferOf(pre);
             if (restoreFiles.sendMsgToClient(FSR_PRE_OPEN_ARCHIVE, &preBuf) == 0) {
-                EvDebug::Error(m_event, "restoreFiles.sendMsgToClient", "Failed while sending message FSR_PRE_OPEN_ARCHIVE_TYPE_SNAP");
+                noteCause(restoreFiles.getErrorString());
+                failed("restoreFiles.sendMsgToClient", "Failed while sending message FSR_PRE_OPEN_ARCHIVE_TYPE_SNAP");
                 return -1;
             }
             if (restoreFiles.openArchiveFile(key, af.copyId) != 1) {
-                EvDebug::Error(m_event, "JzRestoreFiles::openArchiveFile", "Failed to open archive file  %d  copyId = %d ",
-                               static_cast<int>(af.archFileId), af.copyId);
+                noteCause(restoreFiles.getErrorString());
+                failed("JzRestoreFiles::openArchiveFile", "Failed to open archive file  %d  copyId = %d ",
+                       static_cast<int>(af.archFileId), af.copyId);
                 return -2;
             }
             // One journal transaction for the file-by-file messages, not one a file.
@@ -73,7 +75,7 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             for (DataFileInfo& df : af.dataFiles) {
                 std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
                 if (!createDirectoryStructureIfNotExist(target)) {
-                    EvDebug::Error(m_event, kDirTag, "Failed to create directory for path %s", df.srcPath.c_str());
+                    failed(kDirTag, "Failed to create directory for path %s", df.srcPath.c_str());
                     (void)restoreFiles.unmountSnapshots(key);
                     return -3;
                 }
@@ -86,7 +88,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
                 record.destPath = df.destPath.empty() ? nullptr : const_cast<char*>(df.destPath.c_str());
                 jzsDatabuf buf = BufferOf(record);
                 if (restoreFiles.sendMsgToClient(FSR_SNAP_SRC_PATH, &buf) == 0) {
-                    EvDebug::Error(m_event, "JzRestoreFiles::sendMsgToClient", "Failed while sending message FSR_SNAP_SRC_PATH");
+                    noteCause(restoreFiles.getErrorString());
+                    failed("JzRestoreFiles::sendMsgToClient", "Failed while sending message FSR_SNAP_SRC_PATH");
                     (void)restoreFiles.unmountSnapshots(key);
                     return -4;
                 }
@@ -94,8 +97,9 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             }
             batch.reset();
             int const waited = restoreFiles.waitForCompletion();
+            std::string const waitError = waited != 1 ? restoreFiles.getErrorString() : "";
             if (waited != 1 && restoreFiles.isJobStopped() == 1)
-                EvDebug::Error(m_event, kTag, "Restore Job has been suspended  by user");
+                failed(kTag, "Restore Job has been suspended  by user");
             EvDebug::Debug(m_event, kTag, "Unmounting snap for archivefile Id [%u]", af.archFileId);
             {
                 NuvSnapUtil util(0, JZBkpLevel(0), nullptr, 1, true, m_jobCtrlClient,
@@ -115,10 +119,10 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
                 if (!client.getVolumeSnaps(record)) {
                     std::string text;
                     client.getErrCodeAndStr(text);
-                    EvDebug::Error(m_event, kTag, "%s",
-                                   ("Failed to get SnapShot info for snapshot Archive [" + std::to_string(af.archFileId) +
-                                    "]: " + text)
-                                       .c_str());
+                    failed(kTag, "%s",
+                           ("Failed to get SnapShot info for snapshot Archive [" + std::to_string(af.archFileId) +
+                            "]: " + text)
+                               .c_str());
                     (void)restoreFiles.unmountSnapshots(key);
                     return -6;
                 }
@@ -131,7 +135,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             else
                 EvDebug::Debug(m_event, kTag, "Unmount completed successfully");
             if (waited != 1) {
-                EvDebug::Error(m_event, "JzRestoreFiles::waitForCompletion()", "Failed");
+                noteCause(waitError);
+                failed("JzRestoreFiles::waitForCompletion()", "Failed");
                 return -5;
             }
         } else if (af.archFileKind == 1) {
@@ -139,7 +144,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             pre.preOpenType = FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL;
             jzsDatabuf preBuf = BufferOf(pre);
             if (restoreFiles.sendMsgToClient(FSR_PRE_OPEN_ARCHIVE, &preBuf) == 0) {
-                EvDebug::Error(m_event, "restoreFiles.sendMsgToClient()", "Failed while sending message FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL");
+                noteCause(restoreFiles.getErrorString());
+                failed("restoreFiles.sendMsgToClient()", "Failed while sending message FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL");
                 return -6;
             }
             // One journal transaction for the file-by-file messages, not one a file.
@@ -147,29 +153,29 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             for (DataFileInfo& df : af.dataFiles) {
                 std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
                 if (!createDirectoryStructureIfNotExist(target)) {
-                    EvDebug::Error(m_event, kDirTag,
-                                   "Failed while creating the directory structure. Restoring destination Path <%s>  failed",
-                                   target.c_str());
+                    failed(kDirTag, "Failed while creating the directory structure. Restoring destination Path <%s>  failed",
+                           target.c_str());
                     return -7;
                 }
                 EvDebug::Debug(m_event, "IdxRestore::restoreData", "Restore of source path <%s>. aFile= %d offset=%lld copyId =%d .",
                                df.srcPath.c_str(), static_cast<int>(af.archFileId), static_cast<long long>(df.offset),
                                af.copyId);
                 if (restoreFiles.restoreFile(key, df.offset, 0, 0, nullptr, nullptr, af.copyId) != 1) {
-                    EvDebug::Error(m_event, "JzRestoreFiles::restoreFile()", "Restoring Source Path <%s> failed",
-                                   df.srcPath.c_str());
+                    noteCause(restoreFiles.getErrorString());
+                    failed("JzRestoreFiles::restoreFile()", "Restoring Source Path <%s> failed", df.srcPath.c_str());
                     return -8;
                 }
                 if (m_logRestoredFiles)
                     EvDebug::Debug(m_event, kTag, "Restore of source path <%s> is complete", df.srcPath.c_str());
             }
             int waited = restoreFiles.waitForCompletion();
+            if (waited != 1) noteCause(restoreFiles.getErrorString());
             if (waited == 1 && restoreFiles.isJobStopped() == 1) {
-                EvDebug::Error(m_event, kTag, "Restore Job has been suspended  by user");
+                failed(kTag, "Restore Job has been suspended  by user");
                 waited = 0;
             }
             if (waited != 1) {
-                EvDebug::Error(m_event, "JzRestoreFiles::waitForCompletion", " Failed");
+                failed("JzRestoreFiles::waitForCompletion", " Failed");
                 return -9;
             }
         }

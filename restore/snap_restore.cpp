@@ -21,6 +21,7 @@
 #include "destination_client.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -163,6 +164,15 @@ NuvSnapRestore::~NuvSnapRestore() = default;
 
 uint64_t NuvSnapRestore::jobId() const { return m_event != nullptr ? m_event->getJobId() : 0; }
 
+void NuvSnapRestore::failed(char const* tag, char const* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    std::string const text = FXString::FormatV(format, ap);
+    va_end(ap);
+    EvDebug::Error(m_event, tag, "%s", text.c_str());
+    noteCause(text);
+}
+
 int NuvSnapRestore::Init(JZJobCtrlClient* jobCtrlClient) {
     m_jobCtrlClient = jobCtrlClient;
     if (!m_fullRestore) {
@@ -213,9 +223,10 @@ int NuvSnapRestore::restoreData(long long snapJobId, bool flag, std::list<ArchFi
         EvRstTask task(job, 0, nullptr, false);
         (void)task.getDestinationClientId(saved, nullptr);
     }
+    m_failureText.clear();
     DestinationClientRestorer restorer(job, saved, !m_jobPrepared && m_destClientId != saved);
     if (!m_jobPrepared) {
-        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions, params.userName);
+        int rc = prepareJob(snapJobId, {&archFiles}, extendedOptions, params);
         if (rc != 0) return rc;
     }
     return runRoad(snapJobId, flag, archFiles, params, callback, context, extendedOptions);
@@ -280,8 +291,28 @@ std::vector<Resolved> ResolvePhysicalPaths(std::vector<std::list<ArchFileInfo>*>
 }  // namespace
 
 int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFileInfo>*> const& lists,
-                               std::string const& extendedOptions, char const* userName) {
+                               std::string const& extendedOptions, JzRstInitParams const& params) {
     long long const job = static_cast<long long>(jobId());
+    char const* const userName = params.userName;
+    // Nothing is restored onto the root directory: refused before anything is written.
+    for (std::list<ArchFileInfo>* archFiles : lists)
+        for (ArchFileInfo const& af : *archFiles)
+            for (DataFileInfo const& df : af.dataFiles) {
+                std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
+                if (nuvrestorefiles::IsRootDirectory(target)) {
+                    failed(kDriverTag, "Destination [%s] of [%s] is the root directory: refused", target.c_str(),
+                           df.srcPath.c_str());
+                    return kRestoreDestinationRoot;
+                }
+            }
+    for (int i = 0; params.destPaths != nullptr && i < params.numDestPaths; ++i) {
+        if (params.destPaths[i] == nullptr || !nuvrestorefiles::IsRootDirectory(params.destPaths[i])) continue;
+        char const* source = params.srcPaths != nullptr && i < params.numSrcPaths && params.srcPaths[i] != nullptr
+                                 ? params.srcPaths[i]
+                                 : "";
+        failed(kDriverTag, "Destination [%s] of [%s] is the root directory: refused", params.destPaths[i], source);
+        return kRestoreDestinationRoot;
+    }
     EvRstTask task(job, 0, nullptr, false);
     (void)task.setStripLevel(static_cast<uint64_t>(m_stripLevel), nullptr);
     uint64_t saved = 0, appType = 0;
@@ -314,8 +345,8 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
                 NuvBackup request;
                 int rc = request.getOracleDB2RedirectRestorePaths(static_cast<uint32_t>(appType), job, list, snapJobId);
                 if (rc != 0 || (list.isSet(nuvredirect::kErrorCode) && list.getint64(nuvredirect::kErrorCode) != 0)) {
-                    EvDebug::Error(m_event, kDriverTag,
-                                   "Failed to fetch the Redirect restore Paths from KV. Please check the client & KV logs");
+                    failed(kDriverTag,
+                           "Failed to fetch the Redirect restore Paths from KV. Please check the client & KV logs");
                     return -8;
                 }
             }
@@ -349,8 +380,7 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     bool duplicate = false, unwritable = false;
     auto addLine = [&](std::string const& source, std::string const& dest) {
         if (char const* why = nuvagentutil::UnmappableReason(source, dest)) {
-            EvDebug::Error(m_event, kDriverTag, "[%s] -> [%s] %s and cannot be mapped", source.c_str(), dest.c_str(),
-                           why);
+            failed(kDriverTag, "[%s] -> [%s] %s and cannot be mapped", source.c_str(), dest.c_str(), why);
             unwritable = true;
             return;
         }
@@ -358,15 +388,15 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
         if (dest.empty()) return;
         auto seen = mapped.emplace(dest, source);
         if (!seen.second && seen.first->second != source) {
-            EvDebug::Error(m_event, kDriverTag, "[%s] and [%s] are both mapped to [%s]", seen.first->second.c_str(),
-                           source.c_str(), dest.c_str());
+            failed(kDriverTag, "[%s] and [%s] are both mapped to [%s]", seen.first->second.c_str(), source.c_str(),
+                   dest.c_str());
             duplicate = true;
         }
     };
     if (m_redirect) {
         char temp[1025];
         if (GetDrevoxBaseTempPath(temp, sizeof temp) != 0) {
-            EvDebug::Error(m_event, kDriverTag, "No temporary directory for the restore's map file");
+            failed(kDriverTag, "No temporary directory for the restore's map file");
             return 1;
         }
         mapPath = std::string(temp) + FXString::Format("tmp_%u_%lld", 2u, job);
@@ -407,9 +437,10 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
                     size_t const k = nextResolved++;
                     if (!resolved[k].ok) {
                         bool const plain = NuvSymLink::m_mountSrcTransMap.empty();
-                        EvDebug::Error(m_event, kDriverTag, plain ? "Path:%s - Failed to get a physicalPath"
-                                                                  : "Path:%s - Failed to get a physicalPath2",
-                                       given.c_str());
+                        if (plain)
+                            failed(kDriverTag, "Path:%s - Failed to get a physicalPath", given.c_str());
+                        else
+                            failed(kDriverTag, "Path:%s - Failed to get a physicalPath2", given.c_str());
                         return plain ? -6 : -7;
                     }
                     std::string const& physical = resolved[k].path;
@@ -434,7 +465,7 @@ int NuvSnapRestore::prepareJob(long long snapJobId, std::vector<std::list<ArchFi
     if (duplicate) return kRestoreDestinationCollision;
     if (m_redirect) {
         if (FXFile::WriteWhole(mapPath, mapText, 0600).IsError()) {
-            EvDebug::Error(m_event, kDriverTag, "Failed to open file [%s], errno=[%d]", mapPath.c_str(), errno);
+            failed(kDriverTag, "Failed to open file [%s], errno=[%d]", mapPath.c_str(), errno);
             return 1;
         }
         (void)task.setOptionString(kMapFilePathOption, std::list<std::string>{mapPath}, nullptr);
@@ -467,7 +498,8 @@ int NuvSnapRestore::runRoad(long long snapJobId, bool flag, std::list<ArchFileIn
                                   params.userName, params.password, nullptr, nullptr, nullptr, 0, params.destClientId,
                                   "", "", 0, 0, extendedOptions.empty() ? nullptr : extendedOptions.c_str());
     if (ok != 1) {
-        EvDebug::Error(m_event, kDriverTag, "InitV3 initialization failed ");
+        noteCause(restoreFiles.getErrorString());
+        failed(kDriverTag, "InitV3 initialization failed ");
         m_errorFlag = 1;
         return -10;
     }

@@ -10,6 +10,7 @@
 # the snapshot is restored: one table's files in part, the whole data
 # directory in 4 streams, and the whole data directory in full to a new
 # directory, on which a server started the same way counts the rows: N.
+# Last, the jobs as jzsuite lists them: each restore job ended, with its counts.
 # On every road out the servers stop and the XFS loop volume (with the job's
 # snapshots) is taken down, unless NUV_KEEP_VOLUME=1.
 #   NUV_PREFIX      run the programs of an install (cmake --install ... --prefix P)
@@ -166,4 +167,6 @@ cluster restore --from "$PG/restored-full/files" \
   --labels "$JZ_SUITE_ROOT/jobresults/JZ_JobResults/2/0/$JOB" --archive "$ARCHIVE" \
   --data "$PG/restored-full/data" --socket "$PG/restored-full/run" --port "$RESTORE_PORT" \
   --log "$PG/log/restored-full.log" --count sample_rows
+echo "== jzsuite list job (the restore jobs ended, with the files and bytes each restored)"
+"$JZ" list job
 echo "state root: $JZ_SUITE_ROOT"

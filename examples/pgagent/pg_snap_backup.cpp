@@ -5,8 +5,10 @@
 #include "nuvdbsnap/platform/base/platform_info.h"
 #include "nuvdbsnap/platform/indexing/connection.h"
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
+#include "nuvdbsnap/platform/suite/admin.h"
 
-#include <cstdlib>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -39,9 +41,38 @@ PgSnapBackup::~PgSnapBackup() {
 }
 
 int PgSnapBackup::Initialize(int const& argc, char** argv, JZBkpJobClient* jobClient, JZJobCtrlClient* jobControl) {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "-pgsock") == 0) m_server.socketDir = argv[i + 1];
-        if (std::strcmp(argv[i], "-pgport") == 0) m_server.port = std::atoi(argv[i + 1]);
+    // The numbers of the command line are whole numbers: "-j 489abc" is
+    // refused here, never run as job 489.
+    std::string error;
+    bool ok = true;
+    for (int i = 1; ok && i + 1 < argc; ++i) {
+        std::string const option = argv[i];
+        std::string const value = argv[i + 1];
+        int64_t n = 0;
+        if (option == "-pgsock") {
+            m_server.socketDir = value;
+        } else if (option == "-pgport") {
+            ok = nuvsuite::ParseNumberArgument(option, value, 1, 65535, &n, &error);
+            m_server.port = static_cast<int>(n);
+        } else if (option == "-j") {
+            ok = nuvsuite::ParseNumberArgument(option, value, 1, INT64_MAX, &n, &error);
+        } else if (option == "-t") {
+            ok = nuvsuite::ParseNumberArgument(option, value, 0, INT32_MAX, &n, &error);
+        } else if (option == "-a") {
+            size_t const colon = value.find(':');
+            ok = colon != std::string::npos &&
+                 nuvsuite::ParseNumberArgument(option, value.substr(0, colon), 1, UINT32_MAX, &n, &error) &&
+                 nuvsuite::ParseNumberArgument(option, value.substr(colon + 1), 1, INT64_MAX, &n, &error);
+            if (colon == std::string::npos) error = "-a: '" + value + "' is no <brannox>:<application>";
+        } else {
+            continue;
+        }
+        ++i;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "pgsnapagent: %s\n", error.c_str());
+        EvDebug::Error(&m_ev, kTag, "%s", error.c_str());
+        return -1;
     }
     return DBSnapBackup::Initialize(argc, argv, jobClient, jobControl);
 }

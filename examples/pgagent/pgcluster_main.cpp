@@ -20,10 +20,11 @@
 #include "pg_cluster.h"
 
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/admin.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -91,10 +92,22 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
+    // Numbers are whole numbers: "--job 12abc" is refused, never read as 12.
+    int64_t port = 5432, timeout = 60, job = 0;
+    std::string numberError;
+    if ((options.count("port") && !nuvsuite::ParseNumberArgument("--port", options["port"], 1, 65535, &port,
+                                                                 &numberError)) ||
+        (options.count("timeout") && !nuvsuite::ParseNumberArgument("--timeout", options["timeout"], 1, 86400,
+                                                                    &timeout, &numberError)) ||
+        (options.count("job") && !nuvsuite::ParseNumberArgument("--job", options["job"], 1, INT32_MAX, &job,
+                                                                &numberError))) {
+        std::fprintf(stderr, "pgcluster: %s\n", numberError.c_str());
+        return Usage();
+    }
     PgClusterConfig config;
     config.dataDir = options["data"];
     config.socketDir = options["socket"];
-    config.port = std::atoi(options.count("port") ? options["port"].c_str() : "5432");
+    config.port = static_cast<int>(port);
     config.logFile = options["log"];
     config.archiveDir = options["archive"];
     PgCluster cluster(config);
@@ -127,7 +140,6 @@ int main(int argc, char** argv) {
     }
     if (command == "wait-backup") {
         if (config.socketDir.empty()) return Usage();
-        int const timeout = options.count("timeout") ? std::atoi(options["timeout"].c_str()) : 60;
         PgConnection conn;
         if (!conn.Open(config, &error)) {
             std::fprintf(stderr, "pgcluster wait-backup: %s\n", error.c_str());
@@ -144,14 +156,15 @@ int main(int argc, char** argv) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        std::fprintf(stderr, "pgcluster wait-backup: no backup started within %d seconds\n", timeout);
+        std::fprintf(stderr, "pgcluster wait-backup: no backup started within %lld seconds\n",
+                     static_cast<long long>(timeout));
         return 1;
     }
     if (command == "drop-snapshots") {
         if (!options.count("job")) return Usage();
         JZSnapClientAPI client;
         SMVolSnapInfo record;
-        record.setJobId(std::atoi(options["job"].c_str()));
+        record.setJobId(static_cast<int>(job));
         if (!client.getVolumeSnaps(record)) return 0;  // nothing left to drop
         (void)client.unmount(record);
         if (!client.deleteVolumeSnaps(record)) {
@@ -170,7 +183,7 @@ int main(int argc, char** argv) {
         SMVolSnapInfo record;
         std::string snapshot = options["from"];
         if (!fromRestore &&
-            !SnapshotOf(std::atoll(options["job"].c_str()), options["source-data"], &record, &snapshot, &error)) {
+            !SnapshotOf(job, options["source-data"], &record, &snapshot, &error)) {
             std::fprintf(stderr, "pgcluster restore: %s\n", error.c_str());
             return 1;
         }

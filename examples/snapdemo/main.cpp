@@ -14,6 +14,7 @@
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <climits>
@@ -45,10 +46,19 @@ bool Parse(int argc, char** argv, Options* options) {
             ++i;
         } else if (word == "--data" && i + 1 < argc) {
             options->data = argv[++i];
-        } else if (word == "--app" && i + 1 < argc) {
-            options->appId = std::strtoul(argv[++i], nullptr, 10);
-        } else if (word == "--engine" && i + 1 < argc) {
-            options->engine = std::atoi(argv[++i]);
+        } else if ((word == "--app" || word == "--engine") && i + 1 < argc) {
+            // Whole numbers only: "--app 3x" is refused, never read as 3.
+            int64_t n = 0;
+            std::string error;
+            if (!nuvsuite::ParseNumberArgument(word, argv[++i], word == "--app" ? 1 : 0,
+                                               word == "--app" ? UINT32_MAX : INT32_MAX, &n, &error)) {
+                std::fprintf(stderr, "snapdemo: %s\n", error.c_str());
+                return false;
+            }
+            if (word == "--app")
+                options->appId = static_cast<unsigned long>(n);
+            else
+                options->engine = static_cast<int>(n);
         } else {
             return false;
         }

@@ -84,6 +84,19 @@ std::string KeyText(ArchiveFileId_t const& key) {
 
 }  // namespace
 
+bool nuvrestorefiles::IsRootDirectory(std::string const& path) {
+    if (path.empty() || path[0] != '/') return false;
+    size_t depth = 0;
+    for (std::string const& part : FXString::Split(path, "/")) {
+        if (part == ".") continue;
+        if (part == "..")
+            depth = depth > 0 ? depth - 1 : 0;
+        else
+            ++depth;
+    }
+    return depth == 0;
+}
+
 JZRestoreFiles::~JZRestoreFiles() {
     std::string error;
     for (auto const& key : m_held) (void)Release(key, &error);
@@ -118,6 +131,12 @@ int JZRestoreFiles::init_v3(std::string const& srcClient, std::string const& des
         m_srcPaths.push_back(srcPaths[i] ? srcPaths[i] : "");
         m_destPaths.push_back(destPaths != nullptr && i < numDestPaths && destPaths[i] ? destPaths[i] : "");
         m_stripLevels.push_back(stripLevels ? stripLevels[i] : 0);
+        if (nuvrestorefiles::IsRootDirectory(m_destPaths.back())) {
+            setError(-1, "destination [" + m_destPaths.back() + "] of [" + m_srcPaths.back() +
+                             "] is the root directory: refused");
+            g_ptrLogWriter->Write(-1, kTag, jobId, "%s", getErrorString());
+            return 0;
+        }
     }
     m_map.clear();
     m_haveMap = false;
@@ -154,6 +173,14 @@ int JZRestoreFiles::sendMsgToClient(unsigned long type, jzsDatabuf* record) {
         FSRSnapSrcPath entry;
         std::memcpy(&entry, record->data, sizeof(entry));
         if (entry.srcPath == nullptr || entry.srcPath[0] != '/') return setError(-1, "no absolute source path"), 0;
+        std::string const given = entry.destPath != nullptr ? entry.destPath : "";
+        std::string const to = destinationOf(entry.srcPath, entry.destPath);
+        if (nuvrestorefiles::IsRootDirectory(given) || nuvrestorefiles::IsRootDirectory(to)) {
+            setError(-1, "destination [" + (given.empty() ? to : given) + "] of [" + entry.srcPath +
+                             "] is the root directory: refused");
+            g_ptrLogWriter->Write(-1, kTag, static_cast<uint64_t>(m_jobId), "%s", getErrorString());
+            return 0;
+        }
         m_pending.push_back({entry.srcPath, entry.destPath ? entry.destPath : ""});
         return 1;
     }
@@ -228,36 +255,35 @@ int JZRestoreFiles::waitForCompletion() {
         if (m_ready && m_preOpenType == FSR_PRE_OPEN_ARCHIVE_TYPE_NORMAL) return 1;
         return setError(-1, "no archive file is open"), 0;
     }
-    bool ok = true;
+    std::string firstFailure;  // the error the restore reports: the first file's that failed
+    size_t failures = 0;
+    auto failed = [&](std::string const& text) {
+        g_ptrLogWriter->Write(-1, kTag, static_cast<uint64_t>(m_jobId), "%s", text.c_str());
+        if (failures++ == 0) firstFailure = text;
+    };
     std::map<std::string, std::string> destinations;
     nuvrestorefiles::CopySession session;
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
         if (from.empty()) {
-            g_ptrLogWriter->Write(-1, kTag, m_jobId, "[%s] lies on no volume of archive file %s", p.source.c_str(),
-                                  KeyText(m_openKey).c_str());
-            ok = false;
+            failed("[" + p.source + "] lies on no volume of archive file " + KeyText(m_openKey));
             continue;
         }
         auto seen = destinations.emplace(to, p.source);
         if (!seen.second && seen.first->second != p.source) {
-            g_ptrLogWriter->Write(-1, kTag, m_jobId, "[%s] and [%s] are both restored to [%s]",
-                                  seen.first->second.c_str(), p.source.c_str(), to.c_str());
-            ok = false;
+            failed("[" + seen.first->second + "] and [" + p.source + "] are both restored to [" + to + "]");
             continue;
         }
         CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &session);
-        if (e.IsError()) {
-            g_ptrLogWriter->Write(-1, kTag, m_jobId, "restore of [%s] to [%s] failed: %s", p.source.c_str(),
-                                  to.c_str(), e.AsString().c_str());
-            ok = false;
-        }
+        if (e.IsError()) failed("restore of [" + p.source + "] to [" + to + "] failed: " + e.AsString());
     }
     m_pending.clear();
     m_open = false;
-    if (!ok) setError(-1, "not every file was restored");
-    return ok ? 1 : 0;
+    if (failures == 0) return 1;
+    setError(-1, failures == 1 ? firstFailure
+                               : firstFailure + " (and " + std::to_string(failures - 1) + " more files not restored)");
+    return 0;
 }
 
 int JZRestoreFiles::isJobStopped() {

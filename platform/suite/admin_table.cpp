@@ -174,4 +174,16 @@ bool ParseAdminValue(AdminValue rule, std::string const& text, CatValue* value, 
     return true;
 }
 
+bool ParseNumberArgument(std::string const& argument, std::string const& text, int64_t low, int64_t high,
+                         int64_t* value, std::string* error) {
+    std::string why;
+    int64_t n = 0;
+    if (!ReadNumber(text, low < 0, false, &n, &why) || !InRange(n, low, high, text, &why)) {
+        *error = argument + ": " + why;
+        return false;
+    }
+    *value = n;
+    return true;
+}
+
 }  // namespace nuvsuite

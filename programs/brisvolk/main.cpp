@@ -6,6 +6,9 @@
 // job to its destination (the entry's destination - one ending in "/" a
 // directory the source goes into under its base name - else the source path) and answers FSR_RESTORE_END
 // with one report per entry, or FSR_MSG_FATAL_ERROR when any entry failed.
+// Every number of the argument text is a whole number (no trailing text), a
+// token given that of the job; no entry is restored onto the root directory. Before
+// it answers, the files and bytes it restored are added to the job's counts.
 // Exit status: 0 answered; 2 no channel or unusable arguments; 3 the channel
 // failed or the caller is gone; a fault of ("Brisvolk.exe", "main") exits
 // with its code. It dies with its caller (SIGKILL when the caller ends). A
@@ -13,9 +16,13 @@
 // there (see HoldWhereFaulted).
 #include "nuvdbsnap/foundation/restore_records.h"
 #include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
+#include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/network/network.h"
+#include "nuvdbsnap/platform/restorefiles/restore_files.h"
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/admin.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 
 #include <cerrno>
@@ -34,13 +41,71 @@ namespace {
 
 char* Dup(std::string const& text) { return strdup(text.c_str()); }
 
-// The snap job of the argument text ("-snapJID <brannox>:<job>"); false when missing.
-bool SnapJob(std::string const& arguments, unsigned* brannoxId, long long* snapJobId) {
-    std::istringstream in(arguments);
-    std::string word;
-    while (in >> word)
-        if (word == "-snapJID" && in >> word) return std::sscanf(word.c_str(), "%u:%lld", brannoxId, snapJobId) == 2;
-    return false;
+struct RunArguments {
+    int64_t jobId = 0;       // the restore job ("-j", else the first word)
+    int64_t brannoxId = 0;   // of the snap job
+    int64_t snapJobId = 0;
+    std::string token;       // "-jt"
+};
+
+// The argument text "<job> <job> -clientInvoked -snapJID <brannox>:<snap job>
+// -j <job> [-jt <token>]"; false with *error naming the argument at fault.
+bool ParseArguments(std::string const& text, RunArguments* out, std::string* error) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    int64_t leading = 0;
+    size_t i = 0;
+    for (; i < words.size() && i < 2 && words[i][0] != '-'; ++i)
+        if (!nuvsuite::ParseNumberArgument("job", words[i], 1, INT64_MAX, &leading, error)) return false;
+    bool haveSnapJob = false;
+    for (; i < words.size(); ++i) {
+        std::string const& w = words[i];
+        if (w == "-clientInvoked") continue;
+        if (i + 1 >= words.size()) {
+            *error = w + ": a value is needed";
+            return false;
+        }
+        std::string const& value = words[++i];
+        if (w == "-snapJID") {
+            size_t const colon = value.find(':');
+            if (colon == std::string::npos) {
+                *error = "-snapJID: '" + value + "' is no <brannox>:<job>";
+                return false;
+            }
+            if (!nuvsuite::ParseNumberArgument("-snapJID", value.substr(0, colon), 1, UINT32_MAX, &out->brannoxId,
+                                               error) ||
+                !nuvsuite::ParseNumberArgument("-snapJID", value.substr(colon + 1), 1, INT64_MAX, &out->snapJobId,
+                                               error))
+                return false;
+            haveSnapJob = true;
+        } else if (w == "-j") {
+            if (!nuvsuite::ParseNumberArgument("-j", value, 1, INT64_MAX, &out->jobId, error)) return false;
+        } else if (w == "-jt") {
+            out->token = value;
+        } else {
+            *error = "unknown argument '" + w + "'";
+            return false;
+        }
+    }
+    if (out->jobId == 0) out->jobId = leading;
+    if (!haveSnapJob || out->jobId == 0) {
+        *error = haveSnapJob ? "no restore job in the arguments" : "no snap job in the arguments";
+        return false;
+    }
+    return true;
+}
+
+// The files and bytes restored, added to the restore job's counts.
+void ReportCounts(int64_t jobId, uint64_t files, uint64_t bytes) {
+    if (files == 0) return;
+    JZRstJobClient job(static_cast<uint64_t>(jobId));
+    job.setNumSuccessful2Add(static_cast<long long>(files));
+    job.setUncompBytes2Add(static_cast<long long>(bytes));
+    job.setCompBytes2Add(static_cast<long long>(bytes));
+    if (!job.updateInfo(false, nullptr))
+        std::fprintf(stderr, "Brisvolk.exe: the counts of job %lld were not updated: %s\n",
+                     static_cast<long long>(jobId), job.lastError().c_str());
 }
 
 std::string Destination(FSRSnapSrcPath const& e) {
@@ -69,12 +134,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Brisvolk.exe: no channel to the caller\n");
         return 2;
     }
-    unsigned brannoxId = 0;
-    long long snapJobId = 0;
-    if (!SnapJob(net.getRemoteArguments(), &brannoxId, &snapJobId) || snapJobId <= 0) {
-        std::fprintf(stderr, "Brisvolk.exe: no snap job in the arguments\n");
+    RunArguments args;
+    std::string argError;
+    if (!ParseArguments(net.getRemoteArguments(), &args, &argError)) {
+        std::fprintf(stderr, "Brisvolk.exe: %s\n", argError.c_str());
         return 2;
     }
+    // The job must be there; a token given must be its own (as registration with a job asks).
+    nuvjobmgr::JobInfo job;
+    if (!nuvjobmgr::GetJob(args.jobId, &job)) {
+        std::fprintf(stderr, "Brisvolk.exe: -j: no job %lld\n", static_cast<long long>(args.jobId));
+        return 2;
+    }
+    if (!args.token.empty() && job.token != args.token) {
+        std::fprintf(stderr, "Brisvolk.exe: -jt: not the token of job %lld\n", static_cast<long long>(args.jobId));
+        return 2;
+    }
+    long long const snapJobId = args.snapJobId;
 
     FSRSnapSrcPathArray run;
     jzsDatabuf_v2 in;
@@ -88,7 +164,7 @@ int main(int argc, char** argv) {
     // The mounts of the snap job's snapshots, as the restore made them.
     SMVolSnapInfo record;
     record.setSnapJobId(static_cast<int>(snapJobId));
-    record.setBrannoxId(static_cast<int>(brannoxId));
+    record.setBrannoxId(static_cast<int>(args.brannoxId));
     JZSnapClientAPI client;
     std::vector<nuvrestorefiles::MountedVolume> volumes;
     if (client.getVolumeSnaps(record)) volumes = nuvrestorefiles::MountedVolumes(record);
@@ -117,7 +193,11 @@ int main(int argc, char** argv) {
             std::string const to = Destination(e);
             std::string const from = nuvrestorefiles::PathInSnapshot(volumes, e.srcPath);
             auto seen = destinations.emplace(to, e.srcPath);
-            if (from.empty()) {
+            if (nuvrestorefiles::IsRootDirectory(to) ||
+                (e.destPath != nullptr && nuvrestorefiles::IsRootDirectory(e.destPath))) {
+                err = EINVAL;
+                error = "the root directory is no restore destination";
+            } else if (from.empty()) {
                 err = ENOENT;
                 error = "no mounted snapshot of snap job " + std::to_string(snapJobId) + " holds it";
             } else if (!seen.second && seen.first->second != e.srcPath) {
@@ -148,6 +228,7 @@ int main(int argc, char** argv) {
     if (reply.filesFailed > 0)
         reply.errorText = Dup(std::to_string(reply.filesFailed) + " of " + std::to_string(run.count) +
                               " entries were not restored");
+    if (!gone) ReportCounts(args.jobId, reply.filesRestored, reply.bytes);
     jzsDatabuf_v2 out;
     out.setExternalBuffer(reinterpret_cast<char*>(&reply), sizeof reply);
     CFzError sent = gone ? CFzError::Success()

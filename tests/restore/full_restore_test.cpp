@@ -65,6 +65,7 @@ struct FullFailure {
     bool foreignFile;     // a data file the snap job's snapshots do not hold
     bool noJobControl;
     int expected;
+    char const* cause;    // what the restore names as the failure's cause
 };
 
 void PrintTo(FullFailure const& c, std::ostream* os) { *os << c.name; }
@@ -93,20 +94,27 @@ TEST_P(FullFailureTest, FailsWithItsCodeAndUnmounts) {
         restore = MakeRestore(true);
     }
     EXPECT_EQ(c.expected, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_NE(std::string::npos, restore->failureText().find(c.cause)) << restore->failureText();
     EXPECT_TRUE(NothingMounted(job.jobId));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Full, FullFailureTest,
-    ::testing::Values(FullFailure{"program reports a file it could not restore", "", "", "", true, false, -4},
+    ::testing::Values(FullFailure{"program reports a file it could not restore", "", "", "", true, false, -4,
+                                  "/other/PG_VERSION] was not restored: no mounted snapshot"},
                       FullFailure{"data mover not found", "archive", "ArMgrClientAPI::getRestoreSarnel", "", false,
-                                  false, -1},
-                      FullFailure{"mount fails", "snapmgr", "JZSnapClientAPI::mountVolumes", "", false, false, -1},
-                      FullFailure{"program does not start", "network", "CJzNetwork::Attach_RemoteCommand", "", false, false, -1},
-                      FullFailure{"program fails at its start", "Brisvolk.exe", "main", "", false, false, -1},
-                      FullFailure{"run not sent", "network", "CJzNetwork::SendXDRMessage", "", false, false, -2},
-                      FullFailure{"no answer", "network", "CJzNetwork::ReceiveXDRMessage", "program=Brisvolk", false, false, -3},
-                      FullFailure{"no job-control client", "", "", "", false, true, -1}));
+                                  false, -1, "calling arMgr.getRestoreSarnel failed"},
+                      FullFailure{"mount fails", "snapmgr", "JZSnapClientAPI::mountVolumes", "", false, false, -1,
+                                  "injected by the test"},
+                      FullFailure{"program does not start", "network", "CJzNetwork::Attach_RemoteCommand", "", false,
+                                  false, -1, "failed  to start the process Brisvolk.exe"},
+                      FullFailure{"program fails at its start", "Brisvolk.exe", "main", "", false, false, -1,
+                                  "failed  to start the process Brisvolk.exe"},
+                      FullFailure{"run not sent", "network", "CJzNetwork::SendXDRMessage", "", false, false, -2,
+                                  "The paths were not sent to Brisvolk.exe"},
+                      FullFailure{"no answer", "network", "CJzNetwork::ReceiveXDRMessage", "program=Brisvolk", false,
+                                  false, -3, "Failed while receiving the message from Brisvolk"},
+                      FullFailure{"no job-control client", "", "", "", false, true, -1, "No job-control client"}));
 
 TEST_F(FullRestoreTest, QuitFlagStopsBeforeAnyCopy) {
     std::string const a = MakeVolume("a");

@@ -162,6 +162,7 @@ struct PartialFailure {
     uint32_t kind;       // archive-file kind
     bool badDirectory;   // the destination lies under a regular file
     int expected;
+    char const* cause;   // what the restore names as the failure's cause
 };
 
 void PrintTo(PartialFailure const& c, std::ostream* os) { *os << c.name; }
@@ -181,6 +182,7 @@ TEST_P(PartialFailureTest, ReturnsTheStepsCodeAndReleasesTheMount) {
     if (c.call[0] != '\0') nuvsuite::AddFault("restorefiles", c.call, 5, "injected by the test", -1);
     auto restore = MakeRestore(false);
     EXPECT_EQ(c.expected, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_NE(std::string::npos, restore->failureText().find(c.cause)) << restore->failureText();
     EXPECT_EQ(0, restore->Finalize(nullptr));
     SMVolSnapInfo record;
     record.setSnapJobId(static_cast<int>(job.jobId));
@@ -192,13 +194,15 @@ TEST_P(PartialFailureTest, ReturnsTheStepsCodeAndReleasesTheMount) {
 
 INSTANTIATE_TEST_SUITE_P(
     Partial, PartialFailureTest,
-    ::testing::Values(PartialFailure{"client not initialised", "init_v3", 0, false, -10},
-                      PartialFailure{"pre-open not sent", "sendMsgToClient", 0, false, -1},
-                      PartialFailure{"archive file not opened", "openArchiveFile", 0, false, -2},
-                      PartialFailure{"directory not made", "", 0, true, -3},
-                      PartialFailure{"wait failed", "waitForCompletion", 0, false, -5},
-                      PartialFailure{"normal archive file pre-open", "sendMsgToClient", 1, false, -6},
-                      PartialFailure{"normal archive file holds no data", "", 1, false, -8}));
+    ::testing::Values(PartialFailure{"client not initialised", "init_v3", 0, false, -10, "injected by the test"},
+                      PartialFailure{"pre-open not sent", "sendMsgToClient", 0, false, -1, "injected by the test"},
+                      PartialFailure{"archive file not opened", "openArchiveFile", 0, false, -2, "injected by the test"},
+                      PartialFailure{"directory not made", "", 0, true, -3, "/out/file is not a directory"},
+                      PartialFailure{"wait failed", "waitForCompletion", 0, false, -5, "injected by the test"},
+                      PartialFailure{"normal archive file pre-open", "sendMsgToClient", 1, false, -6,
+                                     "injected by the test"},
+                      PartialFailure{"normal archive file holds no data", "", 1, false, -8,
+                                     "holds no data to restore by offset"}));
 
 TEST_F(PartialRestoreTest, InitFailureMakesInitReportIt) {
     std::string const a = MakeVolume("a");

@@ -8,9 +8,11 @@
 //
 // Results: 0 success; 1 the quit flag or a failure before any data moved
 // (map file, temporary directory); negative codes name the failing step:
-// -10 the restore-files client did not initialise (Init then says -1), and
+// -10 the restore-files client did not initialise (Init then says -1),
 // kRestoreDestinationCollision, two files of the restore mapped to one
-// destination (refused before any data moved).
+// destination, and kRestoreDestinationRoot, a file restored onto the root
+// directory (both refused before any data moved). failureText() names the
+// cause of a failure as the log does.
 #pragma once
 
 #include "nuvdbsnap/engine/snap_util_types.h"
@@ -29,6 +31,9 @@
 
 // Two files of one restore mapped to one destination path.
 constexpr int kRestoreDestinationCollision = -11;
+// A data file whose destination (or, going back to its place, whose source)
+// is the root directory "/".
+constexpr int kRestoreDestinationRoot = -12;
 
 class CJzNetwork;
 class EvEvent;
@@ -97,6 +102,7 @@ struct MultiThreadedRestoreParams {
     void* m_callbackContext;
     bool m_multiplexed;
     int m_result = 0;
+    std::string m_failureText;  // the cause of m_result's failure, as logged
     unsigned long m_pending;
     JzCriticalSection m_lock;
     boost::shared_ptr<JzThreadPool> m_threadPool;
@@ -123,6 +129,9 @@ public:
     static bool& isRedirectRestore();
     // This object's redirect decision.
     bool redirected() const { return m_redirect; }
+    // The cause of the last restoreData that failed, as the log names it (the
+    // first failure it met); empty after one that succeeded.
+    std::string const& failureText() const { return m_failureText; }
 
     int restoreData(long long snapJobId, bool flag, std::list<ArchFileInfo>& archFiles, JzRstInitParams& params,
                     ErrorCallback callback, void* context, std::string const& extendedOptions);
@@ -151,6 +160,9 @@ public:
     static int multithreadedRestore(MultiThreadedRestoreParams& params);
     static void* MonitorMultiThreadRestore(void* params);
     static int doRestore(MultiThreadedRestoreParams& params, std::list<ArchFileInfo>& stream, JzRstInitParams& slot);
+    // doRestore that also gives the cause of the stream's failure (`cause` may be null).
+    static int restoreStream(MultiThreadedRestoreParams& params, std::list<ArchFileInfo>& stream,
+                             JzRstInitParams& slot, std::string* cause);
 
     // Process-wide statics of the restore.
     static long long destBrannoxId;
@@ -177,21 +189,29 @@ public:
     unsigned long m_destClientId = 0;
 
 private:
-    // The per-job work of a restore (task values, token file, redirect
-    // decision, map file, physical paths, the layout of files going back to
-    // their place, done as `userName`); `archFiles` changed in place.
+    // The per-job work of a restore (refusal of the root directory as a
+    // destination, task values, token file, redirect decision, map file,
+    // physical paths, the layout of files going back to their place, done as
+    // the user name of `params`); `archFiles` changed in place.
     int prepareJob(long long snapJobId, std::vector<std::list<ArchFileInfo>*> const& lists,
-                   std::string const& extendedOptions, char const* userName);
+                   std::string const& extendedOptions, JzRstInitParams const& params);
     // The road after the per-job work (strip levels, then partial or full).
     int runRoad(long long snapJobId, bool flag, std::list<ArchFileInfo>& archFiles, JzRstInitParams& params,
                 ErrorCallback callback, void* context, std::string const& extendedOptions);
     int fullRestore(std::list<ArchFileInfo>& archFiles);
     int restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<ArchFileInfo*> const& run);
     uint64_t jobId() const;
+    // Logs the error line of a failure and keeps it as the restore's cause,
+    // unless a cause was kept already.
+    void failed(char const* tag, char const* format, ...) __attribute__((format(printf, 3, 4)));
+    void noteCause(std::string const& cause) {
+        if (m_failureText.empty()) m_failureText = cause;
+    }
 
     bool m_redirect = false;    // this object's redirect decision
     bool m_jobPrepared = false; // the per-job work was done (by a multi-stream monitor)
     long long m_countsBrannoxId = 0;  // Brannox id of the counts file (0: destBrannoxId)
+    std::string m_failureText;        // see failureText()
     friend struct MultiStreamRun;
 };
 

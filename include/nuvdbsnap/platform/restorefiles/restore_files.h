@@ -25,6 +25,14 @@
 
 class JZJobCtrlClient;
 
+namespace nuvrestorefiles {
+
+// True when `path` names the root directory ("/", "//", "/.", "/a/.." ...):
+// no restore writes onto it or into it as its destination.
+bool IsRootDirectory(std::string const& path);
+
+}  // namespace nuvrestorefiles
+
 class JZRestoreFiles : public nuvsuite::LastErrorRecord {
 public:
     JZRestoreFiles() = default;

@@ -74,4 +74,11 @@ AdminTable const* FindAdminTable(std::string const& kind);
 // is wrong (e.g. "4294967297 is out of range (0 .. 4294967295)").
 [[nodiscard]] bool ParseAdminValue(AdminValue rule, std::string const& text, CatValue* value, std::string* why);
 
+// A numeric argument of a program (a job id after "-j", a port, a count):
+// `text` read as a whole decimal number by the rules above (no trailing text,
+// no blank) within low .. high. False with *error naming the argument, e.g.
+// "-j: '489abc' is no whole decimal number".
+[[nodiscard]] bool ParseNumberArgument(std::string const& argument, std::string const& text, int64_t low,
+                                       int64_t high, int64_t* value, std::string* error);
+
 }  // namespace nuvsuite
