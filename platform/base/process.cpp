@@ -365,6 +365,35 @@ int JzProcess::spawn(std::vector<std::string> const& args, int channelFd, int* p
     return 0;
 }
 
+unsigned long long JzProcess::StartTime(int pid) {
+    if (pid <= 0) return 0;
+    int const saved = errno;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errno = saved;
+        return 0;
+    }
+    char buf[1024];
+    ssize_t const n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    errno = saved;
+    if (n <= 0) return 0;
+    // Fields after the command name (which ends at the last ')'): state is
+    // field 3, the start time field 22.
+    std::string const stat(buf, static_cast<size_t>(n));
+    std::string::size_type at = stat.rfind(')');
+    if (at == std::string::npos) return 0;
+    at += 1;
+    for (int field = 2; field < 22; ++field) {
+        at = stat.find(' ', at);
+        if (at == std::string::npos) return 0;
+        at += 1;
+    }
+    return std::strtoull(stat.c_str() + at, nullptr, 10);
+}
+
 bool JzProcess::IsAlive(int pid) {
     if (pid <= 0) return false;
     int const saved = errno;

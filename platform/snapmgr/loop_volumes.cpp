@@ -321,6 +321,7 @@ CFzError RemoveLoopVolume(std::string const& name) {
 }
 
 void SweepLeftovers(EvEvent* event) {
+    SweepAbandonedMounts(event);
     SweepAbandonedCreates(event);
     std::vector<CatRow> rows;
     if (Catalogue::Instance()

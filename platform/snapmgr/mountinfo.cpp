@@ -42,6 +42,7 @@ std::vector<MountEntry> ParseMountInfo(std::string const& text) {
             }
         if (w.size() < 10 || dash == 0 || dash + 2 >= w.size()) continue;
         MountEntry e;
+        e.device = w[2];
         e.root = Unescape(w[3]);
         e.mountPoint = Unescape(w[4]);
         e.options = w[5];
@@ -76,6 +77,23 @@ bool FindMountForPath(std::vector<MountEntry> const& table, std::string const& p
     if (best == std::string::npos) return false;
     if (out) *out = table[best];
     return true;
+}
+
+std::vector<std::string> MountPointsShowing(std::vector<MountEntry> const& table, std::string const& dir) {
+    std::vector<std::string> out;
+    std::string const real = NormalisePath(dir);
+    MountEntry holder;
+    if (real.empty() || real[0] != '/' || !FindMountForPath(table, real, &holder)) return out;
+    // The directory as its file system names it: the holder's root and the rest of the path.
+    std::string const point = NormalisePath(holder.mountPoint);
+    std::string const rest = point == "/" ? real : real.substr(point.size());
+    std::string within = holder.root == "/" ? rest : holder.root + rest;
+    if (within.empty()) within = "/";
+    for (auto const& e : table)
+        if (e.device == holder.device && NormalisePath(e.root) == NormalisePath(within) &&
+            NormalisePath(e.mountPoint) != real)
+            out.push_back(NormalisePath(e.mountPoint));
+    return out;
 }
 
 bool IsMountPoint(std::string const& path) {

@@ -9,6 +9,7 @@
 namespace nuvsnapmgr {
 
 struct MountEntry {
+    std::string device;       // major:minor of the file system
     std::string mountPoint;   // unescaped
     std::string root;         // root of the mount within its file system
     std::string fsType;
@@ -27,6 +28,11 @@ std::string ReadSelfMountInfo();
 // resolved); false when none does. With several mounts on one point the last
 // (the visible one) wins.
 bool FindMountForPath(std::vector<MountEntry> const& table, std::string const& path, MountEntry* out);
+
+// The mount points of `table` that show the directory `dir` (resolved) as
+// their root - binds of it - other than `dir` itself, in table order (a point
+// with several such mounts stacked on it appears once per mount).
+std::vector<std::string> MountPointsShowing(std::vector<MountEntry> const& table, std::string const& dir);
 
 // True when `path` (normalised) is a mount point in this process.
 bool IsMountPoint(std::string const& path);

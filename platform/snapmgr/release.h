@@ -7,6 +7,9 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
+#include <string>
+#include <vector>
+
 class EvEvent;
 
 namespace nuvsnapmgr {
@@ -21,7 +24,23 @@ namespace nuvsnapmgr {
 // `snapDevice` (same device and inode): the snapshot is mounted there.
 bool IsSnapshotMountedAt(std::string const& path, std::string const& snapDevice);
 
+// Unmounts every mount of the copy `snapDevice` stacked at `path` (none there
+// is no error); an error when one stays.
+[[nodiscard]] CFzError UnmountSnapshotAt(std::string const& path, std::string const& snapDevice);
+
+// The mount points that show the snapshot's copy (binds of it), from the mount table.
+std::vector<std::string> MountsOfCopy(SnapshotRow const& snapshot);
+
+// Unmounts the binds of the snapshot that no row records (left by a run killed
+// before mounts were recorded first): under the suite's mount areas only, or
+// `anywhere`.
+[[nodiscard]] CFzError ReleaseUnrecordedMounts(SnapshotRow const& snapshot, bool anywhere, EvEvent* event);
+
 [[nodiscard]] CFzError ReleaseSnapshot(SnapshotRow const& snapshot);
+
+// Releases the mounts whose holder was killed (see ClaimAbandonedMounts): their
+// mounts, the directories made for them and their rows. Failures are logged.
+void SweepAbandonedMounts(EvEvent* event);
 
 // Removes what creates that died half way left behind: their partial or
 // renamed copies under the snapshot root and their rows. Failures are logged.

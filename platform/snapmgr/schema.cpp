@@ -5,7 +5,8 @@
 //                     copy is in place, then 'ready'), with the method that made them, for a
 //                     block clone its image, and, for one of a create that failed after it, why
 //   sm_loop_volumes   loop-backed volumes the suite made (image, loop device, mount)
-//   sm_mounts         read-only bind mounts the suite made (with the directories it created for them)
+//   sm_mounts         read-only bind mounts the suite made (with the directories it created for them
+//                     and the process that holds them while it runs; see ClaimAbandonedMounts)
 //   sm_control_hosts  storage arrays;  sm_engines  snapshot engines;  sm_replication  per application
 //   sm_snap_tasks     pre-snap (phase 1) and post-snap (phase 2) programs of an application
 //   sm_ddr_hosts      per application, the client that is its DDR host (JZSnapOSUtil::getDDRHostID)
@@ -142,6 +143,14 @@ CREATE TABLE IF NOT EXISTS sm_ddr_hosts (
 // but every later look at it (listing, mount, replica) says what it is.
 nuvsuite::SchemaPart s_failedCreate{"snapmgr", 5,
     "ALTER TABLE sm_snapshots ADD COLUMN failed_create TEXT NOT NULL DEFAULT ''"};
+
+// The process that holds a mount (pid and start time) from before the mount is
+// made until that process ends: a mount whose holder was killed is taken down by
+// the next sweep; one whose holder ended normally stays (holder 0) until unmounted.
+nuvsuite::SchemaPart s_mountHolder{"snapmgr", 6, R"SQL(
+ALTER TABLE sm_mounts ADD COLUMN holder_pid INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE sm_mounts ADD COLUMN holder_start INTEGER NOT NULL DEFAULT 0;
+)SQL"};
 
 nuvsuite::AdminTable s_volumes{"volume", "sm_volumes", true, "path",
                                {{"path", AdminValue::kPath}, {"fstype", AdminValue::kFsType}}, CheckVolumeRow};

@@ -12,6 +12,7 @@
 #include "nuvdbsnap/platform/suite/suite.h"
 #include "snapshot_store.h"
 
+#include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <sys/stat.h>
@@ -115,6 +116,7 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
     SMCall call("JZSnapClientAPI::mountVolumes", args, &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
     if (record.getNumVolumes() == 0) return call.Fail(SM_ERR_INVALID_ARGUMENT, "the record has no volumes");
+    SweepAbandonedMounts(call.event());
 
     std::vector<MountRow> madeNow;
     auto undo = [&]() {
@@ -156,8 +158,15 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
         }
         std::vector<std::string> madeBefore;  // directories made for an earlier mount at this path
         if (found && !MountStillStands(existing, snap)) {
-            // The suite's mount at this path went away outside the suite: its row
-            // goes, and the snapshot is mounted there anew.
+            if (HeldByOtherProcess(existing)) {
+                // Recorded by a run that is still making it: not stale.
+                undo();
+                return call.Fail(SM_ERR_MOUNT, "[" + path + "] is being mounted by process " +
+                                                   std::to_string(existing.holderPid));
+            }
+            // The suite's mount at this path went away outside the suite, or
+            // the run that recorded it died before it was made: its row goes,
+            // and the snapshot is mounted there anew.
             e = DeleteMountRow(existing.id);
             if (e.IsError()) {
                 undo();
@@ -172,24 +181,36 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
                                                std::to_string(existing.snapshotId));
         }
         if (!found) {
+            // The row first, held by this process: a kill at any later moment
+            // leaves a row that a sweep finds, never a mount that none knows.
             MountRow row;
             row.snapshotId = snap.id;
             row.jobId = record.getJobId();
             row.mountPath = path;
-            e = BindMountReadOnly(snap.snapDevice, path, &row.createdDirs);
-            if (e.IsError()) {
-                undo();
-                return call.Fail(SM_ERR_MOUNT, e, "cannot mount snapshot " + std::to_string(snap.id));
-            }
-            row.createdDirs.insert(row.createdDirs.begin(), madeBefore.begin(), madeBefore.end());
+            row.createdDirs = madeBefore;
+            for (std::string const& dir : MissingDirectories(path))
+                if (std::find(row.createdDirs.begin(), row.createdDirs.end(), dir) == row.createdDirs.end())
+                    row.createdDirs.push_back(dir);
             e = InsertMount(row, &row.id);
             if (e.IsError()) {
-                row.id = 0;
-                (void)ReleaseMount(row);
                 undo();
                 return call.Fail(SM_ERR_INTERNAL, e, "cannot record the mount at [" + path + "]");
             }
+            HoldWhereFaulted("snapmgr", "recorded " + path);  // a test's hold: the row, no mount yet
+            std::vector<std::string> made;
+            e = MakeMountDirectories(path, &made);
+            // Binds of the snapshot already there (left by a run killed before
+            // mounts were recorded first) go, so that mounts never stack.
+            if (!e.IsError()) e = UnmountSnapshotAt(path, snap.snapDevice);
+            if (!e.IsError()) e = BindMountReadOnly(snap.snapDevice, path);
+            if (e.IsError()) {
+                RemoveMountDirectories(&made);
+                (void)ReleaseMount(row);
+                undo();
+                return call.Fail(SM_ERR_MOUNT, e, "cannot mount snapshot " + std::to_string(snap.id));
+            }
             madeNow.push_back(row);
+            HoldWhereFaulted("snapmgr", "mounted " + path);  // a test's hold: the mount made
         }
         if (!snap.failedCreate.empty())
             EvDebug::DebugLvl(call.event(), 0, call.tag().c_str(),

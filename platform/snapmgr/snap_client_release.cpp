@@ -82,7 +82,9 @@ bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
     SMCall call("JZSnapClientAPI::unmount", RecordArgs(record), &record, &m_errCode, &m_errStr);
     if (call.Faulted()) return false;
 
+    SweepAbandonedMounts(call.event());
     std::map<int64_t, MountRow> mounts;  // by row id
+    std::set<int64_t> bySnapshot;        // snapshots released as a whole
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it) {
         // A disk-group mount path ("+NAME") is released by the volume's snapshot.
         if (!it->getMountPath().empty() && !IsAsmGroupPath(it->getMountPath())) {
@@ -99,6 +101,7 @@ bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
             CFzError e = MountsOfSnapshot(it->getSMSnapId(), &rows);
             if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot read the mounts");
             for (auto const& r : rows) mounts[r.id] = r;
+            bySnapshot.insert(it->getSMSnapId());
         }
     }
     std::set<std::string> released;
@@ -108,6 +111,25 @@ bool JZSnapClientAPI::unmount(SMVolSnapInfo& record) {
         if (e.IsError()) return call.Fail(SM_ERR_UNMOUNT, e, "cannot unmount [" + m.second.mountPath + "]");
         released.insert(m.second.mountPath);
         releasedSnaps.insert(m.second.snapshotId);
+    }
+    // A snapshot released as a whole loses its unrecorded binds in the suite's
+    // mount areas too, and the unmount fails while a mount of it stays there.
+    for (int64_t id : bySnapshot) {
+        SnapshotRow snapshot;
+        bool found = false;
+        CFzError e = GetSnapshot(id, &snapshot, &found);
+        if (e.IsError()) return call.Fail(SM_ERR_INTERNAL, e, "cannot read the snapshots");
+        if (!found) continue;
+        e = ReleaseUnrecordedMounts(snapshot, false, call.event());
+        if (e.IsError()) return call.Fail(SM_ERR_UNMOUNT, e, "cannot unmount snapshot " + std::to_string(id));
+    }
+    for (auto const& m : mounts) {
+        SnapshotRow snapshot;
+        bool found = false;
+        if (GetSnapshot(m.second.snapshotId, &snapshot, &found).IsError() || !found) continue;
+        if (IsSnapshotMountedAt(m.second.mountPath, snapshot.snapDevice))
+            return call.Fail(SM_ERR_UNMOUNT, "snapshot " + std::to_string(snapshot.id) + " is still mounted at [" +
+                                                 m.second.mountPath + "]");
     }
     for (auto it = record.volumeListBegin(); it != record.volumeListEnd(); ++it)
         if (released.count(NormalisePath(it->getMountPath())) ||

@@ -49,12 +49,22 @@ std::string DirName(std::string const& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A block clone's image lies in one of the places PlanBlockClone puts it: the
+// snapshot root or the image pool's clones/ (a regular file strictly below it).
 bool IsOwnCloneImage(std::string const& image) {
     if (image.empty()) return false;
     struct stat st;
-    if (::lstat(image.c_str(), &st) == 0) return S_ISREG(st.st_mode) && ResolvesStrictlyUnder(CloneRoot(), image);
-    return image.find("/../") == std::string::npos && PathHolds(NormalisePath(CloneRoot()), image) &&
-           NormalisePath(image) != NormalisePath(CloneRoot());
+    bool const exists = ::lstat(image.c_str(), &st) == 0;
+    for (std::string const& area : {SnapshotRoot(), CloneRoot()}) {
+        if (exists) {
+            if (S_ISREG(st.st_mode) && ResolvesStrictlyUnder(area, image)) return true;
+            continue;
+        }
+        if (image.find("/../") == std::string::npos && PathHolds(NormalisePath(area), image) &&
+            NormalisePath(image) != NormalisePath(area))
+            return true;
+    }
+    return false;
 }
 
 // A btrfs subvolume: its snapshot goes to the state root's snapshots/ when that

@@ -2,6 +2,8 @@
 #include "nuvdbsnap/platform/snapmgr/snapshot_admin.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 
+#include "nuvdbsnap/platform/base/log.h"
+
 #include "mountinfo.h"
 #include "release.h"
 #include "sm_paths.h"
@@ -60,6 +62,15 @@ CFzError UnmountSnapshot(int64_t id) {
     SMVolSnapInfo record = RecordOf(row);
     JZSnapClientAPI client;
     if (!client.unmount(record)) return ClientError(client, "unmount", id);
+    // Binds that no row records (a run killed before mounts were recorded
+    // first left them) go too, wherever they are; none may stay.
+    EvEvent event(row.jobId > 0 ? static_cast<uint64_t>(row.jobId) : 0);
+    e = ReleaseUnrecordedMounts(row, true, &event);
+    if (e.IsError()) return e.Push(FZ_LOC, "cannot unmount snapshot %lld", static_cast<long long>(id));
+    std::vector<std::string> const left = MountsOfCopy(row);
+    if (!left.empty())
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "snapshot %lld is still mounted at [%s]",
+                                       static_cast<long long>(id), left.front().c_str());
     return CFzError::Success();
 }
 
@@ -78,6 +89,11 @@ CFzError DeleteSnapshot(int64_t id) {
                                        "snapshot %lld is mounted at [%s]: unmount it first (jzsuite snapshot unmount %lld)",
                                        static_cast<long long>(id), mounts.front().mountPath.c_str(),
                                        static_cast<long long>(id));
+    std::vector<std::string> const binds = MountsOfCopy(row);
+    if (!binds.empty())
+        return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY,
+                                       "snapshot %lld is mounted at [%s]: unmount it first (jzsuite snapshot unmount %lld)",
+                                       static_cast<long long>(id), binds.front().c_str(), static_cast<long long>(id));
     std::string const holder = MountBelow(RealPath(row.snapDevice));
     if (!holder.empty())
         return FXErrorUtil::ErrorErrNo(FZ_LOC, EBUSY, "snapshot %lld has [%s] mounted on it: not deleted",

@@ -3,9 +3,15 @@
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
+#include "nuvdbsnap/platform/suite/suite.h"
+
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <set>
 #include <unistd.h>
 #include <sstream>
 
@@ -53,7 +59,63 @@ MountRow ToMount(CatRow const& r) {
     for (std::string d; std::getline(dirs, d);)
         if (!d.empty()) m.createdDirs.push_back(d);
     m.created = AsInt(r[5]);
+    m.holderPid = AsInt(r[6]);
+    m.holderStart = AsInt(r[7]);
     return m;
+}
+
+constexpr char const* kMountColumns =
+    "id, snapshot_id, job_id, mount_path, created_dirs, created, holder_pid, holder_start";
+
+// This process's start time (looked up again in a child after fork()).
+int64_t OwnStart() {
+    static std::mutex s_mutex;
+    static pid_t s_pid = 0;
+    static int64_t s_start = 0;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    if (s_pid != ::getpid()) {
+        s_pid = ::getpid();
+        s_start = static_cast<int64_t>(JzProcess::StartTime(s_pid));
+    }
+    return s_start;
+}
+
+// The state roots (as JZ_SUITE_ROOT gave them) in which this process recorded
+// mounts it holds.
+std::mutex s_heldMutex;
+std::set<std::string>& HeldIn() {
+    static std::set<std::string>* const files = new std::set<std::string>();  // outlives exit handlers
+    return *files;
+}
+
+// At a normal exit the mounts this process still holds are handed over: they
+// stay, as the caller left them, until someone unmounts them. Only the
+// catalogue of the state root in use then is reached, and only when this
+// process recorded mounts there (never one made afresh at exit).
+std::string RootSetting() {
+    char const* root = std::getenv("JZ_SUITE_ROOT");
+    return root != nullptr ? root : "";
+}
+
+void HandOverHeldMounts() {
+    {
+        std::lock_guard<std::mutex> lock(s_heldMutex);
+        if (HeldIn().count(RootSetting()) == 0) return;
+    }
+    struct stat st;
+    if (::stat(nuvsuite::CataloguePath().c_str(), &st) != 0) return;
+    (void)Catalogue::Instance().Exec(
+        "UPDATE sm_mounts SET holder_pid = 0, holder_start = 0 WHERE holder_pid = ? AND holder_start = ?",
+        {int64_t(::getpid()), OwnStart()});
+}
+
+// A holder is gone when no process runs with its pid, or the one that does
+// started at another time (the pid was taken again).
+bool HolderGone(int64_t pid, int64_t start) {
+    if (pid <= 0) return false;
+    if (!JzProcess::IsAlive(static_cast<int>(pid))) return true;
+    int64_t const now = static_cast<int64_t>(JzProcess::StartTime(static_cast<int>(pid)));
+    return start != 0 && now != 0 && now != start;
 }
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -196,11 +258,55 @@ CFzError CountSnapshotsOfVolume(int64_t smVolumeId, int64_t* count) {
 }
 
 CFzError InsertMount(MountRow const& m, int64_t* id) {
+    static std::once_flag s_handOver;
+    // Registered after the catalogue exists, so it runs before the catalogue goes.
+    std::call_once(s_handOver, [] {
+        (void)Catalogue::Instance();
+        std::atexit(HandOverHeldMounts);
+    });
+    {
+        std::lock_guard<std::mutex> lock(s_heldMutex);
+        HeldIn().insert(RootSetting());
+    }
     std::string dirs;
     for (auto const& d : m.createdDirs) dirs += d + "\n";
     return InsertReturningId(
-        "INSERT INTO sm_mounts(snapshot_id, job_id, mount_path, created_dirs, created) VALUES(?, ?, ?, ?, ?)",
-        {m.snapshotId, m.jobId, m.mountPath, dirs, Now()}, id);
+        "INSERT INTO sm_mounts(snapshot_id, job_id, mount_path, created_dirs, created, holder_pid, holder_start) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?)",
+        {m.snapshotId, m.jobId, m.mountPath, dirs, Now(), int64_t(::getpid()), OwnStart()}, id);
+}
+
+bool HeldByOtherProcess(MountRow const& row) {
+    if (row.holderPid <= 0) return false;
+    if (row.holderPid == ::getpid() && row.holderStart == OwnStart()) return false;
+    return !HolderGone(row.holderPid, row.holderStart);
+}
+
+CFzError ClaimAbandonedMounts(std::vector<MountRow>* out) {
+    out->clear();
+    std::vector<CatRow> rows;
+    CFzError e = Catalogue::Instance().Query(
+        std::string("SELECT ") + kMountColumns +
+            " FROM sm_mounts WHERE holder_pid > 0 AND NOT (holder_pid = ? AND holder_start = ?)",
+        {int64_t(::getpid()), OwnStart()}, &rows);
+    if (e.IsError()) return e;
+    for (auto const& r : rows) {
+        MountRow m = ToMount(r);
+        if (!HolderGone(m.holderPid, m.holderStart)) continue;  // still running (or cannot be told)
+        std::vector<CatRow> claimed;
+        e = Catalogue::Instance().Query(
+            "UPDATE sm_mounts SET holder_pid = ?, holder_start = ? "
+            "WHERE id = ? AND holder_pid = ? AND holder_start = ? RETURNING id",
+            {int64_t(::getpid()), OwnStart(), m.id, m.holderPid, m.holderStart}, &claimed);
+        if (e.IsError()) return e;
+        if (!claimed.empty()) out->push_back(m);
+    }
+    return CFzError::Success();
+}
+
+CFzError RestoreMountHolder(MountRow const& row) {
+    return Catalogue::Instance().Exec("UPDATE sm_mounts SET holder_pid = ?, holder_start = ? WHERE id = ?",
+                                      {row.holderPid, row.holderStart, row.id});
 }
 
 CFzError DeleteMountRow(int64_t id) { return Catalogue::Instance().Exec("DELETE FROM sm_mounts WHERE id = ?", {id}); }
@@ -208,8 +314,7 @@ CFzError DeleteMountRow(int64_t id) { return Catalogue::Instance().Exec("DELETE 
 CFzError MountsOfSnapshot(int64_t snapshotId, std::vector<MountRow>* out) {
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
-        "SELECT id, snapshot_id, job_id, mount_path, created_dirs, created FROM sm_mounts WHERE snapshot_id = ? "
-        "ORDER BY id",
+        std::string("SELECT ") + kMountColumns + " FROM sm_mounts WHERE snapshot_id = ? ORDER BY id",
         {snapshotId}, &rows);
     out->clear();
     for (auto const& r : rows) out->push_back(ToMount(r));
@@ -219,7 +324,7 @@ CFzError MountsOfSnapshot(int64_t snapshotId, std::vector<MountRow>* out) {
 CFzError MountAtPath(std::string const& path, MountRow* row, bool* found) {
     std::vector<CatRow> rows;
     CFzError e = Catalogue::Instance().Query(
-        "SELECT id, snapshot_id, job_id, mount_path, created_dirs, created FROM sm_mounts WHERE mount_path = ?",
+        std::string("SELECT ") + kMountColumns + " FROM sm_mounts WHERE mount_path = ?",
         {path}, &rows);
     *found = !e.IsError() && !rows.empty();
     if (*found) *row = ToMount(rows[0]);

@@ -37,6 +37,8 @@ struct MountRow {
     std::string mountPath;
     std::vector<std::string> createdDirs;  // outermost first
     int64_t created = 0;
+    int64_t holderPid = 0;    // the process that holds the mount while it runs; 0: none
+    int64_t holderStart = 0;  // its start time (JzProcess::StartTime)
 };
 
 // SM volume ids.
@@ -72,8 +74,17 @@ struct MountRow {
 [[nodiscard]] CFzError ListReadySnapshots(char const* column, int64_t value, std::vector<SnapshotRow>* rows);
 [[nodiscard]] CFzError CountSnapshotsOfVolume(int64_t smVolumeId, int64_t* count);
 
-// Mounts.
+// Mounts. A row is recorded before its mount is made, held by the calling
+// process (pid and start time); when that process ends normally (exit, not a
+// kill) its rows are handed over (holder 0) and their mounts stay.
 [[nodiscard]] CFzError InsertMount(MountRow const& row, int64_t* id);
+// True when the row's holder is a process other than this one that still runs.
+bool HeldByOtherProcess(MountRow const& row);
+// Rows whose holder is gone (killed before it released or handed them over),
+// each claimed (holder set to the caller) by exactly one caller.
+[[nodiscard]] CFzError ClaimAbandonedMounts(std::vector<MountRow>* rows);
+// Gives a claimed row back to its former holder, for the next sweep.
+[[nodiscard]] CFzError RestoreMountHolder(MountRow const& row);
 [[nodiscard]] CFzError DeleteMountRow(int64_t id);
 [[nodiscard]] CFzError MountsOfSnapshot(int64_t snapshotId, std::vector<MountRow>* rows);
 [[nodiscard]] CFzError MountAtPath(std::string const& path, MountRow* row, bool* found);

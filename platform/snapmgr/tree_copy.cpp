@@ -1,5 +1,6 @@
 #include "tree_copy.h"
 
+#include "nuvdbsnap/platform/base/entry_attributes.h"
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/placed_files.h"
 
@@ -8,6 +9,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <linux/openat2.h>
@@ -63,12 +65,85 @@ struct timespec Ts(struct statx_timestamp const& t) {
     return ts;
 }
 
+// The status the base library's metadata calls take, from a statx.
+struct stat ToStat(struct statx const& x) {
+    struct stat st;
+    std::memset(&st, 0, sizeof st);
+    st.st_mode = x.stx_mode;
+    st.st_uid = x.stx_uid;
+    st.st_gid = x.stx_gid;
+    st.st_rdev = makedev(x.stx_rdev_major, x.stx_rdev_minor);
+    st.st_size = static_cast<off_t>(x.stx_size);
+    st.st_atim = Ts(x.stx_atime);
+    st.st_mtim = Ts(x.stx_mtime);
+    return st;
+}
+
 enum class Reflink { Unknown, Works, Refused };
+
+// Relative paths at least this long are opened one name at a time: a path
+// below the roots may be longer than one path name can be (PATH_MAX).
+constexpr size_t kWholePathLimit = 2048;
+
+// The directory that holds `rel` below `root`, reached one name at a time
+// without following links (a new descriptor; -1 and errno on failure), and
+// the last name of `rel` in *leaf.
+int ParentOf(int root, std::string const& rel, std::string* leaf) {
+    size_t const slash = rel.rfind('/');
+    *leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
+    int fd = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0 || slash == std::string::npos) return fd;
+    for (size_t from = 0; from < slash;) {
+        size_t const end = std::min(rel.find('/', from), slash);
+        int const next = ::openat(fd, rel.substr(from, end - from).c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int const err = errno;
+        ::close(fd);
+        if (next < 0) {
+            errno = err;
+            return -1;
+        }
+        fd = next;
+        from = end + 1;
+    }
+    return fd;
+}
+
+// openat(root, rel, flags, mode), the last name not followed, for a `rel` of any length.
+int OpenAt(int root, std::string const& rel, int flags, mode_t mode = 0) {
+    if (rel.size() < kWholePathLimit) return ::openat(root, rel.c_str(), flags | O_NOFOLLOW, mode);
+    std::string leaf;
+    int const parent = ParentOf(root, rel, &leaf);
+    if (parent < 0) return -1;
+    int const fd = ::openat(parent, leaf.c_str(), flags | O_NOFOLLOW, mode);
+    int const err = errno;
+    ::close(parent);
+    errno = err;
+    return fd;
+}
+
+// linkat(root, from, root, to) for paths of any length.
+int LinkAt(int root, std::string const& from, std::string const& to) {
+    if (from.size() < kWholePathLimit && to.size() < kWholePathLimit)
+        return ::linkat(root, from.c_str(), root, to.c_str(), 0);
+    std::string fromLeaf, toLeaf;
+    int const fromDir = ParentOf(root, from, &fromLeaf);
+    if (fromDir < 0) return -1;
+    int const toDir = ParentOf(root, to, &toLeaf);
+    int rc = toDir < 0 ? -1 : ::linkat(fromDir, fromLeaf.c_str(), toDir, toLeaf.c_str(), 0);
+    int const err = errno;
+    ::close(fromDir);
+    if (toDir >= 0) ::close(toDir);
+    errno = err;
+    return rc;
+}
 
 // Opens `rel` below `root` without following any symbolic link and without
 // leaving the root's mount (a directory swapped for a link during the copy
-// cannot lead the copy elsewhere).
+// cannot lead the copy elsewhere). A path too long for one path name is
+// opened one name at a time, none of them followed.
 int OpenBeneath(int root, std::string const& rel, int flags) {
+    if (rel.size() >= kWholePathLimit) return OpenAt(root, rel, flags);
     struct open_how how;
     std::memset(&how, 0, sizeof how);
     how.flags = static_cast<uint64_t>(flags);
@@ -139,11 +214,20 @@ public:
         if ((e = CopyFiles()).IsError()) return e;
         if ((e = MakeLinks()).IsError()) return e;
         for (auto const& d : m_dirs) {
-            Fd fd(d.rel.empty() ? ::dup(dst.fd)
-                                : ::openat(dst.fd, d.rel.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            Fd fd(d.rel.empty() ? ::dup(dst.fd) : OpenAt(dst.fd, d.rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (fd.fd < 0)
                 return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open the copy of [%s]", Show(d.rel).c_str());
-            if ((e = ApplyMetadata(fd.fd, d.st, Show(d.rel), m_stats)).IsError()) return e;
+            Fd from(d.rel.empty() ? ::dup(src.fd) : OpenBeneath(src.fd, d.rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (from.fd < 0 && errno == EXDEV) {
+                // Another mount's root, seen (not descended into) by the walk: its own attributes.
+                std::string leaf;
+                Fd parent(ParentOf(src.fd, d.rel, &leaf));
+                if (parent.fd >= 0)
+                    from.fd = ::openat(parent.fd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            }
+            if (from.fd < 0)
+                return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", Show(d.rel).c_str());
+            if ((e = ApplyMetadata(from.fd, fd.fd, d.st, Show(d.rel), m_stats)).IsError()) return e;
             ++m_stats->directories;
         }
         return CFzError::Success();
@@ -185,7 +269,7 @@ private:
         mode_t type = st.stx_mode & S_IFMT;
         if (type == S_IFREG) return ListFile(rel, st);
         if (type == S_IFLNK) return CopySymlink(srcDir, dstDir, name, rel, st);
-        if (type != S_IFDIR) return Skip(rel, "special file skipped", m_stats);
+        if (type != S_IFDIR) return CopySpecial(srcDir, dstDir, name, rel, st);
 
         for (auto const& ex : m_excluded)
             if (ex == IdentityOf(st)) return Skip(rel, "excluded directory skipped", m_stats);
@@ -266,13 +350,14 @@ private:
 
     CFzError MakeLinks() {
         for (auto const& link : m_links) {
-            if (::linkat(m_dstRoot, link.target.c_str(), m_dstRoot, link.rel.c_str(), 0) == 0) {
+            if (LinkAt(m_dstRoot, link.target, link.rel) == 0) {
                 ++m_stats->hardLinks;
                 continue;
             }
-            if (errno != ENOENT)
+            if (errno != ENOENT && errno != EMLINK)
                 return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot link the copy of [%s]", Show(link.rel).c_str());
-            // The first name vanished before its copy: this one is copied itself.
+            // The first name vanished before its copy, or takes no more links:
+            // this one is copied itself.
             Worker worker(this, m_stats);
             CFzError e = worker.Copy(FileJob{link.rel, link.st});
             if (e.IsError()) return e;
@@ -300,7 +385,7 @@ private:
                 if (errno == ENOENT) return c->Skip(job.rel, "vanished during the copy", stats);
                 return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot open [%s]", what.c_str());
             }
-            Fd dst(::openat(c->m_dstRoot, job.rel.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            Fd dst(OpenAt(c->m_dstRoot, job.rel, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
             if (dst.fd < 0)
                 return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of [%s]", what.c_str());
 
@@ -329,10 +414,37 @@ private:
             }
             stats->bytes += job.st.stx_size;
             ++stats->files;
-            return c->ApplyMetadata(dst.fd, job.st, what, stats);
+            return c->ApplyMetadata(src.fd, dst.fd, job.st, what, stats);
         }
 
     };
+
+    // A FIFO, socket or device node, made as mknod makes it, with all its
+    // metadata; a further name of one made before becomes a link of it.
+    CFzError CopySpecial(int srcDir, int dstDir, char const* name, std::string const& rel, struct statx const& st) {
+        if (st.stx_nlink > 1) {
+            Identity id = IdentityOf(st);
+            auto seen = m_linked.find(std::make_pair(id.dev, id.ino));
+            if (seen != m_linked.end()) {
+                if (LinkAt(m_dstRoot, seen->second, rel) == 0) {
+                    ++m_stats->hardLinks;
+                    return CFzError::Success();
+                }
+                if (errno != EMLINK && errno != EPERM)
+                    return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot link the copy of [%s]", Show(rel).c_str());
+            } else {
+                m_linked.emplace(std::make_pair(id.dev, id.ino), rel);
+            }
+        }
+        struct stat const status = ToStat(st);
+        std::string const what = Show(rel);
+        CFzError e = nuvbase::MakeSpecialAt(dstDir, name, status, what);
+        if (!e.IsError()) e = nuvbase::KeepMetadataAt(srcDir, name, dstDir, name, status, what);
+        if (e.IsError()) return e;
+        NoteOwnerOf(dstDir, name, st, what, m_stats);
+        ++m_stats->specials;
+        return CFzError::Success();
+    }
 
     CFzError CopySymlink(int srcDir, int dstDir, char const* name, std::string const& rel, struct statx const& st) {
         std::string target(static_cast<size_t>(st.stx_size) + 1, '\0');
@@ -346,28 +458,32 @@ private:
         target.resize(static_cast<size_t>(n));
         if (::symlinkat(target.c_str(), dstDir, name) != 0)
             return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot create the copy of link [%s]", Show(rel).c_str());
-        if (::fchownat(dstDir, name, st.stx_uid, st.stx_gid, AT_SYMLINK_NOFOLLOW) != 0)
-            NoteOwner(errno, Show(rel), m_stats);
-        struct timespec times[2] = {Ts(st.stx_atime), Ts(st.stx_mtime)};
-        if (::utimensat(dstDir, name, times, AT_SYMLINK_NOFOLLOW) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of link [%s]", Show(rel).c_str());
+        // Owner, extended attributes and times of the link itself.
+        std::string const what = Show(rel);
+        CFzError e = nuvbase::KeepMetadataAt(srcDir, name, dstDir, name, ToStat(st), what);
+        if (e.IsError()) return e;
+        NoteOwnerOf(dstDir, name, st, what, m_stats);
         ++m_stats->symlinks;
         return CFzError::Success();
     }
 
-    // Owner first (chown clears set-id bits), then mode, then times.
-    CFzError ApplyMetadata(int fd, struct statx const& st, std::string const& what, CopyStats* stats) {
-        if (::fchown(fd, st.stx_uid, st.stx_gid) != 0) NoteOwner(errno, what, stats);
-        if (::fchmod(fd, st.stx_mode & 07777) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the mode of the copy of [%s]", what.c_str());
-        struct timespec times[2] = {Ts(st.stx_atime), Ts(st.stx_mtime)};
-        if (::futimens(fd, times) != 0)
-            return FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "cannot set the times of the copy of [%s]", what.c_str());
+    // Owner, extended attributes (ACLs among them), mode and times of the open
+    // source `src` onto the open copy `fd`, in the order that keeps them all.
+    CFzError ApplyMetadata(int src, int fd, struct statx const& st, std::string const& what, CopyStats* stats) {
+        CFzError e = nuvbase::KeepMetadata(src, fd, ToStat(st), what);
+        if (e.IsError()) return e;
+        struct stat now;
+        if (::fstat(fd, &now) == 0 && (now.st_uid != st.stx_uid || now.st_gid != st.stx_gid)) NoteOwner(what, stats);
         return CFzError::Success();
     }
 
-    void NoteOwner(int err, std::string const& what, CopyStats* stats) {
-        if (err != EPERM) return;
+    void NoteOwnerOf(int dir, char const* name, struct statx const& st, std::string const& what, CopyStats* stats) {
+        struct stat now;
+        if (::fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && (now.st_uid != st.stx_uid || now.st_gid != st.stx_gid))
+            NoteOwner(what, stats);
+    }
+
+    void NoteOwner(std::string const& what, CopyStats* stats) {
         if (!m_ownerNoted.exchange(true))
             EvDebug::DebugLvl(m_req.event, 1, kTag, "owners cannot be kept (not permitted) from [%s] on",
                               what.c_str());

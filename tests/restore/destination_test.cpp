@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -359,6 +360,73 @@ TEST_P(RoadTest, AKilledRestoreRunAgainGivesTheWholeTree) {
         ASSERT_EQ(0, RestoreBy(GetParam(), job, a, "", dest));
         EXPECT_TRUE(expected == Detailed(dest));
         EXPECT_TRUE(Leftovers(dest).empty());
+    }
+}
+
+// Mount points (unescaped) below `dir` in this process's mount table.
+std::vector<std::string> MountsBelow(std::string const& dir) {
+    std::vector<std::string> out;
+    std::istringstream table(ReadFile("/proc/self/mountinfo"));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream words(line);
+        std::string w, point;
+        for (int i = 0; i < 5 && words >> w; ++i) point = w;
+        std::string plain;
+        for (size_t i = 0; i < point.size(); ++i) {
+            if (point[i] == '\\' && i + 3 < point.size()) {
+                plain += static_cast<char>((point[i + 1] - '0') * 64 + (point[i + 2] - '0') * 8 + (point[i + 3] - '0'));
+                i += 3;
+            } else {
+                plain += point[i];
+            }
+        }
+        if (plain.compare(0, dir.size() + 1, dir + "/") == 0) out.push_back(plain);
+    }
+    return out;
+}
+
+// A restore killed with its snapshot mount recorded but not made, and with
+// the mount made: the next suite command leaves nothing mounted and no mount
+// row, and the restore run again mounts once and leaves nothing either.
+TEST_P(RoadTest, AKilledRestoreLeavesNoMountBehind) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    std::string const clean = m_root.base() + "/clean";
+    ASSERT_EQ(0, RestoreBy(GetParam(), job, a, "", clean));
+    std::string const hold = MakeDir(m_root.base() + "/hold");
+    auto const mountRows = [] {
+        std::vector<nuvsuite::CatRow> rows;
+        EXPECT_FALSE(nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM sm_mounts", {}, &rows).IsError());
+        return rows.empty() ? -1 : nuvsuite::AsInt(rows[0][0]);
+    };
+    for (char const* moment : {"recorded ", "mounted "}) {
+        SCOPED_TRACE(std::string(Name(GetParam())) + ", killed at " + moment);
+        ::unlink((hold + "/held").c_str());
+        nuvsuite::ClearFaults();
+        nuvsuite::AddFault("snapmgr", "hold", 0, hold, 1, moment);
+        std::string const dest = m_root.base() + "/dest-" + moment;
+        pid_t const child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(RestoreBy(GetParam(), job, a, "", dest) == 0 ? 0 : 1);
+        for (int i = 0; i < 6000 && !Exists(hold + "/held"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        bool const reached = Exists(hold + "/held");
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(reached) << "the restore never reached its mount";
+        EXPECT_EQ(1, mountRows());
+
+        nuvtest::ProgramResult r = nuvtest::RunProgram(NUV_OUT_DIR "/bin/jzsuite", {"list", "mount"});
+        EXPECT_EQ(0, r.exitCode) << r.err;
+        EXPECT_TRUE(MountsBelow(m_root.path()).empty()) << MountsBelow(m_root.path()).front();
+        EXPECT_EQ(0, mountRows());
+
+        nuvsuite::ClearFaults();
+        ASSERT_EQ(0, RestoreBy(GetParam(), job, a, "", dest));
+        EXPECT_TRUE(Detailed(dest) == Detailed(clean));
+        EXPECT_TRUE(MountsBelow(m_root.path()).empty());
+        EXPECT_EQ(0, mountRows());
     }
 }
 

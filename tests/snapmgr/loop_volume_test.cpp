@@ -5,6 +5,7 @@
 #include "snap_env.h"
 
 #include "platform/snapmgr/storage_ops.h"
+#include "support/xfs_loop.h"
 
 #include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/base/process.h"
@@ -410,6 +411,57 @@ TEST(CloneFreeze, TheDeathOfItsHolderThawsTheVolume) {
         state = FrozenState(mountPoint);
     }
     EXPECT_EQ(0, state) << "still frozen a second after its holder died";
+}
+
+}  // namespace
+
+namespace {
+
+// With the state root on a reflink XFS that also holds the image pool, a block
+// clone's image lies among the snapshots (snapshots/<id>.img): every snapshot
+// the suite made there is deleted whole, by the client and by the admin command.
+TEST(LoopVolume, ABlockCloneWhoseImageLiesAmongTheSnapshotsIsDeleted) {
+    SnapEnv bootstrap;  // a state root for the host volume's own set-up
+    nuvtest::XfsLoopVolume host(2ull << 30);
+    NUV_REQUIRE_XFS(host);
+    SnapEnv env(host.mountPoint());
+    std::string why;
+    if (!nuvsnapmgr::LoopVolumesAvailable(&why)) GTEST_SKIP() << why;
+    nuvsnapmgr::LoopVolume volume;
+    CFzError e = nuvsnapmgr::CreateLoopVolume("v1", "xfs", 512ull << 20, &volume);
+    ASSERT_FALSE(e.IsError()) << e.AsString();
+    WriteFile(volume.path + "/f", "data");
+
+    struct Case {
+        char const* name;
+        bool byCommand;
+    } const cases[] = {{"the snapshot client", false}, {"jzsuite snapshot delete", true}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        SMVolSnapInfo r = SnapEnv::Record(70, {volume.path});
+        JZSnapClientAPI client;
+        ASSERT_TRUE(client.prepareVolumeSnaps(r)) << r.getErrorString();
+        ASSERT_TRUE(client.createVolumeSnaps(r)) << r.getErrorString();
+        int const id = r.snaps()[0].getSMSnapId();
+        ASSERT_EQ("block-clone", MethodOf(id));
+        std::string const image = env.state() + "/snapshots/" + std::to_string(id) + ".img";
+        ASSERT_TRUE(Exists(image)) << "the clone's image is expected among the snapshots here";
+        ASSERT_EQ("data", ReadFile(r.snaps()[0].getSnapDevice() + "/f"));
+
+        if (c.byCommand) {
+            nuvtest::ProgramResult del =
+                nuvtest::RunProgram(NUV_OUT_DIR "/bin/jzsuite", {"snapshot", "delete", std::to_string(id)});
+            EXPECT_EQ(0, del.exitCode) << del.err;
+        } else {
+            EXPECT_TRUE(client.deleteVolumeSnaps(r)) << r.getErrorString();
+        }
+        EXPECT_EQ(0, CountRows("SELECT count(*) FROM sm_snapshots"));
+        EXPECT_TRUE(Entries(env.state() + "/snapshots").empty());
+        EXPECT_TRUE(MountsBelow(env.state() + "/snapshots").empty());
+        EXPECT_TRUE(LoopsBelowSettled(env.state() + "/snapshots").empty());
+    }
+    e = nuvsnapmgr::RemoveLoopVolume("v1");
+    EXPECT_FALSE(e.IsError()) << e.AsString();
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ TEST(SnapshotContent, KeepsHolesAndHardLinks) {
     EXPECT_EQ("shared", ReadFile(snap + "/b"));
 }
 
-TEST(SnapshotContent, SkipsSpecialFilesAndTheStateRoot) {
+TEST(SnapshotContent, KeepsSpecialFilesAndSkipsTheStateRoot) {
     SnapEnv env;
     // The volume holds the state root itself: the copy must not swallow the catalogue or earlier copies.
     std::string src = env.dir();
@@ -204,7 +204,10 @@ TEST(SnapshotContent, SkipsSpecialFilesAndTheStateRoot) {
     ASSERT_EQ(1u, r.getNumSnaps()) << r.getErrorString();
     std::string snap = SnapDir(r);
     EXPECT_EQ("f", ReadFile(snap + "/data/file"));
-    EXPECT_FALSE(Exists(snap + "/data/fifo"));
+    struct stat fifo;
+    ASSERT_EQ(0, ::lstat((snap + "/data/fifo").c_str(), &fifo));
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
+    EXPECT_EQ(0600u, fifo.st_mode & 07777);
     EXPECT_FALSE(Exists(snap + "/state"));
 }
 

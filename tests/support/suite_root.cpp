@@ -144,6 +144,11 @@ std::string CurrentTestName() {
 }  // namespace
 
 int RunTestAgain(std::vector<std::pair<std::string, std::string>> const& environment) {
+    int const pid = StartTestAgain(environment);
+    return pid < 0 ? -1 : WaitChild(pid);
+}
+
+int StartTestAgain(std::vector<std::pair<std::string, std::string>> const& environment) {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> words;
@@ -172,7 +177,7 @@ int RunTestAgain(std::vector<std::pair<std::string, std::string>> const& environ
         execv("/proc/self/exe", argv.data());
         _exit(127);
     }
-    return pid < 0 ? -1 : WaitChild(pid);
+    return pid < 0 ? -1 : pid;
 }
 
 bool InTestRunAgain() {

@@ -67,6 +67,8 @@ int StartZombie();
 // nothing of this process carries over), with these environment variables
 // set and NUV_TEST_AGAIN naming the test; the child's exit code.
 int RunTestAgain(std::vector<std::pair<std::string, std::string>> const& environment = {});
+// The same without waiting: the child's pid (for WaitChild), -1 when it cannot start.
+int StartTestAgain(std::vector<std::pair<std::string, std::string>> const& environment = {});
 // True inside the process that RunTestAgain started for the current test.
 bool InTestRunAgain();
 

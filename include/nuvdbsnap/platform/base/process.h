@@ -69,6 +69,10 @@ public:
     // refused with EPERM) and its state in /proc/<pid>/stat is not zombie ('Z')
     // or dead ('X'). False for pid <= 0. The one liveness test of the suite.
     static bool IsAlive(int pid);
+    // When the process started, in clock ticks since boot (field 22 of
+    // /proc/<pid>/stat); 0 when it cannot be read. With the pid it names one
+    // process for good: a pid taken again later has another start.
+    static unsigned long long StartTime(int pid);
     // True while a process of the process group `pgid` runs (one that has
     // ended and is not reaped does not count). False for pgid <= 0. With
     // `leaderStart` (StartTime of the group's leader when it was recorded):

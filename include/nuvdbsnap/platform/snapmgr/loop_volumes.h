@@ -45,8 +45,9 @@ bool ParseVolumeSize(std::string const& text, uint64_t* bytes);
 // catalogue holds snapshots of it. The pool goes too when nothing is left in it.
 [[nodiscard]] CFzError RemoveLoopVolume(std::string const& name);
 
-// Takes down what killed runs left: volumes whose create died half way and
-// snapshots whose create died (their clones, mounts and copies).
+// Takes down what killed runs left: mounts whose holder was killed, volumes
+// whose create died half way and snapshots whose create died (their clones,
+// mounts and copies).
 void SweepLeftovers(EvEvent* event);
 
 }  // namespace nuvsnapmgr

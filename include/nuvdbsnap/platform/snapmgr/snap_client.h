@@ -45,12 +45,17 @@ public:
     // that group, StatePath("mounts")/asm/NAME/<SM snap id>), all or
     // none; the mount paths are written back.
     // A path among the snapshot copies (or with "..") is refused; a mount of the
-    // suite that went away outside it is made again.
+    // suite that went away outside it is made again. Each mount is recorded
+    // before it is made, held by this process until it ends (a killed holder's
+    // mounts are released by the next sweep; see SweepLeftovers), and is
+    // read-only from its first instant; mounts of the snapshot left at the path
+    // are replaced, never stacked.
     bool mountVolumes(SMVolSnapInfo& record);
     // Unmounts the mounts the suite made of the record's snapshots (by a
     // volume's mount path, or by its snapshot when it has none or a
-    // disk-group name); a path where
-    // the snapshot is no longer what is mounted is left mounted (its row goes).
+    // disk-group name; then also unrecorded binds of it in the suite's mount
+    // areas); a path where the snapshot is no longer what is mounted is left
+    // mounted (its row goes). Fails while a released path still holds the snapshot.
     bool unmount(SMVolSnapInfo& record);
     // Fills the record with the volumes and snaps selected by its archive file id,
     // else its snap job id, else its job id. False when nothing is found.

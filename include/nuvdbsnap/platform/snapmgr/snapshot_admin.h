@@ -10,12 +10,14 @@
 
 namespace nuvsnapmgr {
 
-// Unmounts every mount the suite made of snapshot `id` (JZSnapClientAPI::unmount).
+// Unmounts every mount the suite made of snapshot `id` (JZSnapClientAPI::unmount)
+// and every other bind of its copy the mount table shows; fails when one stays.
 // An unknown snapshot is an error; one without mounts is left as it is.
 [[nodiscard]] CFzError UnmountSnapshot(int64_t id);
 
 // Deletes snapshot `id`, its copy and its row (JZSnapClientAPI::deleteVolumeSnaps).
-// Refused while it is mounted (by the suite or by anyone else) and while its
+// Refused while it is mounted (by the suite, a bind of its copy anywhere, or
+// anything mounted inside it) and while its
 // create is still running.
 [[nodiscard]] CFzError DeleteSnapshot(int64_t id);
 
