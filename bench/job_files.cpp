@@ -17,8 +17,12 @@
 // rotated every round; five rounds; medians with min and max.
 // Targets: ours at most 2x the reference; 100k at most 12x 10k.
 // Usage: bench_job_files [small_files] (default 10000; the large tree is 10x).
+// NUV_BENCH_CASES picks cases ("v1-pg,v2-db2,v2-pg"; default all);
+// NUV_BENCH_LOG_LEVEL sets the logger's level instead of the default (1),
+// e.g. 0 to leave out the lines written at level 1.
 #include "nuvdbsnap/catalogue.h"
 #include "nuvdbsnap/platform/archive/jzarchive.h"
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/indexing.h"
 #include "nuvdbsnap/platform/jobmgr/jobstore.h"
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
@@ -204,13 +208,19 @@ int main(int argc, char** argv) {
     if (mkdtemp(pattern) == nullptr) return 2;
     std::string const base = pattern;
     setenv("JZ_LOG_FILE", (base + "/bench.log").c_str(), 1);
+    if (char const* level = std::getenv("NUV_BENCH_LOG_LEVEL")) g_ptrLogWriter->setLevel(std::atoi(level));
+    std::printf("logger level %d\n", g_ptrLogWriter->getLevel());
+    std::string const picked = std::getenv("NUV_BENCH_CASES") ? std::getenv("NUV_BENCH_CASES") : "";
     struct Case {
+        char const* key;
         char const* name;
         unsigned appType;
         bool v2;
     };
-    for (Case const c : {Case{"first generation, PostgreSQL", 125, false}, Case{"second generation, DB2", 37, true},
-                         Case{"second generation, PostgreSQL", 125, true}}) {
+    for (Case const c : {Case{"v1-pg", "first generation, PostgreSQL", 125, false},
+                         Case{"v2-db2", "second generation, DB2", 37, true},
+                         Case{"v2-pg", "second generation, PostgreSQL", 125, true}}) {
+        if (!picked.empty() && ("," + picked + ",").find(std::string(",") + c.key + ",") == std::string::npos) continue;
         int const sizes[2] = {small, small * 10};
         Scene const scenes[2] = {MakeScene(base, sizes[0], c.appType, c.v2), MakeScene(base, sizes[1], c.appType, c.v2)};
         Result results[2];

@@ -309,9 +309,7 @@ void DBPathTranslator::classifyBrowseItem(std::vector<databrowse::BrowseData>::i
 
     switch (m_appType) {
     case 125: {
-        // A line per file: above the default level, as the first generation's
-        // per-file lines, or a large database pays a write per file.
-        g_ptrLogWriter->Write(2, kTag, 0, "Postgres path [%s]", path.c_str());
+        g_ptrLogWriter->Write(1, kTag, 0, "Postgres path [%s]", path.c_str());
         if (path.find("TblView") == 1) {
             addBrowsable();
         } else if (path.find("+DBDIR+") == 1) {

@@ -200,8 +200,7 @@ int ListDirectory(EvEvent& ev, DIR* dir, std::string const& directory, std::list
             close(subFd);
         }
         std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, name);
-        // Each subdirectory's line only where the logger prints its level.
-        EvDebug::DebugLvl(&ev, 2, kListTag, "dirname = [%s], srcPath = [%s]", full.c_str(), subPrefix.c_str());
+        EvDebug::Debug(&ev, kListTag, "dirname = [%s], srcPath = [%s]", full.c_str(), subPrefix.c_str());
         out.push_back(subPrefix.empty() ? full : subPrefix);
         int rc = 0;
         if (!sub) {

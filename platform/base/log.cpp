@@ -1,9 +1,15 @@
-// The logger: one line per call, written whole with one write(2) on a file
-// opened with O_APPEND, so lines of threads and processes never interleave.
+// The logger: lines gathered in a batch in memory and appended to the file
+// with one write(2) on a file opened with O_APPEND, so lines of threads and
+// processes never interleave and a line per file costs no system call.
 //
 // Line: "<yyyy-mm-dd hh:mm:ss.mmm> <pid> <thread id> <job id> <level> [<tag>] <text>"
 // followed by a line feed (the text is written verbatim; a line feed is added
 // only when the text does not end with one).
+// Batch: written when it would overflow, when a line comes after it is older
+// than kBatchAge, by a flusher thread within kBatchAge of its first line, at
+// once with an error line, before fork(), before the file changes, at exit()
+// and on a fatal signal (from the handler, with write(2) only). A child of
+// fork() that has not exec'd writes every line at once: it may end with _exit().
 // File: $JZ_LOG_FILE, else StatePath("logs") + "/nuvdbsnap.log"; resolved at the
 // first line and again whenever JZ_LOG_FILE or JZ_SUITE_ROOT changes. A line that
 // cannot be written (no file, a failed write) is dropped; the first such failure
@@ -18,14 +24,19 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,16 +53,31 @@ std::string EnvOr(char const* name) {
 // for its lines are taken again after it.
 std::atomic<unsigned> g_forkGeneration{0};
 
+// Set in a child of fork() (it may end with _exit(), which writes no batch)
+// and once exit() has written the batches: from then on every line goes out
+// at once.
+std::atomic<bool> g_unbatched{false};
+
+void WriteAllBatches();   // under WriterMutex
+
 // All writers of the process share one lock so that fork() (which takes it in
 // its prepare handler) never leaves a child with a lock held by a lost thread.
+// The prepare handler writes the batches, so that no line is left in the
+// memory of both processes.
 std::mutex& WriterMutex() {
     static std::mutex* m = [] {
         auto* mutex = new std::mutex;
-        pthread_atfork([] { WriterMutex().lock(); }, [] { WriterMutex().unlock(); },
-                       [] {
-                           g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
-                           WriterMutex().unlock();
-                       });
+        pthread_atfork(
+            [] {
+                WriterMutex().lock();
+                WriteAllBatches();
+            },
+            [] { WriterMutex().unlock(); },
+            [] {
+                g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+                g_unbatched.store(true, std::memory_order_relaxed);
+                WriterMutex().unlock();
+            });
         return mutex;
     }();
     return *m;
@@ -157,14 +183,54 @@ JzLogWriter* ProcessWriter() {
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kBatchBytes = 64 * 1024;   // one write(2) at most this long, lines kept whole
+constexpr int64_t kBatchAgeMs = 200;          // no line waits longer in memory
+constexpr size_t kMaxWriters = 16;            // writers a fatal signal can reach
+
+int64_t NowMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Writes the whole range (a short write is followed by the rest); false on a failure.
+bool WriteAll(int fd, char const* data, size_t size) {
+    while (size > 0) {
+        ssize_t const w = ::write(fd, data, size);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += w;
+        size -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+}  // namespace
+
 struct JzLogWriter::Impl {
     std::atomic<int> level{kLevelUnset};
-    int fd = -1;
+    std::atomic<int> fd{-1};
     std::string path;
     std::string keyLogFile;   // JZ_LOG_FILE and JZ_SUITE_ROOT when the file was resolved
     std::string keySuiteRoot;
     bool resolved = false;
     std::string reportedPath;  // the file whose first failure went to stderr
+
+    // The batch: whole lines of the current file, `length` bytes, the first
+    // of them taken at `batchStart`. Changed under WriterMutex; a fatal
+    // signal's handler reads it without the lock (length is stored after the
+    // bytes, so what it sees is whole lines), and skips it while `writing`.
+    char* batch = new char[kBatchBytes];
+    std::atomic<size_t> length{0};
+    std::atomic<bool> writing{false};
+    int64_t batchStart = 0;
+
+    Impl();
+    ~Impl();
 
     // Under WriterMutex: true when the file resolved for this environment is current.
     bool Current(std::string const& logFile, std::string const& suiteRoot) const {
@@ -174,19 +240,43 @@ struct JzLogWriter::Impl {
         return resolved && SameAs(keyLogFile, logFile) && SameAs(keySuiteRoot, suiteRoot);
     }
 
-    // Under WriterMutex: opens `newPath` as the file for this environment.
+    // Under WriterMutex: writes `size` bytes of whole lines to the file in one write(2).
+    void WriteOut(char const* data, size_t size) {
+        int const file = fd.load(std::memory_order_relaxed);
+        if (file < 0 || size == 0) return;
+        if (!WriteAll(file, data, size) && reportedPath != path) {
+            reportedPath = path;
+            fprintf(stderr, "nuvdbsnap: cannot write to log file %s: %s\n", path.c_str(), strerror(errno));
+        }
+    }
+
+    // Under WriterMutex: writes the batch and empties it.
+    void Flush() {
+        size_t const n = length.load(std::memory_order_relaxed);
+        if (n == 0) return;
+        writing.store(true, std::memory_order_seq_cst);
+        WriteOut(batch, n);
+        length.store(0, std::memory_order_seq_cst);
+        writing.store(false, std::memory_order_seq_cst);
+    }
+
+    // Under WriterMutex: opens `newPath` as the file for this environment (the
+    // batch of the file before goes to it first).
     void Reopen(std::string const& logFile, std::string const& suiteRoot, std::string const& newPath) {
         if (Current(logFile, suiteRoot)) return;
-        if (fd >= 0) close(fd);
+        Flush();
+        int const old = fd.exchange(-1);
+        if (old >= 0) close(old);
         keyLogFile = logFile;
         keySuiteRoot = suiteRoot;
         path = newPath;
         resolved = true;
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0 && reportedPath != path) {
+        int const opened = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (opened < 0 && reportedPath != path) {
             reportedPath = path;
             fprintf(stderr, "nuvdbsnap: cannot open log file %s: %s\n", path.c_str(), strerror(errno));
         }
+        fd.store(opened);
     }
 
     // Makes the file current for the environment; the path is worked out outside
@@ -205,29 +295,169 @@ struct JzLogWriter::Impl {
         Reopen(logFile, suiteRoot, newPath);
     }
 
-    // One whole line, a line feed added when it has none, in one write(2).
-    void Append(std::string& line) {
-        if (line.empty() || line.back() != '\n') line += '\n';
-        char const* logFile = getenv("JZ_LOG_FILE");
-        char const* suiteRoot = getenv("JZ_SUITE_ROOT");
-        std::unique_lock<std::mutex> lock(WriterMutex());
-        if (!Current(logFile, suiteRoot)) {
-            lock.unlock();
-            Resolve(logFile ? logFile : "", suiteRoot ? suiteRoot : "");
-            lock.lock();
-            if (!Current(logFile, suiteRoot)) return;
+    // One whole line, a line feed added when it has none: into the batch, or
+    // out at once (with the batch before it) for an error line and where
+    // lines are not batched.
+    void Append(std::string& line, bool urgent);
+};
+
+namespace {
+
+// The writers a fatal signal's handler writes out, and the flusher's wake-up.
+std::atomic<JzLogWriter::Impl*> g_writers[kMaxWriters];
+std::condition_variable& FlusherWake() {
+    static auto* wake = new std::condition_variable;   // never destroyed: the flusher outlives exit()
+    return *wake;
+}
+
+void WriteAllBatches() {
+    for (auto& slot : g_writers)
+        if (JzLogWriter::Impl* w = slot.load()) w->Flush();
+}
+
+// Writes every batch older than kBatchAge; sleeps until the oldest is due.
+[[noreturn]] void FlusherLoop() {
+    std::unique_lock<std::mutex> lock(WriterMutex());
+    for (;;) {
+        int64_t oldest = INT64_MAX;
+        int64_t const now = NowMs();
+        for (auto& slot : g_writers) {
+            JzLogWriter::Impl* w = slot.load();
+            if (w == nullptr || w->length.load(std::memory_order_relaxed) == 0) continue;
+            if (now - w->batchStart >= kBatchAgeMs) {
+                w->Flush();
+            } else {
+                oldest = std::min(oldest, w->batchStart);
+            }
         }
-        if (fd < 0) return;
-        ssize_t w;
-        do {
-            w = ::write(fd, line.data(), line.size());
-        } while (w < 0 && errno == EINTR);
-        if (w < 0 && reportedPath != path) {
-            reportedPath = path;
-            fprintf(stderr, "nuvdbsnap: cannot write to log file %s: %s\n", path.c_str(), strerror(errno));
+        if (oldest == INT64_MAX) {
+            FlusherWake().wait(lock);
+        } else {
+            FlusherWake().wait_for(lock, std::chrono::milliseconds(oldest + kBatchAgeMs - now + 1));
         }
     }
-};
+}
+
+// A fatal signal: what the batches hold goes out (write(2) only, no lock: a
+// batch being written by another thread is left to it), then the signal takes
+// its earlier course.
+int const kFatalSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS,
+                             SIGQUIT, SIGTERM, SIGINT, SIGHUP, SIGXCPU, SIGXFSZ};
+struct sigaction g_earlier[NSIG];
+
+void OnFatalSignal(int signal) {
+    int const savedErrno = errno;
+    for (auto& slot : g_writers) {
+        JzLogWriter::Impl* w = slot.load();
+        if (w == nullptr || w->writing.load()) continue;
+        size_t const n = w->length.exchange(0);
+        int const file = w->fd.load();
+        if (n > 0 && file >= 0) (void)WriteAll(file, w->batch, n);
+    }
+    sigaction(signal, &g_earlier[signal], nullptr);
+    errno = savedErrno;
+    raise(signal);   // delivered when this handler returns, to the earlier disposition
+}
+
+void InstallSignalHandlers() {
+    for (int signal : kFatalSignals) {
+        struct sigaction earlier;
+        if (sigaction(signal, nullptr, &earlier) != 0) continue;
+        if (!(earlier.sa_flags & SA_SIGINFO) && earlier.sa_handler == SIG_IGN) continue;
+        g_earlier[signal] = earlier;
+        struct sigaction mine;
+        memset(&mine, 0, sizeof mine);
+        mine.sa_handler = OnFatalSignal;
+        sigfillset(&mine.sa_mask);
+        mine.sa_flags = SA_RESTART | SA_ONSTACK;
+        sigaction(signal, &mine, nullptr);
+    }
+}
+
+// exit(): the batches go out, and the lines that come later (destructors of
+// static objects) go out at once.
+void OnExit() {
+    std::lock_guard<std::mutex> lock(WriterMutex());
+    WriteAllBatches();
+    g_unbatched.store(true, std::memory_order_relaxed);
+}
+
+// Under WriterMutex, before the first batch: the flusher thread, the exit
+// handler and the signal handlers. False when batches cannot be kept (no thread).
+bool BatchesReady() {
+    static bool ready = false, tried = false;
+    if (tried) return ready;
+    tried = true;
+    try {
+        std::thread flusher(FlusherLoop);
+        pthread_setname_np(flusher.native_handle(), "nuvlog");
+        flusher.detach();
+    } catch (...) {
+        return ready = false;
+    }
+    atexit(OnExit);
+    InstallSignalHandlers();
+    return ready = true;
+}
+
+}  // namespace
+
+JzLogWriter::Impl::Impl() {
+    for (auto& slot : g_writers) {
+        Impl* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, this)) return;
+    }
+}
+
+JzLogWriter::Impl::~Impl() {
+    {
+        std::lock_guard<std::mutex> lock(WriterMutex());
+        Flush();
+        for (auto& slot : g_writers) {
+            Impl* self = this;
+            slot.compare_exchange_strong(self, nullptr);
+        }
+    }
+    int const file = fd.exchange(-1);
+    if (file >= 0) close(file);
+    delete[] batch;
+}
+
+void JzLogWriter::Impl::Append(std::string& line, bool urgent) {
+    if (line.empty() || line.back() != '\n') line += '\n';
+    char const* logFile = getenv("JZ_LOG_FILE");
+    char const* suiteRoot = getenv("JZ_SUITE_ROOT");
+    std::unique_lock<std::mutex> lock(WriterMutex());
+    if (!Current(logFile, suiteRoot)) {
+        lock.unlock();
+        Resolve(logFile ? logFile : "", suiteRoot ? suiteRoot : "");
+        lock.lock();
+        if (!Current(logFile, suiteRoot)) return;
+    }
+    if (fd.load(std::memory_order_relaxed) < 0) return;
+    size_t const n = length.load(std::memory_order_relaxed);
+    int64_t const now = NowMs();
+    bool const batched = !g_unbatched.load(std::memory_order_relaxed) && BatchesReady();
+    if (n > 0 && (n + line.size() > kBatchBytes || now - batchStart >= kBatchAgeMs || !batched)) Flush();
+    if (!batched || line.size() > kBatchBytes) {
+        WriteOut(line.data(), line.size());
+        return;
+    }
+    size_t const at = length.load(std::memory_order_relaxed);
+    memcpy(batch + at, line.data(), line.size());
+    length.store(at + line.size(), std::memory_order_seq_cst);
+    if (urgent) {
+        Flush();
+    } else if (at == 0) {
+        batchStart = now;
+        FlusherWake().notify_one();
+    }
+}
+
+void JzLogWriter::Flush() {
+    std::lock_guard<std::mutex> lock(WriterMutex());
+    m_impl->Flush();
+}
 
 JzLogWriter* g_ptrLogWriter = ProcessWriter();
 
@@ -244,10 +474,7 @@ bool const s_damageReporterSet = (nuvsuite::SetCatalogueDamageReporter(&LogCatal
 
 JzLogWriter::JzLogWriter() : m_impl(new Impl) {}
 
-JzLogWriter::~JzLogWriter() {
-    if (m_impl->fd >= 0) close(m_impl->fd);
-    delete m_impl;
-}
+JzLogWriter::~JzLogWriter() { delete m_impl; }
 
 int JzLogWriter::getLevel() const {
     int level = m_impl->level.load(std::memory_order_relaxed);
@@ -283,7 +510,7 @@ void JzLogWriter::WriteV(int level, char const* tag, uint64_t jobId, char const*
     std::string line;
     StartLine(line, level, tag, jobId);
     AppendFormatted(line, format, ap);
-    m_impl->Append(line);
+    m_impl->Append(line, level < 0);
     errno = savedErrno;
 }
 
@@ -293,7 +520,7 @@ void JzLogWriter::WriteText(int level, char const* tag, uint64_t jobId, std::str
     std::string line;
     StartLine(line, level, tag, jobId);
     line += text;
-    m_impl->Append(line);
+    m_impl->Append(line, level < 0);
     errno = savedErrno;
 }
 

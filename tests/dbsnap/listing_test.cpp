@@ -77,6 +77,33 @@ TEST_F(ListingTest, EdgesOfTheListing) {
     EXPECT_EQ(std::list<std::string>{m_tree + "/absent"}, out);
 }
 
+// At the level users run every directory the listing enters has its line,
+// the subdirectories' as the top one's.
+TEST_F(ListingTest, EachDirectoryHasItsLineAtTheDefaultLevel) {
+    std::string const log = m_root.path() + "/logs/nuvdbsnap.log";
+    struct Case {
+        std::string directory, prefix;
+        std::vector<std::string> lines;   // after "[DBSnapBackup::ReadFilesFromDir] "
+    } const cases[] = {
+        {m_tree + "/sub", "",
+         {"dirname = [" + m_tree + "/sub], srcPath = []", "dirname = [" + m_tree + "/sub/deeper], srcPath = []"}},
+        {m_tree + "/sub/", "/src",
+         {"dirname = [" + m_tree + "/sub/], srcPath = [/src]",
+          "dirname = [" + m_tree + "/sub/deeper], srcPath = [/src/deeper]"}},
+    };
+    g_ptrLogWriter->setLevel(1);
+    for (Case const& c : cases) {
+        size_t const before = ReadFile(log).size();
+        std::list<std::string> out;
+        ASSERT_EQ(0, DBSnapBackup::ReadFilesFromDir(c.directory, out, c.prefix));
+        std::string const text = ReadFile(log).substr(before);
+        for (std::string const& line : c.lines)
+            EXPECT_NE(std::string::npos, text.find(" 0 [DBSnapBackup::ReadFilesFromDir] " + line + "\n"))
+                << line << "\n" << text;
+        EXPECT_EQ(std::string::npos, text.find("/sub/link],")) << "a link is not entered\n" << text;
+    }
+}
+
 TEST_F(DriverTest, MountPointListHoldsEachVolumeOnceAndBecomesTheContent) {
     DeclarePostgres();
     MakeDir(m_data + "/base");

@@ -1,5 +1,6 @@
 #include "support/files.h"
 
+#include "nuvdbsnap/platform/base/log.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <filesystem>
@@ -17,6 +18,7 @@ void WriteFile(std::string const& path, std::string const& text) {
 }
 
 std::string ReadFile(std::string const& path) {
+    g_ptrLogWriter->Flush();   // a log read back holds every line this process wrote before
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();

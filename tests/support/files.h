@@ -8,7 +8,8 @@ namespace nuvtest {
 
 // Writes `text` as the whole file (its missing parent directories are made).
 void WriteFile(std::string const& path, std::string const& text);
-// The whole file; empty when it cannot be read.
+// The whole file; empty when it cannot be read. The logger's lines kept in
+// memory are written first, so a log file read holds every line logged before.
 std::string ReadFile(std::string const& path);
 // True when the path names an entry (links not followed).
 bool Exists(std::string const& path);

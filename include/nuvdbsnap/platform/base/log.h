@@ -2,9 +2,12 @@
 // context EvEvent and the EvDebug helpers. One line per call, written whole.
 //
 // A line is "<yyyy-mm-dd hh:mm:ss.mmm> <pid> <thread id> <job id> <level> [<tag>] <text>",
-// appended with a single write(2) to $JZ_LOG_FILE, else to StatePath("logs") +
-// "/nuvdbsnap.log". The level of a writer is setLevel's, else the settings
-// registry's EventManager / nDebugLevel (read at the first question), else 1.
+// appended to $JZ_LOG_FILE, else to StatePath("logs") + "/nuvdbsnap.log".
+// Lines are kept in memory and appended in batches of whole lines, each with
+// a single write(2): a line reaches the file within 200 ms, an error line at
+// once, and what is kept goes out before fork(), at exit() and on a fatal
+// signal. The level of a writer is setLevel's, else the settings registry's
+// EventManager / nDebugLevel (read at the first question), else 1.
 #pragma once
 
 #include <cstdarg>
@@ -30,8 +33,10 @@ public:
     void WriteText(int level, char const* tag, uint64_t jobId, std::string const& text);
 
     std::string const& path() const;  // the log file this writer appends to
+    void Flush();                      // the lines kept in memory go to the file now
+
+    struct Impl;   // the file and the batch (log.cpp)
 private:
-    struct Impl;
     Impl* m_impl;
 };
 
