@@ -514,26 +514,6 @@ int JzProcess::system(std::vector<std::string> const& argv, std::string* output,
     return Start(argv, output, error, 0, false, started, environment);
 }
 
-unsigned long long JzProcess::StartTime(int pid) {
-    if (pid <= 0) return 0;
-    int const saved = errno;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
-    int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    char buf[1024];
-    ssize_t const n = fd < 0 ? -1 : ::read(fd, buf, sizeof buf - 1);
-    if (fd >= 0) ::close(fd);
-    errno = saved;
-    if (n <= 0) return 0;
-    buf[n] = '\0';
-    // The start time is the 22nd field, the 20th after the command name.
-    char const* p = std::strrchr(buf, ')');
-    if (p == nullptr) return 0;
-    ++p;
-    for (int field = 3; field < 22 && p != nullptr; ++field) p = std::strchr(p + 1, ' ');
-    return p == nullptr ? 0 : std::strtoull(p + 1, nullptr, 10);
-}
-
 bool JzProcess::GroupAlive(int pgid, unsigned long long leaderStart) {
     if (pgid <= 0) return false;
     if (leaderStart != 0) {

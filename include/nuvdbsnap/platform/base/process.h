@@ -79,10 +79,6 @@ public:
     // false too when the process `pgid` is another process than that leader,
     // that is, the number now leads a group that is not the recorded one.
     static bool GroupAlive(int pgid, unsigned long long leaderStart = 0);
-    // When the process started (clock ticks after boot, /proc/<pid>/stat):
-    // with the pid, it tells one process from a later one given the same pid.
-    // 0 when there is no such process.
-    static unsigned long long StartTime(int pid);
 
     // The words of a command line (rules above); false (errno EINVAL) for an
     // unterminated quote or a trailing backslash.
