@@ -6,6 +6,8 @@
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 
+#include <fcntl.h>
+
 using namespace nuvrestoretest;
 
 namespace {
@@ -19,10 +21,18 @@ protected:
     }
 };
 
-TEST_F(FinalizeTest, MadeDirectoriesTakeTheRestoredFilesOwner) {
+// A restore from a snapshot makes the missing directories above a file as
+// the snapshot holds them at the same level: owner, mode and times.
+TEST_F(FinalizeTest, DirectoriesMadeAboveARestoredFileTakeTheSnapshots) {
     if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
     std::string const a = MakeVolume("a");
     ASSERT_EQ(0, chown((a + "/base/1/1259").c_str(), 4321, 4322));
+    ASSERT_EQ(0, chown((a + "/base/1").c_str(), 4321, 4322));
+    ASSERT_EQ(0, chmod((a + "/base/1").c_str(), 0700));
+    ASSERT_EQ(0, chown((a + "/base").c_str(), 4323, 4323));
+    ASSERT_EQ(0, chmod((a + "/base").c_str(), 0750));
+    struct timespec const times[2] = {{1500000000, 0}, {1600000000, 5}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, (a + "/base").c_str(), times, 0));
     SnapJob job = Snapshot({a});
     StartRestoreJob();
     // One-character names on the way are made like any other.
@@ -33,10 +43,32 @@ TEST_F(FinalizeTest, MadeDirectoriesTakeTheRestoredFilesOwner) {
     std::list<ArchFileInfo> list{af};
     auto restore = MakeRestore(false);
     ASSERT_EQ(0, restore->restoreData(job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ(0, restore->Finalize(nullptr));
+    EXPECT_TRUE(restore->m_createdDirs.empty()) << "the copy made them, from the snapshot";
+    struct stat y, x;
+    ASSERT_EQ(0, lstat(out.c_str(), &y));
+    ASSERT_EQ(0, lstat((m_root.base() + "/n/x").c_str(), &x));
+    EXPECT_EQ(4321u, y.st_uid);
+    EXPECT_EQ(0700u, y.st_mode & 07777) << "a database directory does not come back open to all";
+    EXPECT_EQ(4323u, x.st_uid);
+    EXPECT_EQ(0750u, x.st_mode & 07777);
+    EXPECT_EQ(1600000000, x.st_mtim.tv_sec);
+    EXPECT_EQ(5, x.st_mtim.tv_nsec);
+    EXPECT_EQ(4321u, OwnerOf(out + "/1259"));
+}
+
+// Directories made for a file otherwise take the file's owner at Finalize.
+TEST_F(FinalizeTest, MadeDirectoriesTakeTheRestoredFilesOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+    StartRestoreJob();
+    auto restore = MakeRestore(false);
+    std::string const out = m_root.base() + "/n/x/y";
+    ASSERT_TRUE(restore->createDirectoryStructureIfNotExist(out + "/f"));
     ASSERT_EQ(3u, restore->m_createdDirs.size());
     EXPECT_EQ(m_root.base() + "/n", restore->m_createdDirs.front().dirPath);
+    WriteFile(out + "/f", "restored");
+    ASSERT_EQ(0, chown((out + "/f").c_str(), 4321, 4322));
     EXPECT_EQ(0, restore->Finalize(nullptr));
-    EXPECT_EQ(4321u, OwnerOf(out + "/1259"));
     for (auto const& dir : {m_root.base() + "/n", m_root.base() + "/n/x", out}) EXPECT_EQ(4321u, OwnerOf(dir)) << dir;
 }
 
