@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <set>
 #include <unistd.h>
 #include <utility>
@@ -303,20 +304,37 @@ unsigned long long StartTime(pid_t pid) {
 }
 
 // What sets this writer's temporary names apart: "<pid>-<start time>-<count>".
+struct Writer {
+    std::mutex m;
+    pid_t pid = 0;
+    unsigned long long start = 0;
+    unsigned long long count = 0;
+    bool known = false;
+};
+
+Writer& TheWriter() {
+    static Writer* const w = [] {
+        Writer* made = new Writer;
+        // A forked child is another writer.
+        ::pthread_atfork(nullptr, nullptr, [] { TheWriter().known = false; });
+        return made;
+    }();
+    return *w;
+}
+
 std::string WriterTag() {
-    static std::mutex m;
-    static pid_t pid = 0;
-    static unsigned long long start = 0;
-    static unsigned long long count = 0;
-    std::lock_guard<std::mutex> guard(m);
-    pid_t const now = ::getpid();
-    if (now != pid) {  // first use, or a forked child
-        pid = now;
-        start = StartTime(now);
-        count = 0;
+    Writer& w = TheWriter();
+    std::lock_guard<std::mutex> guard(w.m);
+    if (!w.known) {
+        w.pid = ::getpid();
+        w.start = StartTime(w.pid);
+        w.count = 0;
+        w.known = true;
     }
+    pid_t const pid = w.pid;
+    unsigned long long const start = w.start, count = ++w.count;
     char text[64];
-    std::snprintf(text, sizeof text, "%d-%llx-%llx", static_cast<int>(pid), start, ++count);
+    std::snprintf(text, sizeof text, "%d-%llx-%llx", static_cast<int>(pid), start, count);
     return text;
 }
 

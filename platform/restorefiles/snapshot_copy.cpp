@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace nuvrestorefiles {
@@ -138,6 +139,13 @@ struct CopySession::State {
     };
     std::deque<Made> made;
     std::vector<std::string> finishFailures;
+    // The snapshot directory of the last source resolved, by its logical path.
+    std::string sourceParent;
+    std::shared_ptr<Fd> sourceParentFd;
+    std::string sourceParentShown;
+    // Whether the last destination directory gives new entries ACLs (a default ACL).
+    int aclDirFd = -1;
+    bool aclDirInherits = true;
     std::string holder = "a restore";  // named to a restore refused by a claim
     std::vector<std::unique_ptr<nuvbase::TreeClaim>> claims;
 };
@@ -158,7 +166,35 @@ struct SourceEntry {
 // Resolves `source` within the snapshots: every component but the last is
 // walked by descriptor from the mount of the volume that holds it; a link on
 // the way is resolved on the snapshots, never on the live system.
+CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::string const& source,
+                     SourceEntry* out);
+
 CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::string const& source, SourceEntry* out) {
+    // The files of one directory come one after another: its descriptor is kept.
+    size_t const slash = source.rfind('/');
+    if (slash != std::string::npos && slash > 0 && s.sourceParentFd && source.compare(0, slash, s.sourceParent) == 0 &&
+        s.sourceParent.size() == slash) {
+        std::string const name = source.substr(slash + 1);
+        if (!name.empty() && name != "." && name != "..") {
+            *out = SourceEntry{s.sourceParentFd, name, Join(s.sourceParentShown, name)};
+            return CFzError::Success();
+        }
+    }
+    CFzError e = ResolveWalk(volumes, s, source, out);
+    if (e.IsError() || out->name == "." || slash == std::string::npos || slash == 0) return e;
+    std::string const name = source.substr(slash + 1);
+    // Kept only where the last component was taken as it is (no link, no "..").
+    if (name == out->name && name != "." && name != ".." &&
+        out->shown.size() > name.size() + 1) {
+        s.sourceParent = source.substr(0, slash);
+        s.sourceParentFd = out->dir;
+        s.sourceParentShown = out->shown.substr(0, out->shown.size() - name.size() - 1);
+    }
+    return e;
+}
+
+CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::string const& source,
+                     SourceEntry* out) {
     if (source.empty() || source[0] != '/') return Fail(EINVAL, "not an absolute path", source);
     std::vector<std::string> parts = Lexical(source);
     std::string via;  // the last link followed, for messages
@@ -292,6 +328,35 @@ void NoteFirst(State& s, struct stat const& st, int dirFd, std::string const& na
     s.linked[{st.st_dev, st.st_ino}] = State::First{dir, name, made.st_dev, made.st_ino};
 }
 
+// True when new entries of the directory may inherit ACLs (it has a default
+// ACL, or that cannot be told); looked at once per directory.
+bool Inherits(State& s, int dirFd) {
+    // The directory whose entries are being made stays open meanwhile: its
+    // descriptor names it.
+    if (dirFd == s.aclDirFd) return s.aclDirInherits;
+    s.aclDirFd = dirFd;
+    std::string const self = "/proc/self/fd/" + std::to_string(dirFd);
+    ssize_t const n = ::getxattr(self.c_str(), "system.posix_acl_default", nullptr, 0);
+    s.aclDirInherits = n >= 0 || (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP);
+    return s.aclDirInherits;
+}
+
+// A regular file's owner, extended attributes, mode and times, as
+// nuvbase::KeepMetadata gives them, without the calls that change nothing: a
+// file without attributes in a directory without a default ACL has none to
+// copy or remove.
+CFzError KeepFileMetadata(int in, int out, struct stat const& st, bool inherits, std::string const& to) {
+    if (inherits) return nuvbase::KeepMetadata(in, out, st, to);
+    ssize_t const listed = ::flistxattr(in, nullptr, 0);
+    if (listed != 0) return nuvbase::KeepMetadata(in, out, st, to);
+    if (::fchown(out, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        return Fail(errno, "Cannot set the owner of", to);
+    if (::fchmod(out, st.st_mode & 07777) != 0) return Fail(errno, "Cannot set the mode of", to);
+    struct timespec const times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out, times) != 0) return Fail(errno, "Cannot set the times of", to);
+    return CFzError::Success();
+}
+
 CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
                      int dstDir, std::string const& dir, std::string const& name, State& s, CopyCounts* counts) {
     CFzError linked;
@@ -303,10 +368,11 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     int const in = OpenSource(srcDir, srcName, O_RDONLY);
     if (in < 0) return Fail(errno, "cannot open the snapshot's file", srcShown);
     std::string const to = Join(dir, name);
+    bool const inherits = Inherits(s, dstDir);
     CFzError e = nuvbase::PlaceFileAt(dstDir, dir, name, 0600, [&](int out) {
         CFzError c = s.data.Copy(in, out, static_cast<uint64_t>(st.st_size), to);
         if (c.IsError()) return c;
-        return nuvbase::KeepMetadata(in, out, st, to);
+        return KeepFileMetadata(in, out, st, inherits, to);
     });
     ::close(in);
     if (e.IsError()) return e;
@@ -416,7 +482,9 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
         }
         CFzError e = CopyEntry(list, n, childShown, cst, sub, to, subReal, n, s, counts, failures);
         if (e.IsError()) failures.add(e);
+        if (S_ISDIR(cst.st_mode)) s.aclDirFd = -1;  // a descriptor below was closed
     }
+    s.aclDirFd = -1;
     return nuvbase::KeepMetadata(list, sub, st, to);
 }
 
@@ -693,6 +761,7 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
     if (!s.parentFd || s.parent != parent) {
         s.parentFd.reset();
         s.parent.clear();
+        s.aclDirFd = -1;
         std::string const refused = nuvsnapmgr::SuiteStateHolding(parent);
         if (!refused.empty()) return Refused(to, refused);
         e = ReachParent(volumes, s, source, to, parent);
