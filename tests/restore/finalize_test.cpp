@@ -6,7 +6,9 @@
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/mount.h>
 
 using namespace nuvrestoretest;
 
@@ -103,6 +105,54 @@ TEST_F(FinalizeTest, ExistingPathsAndRegularFilesOnTheWay) {
     EXPECT_TRUE(Exists(m_root.base() + "/double"));
     EXPECT_EQ(1u, restore->m_createdDirs.size());
 }
+
+// What the directory maker says when a level is neither found nor made.
+struct DirectoryCase {
+    char const* name;
+    char const* path;  // below the test's directory
+    bool made;         // the result
+    char const* line;  // the logged text ("%s" the test's directory)
+};
+
+void PrintTo(DirectoryCase const& c, std::ostream* os) { *os << c.name; }
+
+class DirectoryTextTest : public FinalizeTest, public ::testing::WithParamInterface<DirectoryCase> {
+protected:
+    void TearDown() override {
+        umount2((m_root.base() + "/ro").c_str(), MNT_DETACH);
+        FinalizeTest::TearDown();
+    }
+};
+
+TEST_P(DirectoryTextTest, ALevelNeitherFoundNorMadeIsLoggedAsItIs) {
+    if (geteuid() != 0) GTEST_SKIP() << "links of another user and mounts need root";
+    DirectoryCase const& c = GetParam();
+    std::string const base = m_root.base();
+    WriteFile(base + "/plain", "x");
+    MakeDir(base + "/elsewhere");
+    ASSERT_EQ(0, symlink((base + "/elsewhere").c_str(), (base + "/link").c_str()));
+    ASSERT_EQ(0, lchown((base + "/link").c_str(), 65534, 65534));
+    MakeDir(base + "/ro");
+    ASSERT_EQ(0, mount("tmpfs", (base + "/ro").c_str(), "tmpfs", MS_RDONLY, "size=1m"));
+    StartRestoreJob();
+    auto restore = MakeRestore(false);
+    std::string const path = std::string(c.path).empty() ? "" : base + "/" + c.path;
+    EXPECT_EQ(c.made, restore->createDirectoryStructureIfNotExist(path));
+    char line[512];
+    std::snprintf(line, sizeof line, c.line, base.c_str());
+    std::string const log = ReadFile(m_root.path() + "/logs/nuvdbsnap.log");
+    EXPECT_NE(std::string::npos, log.find(line)) << line;
+    EXPECT_NE(std::string::npos, log.find("IdxRestore::createDirectoryStructureIfNotExist"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Finalize, DirectoryTextTest,
+    ::testing::Values(DirectoryCase{"a file on the way", "plain/sub/f", false, "File %s/plain is not a directory"},
+                      DirectoryCase{"a link the walk may not follow", "link/sub/f", false,
+                                    "Stat of file %s/link failed with an error errno 40"},
+                      DirectoryCase{"a read-only file system", "ro/new/f", false,
+                                    "pathname %s/ro/new refers to a file on a read-only filesystem "},
+                      DirectoryCase{"an empty path", "", true, "File is an empty string. PLease check"}));
 
 // Counts file lines and what reaches the job.
 struct CountsCase {
