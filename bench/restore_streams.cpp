@@ -4,9 +4,10 @@
 //   - one stream (all four archive files) against `cp -a` of the same tree on
 //     the same file system (target: at least 0.9x its speed), and against
 //     `cp -a --reflink=never` (reported);
-//   - the user's road, the sample agent's `pgsnaprestore full` run as a
+//   - the user's roads, the sample agent's `pgsnaprestore full` and
+//     `pgsnaprestore streams -streams 1`, each a side of its own, run as a
 //     process per volume (its data directory), against the same (target: at
-//     least 0.9x the speed of `cp -a`);
+//     least 0.9x the speed of `cp -a` each);
 //   - four streams (one archive file each) against one (target: at least 3x faster);
 //   - the one-stream restore of 100,000 files against that of 10,000 (target:
 //     at most 12x);
@@ -36,6 +37,7 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 #include "nuvdbsnap/restore.h"
 
+#include <cstdlib>
 #include <unistd.h>
 
 #include <chrono>
@@ -215,17 +217,22 @@ bool CopyTree(Scene const& scene, std::string const& dest, bool reflinkNever) {
     return JzProcess::system(argv, &out, &err) == 0;
 }
 
-// The user's road: the sample agent's restore program, a process per volume
-// (its data directory), each in a restore job of its own, one after another.
-bool RestoreProgram(Scene const& scene, std::string const& program, std::string const& dest) {
+// The user's roads: the sample agent's restore program (`full`, or `streams
+// -streams 1`), a process per volume (its data directory), each in a restore
+// job of its own, one after another.
+bool RestoreProgram(Scene const& scene, std::string const& program, std::string const& dest, bool streams) {
     for (size_t v = 0; v < scene.volumes.size(); ++v) {
         nuvjobmgr::JobInfo job;
         if (nuvjobmgr::NewJob(static_cast<int64_t>(scene.appId), 1, &job).IsError()) return false;
         std::string const to = dest + "/vol" + std::to_string(v);
         std::string out, err;
-        if (JzProcess::system({program, "full", "-j", std::to_string(job.id), "-snapjob", std::to_string(scene.snapJob),
-                               "-data", scene.volumes[v], "-to", to},
-                              &out, &err) != 0) {
+        std::vector<std::string> argv{program, streams ? "streams" : "full", "-j", std::to_string(job.id),
+                                      "-snapjob", std::to_string(scene.snapJob), "-data", scene.volumes[v], "-to", to};
+        if (streams) {
+            argv.push_back("-streams");
+            argv.push_back("1");
+        }
+        if (JzProcess::system(argv, &out, &err) != 0) {
             std::fprintf(stderr, "restore_streams: %s failed: %s\n", program.c_str(), err.c_str());
             return false;
         }
@@ -234,8 +241,14 @@ bool RestoreProgram(Scene const& scene, std::string const& program, std::string 
     return true;
 }
 
+// The machine's load (1-minute average), printed beside each figure.
+double Load() {
+    double load[1] = {0};
+    return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 struct Sides {
-    nuvbench::Stat one, four, program, cp, cpNever;
+    nuvbench::Stat one, four, program, programStreams, cp, cpNever;
 };
 
 bool RunCase(char const* name, std::string const& base, size_t files, size_t fileSize, bool withReferences,
@@ -248,7 +261,7 @@ bool RunCase(char const* name, std::string const& base, size_t files, size_t fil
         return false;
     }
     std::string const program = fs::canonical("/proc/self/exe").parent_path() / "pgsnaprestore";
-    std::vector<double> one, four, byProgram, cp, cpNever;
+    std::vector<double> one, four, byProgram, byProgramStreams, cp, cpNever;
     bool ok = true;
     std::string const dest = work + "/dest";
     std::vector<std::function<void()>> sidesToRun{
@@ -262,7 +275,12 @@ bool RunCase(char const* name, std::string const& base, size_t files, size_t fil
         },
     };
     if (withReferences) {
-        sidesToRun.push_back([&] { byProgram.push_back(Seconds([&] { return RestoreProgram(scene, program, dest); }, &ok)); });
+        // Each program road is a side of its own, timed alone.
+        sidesToRun.push_back(
+            [&] { byProgram.push_back(Seconds([&] { return RestoreProgram(scene, program, dest, false); }, &ok)); });
+        sidesToRun.push_back([&] {
+            byProgramStreams.push_back(Seconds([&] { return RestoreProgram(scene, program, dest, true); }, &ok));
+        });
         sidesToRun.push_back([&] { cp.push_back(Seconds([&] { return CopyTree(scene, dest, false); }, &ok)); });
         sidesToRun.push_back([&] { cpNever.push_back(Seconds([&] { return CopyTree(scene, dest, true); }, &ok)); });
     }
@@ -282,29 +300,38 @@ bool RunCase(char const* name, std::string const& base, size_t files, size_t fil
     }
     sides->one = nuvbench::Summary(one);
     sides->four = nuvbench::Summary(four);
-    std::printf("restore_streams[%s]: 1 stream %.3f s (min %.3f, max %.3f); 4 streams %.3f s (min %.3f, max %.3f)\n",
+    std::printf("restore_streams[%s]: 1 stream %.3f s (min %.3f, max %.3f); 4 streams %.3f s (min %.3f, max %.3f) "
+                "[load %.1f]\n",
                 name, sides->one.median, sides->one.min, sides->one.max, sides->four.median, sides->four.min,
-                sides->four.max);
+                sides->four.max, Load());
     if (withReferences) {
         sides->program = nuvbench::Summary(byProgram);
+        sides->programStreams = nuvbench::Summary(byProgramStreams);
         sides->cp = nuvbench::Summary(cp);
         sides->cpNever = nuvbench::Summary(cpNever);
-        std::printf("restore_streams[%s]: pgsnaprestore full, a process per volume %.3f s (min %.3f, max %.3f)\n", name,
-                    sides->program.median, sides->program.min, sides->program.max);
+        std::printf("restore_streams[%s]: pgsnaprestore full, a process per volume %.3f s (min %.3f, max %.3f) "
+                    "[load %.1f]\n",
+                    name, sides->program.median, sides->program.min, sides->program.max, Load());
+        std::printf("restore_streams[%s]: pgsnaprestore streams -streams 1, a process per volume %.3f s (min %.3f, "
+                    "max %.3f) [load %.1f]\n",
+                    name, sides->programStreams.median, sides->programStreams.min, sides->programStreams.max, Load());
         std::printf("restore_streams[%s]: cp -a %.3f s (min %.3f, max %.3f); cp -a --reflink=never %.3f s (min %.3f, "
-                    "max %.3f)\n",
+                    "max %.3f) [load %.1f]\n",
                     name, sides->cp.median, sides->cp.min, sides->cp.max, sides->cpNever.median, sides->cpNever.min,
-                    sides->cpNever.max);
+                    sides->cpNever.max, Load());
     }
     std::fflush(stdout);
     return true;
 }
 
 void Verdict(char const* what, double value, bool met, char const* target) {
-    std::printf("restore_streams: %s %.2f (target %s) %s\n", what, value, target, nuvbench::Target(met));
+    std::printf("restore_streams: %s %.2f (target %s) %s [load %.1f]\n", what, value, target, nuvbench::Target(met),
+                Load());
 }
 
-void Reported(char const* what, double value) { std::printf("restore_streams: %s %.2f (reported)\n", what, value); }
+void Reported(char const* what, double value) {
+    std::printf("restore_streams: %s %.2f (reported) [load %.1f]\n", what, value, Load());
+}
 
 }  // namespace
 
@@ -336,8 +363,11 @@ int main() {
         if (haveHundred) {
             Verdict("1 stream speed / cp -a speed", hundredK.cp.median / hundredK.one.median,
                     hundredK.cp.median / hundredK.one.median >= 0.9, ">= 0.9");
-            Verdict("pgsnaprestore speed / cp -a speed", hundredK.cp.median / hundredK.program.median,
+            Verdict("pgsnaprestore full speed / cp -a speed", hundredK.cp.median / hundredK.program.median,
                     hundredK.cp.median / hundredK.program.median >= 0.9, ">= 0.9");
+            Verdict("pgsnaprestore streams -streams 1 speed / cp -a speed",
+                    hundredK.cp.median / hundredK.programStreams.median,
+                    hundredK.cp.median / hundredK.programStreams.median >= 0.9, ">= 0.9");
             Reported("1 stream speed / cp -a --reflink=never speed", hundredK.cpNever.median / hundredK.one.median);
             Reported("pgsnaprestore speed / cp -a --reflink=never speed",
                      hundredK.cpNever.median / hundredK.program.median);

@@ -7,7 +7,6 @@
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
 #include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +18,19 @@ char const kTag[] = "IdxRestore::Finalize";
 }  // namespace
 
 bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path) {
+    return directoryStructure(path, true);
+}
+
+bool NuvSnapRestore::checkDirectoryStructure(std::string const& path) { return directoryStructure(path, false); }
+
+bool NuvSnapRestore::directoryStructure(std::string const& path, bool make) {
+    // The files of one directory come one after another: a directory walked
+    // once is not walked again.
+    size_t const lastSlash = path.rfind('/');
+    if (lastSlash != std::string::npos && lastSlash > 0) {
+        std::string const parent = path.substr(0, lastSlash);
+        if (m_knownIndex.count(parent) != 0 || (!make && m_leftToCopy.count(parent) != 0)) return true;
+    }
     if (access(path.c_str(), F_OK) == 0) return true;
     if (m_redirect) return true;
     if (path.empty()) {
@@ -35,30 +47,53 @@ bool NuvSnapRestore::createDirectoryStructureIfNotExist(std::string const& path)
     for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         if (path[slash - 1] == '/') continue;  // an empty component
         std::string const prefix = path.substr(0, slash);
-        if (std::find(m_knownDirs.begin(), m_knownDirs.end(), prefix) != m_knownDirs.end()) continue;
+        if (m_knownIndex.count(prefix) != 0) continue;
         // Walked from the top: a link planted on the way that root does not
         // own and the restore did not lay out is not followed.
         std::string why;
+        int fd = nuvbase::OpenDirectoryGuarded(prefix, false, 0, &why);
+        if (fd >= 0) {
+            close(fd);
+            m_knownDirs.push_back(prefix);
+            m_knownIndex.insert(prefix);
+            continue;
+        }
+        int const err = errno;
+        if (err == ENOTDIR) {
+            failed(kDirTag, "File %s is not a directory", prefix.c_str());
+            return false;
+        }
+        if (!make && (err == ENOENT || err == ELOOP)) {
+            // The copy makes the rest from the snapshot, or names what stands in the way.
+            m_leftToCopy.insert(path.substr(0, lastSlash));
+            return true;
+        }
+        if (err != ENOENT) {
+            if (err == EACCES)
+                failed(kDirTag, "No permission to access the path %s", prefix.c_str());
+            else
+                failed(kDirTag, "Stat of file %s failed with an error errno %d", prefix.c_str(), err);
+            return false;
+        }
         bool made = false;
-        int const fd = nuvbase::OpenDirectoryGuarded(prefix, true, 0775, &why, &made);
+        fd = nuvbase::OpenDirectoryGuarded(prefix, true, 0775, &why, &made);
         if (fd < 0) {
-            if (errno == ENOTDIR)
-                failed(kDirTag, "File %s is not a directory", prefix.c_str());
-            else if (errno == EACCES)
+            int const e = errno;
+            if (e == EACCES)
                 failed(kDirTag, "No permission to create directory %s", prefix.c_str());
-            else if (errno == EROFS)
+            else if (e == ENOENT)
+                failed(kDirTag, "Directory component %s does not exist or is a dangling symboloc link",
+                       prefix.c_str());
+            else if (e == EROFS)
                 failed(kDirTag, "pathname %s refers to a file on a read-only filesystem ", prefix.c_str());
             else
                 failed(kDirTag, "Cannot reach the directory %s: %s", prefix.c_str(), why.c_str());
             return false;
         }
         close(fd);
-        if (!made) {
-            m_knownDirs.push_back(prefix);
-            continue;
-        }
-        m_createdDirs.push_back(MkDirFileMap{path, prefix});
+        if (made) m_createdDirs.push_back(MkDirFileMap{path, prefix});
         m_knownDirs.push_back(prefix);
+        m_knownIndex.insert(prefix);
     }
     return true;
 }

@@ -275,7 +275,10 @@ int NuvSnapRestore::restoreSnapJob(NuvSnapRestoreJob const& job, std::vector<Arc
         bool wholeFileDone = false;
         for (DataFileInfo const& df : af->dataFiles) {
             std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
-            if (!createDirectoryStructureIfNotExist(target)) {
+            // The copy of a snapshot makes missing directories as the snapshot holds them.
+            bool const ready = af->archFileKind == 0 ? checkDirectoryStructure(target)
+                                                     : createDirectoryStructureIfNotExist(target);
+            if (!ready) {
                 failed(kTag, "Failed to create directory for path %s", df.srcPath.c_str());
                 return -2;
             }

@@ -74,7 +74,8 @@ int NuvSnapRestore::partialRestore(long long, bool, std::list<ArchFileInfo>& arc
             std::unique_ptr<nuvsuite::JournalBatch> batch(new nuvsuite::JournalBatch());
             for (DataFileInfo& df : af.dataFiles) {
                 std::string const& target = df.destPath.empty() ? df.srcPath : df.destPath;
-                if (!createDirectoryStructureIfNotExist(target)) {
+                // The copy makes missing directories as the snapshot holds them.
+                if (!checkDirectoryStructure(target)) {
                     failed(kDirTag, "Failed to create directory for path %s", df.srcPath.c_str());
                     (void)restoreFiles.unmountSnapshots(key);
                     return -3;

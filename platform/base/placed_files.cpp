@@ -8,9 +8,13 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <deque>
+#include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <set>
 #include <unistd.h>
 #include <utility>
@@ -97,9 +101,6 @@ CFzError Commit(int dirFd, std::string const& shown, std::string const& temp, st
     return CFzError::Success();
 }
 
-// Removes what a killed placement of the same name left.
-void ClearTemp(int dirFd, std::string const& temp) { ::unlinkat(dirFd, temp.c_str(), 0); }
-
 }  // namespace
 
 CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const& what) {
@@ -157,6 +158,8 @@ CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, uint6
     return CFzError::Success();
 }
 
+bool MayFollowLink(struct stat const& link) { return MayFollow(link); }
+
 void NoteLaidOutLink(int dirFd, std::string const& name) {
     struct stat st;
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return;
@@ -164,22 +167,55 @@ void NoteLaidOutLink(int dirFd, std::string const& name) {
     LaidOut().insert({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
 }
 
+bool ReadLinkAt(int dirFd, std::string const& name, std::string* target) {
+    // The size a link's status gives may be 0 (links of /proc) or out of date.
+    std::string buf(256, '\0');
+    for (;;) {
+        ssize_t const n = ::readlinkat(dirFd, name.c_str(), &buf[0], buf.size());
+        if (n < 0) return false;
+        if (static_cast<size_t>(n) < buf.size()) {
+            buf.resize(static_cast<size_t>(n));
+            *target = buf;
+            return true;
+        }
+        if (buf.size() >= (1u << 20)) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        buf.resize(buf.size() * 4);
+    }
+}
+
 int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::string* error, bool* made) {
+    if (path.empty() || path[0] != '/') {
+        if (error != nullptr) *error = "not an absolute path [" + path + "]: " + std::strerror(EINVAL);
+        errno = EINVAL;
+        return -1;
+    }
+    return OpenDirectoryGuardedAt(-1, "/", path, make, mode, error, made);
+}
+
+int OpenDirectoryGuardedAt(int startFd, std::string const& shown, std::string const& path, bool make, mode_t mode,
+                           std::string* error, bool* made, LinkAllowance const& allow) {
     if (made != nullptr) *made = false;
     auto fail = [&](int err, std::string const& where, char const* why) {
         if (error != nullptr) *error = why + std::string(" [") + where + "]: " + std::strerror(err);
         errno = err;
         return -1;
     };
-    if (path.empty() || path[0] != '/') return fail(EINVAL, path, "not an absolute path");
-    int dir = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return fail(errno, "/", "cannot open");
+    bool const absolute = startFd < 0 || (!path.empty() && path[0] == '/');
+    // Every step holds a path-only descriptor: a directory that may be passed
+    // through but not read (0711) does not stop the walk.
+    int dir = absolute ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                       : ::openat(startFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return fail(errno, absolute ? "/" : shown, "cannot open");
     std::deque<std::string> left;
     Components(path, &left, false);
     std::vector<std::string> walked;  // the real path so far, for messages
+    std::string const base = absolute ? std::string() : (shown == "/" ? std::string() : shown);
     int hops = 0;
     auto here = [&]() {
-        std::string p;
+        std::string p = base;
         for (auto const& w : walked) p += "/" + w;
         return p.empty() ? std::string("/") : p;
     };
@@ -208,7 +244,13 @@ int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::s
             }
         }
         if (S_ISLNK(st.st_mode)) {
-            if (!MayFollow(st)) {
+            std::string target;
+            if (!ReadLinkAt(dir, name, &target)) {
+                int const err = errno;
+                ::close(dir);
+                return fail(err, at, "cannot read the link");
+            }
+            if (!MayFollow(st) && !(allow && allow(at, st, target))) {
                 ::close(dir);
                 return fail(ELOOP, at, "a link neither owned by root nor laid out by the restore is not followed");
             }
@@ -216,16 +258,8 @@ int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::s
                 ::close(dir);
                 return fail(ELOOP, at, "too many links");
             }
-            std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-            ssize_t const n = ::readlinkat(dir, name.c_str(), &target[0], target.size());
-            if (n < 0 || static_cast<size_t>(n) >= target.size()) {
-                int const err = n < 0 ? errno : EAGAIN;
-                ::close(dir);
-                return fail(err, at, "cannot read the link");
-            }
-            target.resize(static_cast<size_t>(n));
             if (!target.empty() && target[0] == '/') {
-                int const root = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                int const root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
                 ::close(dir);
                 if (root < 0) return fail(errno, "/", "cannot open");
                 dir = root;
@@ -238,7 +272,7 @@ int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::s
             ::close(dir);
             return fail(ENOTDIR, at, "not a directory");
         }
-        int const next = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int const next = ::openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int const err = errno;
         ::close(dir);
         if (next < 0) return fail(err, at, "cannot open");
@@ -252,23 +286,152 @@ int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::s
     return dir;
 }
 
+namespace {
+
+// This process's start time (field 22 of /proc/<pid>/stat); 0 when unknown.
+unsigned long long StartTime(pid_t pid) {
+    std::string const path = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return 0;
+    char buf[1024];
+    size_t const n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = '\0';
+    char const* p = std::strrchr(buf, ')');  // the command may hold spaces
+    if (p == nullptr) return 0;
+    unsigned long long value = 0;
+    // Fields after the command: state is 3, start time 22.
+    int field = 2;
+    for (char const* c = p + 1; *c != '\0'; ++c) {
+        if (*c != ' ') continue;
+        if (++field == 22) {
+            value = std::strtoull(c + 1, nullptr, 10);
+            break;
+        }
+    }
+    return value;
+}
+
+// What sets this writer's temporary names apart: "<pid>-<start time>-<count>".
+struct Writer {
+    std::mutex m;
+    pid_t pid = 0;
+    unsigned long long start = 0;
+    unsigned long long count = 0;
+    bool known = false;
+};
+
+Writer& TheWriter() {
+    static Writer* const w = [] {
+        Writer* made = new Writer;
+        // A forked child is another writer.
+        ::pthread_atfork(nullptr, nullptr, [] { TheWriter().known = false; });
+        return made;
+    }();
+    return *w;
+}
+
+std::string WriterTag() {
+    Writer& w = TheWriter();
+    std::lock_guard<std::mutex> guard(w.m);
+    if (!w.known) {
+        w.pid = ::getpid();
+        w.start = StartTime(w.pid);
+        w.count = 0;
+        w.known = true;
+    }
+    pid_t const pid = w.pid;
+    unsigned long long const start = w.start, count = ++w.count;
+    char text[64];
+    std::snprintf(text, sizeof text, "%d-%llx-%llx", static_cast<int>(pid), start, count);
+    return text;
+}
+
+char const kSuffix[] = ".nuvrst";
+
+// The writer of a temporary name; false when the name is none.
+bool WriterOf(std::string const& entry, pid_t* pid, unsigned long long* start) {
+    size_t const suffix = sizeof kSuffix - 1;
+    if (entry.size() < suffix + 2 || entry[0] != '.' ||
+        entry.compare(entry.size() - suffix, suffix, kSuffix) != 0)
+        return false;
+    size_t const dot = entry.rfind('.', entry.size() - suffix - 1);
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string const tag = entry.substr(dot + 1, entry.size() - suffix - dot - 1);
+    int p = 0;
+    unsigned long long s = 0, c = 0;
+    char rest = 0;
+    if (std::sscanf(tag.c_str(), "%d-%llx-%llx%c", &p, &s, &c, &rest) != 3 || p <= 0) return false;
+    *pid = p;
+    *start = s;
+    return true;
+}
+
+}  // namespace
+
 std::string ReplacementName(std::string const& name) {
-    std::string temp = "." + name + ".nuvrst";
+    std::string const tag = WriterTag();
+    std::string temp = "." + name + "." + tag + kSuffix;
     if (temp.size() <= 255) return temp;
     // Too long for a name: a digest of it stands in.
     uint64_t h = 1469598103934665603ULL;
     for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
     char text[32];
-    std::snprintf(text, sizeof text, ".%016llx.nuvrst", static_cast<unsigned long long>(h));
-    return text;
+    std::snprintf(text, sizeof text, ".%016llx.", static_cast<unsigned long long>(h));
+    return text + tag + kSuffix;
 }
+
+bool IsStaleReplacement(std::string const& entry) {
+    pid_t pid = 0;
+    unsigned long long start = 0;
+    if (!WriterOf(entry, &pid, &start)) return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    unsigned long long const now = StartTime(pid);
+    return now != 0 && now != start;  // the number names another process now
+}
+
+int ClearStaleReplacements(int dirFd) {
+    int const fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    DIR* list = ::fdopendir(fd);
+    if (list == nullptr) {
+        ::close(fd);
+        return -1;
+    }
+    int removed = 0;
+    while (struct dirent* e = ::readdir(list)) {
+        size_t const len = std::strlen(e->d_name);
+        if (len < sizeof kSuffix || std::strcmp(e->d_name + len - (sizeof kSuffix - 1), kSuffix) != 0) continue;
+        if (IsStaleReplacement(e->d_name) && ::unlinkat(dirFd, e->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(list);
+    return removed;
+}
+
+namespace {
+
+// A new temporary name of `name` made by `make` (which fails with EEXIST when
+// the name is taken); the name made, or "" with errno set.
+std::string MakeTemporary(std::string const& name, std::function<int(std::string const&)> const& make) {
+    for (int tries = 0; tries < 8; ++tries) {
+        std::string const temp = ReplacementName(name);
+        if (make(temp) == 0) return temp;
+        if (errno != EEXIST) return "";
+    }
+    errno = EEXIST;
+    return "";
+}
+
+}  // namespace
 
 CFzError PlaceFileAt(int dirFd, std::string const& shown, std::string const& name, mode_t mode,
                      std::function<CFzError(int fd)> const& fill) {
-    std::string const temp = ReplacementName(name);
-    ClearTemp(dirFd, temp);
-    int const fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) return Failed(FZ_LOC, errno, "Cannot create", Join(shown, temp));
+    int fd = -1;
+    std::string const temp = MakeTemporary(name, [&](std::string const& t) {
+        fd = ::openat(dirFd, t.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        return fd < 0 ? -1 : 0;
+    });
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot create", Join(shown, name));
     CFzError e = fill(fd);
     if (::close(fd) != 0 && !e.IsError()) e = Failed(FZ_LOC, errno, "Cannot close", Join(shown, temp));
     if (e.IsError()) {
@@ -280,20 +443,33 @@ CFzError PlaceFileAt(int dirFd, std::string const& shown, std::string const& nam
 
 CFzError PlaceSymlinkAt(int dirFd, std::string const& shown, std::string const& name, std::string const& target,
                         uid_t uid, gid_t gid) {
-    std::string const temp = ReplacementName(name);
-    ClearTemp(dirFd, temp);
-    if (::symlinkat(target.c_str(), dirFd, temp.c_str()) != 0)
-        return Failed(FZ_LOC, errno, "Cannot make the link", Join(shown, name));
+    std::string const temp =
+        MakeTemporary(name, [&](std::string const& t) { return ::symlinkat(target.c_str(), dirFd, t.c_str()); });
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make the link", Join(shown, name));
     (void)::fchownat(dirFd, temp.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW);
     return Commit(dirFd, shown, temp, name);
 }
 
 CFzError PlaceHardLinkAt(int dirFd, std::string const& shown, std::string const& name, int fromDirFd,
                          std::string const& fromName) {
-    std::string const temp = ReplacementName(name);
-    ClearTemp(dirFd, temp);
-    if (::linkat(fromDirFd, fromName.c_str(), dirFd, temp.c_str(), 0) != 0)
-        return Failed(FZ_LOC, errno, "Cannot link", Join(shown, name));
+    std::string const temp = MakeTemporary(
+        name, [&](std::string const& t) { return ::linkat(fromDirFd, fromName.c_str(), dirFd, t.c_str(), 0); });
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot link", Join(shown, name));
+    return Commit(dirFd, shown, temp, name);
+}
+
+CFzError PlaceAt(int dirFd, std::string const& shown, std::string const& name,
+                 std::function<int(std::string const& temp)> const& make,
+                 std::function<CFzError(std::string const& temp)> const& finish) {
+    std::string const temp = MakeTemporary(name, make);
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make", Join(shown, name));
+    if (finish) {
+        CFzError e = finish(temp);
+        if (e.IsError()) {
+            ::unlinkat(dirFd, temp.c_str(), 0);
+            return e;
+        }
+    }
     return Commit(dirFd, shown, temp, name);
 }
 

@@ -263,6 +263,11 @@ int JZRestoreFiles::waitForCompletion() {
     };
     std::map<std::string, std::string> destinations;
     nuvrestorefiles::CopySession session;
+    session.setHolder("restore job " + std::to_string(m_jobId));
+    // A link of the snapshot may lead onto another volume of the snap job:
+    // the archive file that holds its snapshot is mounted as well.
+    session.setVolumeFinder(
+        [this](std::string const& path, nuvrestorefiles::MountedVolume* out) { return mountVolumeOf(path, out); });
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
@@ -275,15 +280,78 @@ int JZRestoreFiles::waitForCompletion() {
             failed("[" + seen.first->second + "] and [" + p.source + "] are both restored to [" + to + "]");
             continue;
         }
-        CFzError e = nuvrestorefiles::CopyOut(from, to, &m_counts, &session);
+        CFzError e = nuvrestorefiles::CopyOut(m_volumes, p.source, to, &m_counts, &session);
         if (e.IsError()) failed("restore of [" + p.source + "] to [" + to + "] failed: " + e.AsString());
     }
+    CFzError finished = session.finish();
+    if (finished.IsError()) failed(finished.AsString());
+    // The other volumes' mounts go with the wait that needed them.
+    for (auto const& key : m_borrowed) {
+        std::string error;
+        if (!Release(key, &error))
+            g_ptrLogWriter->Write(-1, kTag, m_jobId, "cannot unmount archive file %u:%u: %s", key.first, key.second,
+                                  error.c_str());
+        for (auto it = m_held.begin(); it != m_held.end(); ++it)
+            if (*it == key) {
+                m_held.erase(it);
+                break;
+            }
+    }
+    m_borrowed.clear();
     m_pending.clear();
     m_open = false;
     if (failures == 0) return 1;
     setError(-1, failures == 1 ? firstFailure
                                : firstFailure + " (and " + std::to_string(failures - 1) + " more files not restored)");
     return 0;
+}
+
+bool JZRestoreFiles::mountVolumeOf(std::string const& path, nuvrestorefiles::MountedVolume* out) {
+    // The snap job of the open archive file, and the archive file of its
+    // volume that holds the path.
+    JZSnapClientAPI client;
+    SMVolSnapInfo open;
+    open.setArchFileId(static_cast<int>(m_openKey.archFileId));
+    open.setBrannoxId(static_cast<int>(m_openKey.brannoxId));
+    if (!client.getVolumeSnaps(open) || open.volumes().empty()) return false;
+    SMVolSnapInfo job;
+    job.setSnapJobId(open.volumes().front().getJobId());
+    job.setBrannoxId(static_cast<int>(m_openKey.brannoxId));
+    if (job.getSnapJobId() <= 0 || !client.getVolumeSnaps(job)) return false;
+    std::vector<nuvrestorefiles::MountedVolume> all;
+    std::map<std::string, int> archFileOf;
+    for (auto const& v : job.volumes()) {
+        all.push_back({v.getSourcePath(), "-"});
+        archFileOf[v.getSourcePath()] = v.getArchFileId();
+    }
+    std::string const inAll = nuvrestorefiles::PathInSnapshot(all, path);
+    if (inAll.empty()) return false;
+    std::string holder;
+    for (auto const& v : all)
+        if (nuvrestorefiles::PathInSnapshot({v}, path) == inAll && v.sourcePath.size() > holder.size())
+            holder = v.sourcePath;
+    std::pair<uint32_t, uint32_t> const key{m_openKey.brannoxId, static_cast<uint32_t>(archFileOf[holder])};
+    std::vector<nuvrestorefiles::MountedVolume> mounted;
+    std::string error;
+    bool held = false;
+    for (auto const& k : m_held) held = held || k == key;
+    if (!Acquire(key, m_jobId, &mounted, &error)) {
+        g_ptrLogWriter->Write(-1, kTag, m_jobId, "cannot mount the snapshot of [%s]: %s", holder.c_str(),
+                              error.c_str());
+        return false;
+    }
+    if (held) {
+        (void)Release(key, &error);
+    } else {
+        m_held.push_back(key);
+        m_borrowed.push_back(key);
+    }
+    for (auto const& v : mounted)
+        if (v.sourcePath == holder) {
+            *out = v;
+            return true;
+        }
+    return false;
 }
 
 int JZRestoreFiles::isJobStopped() {

@@ -173,6 +173,14 @@ int main(int argc, char** argv) {
     std::vector<FSRFileReport> reports(run.count);
     std::map<std::string, std::string> destinations;
     nuvrestorefiles::CopySession session;  // hard links among the run's files, directories reached
+    {
+        std::istringstream words(net.getRemoteArguments());
+        std::string word, job;
+        while (words >> word)
+            if (word == "-j" && words >> job) break;
+        session.setHolder("restore job " + (job.empty() ? std::string("?") : job) + " (snap job " +
+                          std::to_string(snapJobId) + ")");
+    }
     bool gone = false;
     for (uint32_t i = 0; i < run.count; ++i) {
         FSRSnapSrcPath const& e = run.entries[i];
@@ -204,7 +212,7 @@ int main(int argc, char** argv) {
                 err = EEXIST;
                 error = "[" + seen.first->second + "] is restored to the same destination";
             } else {
-                CFzError c = nuvrestorefiles::CopyOut(from, to, &counts, &session);
+                CFzError c = nuvrestorefiles::CopyOut(volumes, e.srcPath, to, &counts, &session);
                 if (c.IsError()) {
                     err = EIO;
                     error = c.AsString();
@@ -222,6 +230,12 @@ int main(int argc, char** argv) {
             reply.filesRestored += static_cast<uint32_t>(counts.files);
             reply.bytes += counts.bytes;
         }
+    }
+    // The directories the run made take their times last.
+    CFzError finished = session.finish();
+    if (finished.IsError() && !gone) {
+        reply.filesFailed += 1;
+        std::fprintf(stderr, "Brisvolk.exe: %s\n", finished.AsString().c_str());
     }
     reply.count = run.count;
     reply.reports = reports.data();

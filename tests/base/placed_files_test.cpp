@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +23,13 @@ using nuvtest::WriteFile;
 class PlacedFilesTest : public nuvtest::SuiteTest {
 protected:
     std::string Dir() { return m_root.base(); }
+    static int Entries(std::string const& dir) {
+        int n = 0;
+        DIR* d = opendir(dir.c_str());
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.' || (e->d_name[1] != '\0' && std::strcmp(e->d_name, "..") != 0);
+        closedir(d);
+        return n;
+    }
 };
 
 // A walk through a link: which links lead on, and what a refused walk makes.
@@ -94,7 +104,6 @@ TEST_F(PlacedFilesTest, APlacementReplacesTheNameAndAFailureLeavesTheOldFile) {
     ASSERT_EQ(0, link(elsewhere.c_str(), (d + "/f").c_str()));
     int dir = open(d.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(dir, 0);
-    WriteFile(d + "/" + nuvbase::ReplacementName("f"), "a killed run's half");
     auto content = [](std::string const& text) {
         return [text](int fd) {
             return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())
@@ -105,14 +114,13 @@ TEST_F(PlacedFilesTest, APlacementReplacesTheNameAndAFailureLeavesTheOldFile) {
     ASSERT_FALSE(nuvbase::PlaceFileAt(dir, d, "f", 0640, content("restored\n")).IsError());
     EXPECT_EQ("restored\n", ReadFile(d + "/f"));
     EXPECT_EQ("elsewhere\n", ReadFile(elsewhere));
-    EXPECT_FALSE(Exists(d + "/" + nuvbase::ReplacementName("f")));
 
     nuvsuite::AddFault("file", "write", 28, "no room", -1, d + "/f");
     EXPECT_TRUE(nuvbase::PlaceFileAt(dir, d, "f", 0640, content("second\n")).IsError());
     EXPECT_TRUE(nuvbase::PlaceSymlinkAt(dir, d, "f", "x", 0, 0).IsError());
     nuvsuite::ClearFaults();
     EXPECT_EQ("restored\n", ReadFile(d + "/f"));
-    EXPECT_FALSE(Exists(d + "/" + nuvbase::ReplacementName("f")));
+    EXPECT_EQ(1, Entries(d)) << "no temporary name is left";
 
     ASSERT_FALSE(nuvbase::PlaceHardLinkAt(dir, d, "g", dir, "f").IsError());
     struct stat f, g;
@@ -121,6 +129,72 @@ TEST_F(PlacedFilesTest, APlacementReplacesTheNameAndAFailureLeavesTheOldFile) {
     EXPECT_EQ(f.st_ino, g.st_ino);
     EXPECT_LE(nuvbase::ReplacementName(std::string(255, 'n')).size(), 255u);
     close(dir);
+}
+
+// Temporary names belong to their writer: a placement never removes
+// another's, two writers never share one, and only those of writers that are
+// gone are cleared away.
+TEST_F(PlacedFilesTest, TemporaryNamesAreTheirWritersOwn) {
+    std::string const d = MakeDir(Dir() + "/d");
+    std::string const a = nuvbase::ReplacementName("f"), b = nuvbase::ReplacementName("f");
+    EXPECT_NE(a, b) << "every placement has a name of its own";
+    // A name of the database that looks like a temporary name, and one of a
+    // living writer (this process).
+    WriteFile(d + "/.f.nuvrst", "the database's own file");
+    WriteFile(d + "/" + a, "a living writer's half");
+    // A gone writer's.
+    pid_t const child = fork();
+    if (child == 0) {
+        WriteFile(d + "/" + nuvbase::ReplacementName("f"), "a killed writer's half");
+        _exit(0);
+    }
+    ASSERT_EQ(child, waitpid(child, nullptr, 0));
+    int dir = open(d.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dir, 0);
+    ASSERT_FALSE(nuvbase::PlaceFileAt(dir, d, "f", 0640, [](int fd) {
+                     return ::write(fd, "f\n", 2) == 2 ? CFzError::Success() : FXErrorUtil::ErrorErrNo(FZ_LOC, errno, "w");
+                 }).IsError());
+    EXPECT_EQ(4, Entries(d)) << "the placement removed nothing of another";
+    EXPECT_EQ(1, nuvbase::ClearStaleReplacements(dir));
+    EXPECT_EQ("the database's own file", ReadFile(d + "/.f.nuvrst"));
+    EXPECT_EQ("a living writer's half", ReadFile(d + "/" + a));
+    EXPECT_EQ("f\n", ReadFile(d + "/f"));
+    EXPECT_EQ(3, Entries(d));
+    close(dir);
+}
+
+// The walk holds path-only descriptors (a directory that may only be passed
+// through does not stop it) and reads links whose size shows 0.
+TEST_F(PlacedFilesTest, AWalkPassesThroughUnreadableDirectoriesAndLinksOfProc) {
+    std::string const d = MakeDir(Dir() + "/pass");
+    std::string const inner = MakeDir(d + "/inner");
+    ASSERT_EQ(0, chmod(d.c_str(), 0711));
+    ASSERT_EQ(0, chmod(Dir().c_str(), 0711));
+    ASSERT_EQ(0, chown(inner.c_str(), 65534, 65534));
+    // As another user: the walk passes the 0711 directories.
+    pid_t const child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        std::string error;
+        int const fd = nuvbase::OpenDirectoryGuarded(inner, false, 0, &error);
+        _exit(fd >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a 0711 directory stopped the walk";
+    // /proc/self/cwd: links owned by root whose size reads 0.
+    char was[4096];
+    ASSERT_NE(nullptr, getcwd(was, sizeof was));
+    ASSERT_EQ(0, chdir(inner.c_str()));
+    std::string error;
+    int const fd = nuvbase::OpenDirectoryGuarded("/proc/self/cwd", false, 0, &error);
+    ASSERT_EQ(0, chdir(was));
+    ASSERT_GE(fd, 0) << error;
+    struct stat got, want;
+    ASSERT_EQ(0, fstat(fd, &got));
+    ASSERT_EQ(0, stat(inner.c_str(), &want));
+    EXPECT_EQ(want.st_ino, got.st_ino);
+    close(fd);
 }
 
 // Holes stay holes; data lands at its offsets.

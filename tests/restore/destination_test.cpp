@@ -6,6 +6,7 @@
 // the old files whole; a killed restore leaves no process behind.
 #include "restore_fixture.h"
 
+#include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/process.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -175,7 +176,12 @@ TEST_P(RoadTest, ARerunOverWhatAKilledRunMadeLaysOutWhatACleanRestoreDoes) {
     // entry half written under its temporary name.
     MakeDir(again);
     MakeDir(again + "/1");
-    WriteFile(again + "/1/.2608.nuvrst", "half");
+    pid_t const killed = fork();
+    if (killed == 0) {
+        WriteFile(again + "/1/" + nuvbase::ReplacementName("2608"), "half");
+        _exit(0);
+    }
+    ASSERT_EQ(killed, waitpid(killed, nullptr, 0));
     ASSERT_EQ(0, RestoreBy(GetParam(), job, a, "base", again));
     EXPECT_TRUE(Detailed(clean) == Detailed(again)) << Name(GetParam());
     EXPECT_TRUE(Tree(clean) == Tree(again));

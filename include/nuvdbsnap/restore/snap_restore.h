@@ -27,6 +27,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 // Two files of one restore mapped to one destination path.
@@ -155,6 +156,10 @@ public:
     static void freeSnapArray(FSRSnapSrcPath* entries, int const& count);
 
     bool createDirectoryStructureIfNotExist(std::string const& path);
+    // The same for a file the snapshot copy restores: missing directories are
+    // left to the copy, which makes them as the snapshot holds them, and so is
+    // a link the walk may not follow (the copy names the entry it stops).
+    bool checkDirectoryStructure(std::string const& path);
     int Finalize(JZRstJobClient* jobClient);
 
     static int multithreadedRestore(MultiThreadedRestoreParams& params);
@@ -189,6 +194,10 @@ public:
     unsigned long m_destClientId = 0;
 
 private:
+    bool directoryStructure(std::string const& path, bool make);
+    std::unordered_set<std::string> m_knownIndex;  // m_knownDirs, to look up
+    std::unordered_set<std::string> m_leftToCopy;  // missing directories the copy makes
+
     // The per-job work of a restore (refusal of the root directory as a
     // destination, task values, token file, redirect decision, map file,
     // physical paths, the layout of files going back to their place, done as

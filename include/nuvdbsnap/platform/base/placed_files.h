@@ -4,16 +4,19 @@
 // - FileDataCopier copies a file's data extents only (SEEK_DATA/SEEK_HOLE),
 //   with copy_file_range, else read/write: holes stay holes.
 // - OpenDirectoryGuarded opens a directory path component by component from
-//   "/", never through a symbolic link unless root owns the link or this
-//   process laid it out (NoteLaidOutLink) - so a link planted in a destination
-//   cannot lead a write elsewhere.
-// - PlaceFileAt / PlaceSymlinkAt / PlaceHardLinkAt give a name of an open
-//   directory a new file, link or hard link: it is made under a temporary name
-//   in that directory (ReplacementName) and renamed over the name once
-//   complete. The inode the name held before is never written (a hard link of
-//   an outside file stays as it was), and a failure removes the temporary
-//   entry and leaves the name as it was. A temporary entry a killed process
-//   left is removed by the next placement of the same name.
+//   "/" (or from a directory descriptor), with path-only descriptors, never
+//   through a symbolic link unless root owns the link or this process laid it
+//   out (NoteLaidOutLink) or the caller allows it - so a link planted in a
+//   destination cannot lead a write elsewhere.
+// - PlaceFileAt / PlaceSymlinkAt / PlaceHardLinkAt / PlaceAt give a name of an
+//   open directory a new file, link, hard link or special file: it is made
+//   under a temporary name of its own writer in that directory
+//   (ReplacementName: made with O_EXCL, never an entry of another writer) and
+//   renamed over the name once complete. The inode the name held before is
+//   never written (a hard link of an outside file stays as it was), and a
+//   failure removes the temporary entry and leaves the name as it was.
+//   Temporary entries that killed writers left are removed by
+//   ClearStaleReplacements.
 //
 // Fault point: ("file", "write", <directory path>/<name>) fails a placement
 // after its content was written, before the rename.
@@ -51,16 +54,42 @@ private:
 // snapshot's layout: OpenDirectoryGuarded may go through it.
 void NoteLaidOutLink(int dirFd, std::string const& name);
 
-// Opens the directory `path` (absolute) for reading, component by component.
-// A symbolic link on the way is followed (its target walked the same way)
-// only when root owns it or NoteLaidOutLink recorded it; any other link fails
-// with ELOOP. With `make`, missing directories are made with `mode` (and
-// *made, when not null, tells whether the last one was made). The descriptor,
-// or -1 with errno set and *error (when not null) saying which component.
+// True when a link may be followed by a restore's walk: root owns it or
+// NoteLaidOutLink recorded it.
+bool MayFollowLink(struct stat const& link);
+
+// Opens the directory `path` (absolute) component by component: a path-only
+// descriptor (O_PATH: for the *at calls; fchown, fchmod and reading need a
+// descriptor opened from it). A symbolic link on the way is followed (its
+// target walked the same way) only when root owns it or NoteLaidOutLink
+// recorded it; any other link fails with ELOOP. With `make`, missing
+// directories are made with `mode` (and *made, when not null, tells whether
+// the last one was made). The descriptor, or -1 with errno set and *error
+// (when not null) saying which component.
 int OpenDirectoryGuarded(std::string const& path, bool make, mode_t mode, std::string* error, bool* made = nullptr);
 
-// The temporary name a placement of `name` uses.
+// A link the caller allows to be followed beside those above: its path as
+// walked, its status and its target.
+using LinkAllowance = std::function<bool(std::string const& path, struct stat const& link, std::string const& target)>;
+
+// The same from the directory `startFd` (shown as `shown` in errors) when
+// `path` is relative (an absolute path, or startFd < 0, starts at "/").
+int OpenDirectoryGuardedAt(int startFd, std::string const& shown, std::string const& path, bool make, mode_t mode,
+                           std::string* error, bool* made = nullptr, LinkAllowance const& allow = nullptr);
+
+// The target of the link `name` of `dirFd`, whatever size its status shows
+// (0 for links of /proc). False with errno set.
+bool ReadLinkAt(int dirFd, std::string const& name, std::string* target);
+
+// A new temporary name for a placement of `name` by this process:
+// ".<name>.<pid>-<start time>-<count>.nuvrst" (a digest stands for a name too
+// long), different at every call.
 std::string ReplacementName(std::string const& name);
+// True when `entry` is a temporary name whose writer is gone.
+bool IsStaleReplacement(std::string const& entry);
+// Removes the temporary entries of gone writers from the directory; how many
+// (-1 when it cannot be read).
+int ClearStaleReplacements(int dirFd);
 
 // `fill` writes the new file's content (and may set its owner, mode and
 // times) on the open descriptor. `shown` names the directory in errors.
@@ -72,5 +101,10 @@ std::string ReplacementName(std::string const& name);
 // A hard link of the file `fromName` of `fromDirFd`.
 [[nodiscard]] CFzError PlaceHardLinkAt(int dirFd, std::string const& shown, std::string const& name, int fromDirFd,
                                        std::string const& fromName);
+// Any entry: `make` makes it under the temporary name it is given (0, or -1
+// with errno: EEXIST tries another name); `finish` (may be empty) completes it.
+[[nodiscard]] CFzError PlaceAt(int dirFd, std::string const& shown, std::string const& name,
+                               std::function<int(std::string const& temp)> const& make,
+                               std::function<CFzError(std::string const& temp)> const& finish);
 
 }  // namespace nuvbase

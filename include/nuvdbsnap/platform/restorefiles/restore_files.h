@@ -85,6 +85,9 @@ private:
         std::string dest;  // from the record, may be empty
     };
     bool enter(char const* call, std::string const& args);
+    // Mounts the snapshot of the snap job's volume that holds `path` (the
+    // archive file of that volume, held until the mounts are released).
+    bool mountVolumeOf(std::string const& path, nuvrestorefiles::MountedVolume* out);
 
     std::string m_focusClient;
     JZJobCtrlClient* m_jobCtrl = nullptr;
@@ -104,5 +107,6 @@ private:
     std::vector<nuvrestorefiles::MountedVolume> m_volumes;
     std::vector<Pending> m_pending;
     std::vector<std::pair<uint32_t, uint32_t>> m_held;  // (brannox id, archive file id) mounts held
+    std::vector<std::pair<uint32_t, uint32_t>> m_borrowed;  // held for links onto other volumes during a wait
     nuvrestorefiles::CopyCounts m_counts;
 };

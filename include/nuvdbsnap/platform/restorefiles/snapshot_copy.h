@@ -7,6 +7,7 @@
 #include "nuvdbsnap/foundation/error.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,14 +38,29 @@ struct CopyCounts {
     uint64_t bytes = 0;
 };
 
-// The state that the copies of one batch share: the hard links among the
-// restored files, and the destination directory opened last.
+// Finds (and may mount) the job's volume whose source path holds `path` when
+// none of the volumes a copy was given holds it; false when none does.
+using VolumeFinder = std::function<bool(std::string const& path, MountedVolume* out)>;
+
+// The state that the copies of one batch share: the volumes found on the
+// way, the hard links among the restored files, the destination directory
+// opened last, and the directories the batch made above its entries (they
+// take their times when the batch ends).
 class CopySession {
 public:
     CopySession();
     CopySession(CopySession const&) = delete;
     CopySession& operator=(CopySession const&) = delete;
-    ~CopySession();
+    ~CopySession();  // ends the batch (see finish) when that was not done
+    void setVolumeFinder(VolumeFinder finder);
+    // Who the batch is, as a restore refused by its claims is told ("restore
+    // job 12"). The batch claims the trees it writes (nuvbase::TreeClaim)
+    // until it ends: a restore of another process into the same tree, one
+    // below or above it, is refused (EBUSY) naming the destination and holder.
+    void setHolder(std::string const& holder);
+    // Gives the directories the batch made their times; the error names each
+    // one that could not take them.
+    [[nodiscard]] CFzError finish();
     struct State;
     State& state() { return *m_state; }
 
@@ -59,25 +75,38 @@ private:
 // the source's whole new path.
 std::string EntryDestination(std::string const& source, std::string const& dest);
 
-// Copies `from` (a file, link or directory under a snapshot mount) to `to`
-// (an absolute path).
+// Copies `source` (an absolute path as the protected host saw it: a file,
+// link, directory, FIFO, socket or device node on one of `volumes`) out of the
+// snapshots to `to` (an absolute path), as `cp -a` copies it.
+// - Nothing is read outside the snapshots: the source is walked by descriptor
+//   from its volume's mount; a symbolic link on the way is resolved within
+//   the snapshots (an absolute target on the snapshot of the volume that
+//   holds it, found through the session's VolumeFinder when `volumes` lack
+//   it); a link that leads to no snapshot fails the entry, naming the link.
 // - `to` in the suite's own state (see nuvsnapmgr::SuiteStateHolding) is
-//   refused (EPERM).
-// - The directories above `to` are walked from "/" one by one; missing ones
-//   are made (0755); a symbolic link on the way is followed only when root
-//   owns it or this process laid it out from a snapshot, else the copy fails
-//   (ELOOP) and writes nothing.
-// - Each file, link and hard link is made under a temporary name in its
-//   directory and renamed over the old name when complete: an inode the name
-//   held (maybe a hard link of a file elsewhere) is never written, and a copy
-//   that fails leaves the old file whole and no partial file behind.
-// - Regular files keep mode, owner, times and holes; files that are hard links
-//   of one another in the snapshot stay hard links among the files `session`
-//   restores; symbolic links are copied as links (and may be followed later);
-//   directories with their content.
+//   refused (EPERM), and so is every entry below `to` that would land there.
+// - The directories above `to` are walked from "/" one by one; a symbolic
+//   link on the way is followed only when root owns it, this process laid it
+//   out from a snapshot, or (`to` being the source's own place) the snapshot
+//   holds the same link (target and owner); any other fails the entry (ELOOP)
+//   and writes nothing. Missing ones are made and take the owner, mode,
+//   extended attributes and times of the snapshot's directory at the same
+//   level above the source (0700 and the restorer's owner where the snapshot
+//   has none).
+// - Each entry is made under a temporary name of its own in its directory
+//   and renamed over the old name when complete: an inode the name held
+//   (maybe a hard link of a file elsewhere) is never written, and a copy that
+//   fails leaves the old entry whole and no partial file behind.
+// - Kinds, owners, modes, times (links' too), extended attributes, ACLs and
+//   holes are kept; files that are hard links of one another in the snapshot
+//   stay hard links among the files `session` restores (copies where the
+//   destination cannot link them); symbolic links are copied as links, never
+//   followed; directories with their content.
+// - An entry below a directory that cannot be restored does not stop the
+//   others: the rest is restored and the error names each entry that was not.
 // `session` (may be null) is shared by the copies of one batch.
-[[nodiscard]] CFzError CopyOut(std::string const& from, std::string const& to, CopyCounts* counts,
-                               CopySession* session = nullptr);
+[[nodiscard]] CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& source,
+                               std::string const& to, CopyCounts* counts, CopySession* session = nullptr);
 
 // Redirect map lines ("source","destination" a line): a quoted line is split
 // at its first `","`, any other at its first comma with the outer quotes of
