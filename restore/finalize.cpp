@@ -5,7 +5,7 @@
 #include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
-#include "nuvdbsnap/platform/snapmgr/volume_resolver.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,7 +37,7 @@ bool NuvSnapRestore::directoryStructure(std::string const& path, bool make) {
         EvDebug::Error(m_event, kDirTag, "File is an empty string. PLease check");
         return true;
     }
-    std::string const stateRoot = nuvsnapmgr::SuiteStateHolding(path);
+    std::string const stateRoot = nuvsuite::SuiteStateHolding(path);
     if (!stateRoot.empty()) {
         failed(kDirTag, "Destination %s lies in the suite's own state %s: refused", path.c_str(), stateRoot.c_str());
         return false;

@@ -33,6 +33,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -316,7 +317,12 @@ void WriteAllBatches() {
 }
 
 // Writes every batch older than kBatchAge; sleeps until the oldest is due.
+std::atomic<bool> g_flusherRunning{false};
+
 [[noreturn]] void FlusherLoop() {
+    // Told before anything else: from here on the thread allocates nothing
+    // (see BatchesReady).
+    g_flusherRunning.store(true, std::memory_order_release);
     std::unique_lock<std::mutex> lock(WriterMutex());
     for (;;) {
         int64_t oldest = INT64_MAX;
@@ -392,6 +398,11 @@ bool BatchesReady() {
         std::thread flusher(FlusherLoop);
         pthread_setname_np(flusher.native_handle(), "nuvlog");
         flusher.detach();
+        // A thread still starting may hold the allocator's locks (the
+        // sanitizers' allocator has no fork handler): a fork() in that window
+        // leaves the child with a lock nobody releases. The first line returns
+        // only once the flusher runs its own code, which allocates nothing.
+        for (int i = 0; i < 200000 && !g_flusherRunning.load(std::memory_order_acquire); ++i) sched_yield();
     } catch (...) {
         return ready = false;
     }

@@ -1,6 +1,7 @@
 // Files put in place in a directory that others may reach (see placed_files.h).
 #include "nuvdbsnap/platform/base/placed_files.h"
 
+#include "nuvdbsnap/platform/suite/path_text.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -57,21 +58,11 @@ bool MayFollow(struct stat const& link) {
 
 void Components(std::string const& path, std::deque<std::string>* out, bool front) {
     std::vector<std::string> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t slash = path.find('/', pos);
-        if (slash == std::string::npos) slash = path.size();
-        if (slash > pos) parts.push_back(path.substr(pos, slash - pos));
-        pos = slash + 1;
-    }
+    for (nuvsuite::PathStep const step : nuvsuite::PathComponents(path)) parts.emplace_back(step.name);
     if (front)
         out->insert(out->begin(), parts.begin(), parts.end());
     else
         out->insert(out->end(), parts.begin(), parts.end());
-}
-
-std::string Join(std::string const& dir, std::string const& name) {
-    return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
 // The fault point before a placement's rename.
@@ -87,7 +78,7 @@ CFzError WriteFault(std::string const& path) {
 
 // Renames the temporary entry over `name`; on failure removes it.
 CFzError Commit(int dirFd, std::string const& shown, std::string const& temp, std::string const& name) {
-    std::string const path = Join(shown, name);
+    std::string const path = nuvsuite::JoinPath(shown, name);
     CFzError e = WriteFault(path);
     if (e.IsError()) {
         ::unlinkat(dirFd, temp.c_str(), 0);
@@ -223,7 +214,7 @@ int OpenDirectoryGuardedAt(int startFd, std::string const& shown, std::string co
         std::string const name = left.front();
         left.pop_front();
         if (name == ".") continue;
-        std::string const at = Join(here(), name);
+        std::string const at = nuvsuite::JoinPath(here(), name);
         struct stat st;
         if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             int const err = errno;
@@ -431,9 +422,9 @@ CFzError PlaceFileAt(int dirFd, std::string const& shown, std::string const& nam
         fd = ::openat(dirFd, t.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         return fd < 0 ? -1 : 0;
     });
-    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot create", Join(shown, name));
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot create", nuvsuite::JoinPath(shown, name));
     CFzError e = fill(fd);
-    if (::close(fd) != 0 && !e.IsError()) e = Failed(FZ_LOC, errno, "Cannot close", Join(shown, temp));
+    if (::close(fd) != 0 && !e.IsError()) e = Failed(FZ_LOC, errno, "Cannot close", nuvsuite::JoinPath(shown, temp));
     if (e.IsError()) {
         ::unlinkat(dirFd, temp.c_str(), 0);
         return e;
@@ -445,7 +436,7 @@ CFzError PlaceSymlinkAt(int dirFd, std::string const& shown, std::string const& 
                         uid_t uid, gid_t gid) {
     std::string const temp =
         MakeTemporary(name, [&](std::string const& t) { return ::symlinkat(target.c_str(), dirFd, t.c_str()); });
-    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make the link", Join(shown, name));
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make the link", nuvsuite::JoinPath(shown, name));
     (void)::fchownat(dirFd, temp.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW);
     return Commit(dirFd, shown, temp, name);
 }
@@ -454,7 +445,7 @@ CFzError PlaceHardLinkAt(int dirFd, std::string const& shown, std::string const&
                          std::string const& fromName) {
     std::string const temp = MakeTemporary(
         name, [&](std::string const& t) { return ::linkat(fromDirFd, fromName.c_str(), dirFd, t.c_str(), 0); });
-    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot link", Join(shown, name));
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot link", nuvsuite::JoinPath(shown, name));
     return Commit(dirFd, shown, temp, name);
 }
 
@@ -462,7 +453,7 @@ CFzError PlaceAt(int dirFd, std::string const& shown, std::string const& name,
                  std::function<int(std::string const& temp)> const& make,
                  std::function<CFzError(std::string const& temp)> const& finish) {
     std::string const temp = MakeTemporary(name, make);
-    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make", Join(shown, name));
+    if (temp.empty()) return Failed(FZ_LOC, errno, "Cannot make", nuvsuite::JoinPath(shown, name));
     if (finish) {
         CFzError e = finish(temp);
         if (e.IsError()) {

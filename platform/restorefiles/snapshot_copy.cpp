@@ -3,6 +3,8 @@
 #include "nuvdbsnap/platform/restorefiles/snapshot_copy.h"
 
 #include "nuvdbsnap/platform/base/files.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
+#include "nuvdbsnap/platform/suite/suite.h"
 #include "nuvdbsnap/platform/base/named_mutex.h"
 #include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/strings.h"
@@ -37,10 +39,6 @@ CFzError Fail(int err, std::string const& what, std::string const& path) {
 
 CFzError Refused(std::string const& to, std::string const& state) {
     return Fail(EPERM, "a restore does not write into the suite's own state [" + state + "]: refused", to);
-}
-
-std::string Join(std::string const& dir, std::string const& name) {
-    return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
 // A descriptor closed with its last holder.
@@ -176,7 +174,7 @@ CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::strin
         s.sourceParent.size() == slash) {
         std::string const name = source.substr(slash + 1);
         if (!name.empty() && name != "." && name != "..") {
-            *out = SourceEntry{s.sourceParentFd, name, Join(s.sourceParentShown, name)};
+            *out = SourceEntry{s.sourceParentFd, name, nuvsuite::JoinPath(s.sourceParentShown, name)};
             return CFzError::Success();
         }
     }
@@ -226,7 +224,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
         bool restarted = false;
         for (size_t i = top; i + 1 < parts.size(); ++i) {
             struct stat st;
-            std::string const at = Join(shown, parts[i]);
+            std::string const at = nuvsuite::JoinPath(shown, parts[i]);
             if (::fstatat(dir->get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
                 return Fail(errno, "no such directory in the snapshot", at);
             if (S_ISLNK(st.st_mode)) {
@@ -249,7 +247,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
             shown = at;
         }
         if (restarted) continue;
-        *out = SourceEntry{dir, parts.back(), Join(shown, parts.back())};
+        *out = SourceEntry{dir, parts.back(), nuvsuite::JoinPath(shown, parts.back())};
         return CFzError::Success();
     }
     return Fail(ELOOP, "too many links in the snapshot on the way to", source);
@@ -367,7 +365,7 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     }
     int const in = OpenSource(srcDir, srcName, O_RDONLY);
     if (in < 0) return Fail(errno, "cannot open the snapshot's file", srcShown);
-    std::string const to = Join(dir, name);
+    std::string const to = nuvsuite::JoinPath(dir, name);
     bool const inherits = Inherits(s, dstDir);
     CFzError e = nuvbase::PlaceFileAt(dstDir, dir, name, 0600, [&](int out) {
         CFzError c = s.data.Copy(in, out, static_cast<uint64_t>(st.st_size), to);
@@ -388,7 +386,7 @@ CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& src
                   int dstDir, std::string const& dir, std::string const& name, CopyCounts* counts) {
     std::string target;
     if (!nuvbase::ReadLinkAt(srcDir, srcName, &target)) return Fail(errno, "cannot read the link", srcShown);
-    std::string const to = Join(dir, name);
+    std::string const to = nuvsuite::JoinPath(dir, name);
     CFzError e = nuvbase::PlaceAt(
         dstDir, dir, name, [&](std::string const& temp) { return ::symlinkat(target.c_str(), dstDir, temp.c_str()); },
         [&](std::string const& temp) { return nuvbase::KeepMetadataAt(srcDir, srcName, dstDir, temp, st, to); });
@@ -399,7 +397,7 @@ CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& src
 
 CFzError CopySpecial(int srcDir, std::string const& srcName, struct stat const& st, int dstDir,
                      std::string const& dir, std::string const& name, CopyCounts* counts) {
-    std::string const to = Join(dir, name);
+    std::string const to = nuvsuite::JoinPath(dir, name);
     CFzError made;
     CFzError e = nuvbase::PlaceAt(
         dstDir, dir, name,
@@ -427,7 +425,7 @@ bool Related(std::string const& a, std::string const& b) { return IsComponentPre
 CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
                        int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name,
                        State& s, CopyCounts* counts, Failures& failures) {
-    std::string const to = Join(dir, name);
+    std::string const to = nuvsuite::JoinPath(dir, name);
     struct stat old {};
     bool made = false;
     int sub = -1;
@@ -450,10 +448,10 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
     if (sub < 0) sub = ::openat(dstDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (sub < 0) return Fail(errno, "cannot enter the directory", to);
     Fd subFd(sub);
-    std::string const subReal = S_ISLNK(old.st_mode) ? RealOf(sub, Join(dirReal, name)) : Join(dirReal, name);
+    std::string const subReal = S_ISLNK(old.st_mode) ? RealOf(sub, nuvsuite::JoinPath(dirReal, name)) : nuvsuite::JoinPath(dirReal, name);
     bool const nearState = !s.root.empty() && Related(subReal, s.root);
     if (nearState) {
-        std::string const refused = nuvsnapmgr::SuiteStateIn(subReal, s.root);
+        std::string const refused = nuvsuite::SuiteStateIn(subReal, s.root);
         if (!refused.empty()) return Refused(to, refused);
     }
     if (!made) (void)nuvbase::ClearStaleReplacements(sub);
@@ -467,16 +465,16 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     ::closedir(d);
     for (std::string const& n : names) {
-        std::string const childShown = Join(srcShown, n);
+        std::string const childShown = nuvsuite::JoinPath(srcShown, n);
         struct stat cst;
         if (::fstatat(list, n.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
             failures.add(Fail(errno, "no such entry in the snapshot", childShown));
             continue;
         }
         if (nearState) {
-            std::string const refused = nuvsnapmgr::SuiteStateIn(Join(subReal, n), s.root);
+            std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(subReal, n), s.root);
             if (!refused.empty()) {
-                failures.add(Refused(Join(to, n), refused));
+                failures.add(Refused(nuvsuite::JoinPath(to, n), refused));
                 continue;
             }
         }
@@ -512,9 +510,9 @@ CFzError TakeFromSnapshot(State& s, SharedFd const& parent, std::string const& s
     CFzError e = StatOf(from, &st);
     if (e.IsError()) return e;
     if (!S_ISDIR(st.st_mode)) return CFzError::Success();
-    e = nuvbase::KeepMetadataAt(from.dir->get(), from.name, parent->get(), name, st, Join(shown, name));
+    e = nuvbase::KeepMetadataAt(from.dir->get(), from.name, parent->get(), name, st, nuvsuite::JoinPath(shown, name));
     if (e.IsError()) return e;
-    s.made.push_back(State::Made{parent, name, Join(shown, name), st});
+    s.made.push_back(State::Made{parent, name, nuvsuite::JoinPath(shown, name), st});
     while (s.made.size() > kMadeHeld) {
         State::Made const& m = s.made.front();
         CFzError t = nuvbase::KeepTimesAt(m.dir->get(), m.name, m.st, m.shown);
@@ -560,7 +558,7 @@ CFzError ReachParent(std::vector<MountedVolume> const& volumes, State& s, std::s
         if (own) ++consumed;
         if (name == "." || name.empty()) continue;
         std::string const shown = Joined(walked, walked.size());
-        std::string const at = Join(shown, name);
+        std::string const at = nuvsuite::JoinPath(shown, name);
         if (name == "..") {
             int const up = ::openat(dir->get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
             if (up < 0) return Fail(errno, "cannot open", at);
@@ -752,7 +750,7 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
     e = StatOf(from, &st);
     if (e.IsError()) return e;
     if (!s.rootChecked) {
-        s.root = nuvsnapmgr::ResolvedStateRoot();
+        s.root = nuvsuite::ResolvedStateRoot();
         s.rootChecked = true;
     }
     // The destination's directories are walked from the top without following
@@ -762,16 +760,16 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
         s.parentFd.reset();
         s.parent.clear();
         s.aclDirFd = -1;
-        std::string const refused = nuvsnapmgr::SuiteStateHolding(parent);
+        std::string const refused = nuvsuite::SuiteStateHolding(parent);
         if (!refused.empty()) return Refused(to, refused);
         e = ReachParent(volumes, s, source, to, parent);
         if (e.IsError()) return e;
     }
-    std::string const refused = nuvsnapmgr::SuiteStateIn(Join(s.parentReal, name), s.root);
+    std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(s.parentReal, name), s.root);
     if (!refused.empty()) return Refused(to, refused);
     // The tree this entry writes is claimed for the batch: a directory
     // itself, a file its directory.
-    std::string const tree = S_ISDIR(st.st_mode) ? Join(s.parentReal, name) : s.parentReal;
+    std::string const tree = S_ISDIR(st.st_mode) ? nuvsuite::JoinPath(s.parentReal, name) : s.parentReal;
     bool covered = false;
     for (auto const& c : s.claims) covered = covered || IsComponentPrefix(c->path(), tree);
     if (!covered) {

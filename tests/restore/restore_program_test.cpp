@@ -161,7 +161,7 @@ TEST_P(RestoreProgramFailureTest, TheJobFailsAndTheCauseIsPrinted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, RestoreProgramFailureTest,
-    ::testing::Values(FailureCase{"partial to a read-only file system", "partial", "read-only", "read-only"},
+    ::testing::Values(FailureCase{"partial to a read-only file system", "partial", "read-only", "Read-only file system"},
                       FailureCase{"full to a read-only file system", "full", "read-only", "Read-only file system"},
                       FailureCase{"streams through another user's link", "streams", "link", "planted"},
                       FailureCase{"full through another user's link", "full", "link", "planted"},

@@ -83,7 +83,7 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 //   the snapshots (an absolute target on the snapshot of the volume that
 //   holds it, found through the session's VolumeFinder when `volumes` lack
 //   it); a link that leads to no snapshot fails the entry, naming the link.
-// - `to` in the suite's own state (see nuvsnapmgr::SuiteStateHolding) is
+// - `to` in the suite's own state (see nuvsuite::SuiteStateHolding) is
 //   refused (EPERM), and so is every entry below `to` that would land there.
 // - The directories above `to` are walked from "/" one by one; a symbolic
 //   link on the way is followed only when root owns it, this process laid it

@@ -23,11 +23,4 @@ struct ResolvedVolume {
 // `path` must be absolute; it is resolved with realpath when it exists.
 [[nodiscard]] CFzError ResolveVolume(std::string const& path, ResolvedVolume* out);
 
-// The refusal of the suite's own state lives with the state root's entries in
-// the suite (nuvsuite::SuiteStateHolding); these names are kept for the
-// callers that still spell them in this namespace.
-using nuvsuite::ResolvedStateRoot;
-using nuvsuite::SuiteStateHolding;
-using nuvsuite::SuiteStateIn;
-
 }  // namespace nuvsnapmgr
