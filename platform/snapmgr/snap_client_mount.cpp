@@ -15,6 +15,7 @@
 #include "nuvdbsnap/platform/base/files.h"
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -22,6 +23,10 @@
 using namespace nuvsnapmgr;
 
 namespace {
+
+// How long a mount that another run recorded and is still making is waited for.
+constexpr int kMountWaitRounds = 200;
+constexpr useconds_t kMountWaitMicros = 50000;
 
 // The first symbolic link that `path` goes through below the state root (the
 // root reached as configured or as it resolves), or "" when it goes through
@@ -151,12 +156,21 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
         }
         MountRow existing;
         bool found = false;
-        CFzError e = MountAtPath(path, &existing, &found);
-        if (e.IsError()) {
-            undo();
-            return call.Fail(SM_ERR_INTERNAL, e, "cannot read the mounts");
-        }
+        CFzError e;
         std::vector<std::string> madeBefore;  // directories made for an earlier mount at this path
+        // Another run that recorded a mount at this path and is still making
+        // it (a restore of the same snapshot at once) is waited for, a while.
+        for (int waited = 0;; ++waited) {
+            e = MountAtPath(path, &existing, &found);
+            if (e.IsError()) {
+                undo();
+                return call.Fail(SM_ERR_INTERNAL, e, "cannot read the mounts");
+            }
+            if (!found || waited >= kMountWaitRounds || !HeldByOtherProcess(existing) ||
+                MountStillStands(existing, snap))
+                break;
+            ::usleep(kMountWaitMicros);
+        }
         if (found && !MountStillStands(existing, snap)) {
             if (HeldByOtherProcess(existing)) {
                 // Recorded by a run that is still making it: not stale.
@@ -180,10 +194,11 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
             return call.Fail(SM_ERR_MOUNT, "[" + path + "] already holds snapshot " +
                                                std::to_string(existing.snapshotId));
         }
+        bool adopted = false;  // another run's mount of the same snapshot, made meanwhile
+        MountRow row;
         if (!found) {
             // The row first, held by this process: a kill at any later moment
             // leaves a row that a sweep finds, never a mount that none knows.
-            MountRow row;
             row.snapshotId = snap.id;
             row.jobId = record.getJobId();
             row.mountPath = path;
@@ -193,9 +208,23 @@ bool JZSnapClientAPI::mountVolumes(SMVolSnapInfo& record) {
                     row.createdDirs.push_back(dir);
             e = InsertMount(row, &row.id);
             if (e.IsError()) {
-                undo();
-                return call.Fail(SM_ERR_INTERNAL, e, "cannot record the mount at [" + path + "]");
+                // Another run recorded this path first: its mount is taken
+                // once it stands, as above.
+                MountRow first;
+                bool recorded = false;
+                for (int waited = 0; waited < kMountWaitRounds; ++waited) {
+                    if (MountAtPath(path, &first, &recorded).IsError() || !recorded) break;
+                    if (first.snapshotId == snap.id && MountStillStands(first, snap)) break;
+                    ::usleep(kMountWaitMicros);
+                }
+                adopted = recorded && first.snapshotId == snap.id && MountStillStands(first, snap);
+                if (!adopted) {
+                    undo();
+                    return call.Fail(SM_ERR_INTERNAL, e, "cannot record the mount at [" + path + "]");
+                }
             }
+        }
+        if (!found && !adopted) {
             HoldWhereFaulted("snapmgr", "recorded " + path);  // a test's hold: the row, no mount yet
             std::vector<std::string> made;
             e = MakeMountDirectories(path, &made);
