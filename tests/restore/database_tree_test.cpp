@@ -17,8 +17,6 @@ using namespace nuvrestoretest;
 
 namespace {
 
-enum class Road { Partial, Streams, Full };
-
 char const* Name(Road road) { return road == Road::Partial ? "partial" : road == Road::Streams ? "streams" : "full"; }
 
 constexpr uid_t kPostgres = 26;
@@ -92,8 +90,8 @@ protected:
             df.destPath = f.second;
             af.dataFiles.push_back(df);
         }
+        std::map<int, std::list<ArchFileInfo>> streams;
         if (road == Road::Streams) {
-            std::map<int, std::list<ArchFileInfo>> streams;
             std::vector<DataFileInfo> const all(af.dataFiles.begin(), af.dataFiles.end());
             for (size_t i = 0; i < files.size(); ++i) {
                 auto& list = streams[static_cast<int>(i % 2)];
@@ -103,17 +101,8 @@ protected:
                 }
                 list.front().dataFiles.push_back(all[i]);
             }
-            JzRstInitParams shared;
-            JZRstJobClient jobClient(static_cast<uint64_t>(m_restoreJob));
-            MultiThreadedRestoreParams params(m_event.get(), streams, 0x8, shared, &jobClient, m_ctrl.get(), false,
-                                              nullptr, nullptr);
-            return NuvSnapRestore::multithreadedRestore(params);
         }
-        std::list<ArchFileInfo> list{af};
-        auto restore = MakeRestore(road == Road::Full);
-        int const rc = restore->restoreData(m_job.jobId, true, list, nullptr, nullptr);
-        (void)restore->Finalize(nullptr);
-        return rc;
+        return RunRoad(road, m_job, af, streams);
     }
 
     // The whole data directory's entries, each to dest/<entry> (streams deal them).

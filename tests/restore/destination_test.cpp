@@ -26,8 +26,6 @@ using namespace nuvrestoretest;
 
 namespace {
 
-enum class Road { Partial, Streams, Full };
-
 char const* Name(Road road) {
     return road == Road::Partial ? "partial" : road == Road::Streams ? "4 streams" : "full";
 }
@@ -116,8 +114,8 @@ protected:
         StartRestoreJob();
         ArchFileInfo af = WholeVolume(job, volume, dest);
         af.dataFiles.front().srcPath = rel.empty() ? volume : volume + "/" + rel;
+        std::map<int, std::list<ArchFileInfo>> streams;
         if (road == Road::Streams) {
-            std::map<int, std::list<ArchFileInfo>> streams;
             int next = 0;
             std::string const prefix = rel.empty() ? "" : rel + "/";
             for (auto const& e : SnapTree(volume, job)) {
@@ -134,17 +132,8 @@ protected:
                 df.destPath = dest + "/" + entry;
                 list.front().dataFiles.push_back(df);
             }
-            JzRstInitParams shared;
-            JZRstJobClient jobClient(static_cast<uint64_t>(m_restoreJob));
-            MultiThreadedRestoreParams params(m_event.get(), streams, 0x8, shared, &jobClient, m_ctrl.get(), false,
-                                              nullptr, nullptr);
-            return NuvSnapRestore::multithreadedRestore(params);
         }
-        std::list<ArchFileInfo> list{af};
-        auto restore = MakeRestore(road == Road::Full);
-        int const rc = restore->restoreData(job.jobId, true, list, nullptr, nullptr);
-        (void)restore->Finalize(nullptr);
-        return rc;
+        return RunRoad(road, job, af, streams);
     }
 
     // A small file system of its own (tmpfs of `megabytes`), gone with the test.

@@ -8,6 +8,7 @@
 
 #include "nuvdbsnap/platform/archive/jzarchive.h"
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
 #include "nuvdbsnap/platform/suite/host.h"
@@ -23,6 +24,11 @@
 namespace nuvrestoretest {
 
 using namespace nuvenginetest;
+
+// The roads of a restore: partial through the restore-files client, streams
+// (multi-stream workers in the restore's process), full through the
+// file-restore program.
+enum class Road { Partial, Streams, Full };
 
 // One snap backup job: its id and, per volume, the archive file made for it.
 struct SnapJob {
@@ -176,6 +182,24 @@ protected:
             strip, full, m_ctrl.get());
         EXPECT_EQ(1, r->Init(m_ctrl.get()));
         return r;
+    }
+
+    // Restores on `road` as the restore job started last: the streams road
+    // restores `streams`, the others the archive file `af` of `job`; the
+    // road's result.
+    int RunRoad(Road road, SnapJob const& job, ArchFileInfo const& af, std::map<int, std::list<ArchFileInfo>> streams) {
+        if (road == Road::Streams) {
+            JzRstInitParams shared;
+            JZRstJobClient jobClient(static_cast<uint64_t>(m_restoreJob));
+            MultiThreadedRestoreParams params(m_event.get(), streams, 0x8, shared, &jobClient, m_ctrl.get(), false,
+                                              nullptr, nullptr);
+            return NuvSnapRestore::multithreadedRestore(params);
+        }
+        std::list<ArchFileInfo> list{af};
+        auto restore = MakeRestore(road == Road::Full);
+        int const rc = restore->restoreData(job.jobId, true, list, nullptr, nullptr);
+        (void)restore->Finalize(nullptr);
+        return rc;
     }
 
     unsigned long m_app = 0;

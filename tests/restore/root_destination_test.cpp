@@ -10,8 +10,6 @@ using namespace nuvrestoretest;
 
 namespace {
 
-enum class Road { Partial, Streams, Full };
-
 struct RootCase {
     char const* name;
     Road road;
