@@ -1,6 +1,8 @@
 // Files put in place in a directory that others may reach (see placed_files.h).
 #include "nuvdbsnap/platform/base/placed_files.h"
 
+#include "nuvdbsnap/platform/base/process.h"
+
 #include "nuvdbsnap/platform/suite/path_text.h"
 #include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/platform/suite/suite.h"
@@ -279,30 +281,6 @@ int OpenDirectoryGuardedAt(int startFd, std::string const& shown, std::string co
 
 namespace {
 
-// This process's start time (field 22 of /proc/<pid>/stat); 0 when unknown.
-unsigned long long StartTime(pid_t pid) {
-    std::string const path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) return 0;
-    char buf[1024];
-    size_t const n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = '\0';
-    char const* p = std::strrchr(buf, ')');  // the command may hold spaces
-    if (p == nullptr) return 0;
-    unsigned long long value = 0;
-    // Fields after the command: state is 3, start time 22.
-    int field = 2;
-    for (char const* c = p + 1; *c != '\0'; ++c) {
-        if (*c != ' ') continue;
-        if (++field == 22) {
-            value = std::strtoull(c + 1, nullptr, 10);
-            break;
-        }
-    }
-    return value;
-}
-
 // What sets this writer's temporary names apart: "<pid>-<start time>-<count>".
 struct Writer {
     std::mutex m;
@@ -327,7 +305,7 @@ std::string WriterTag() {
     std::lock_guard<std::mutex> guard(w.m);
     if (!w.known) {
         w.pid = ::getpid();
-        w.start = StartTime(w.pid);
+        w.start = JzProcess::StartTime(w.pid);
         w.count = 0;
         w.known = true;
     }
@@ -340,8 +318,9 @@ std::string WriterTag() {
 
 char const kSuffix[] = ".nuvrst";
 
-// The writer of a temporary name; false when the name is none.
-bool WriterOf(std::string const& entry, pid_t* pid, unsigned long long* start) {
+}  // namespace
+
+bool ReplacementWriter(std::string const& entry, pid_t* pid, unsigned long long* start) {
     size_t const suffix = sizeof kSuffix - 1;
     if (entry.size() < suffix + 2 || entry[0] != '.' ||
         entry.compare(entry.size() - suffix, suffix, kSuffix) != 0)
@@ -351,14 +330,15 @@ bool WriterOf(std::string const& entry, pid_t* pid, unsigned long long* start) {
     std::string const tag = entry.substr(dot + 1, entry.size() - suffix - dot - 1);
     int p = 0;
     unsigned long long s = 0, c = 0;
-    char rest = 0;
-    if (std::sscanf(tag.c_str(), "%d-%llx-%llx%c", &p, &s, &c, &rest) != 3 || p <= 0) return false;
+    if (std::sscanf(tag.c_str(), "%d-%llx-%llx", &p, &s, &c) != 3 || p <= 0) return false;
+    // Only the tag as WriterTag writes it (no signs, blanks, leading zeros or case of its own).
+    char again[64];
+    std::snprintf(again, sizeof again, "%d-%llx-%llx", p, s, c);
+    if (tag != again) return false;
     *pid = p;
     *start = s;
     return true;
 }
-
-}  // namespace
 
 std::string ReplacementName(std::string const& name) {
     std::string const tag = WriterTag();
@@ -375,9 +355,9 @@ std::string ReplacementName(std::string const& name) {
 bool IsStaleReplacement(std::string const& entry) {
     pid_t pid = 0;
     unsigned long long start = 0;
-    if (!WriterOf(entry, &pid, &start)) return false;
+    if (!ReplacementWriter(entry, &pid, &start)) return false;
     if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
-    unsigned long long const now = StartTime(pid);
+    unsigned long long const now = JzProcess::StartTime(pid);
     return now != 0 && now != start;  // the number names another process now
 }
 

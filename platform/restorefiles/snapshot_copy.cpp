@@ -370,7 +370,9 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     CFzError e = nuvbase::PlaceFileAt(dstDir, dir, name, 0600, [&](int out) {
         CFzError c = s.data.Copy(in, out, static_cast<uint64_t>(st.st_size), to);
         if (c.IsError()) return c;
-        return KeepFileMetadata(in, out, st, inherits, to);
+        c = KeepFileMetadata(in, out, st, inherits, to);
+        if (!c.IsError()) HoldWhereFaulted("restorefiles", "written " + to);  // a test's hold: the file not yet in place
+        return c;
     });
     ::close(in);
     if (e.IsError()) return e;

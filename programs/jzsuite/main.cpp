@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "nuvdbsnap/platform/base/log.h"
+#include "nuvdbsnap/platform/base/tree_claim.h"
 #include "nuvdbsnap/platform/freeze/freeze_guard.h"
 #include "nuvdbsnap/platform/indexing/index_store.h"
 #include "nuvdbsnap/platform/snapmgr/loop_volumes.h"
@@ -92,8 +93,8 @@ int main(int argc, char** argv) {
     if (found == commands.end()) return UsageError("", "unknown command '" + command + "'");
     ThawDeadFreezes();
     // What a killed run left (half-made volumes, snapshots of dead creates, open
-    // index runs of dead feeds) is taken down next; the fault and journal
-    // commands leave the state as it is.
+    // index runs of dead feeds, temporary files of dead restores) is taken
+    // down next; the fault and journal commands leave the state as it is.
     struct stat st {};
     if (command != "fault" && command != "journal" && stat(nuvsuite::CataloguePath().c_str(), &st) == 0) {
         EvEvent event;
@@ -101,6 +102,9 @@ int main(int argc, char** argv) {
         CFzError e = nuvindexing::SweepAbandonedRuns();
         if (e.IsError())
             std::fprintf(stderr, "jzsuite: index runs of killed feeds not swept: %s\n", e.AsString().c_str());
+        e = nuvbase::SweepAbandonedClaims();
+        if (e.IsError())
+            std::fprintf(stderr, "jzsuite: temporary files of killed restores not swept: %s\n", e.AsString().c_str());
     }
     return found->second(words);
 }

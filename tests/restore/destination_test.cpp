@@ -425,6 +425,58 @@ TEST_P(RoadTest, AKilledRestoreLeavesNoMountBehind) {
     }
 }
 
+// The claim files of the state root: the destinations restores hold (or a
+// killed one held).
+std::vector<std::string> Claims() {
+    std::vector<std::string> out;
+    std::string const folder = nuvsuite::StatePath("locks") + "/claims";
+    DIR* d = opendir(folder.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d))
+        if (std::strstr(e->d_name, ".claim") != nullptr) out.push_back(e->d_name);
+    closedir(d);
+    return out;
+}
+
+// A restore killed with a file written under its temporary name, before the
+// rename: the next suite command leaves nothing of it in the destination (no
+// temporary name, no claim, no mount), and a live writer's temporary file in
+// the same tree stays.
+TEST_P(RoadTest, AKilledRestoresTemporaryFilesAreSweptByTheNextSuiteCommand) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    std::string const hold = MakeDir(m_root.base() + "/hold");
+    std::string const dest = m_root.base() + "/dest";
+    nuvsuite::AddFault("restorefiles", "hold", 0, hold, 1, "written ");
+    pid_t const child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(RestoreBy(GetParam(), job, a, "", dest) == 0 ? 0 : 1);
+    for (int i = 0; i < 6000 && !Exists(hold + "/held"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool const reached = Exists(hold + "/held");
+    // A live writer's file in the killed restore's tree (this process).
+    std::string const live = dest + "/" + nuvbase::ReplacementName("PG_VERSION");
+    if (reached) WriteFile(live, "a live restore's half\n");
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    for (int i = 0; i < 100 && !RestorePrograms(m_root.path()).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(reached) << "the restore never wrote a file";
+    ASSERT_TRUE(RestorePrograms(m_root.path()).empty());
+    ASSERT_LE(2u, Leftovers(dest).size()) << "the killed restore's file and the live one";
+    ASSERT_FALSE(Claims().empty());
+
+    nuvtest::ProgramResult r = nuvtest::RunProgram(NUV_OUT_DIR "/bin/jzsuite", {"list", "job"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(std::vector<std::string>{live}, Leftovers(dest)) << Name(GetParam());
+    EXPECT_EQ("a live restore's half\n", ReadFile(live));
+    EXPECT_TRUE(Claims().empty());
+    EXPECT_TRUE(MountsBelow(m_root.path()).empty());
+    std::vector<nuvsuite::CatRow> rows;
+    ASSERT_FALSE(nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM sm_mounts", {}, &rows).IsError());
+    EXPECT_EQ(0, nuvsuite::AsInt(rows.at(0)[0]));
+}
+
 // The file-restore program, held inside its run, ends with the restore that
 // started it: it writes nothing after the restore is gone.
 TEST_F(DestinationTest, TheFileRestoreProgramDiesWithItsRestore) {

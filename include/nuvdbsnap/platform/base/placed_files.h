@@ -16,7 +16,8 @@
 //   never written (a hard link of an outside file stays as it was), and a
 //   failure removes the temporary entry and leaves the name as it was.
 //   Temporary entries that killed writers left are removed by
-//   ClearStaleReplacements.
+//   ClearStaleReplacements from a directory a restore enters, and from a
+//   killed restore's whole destination by SweepAbandonedClaims (tree_claim.h).
 //
 // Fault point: ("file", "write", <directory path>/<name>) fails a placement
 // after its content was written, before the rename.
@@ -85,6 +86,9 @@ bool ReadLinkAt(int dirFd, std::string const& name, std::string* target);
 // ".<name>.<pid>-<start time>-<count>.nuvrst" (a digest stands for a name too
 // long), different at every call.
 std::string ReplacementName(std::string const& name);
+// The writer (pid and start time) of a temporary name: false when `entry` is
+// not one exactly as ReplacementName writes them.
+bool ReplacementWriter(std::string const& entry, pid_t* pid, unsigned long long* start);
 // True when `entry` is a temporary name whose writer is gone.
 bool IsStaleReplacement(std::string const& entry);
 // Removes the temporary entries of gone writers from the directory; how many

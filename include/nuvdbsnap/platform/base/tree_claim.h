@@ -1,10 +1,19 @@
 // A claim of a directory tree by one restore for as long as it writes there:
 // a second restore whose destination is the same tree, lies below it or
 // above it is refused and told who holds it. Claims are lock files under
-// StatePath("locks")/claims, each held with flock(2) by its process: a claim
-// of a process that died is stale and removed by the next look. Claims of
-// one process never exclude each other (the streams of one restore).
+// StatePath("locks")/claims, each held with flock(2) by its process and
+// naming it ("<pid> <start time>\n<path>\n<holder>"). Claims of one process
+// never exclude each other (the streams of one restore).
+//
+// A claim whose holder is gone (no flock on it, and no process runs with its
+// pid and start time: a pid taken again is another process) was left by a
+// killed restore: the next look (a restore's take, SweepAbandonedClaims)
+// removes that holder's temporary names (ReplacementName, placed_files.h)
+// from the claimed tree, then the claim. Looks hold the named mutex
+// "restore-claims", as take and release do.
 #pragma once
+
+#include "nuvdbsnap/foundation/error.h"
 
 #include <string>
 
@@ -30,5 +39,12 @@ private:
     std::string m_file;
     int m_fd = -1;
 };
+
+// Sweeps the claims of gone holders (see above): the walk by descriptor of
+// each such tree never follows a link and removes only names that are that
+// holder's temporary names; live restores' claims and files are left alone.
+// *swept (when not null): how many names were removed. An error names a tree
+// that could not be swept whole; its claim stays for the next sweep.
+[[nodiscard]] CFzError SweepAbandonedClaims(int* swept = nullptr);
 
 }  // namespace nuvbase

@@ -105,6 +105,9 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 // - An entry below a directory that cannot be restored does not stop the
 //   others: the rest is restored and the error names each entry that was not.
 // `session` (may be null) is shared by the copies of one batch.
+// Hold point: ("restorefiles", "hold") matched against "written <path>" holds
+// a file's copy with its content written under its temporary name, before
+// the rename (see HoldWhereFaulted).
 [[nodiscard]] CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& source,
                                std::string const& to, CopyCounts* counts, CopySession* session = nullptr);
 
