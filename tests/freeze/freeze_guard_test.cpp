@@ -54,8 +54,10 @@ protected:
         return rows.empty() ? -1 : AsInt(rows[0][0]);
     }
 
-    static bool WaitFor(std::function<bool()> const& condition) {
-        for (int i = 0; i < 1000; ++i) {
+    // Ten seconds by default; a sanitizer build on a busy machine starts the
+    // freeze tool in seconds, not milliseconds, so the kill rounds wait longer.
+    static bool WaitFor(std::function<bool()> const& condition, int tenthsOfSeconds = 100) {
+        for (int i = 0; i < tenthsOfSeconds * 10; ++i) {
             if (condition()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -324,10 +326,10 @@ esac
     // left. A freezer killed before its guard started leaves its row to the
     // sweep of the next command; every other row goes with its guard.
     bool Settled() {
-        if (!WaitFor([] { return GuardedRows() == 0; })) return false;
+        if (!WaitFor([] { return GuardedRows() == 0; }, 300)) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         if (FreezeRows() != 0) (void)nuvfreeze::ThawDeadFreezes();
-        return WaitFor([] { return FreezeRows() == 0; });
+        return WaitFor([] { return FreezeRows() == 0; }, 300);
     }
 
     static int64_t GuardedRows() {
