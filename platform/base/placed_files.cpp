@@ -98,6 +98,7 @@ CFzError Commit(int dirFd, std::string const& shown, std::string const& temp, st
 
 CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const& what) {
     off_t const end = static_cast<off_t>(size);
+    off_t written = 0;  // where the data copied into `dst` ends
     for (off_t pos = 0; pos < end;) {
         off_t data = ::lseek(src, pos, SEEK_DATA);
         off_t hole = end;
@@ -111,14 +112,16 @@ CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const
         }
         CFzError e = CopyRange(src, dst, data, hole, size, what);
         if (e.IsError()) return e;
-        pos = hole;
+        pos = written = hole;
     }
     // A hole up to the recorded size is data; a file that ends before it is not
     // the file that was recorded, and is never made up with zeros.
     struct stat st;
     if (::fstat(src, &st) != 0) return Failed(FZ_LOC, errno, "Cannot look at", what);
     if (st.st_size < end) return ShortSource(what, st.st_size, size);
-    if (::ftruncate(dst, end) != 0) return Failed(FZ_LOC, errno, "Cannot size the copy of", what);
+    // Data written up to the end sized the new file already; a trailing hole
+    // (or no data at all) is sized here.
+    if (written != end && ::ftruncate(dst, end) != 0) return Failed(FZ_LOC, errno, "Cannot size the copy of", what);
     return CFzError::Success();
 }
 

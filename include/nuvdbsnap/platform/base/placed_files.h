@@ -38,8 +38,8 @@ namespace nuvbase {
 // keeps its buffer and what the file systems allowed).
 class FileDataCopier {
 public:
-    // The first `size` bytes of `src` into `dst` at the same offsets; `dst` is
-    // sized to `size` at the end. `what` names the file in errors. A source
+    // The first `size` bytes of `src` into `dst` (a new, empty file) at the
+    // same offsets; `dst` is sized to `size` at the end. `what` names the file in errors. A source
     // that ends before `size` (shorter than recorded, or cut during the copy)
     // fails the copy (EIO): it is never made up with zeros.
     [[nodiscard]] CFzError Copy(int src, int dst, uint64_t size, std::string const& what);
