@@ -114,6 +114,8 @@ MountedVolume const* VolumeHolding(std::vector<MountedVolume> const& volumes, st
 struct CopySession::State {
     std::vector<MountedVolume> found;  // volumes the finder gave
     VolumeFinder finder;
+    std::vector<std::string> jobVolumes;                 // source paths of every volume of the job
+    std::vector<MountedVolume> const* volumes = nullptr;  // those of the copy under way
     struct First {
         SharedFd dir;      // destination directory of the first name
         std::string name;  // the first name there
@@ -137,10 +139,12 @@ struct CopySession::State {
     };
     std::deque<Made> made;
     std::vector<std::string> finishFailures;
-    // The snapshot directory of the last source resolved, by its logical path.
+    // The snapshot directory of the last source resolved, by its path as
+    // asked, and where it lies in the snapshots.
     std::string sourceParent;
     std::shared_ptr<Fd> sourceParentFd;
     std::string sourceParentShown;
+    std::string sourceParentLogical;
     // Whether the last destination directory gives new entries ACLs (a default ACL).
     int aclDirFd = -1;
     bool aclDirInherits = true;
@@ -159,7 +163,34 @@ struct SourceEntry {
     SharedFd dir;      // its directory (path-only)
     std::string name;  // its name there ("." for a volume's root)
     std::string shown;  // its path under the mount, for messages
+    std::string logical;  // its path on the volumes, links on the way resolved
 };
+
+// The source paths of the volumes the batch knows of: the copy's, those
+// found on the way and every volume of the job.
+std::vector<std::string> KnownVolumes(State const& s) {
+    std::vector<std::string> out;
+    if (s.volumes != nullptr)
+        for (MountedVolume const& v : *s.volumes) out.push_back(Trimmed(v.sourcePath));
+    for (MountedVolume const& v : s.found) out.push_back(Trimmed(v.sourcePath));
+    for (std::string const& v : s.jobVolumes) out.push_back(Trimmed(v));
+    return out;
+}
+
+// True when a volume of the job is mounted at `path` (a mount point below
+// another volume's: its entries are that volume's).
+bool VolumeAt(State const& s, std::string const& path) {
+    for (std::string const& v : KnownVolumes(s))
+        if (v == path) return true;
+    return false;
+}
+
+// True when a volume of the job is mounted somewhere below `path`.
+bool VolumeBelow(State const& s, std::string const& path) {
+    for (std::string const& v : KnownVolumes(s))
+        if (v != path && IsComponentPrefix(path, v)) return true;
+    return false;
+}
 
 // Resolves `source` within the snapshots: every component but the last is
 // walked by descriptor from the mount of the volume that holds it; a link on
@@ -173,8 +204,9 @@ CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::strin
     if (slash != std::string::npos && slash > 0 && s.sourceParentFd && source.compare(0, slash, s.sourceParent) == 0 &&
         s.sourceParent.size() == slash) {
         std::string const name = source.substr(slash + 1);
-        if (!name.empty() && name != "." && name != "..") {
-            *out = SourceEntry{s.sourceParentFd, name, nuvsuite::JoinPath(s.sourceParentShown, name)};
+        std::string const logical = nuvsuite::JoinPath(s.sourceParentLogical, name);
+        if (!name.empty() && name != "." && name != ".." && !VolumeAt(s, logical)) {
+            *out = SourceEntry{s.sourceParentFd, name, nuvsuite::JoinPath(s.sourceParentShown, name), logical};
             return CFzError::Success();
         }
     }
@@ -187,6 +219,8 @@ CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::strin
         s.sourceParent = source.substr(0, slash);
         s.sourceParentFd = out->dir;
         s.sourceParentShown = out->shown.substr(0, out->shown.size() - name.size() - 1);
+        s.sourceParentLogical = out->logical.substr(0, out->logical.rfind('/'));
+        if (s.sourceParentLogical.empty()) s.sourceParentLogical = "/";
     }
     return e;
 }
@@ -201,7 +235,13 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
         MountedVolume const* v = VolumeHolding(volumes, logical);
         MountedVolume const* f = VolumeHolding(s.found, logical);
         if (f != nullptr && (v == nullptr || Trimmed(f->sourcePath).size() > Trimmed(v->sourcePath).size())) v = f;
-        if (v == nullptr && s.finder) {
+        // A volume of the job mounted inside the one found holds the path:
+        // its own snapshot gives it.
+        bool inner = false;
+        for (std::string const& j : s.jobVolumes)
+            inner = inner || (IsComponentPrefix(Trimmed(j), logical) &&
+                              (v == nullptr || Trimmed(j).size() > Trimmed(v->sourcePath).size()));
+        if ((v == nullptr || inner) && s.finder) {
             MountedVolume more;
             if (s.finder(logical, &more) && !more.mountPath.empty()) {
                 s.found.push_back(more);
@@ -218,7 +258,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
         if (dir->get() < 0) return Fail(errno, "cannot open the snapshot's mount", v->mountPath);
         std::string shown = v->mountPath;
         if (parts.size() == top) {
-            *out = SourceEntry{dir, ".", shown};
+            *out = SourceEntry{dir, ".", shown, logical};
             return CFzError::Success();
         }
         bool restarted = false;
@@ -247,7 +287,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
             shown = at;
         }
         if (restarted) continue;
-        *out = SourceEntry{dir, parts.back(), nuvsuite::JoinPath(shown, parts.back())};
+        *out = SourceEntry{dir, parts.back(), nuvsuite::JoinPath(shown, parts.back()), logical};
         return CFzError::Success();
     }
     return Fail(ELOOP, "too many links in the snapshot on the way to", source);
@@ -266,9 +306,9 @@ struct Failures {
     void add(CFzError const& e) { texts.push_back(e.AsString()); }
 };
 
-CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                   int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name, State& s,
-                   CopyCounts* counts, Failures& failures);
+CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, std::string const& srcLogical,
+                   struct stat const& st, int dstDir, std::string const& dir, std::string const& dirReal,
+                   std::string const& name, State& s, CopyCounts* counts, Failures& failures);
 
 int OpenSource(int srcDir, std::string const& name, int flags) {
     int fd = ::openat(srcDir, name.c_str(), flags | O_NOATIME | O_NOFOLLOW | O_CLOEXEC);
@@ -424,9 +464,10 @@ std::string RealOf(int fd, std::string const& guess) {
 
 bool Related(std::string const& a, std::string const& b) { return IsComponentPrefix(a, b) || IsComponentPrefix(b, a); }
 
-CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                       int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name,
-                       State& s, CopyCounts* counts, Failures& failures) {
+CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const& srcShown,
+                       std::string const& srcLogical, struct stat const& st, int dstDir, std::string const& dir,
+                       std::string const& dirReal, std::string const& name, State& s, CopyCounts* counts,
+                       Failures& failures) {
     std::string const to = nuvsuite::JoinPath(dir, name);
     struct stat old {};
     bool made = false;
@@ -466,12 +507,26 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
     while (struct dirent* e = ::readdir(d))
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     ::closedir(d);
+    // A volume of the job mounted below: its mount point's entries are its own.
+    bool const nested = VolumeBelow(s, srcLogical);
     for (std::string const& n : names) {
-        std::string const childShown = nuvsuite::JoinPath(srcShown, n);
+        std::string childShown = nuvsuite::JoinPath(srcShown, n);
+        std::string const childLogical = nuvsuite::JoinPath(srcLogical, n);
         struct stat cst;
         if (::fstatat(list, n.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
             failures.add(Fail(errno, "no such entry in the snapshot", childShown));
             continue;
+        }
+        SourceEntry inner;
+        if (nested && S_ISDIR(cst.st_mode) && VolumeAt(s, childLogical)) {
+            static std::vector<MountedVolume> const none;
+            CFzError r = Resolve(s.volumes != nullptr ? *s.volumes : none, s, childLogical, &inner);
+            if (!r.IsError()) r = StatOf(inner, &cst);
+            if (r.IsError()) {
+                failures.add(r);
+                continue;
+            }
+            childShown = inner.shown;
         }
         if (nearState) {
             std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(subReal, n), s.root);
@@ -480,7 +535,10 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
                 continue;
             }
         }
-        CFzError e = CopyEntry(list, n, childShown, cst, sub, to, subReal, n, s, counts, failures);
+        CFzError e = inner.dir ? CopyEntry(inner.dir->get(), inner.name, childShown, childLogical, cst, sub, to, subReal,
+                                           n, s, counts, failures)
+                               : CopyEntry(list, n, childShown, childLogical, cst, sub, to, subReal, n, s, counts,
+                                           failures);
         if (e.IsError()) failures.add(e);
         if (S_ISDIR(cst.st_mode)) s.aclDirFd = -1;  // a descriptor below was closed
     }
@@ -488,14 +546,15 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
     return nuvbase::KeepMetadata(list, sub, st, to);
 }
 
-CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                   int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name, State& s,
-                   CopyCounts* counts, Failures& failures) {
+CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, std::string const& srcLogical,
+                   struct stat const& st, int dstDir, std::string const& dir, std::string const& dirReal,
+                   std::string const& name, State& s, CopyCounts* counts, Failures& failures) {
     switch (st.st_mode & S_IFMT) {
         case S_IFREG: return CopyRegular(srcDir, srcName, srcShown, st, dstDir, dir, name, s, counts);
         case S_IFLNK: return CopyLink(srcDir, srcName, srcShown, st, dstDir, dir, name, counts);
         case S_IFDIR:
-            return CopyDirectory(srcDir, srcName, srcShown, st, dstDir, dir, dirReal, name, s, counts, failures);
+            return CopyDirectory(srcDir, srcName, srcShown, srcLogical, st, dstDir, dir, dirReal, name, s, counts,
+                                 failures);
         case S_IFIFO:
         case S_IFSOCK:
         case S_IFCHR:
@@ -715,6 +774,8 @@ void CopySession::setVolumeFinder(VolumeFinder finder) { m_state->finder = std::
 
 void CopySession::setHolder(std::string const& holder) { m_state->holder = holder; }
 
+void CopySession::setJobVolumes(std::vector<std::string> sourcePaths) { m_state->jobVolumes = std::move(sourcePaths); }
+
 CFzError CopySession::finish() {
     State& s = *m_state;
     std::vector<std::string> failures;
@@ -739,6 +800,7 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
                  CopyCounts* counts, CopySession* session) {
     CopySession local;
     State& s = session != nullptr ? session->state() : local.state();
+    s.volumes = &volumes;
     size_t const last = to.rfind('/');
     if (to.empty() || to[0] != '/' || last + 1 >= to.size())
         return Fail(EINVAL, "not an absolute path of a file", to);
@@ -781,8 +843,8 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
         s.claims.push_back(std::move(claim));
     }
     Failures failures;
-    e = CopyEntry(from.dir->get(), from.name, from.shown, st, s.parentFd->get(), parent, s.parentReal, name, s,
-                  counts, failures);
+    e = CopyEntry(from.dir->get(), from.name, from.shown, from.logical, st, s.parentFd->get(), parent, s.parentReal,
+                  name, s, counts, failures);
     if (!e.IsError() && failures.texts.empty()) {
         if (session == nullptr) return local.finish();
         return CFzError::Success();

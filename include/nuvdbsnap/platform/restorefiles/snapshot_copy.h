@@ -39,7 +39,8 @@ struct CopyCounts {
 };
 
 // Finds (and may mount) the job's volume whose source path holds `path` when
-// none of the volumes a copy was given holds it; false when none does.
+// none of the volumes a copy was given holds it, or a volume of the job
+// mounted inside theirs does; false when none does.
 using VolumeFinder = std::function<bool(std::string const& path, MountedVolume* out)>;
 
 // The state that the copies of one batch share: the volumes found on the
@@ -53,6 +54,12 @@ public:
     CopySession& operator=(CopySession const&) = delete;
     ~CopySession();  // ends the batch (see finish) when that was not done
     void setVolumeFinder(VolumeFinder finder);
+    // The source paths of every volume of the snap job. A volume mounted
+    // inside another (its mount point a directory of the other) gives what
+    // lies below its mount point, from its own snapshot (found through the
+    // VolumeFinder when the copy was not given it); the volumes a copy is
+    // given count as well.
+    void setJobVolumes(std::vector<std::string> sourcePaths);
     // Who the batch is, as a restore refused by its claims is told ("restore
     // job 12"). The batch claims the trees it writes (nuvbase::TreeClaim)
     // until it ends: a restore of another process into the same tree, one
