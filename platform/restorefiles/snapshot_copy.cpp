@@ -316,18 +316,19 @@ int OpenSource(int srcDir, std::string const& name, int flags) {
     return fd;
 }
 
-// Another name of a file restored before in this batch: a hard link of it.
+// Another name of an inode restored before in this batch (a file, link,
+// FIFO, socket or device node, as `cp -a` keeps them): a hard link of it.
 // False when there is none, it changed since, or the destination cannot link
 // it here (another file system, too many links, no hard links): then a copy.
 bool LinkToFirst(State& s, struct stat const& st, int dirFd, std::string const& dir, std::string const& name,
                  CFzError* result) {
-    if (st.st_nlink < 2) return false;
+    if (st.st_nlink < 2 || S_ISDIR(st.st_mode)) return false;
     auto found = s.linked.find({st.st_dev, st.st_ino});
     if (found == s.linked.end()) return false;
     State::First const& first = found->second;
     struct stat now;
-    if (::fstatat(first.dir->get(), first.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_dev != first.dev || now.st_ino != first.ino)
+    if (::fstatat(first.dir->get(), first.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (now.st_mode & S_IFMT) != (st.st_mode & S_IFMT) || now.st_dev != first.dev || now.st_ino != first.ino)
         return false;
     CFzError e = nuvbase::PlaceHardLinkAt(dirFd, dir, name, first.dir->get(), first.name);
     if (e.IsError()) {
@@ -341,7 +342,7 @@ bool LinkToFirst(State& s, struct stat const& st, int dirFd, std::string const& 
 }
 
 void NoteFirst(State& s, struct stat const& st, int dirFd, std::string const& name) {
-    if (st.st_nlink < 2) return;
+    if (st.st_nlink < 2 || S_ISDIR(st.st_mode)) return;
     struct stat made;
     if (::fstatat(dirFd, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0) return;
     // The directory's descriptor is shared by the first names in it.
@@ -424,8 +425,16 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     return CFzError::Success();
 }
 
+// A symbolic link; with `s`, another name of a link restored before in the
+// batch is linked to it.
 CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                  int dstDir, std::string const& dir, std::string const& name, CopyCounts* counts) {
+                  int dstDir, std::string const& dir, std::string const& name, State* s, CopyCounts* counts) {
+    CFzError linked;
+    if (s != nullptr && LinkToFirst(*s, st, dstDir, dir, name, &linked)) {
+        if (linked.IsError()) return linked;
+        if (counts) counts->files += 1;
+        return CFzError::Success();
+    }
     std::string target;
     if (!nuvbase::ReadLinkAt(srcDir, srcName, &target)) return Fail(errno, "cannot read the link", srcShown);
     std::string const to = nuvsuite::JoinPath(dir, name);
@@ -433,12 +442,19 @@ CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& src
         dstDir, dir, name, [&](std::string const& temp) { return ::symlinkat(target.c_str(), dstDir, temp.c_str()); },
         [&](std::string const& temp) { return nuvbase::KeepMetadataAt(srcDir, srcName, dstDir, temp, st, to); });
     if (e.IsError()) return e;
+    if (s != nullptr) NoteFirst(*s, st, dstDir, name);
     if (counts) counts->files += 1;
     return CFzError::Success();
 }
 
 CFzError CopySpecial(int srcDir, std::string const& srcName, struct stat const& st, int dstDir,
-                     std::string const& dir, std::string const& name, CopyCounts* counts) {
+                     std::string const& dir, std::string const& name, State& s, CopyCounts* counts) {
+    CFzError linked;
+    if (LinkToFirst(s, st, dstDir, dir, name, &linked)) {
+        if (linked.IsError()) return linked;
+        if (counts) counts->files += 1;
+        return CFzError::Success();
+    }
     std::string const to = nuvsuite::JoinPath(dir, name);
     CFzError made;
     CFzError e = nuvbase::PlaceAt(
@@ -450,6 +466,7 @@ CFzError CopySpecial(int srcDir, std::string const& srcName, struct stat const& 
         [&](std::string const& temp) { return nuvbase::KeepMetadataAt(srcDir, srcName, dstDir, temp, st, to); });
     if (made.IsError()) return made;
     if (e.IsError()) return e;
+    NoteFirst(s, st, dstDir, name);
     if (counts) counts->files += 1;
     return CFzError::Success();
 }
@@ -551,14 +568,14 @@ CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& sr
                    std::string const& name, State& s, CopyCounts* counts, Failures& failures) {
     switch (st.st_mode & S_IFMT) {
         case S_IFREG: return CopyRegular(srcDir, srcName, srcShown, st, dstDir, dir, name, s, counts);
-        case S_IFLNK: return CopyLink(srcDir, srcName, srcShown, st, dstDir, dir, name, counts);
+        case S_IFLNK: return CopyLink(srcDir, srcName, srcShown, st, dstDir, dir, name, &s, counts);
         case S_IFDIR:
             return CopyDirectory(srcDir, srcName, srcShown, srcLogical, st, dstDir, dir, dirReal, name, s, counts,
                                  failures);
         case S_IFIFO:
         case S_IFSOCK:
         case S_IFCHR:
-        case S_IFBLK: return CopySpecial(srcDir, srcName, st, dstDir, dir, name, counts);
+        case S_IFBLK: return CopySpecial(srcDir, srcName, st, dstDir, dir, name, s, counts);
         default: return Fail(EINVAL, "an entry of unknown kind", srcShown);
     }
 }
@@ -641,7 +658,8 @@ CFzError ReachParent(std::vector<MountedVolume> const& volumes, State& s, std::s
                                !StatOf(from, &was).IsError();
             if (known && inPlace && S_ISLNK(was.st_mode)) {
                 // Laid out as the snapshot holds it, then followed below.
-                CFzError e = CopyLink(from.dir->get(), from.name, from.shown, was, dir->get(), shown, name, nullptr);
+                CFzError e = CopyLink(from.dir->get(), from.name, from.shown, was, dir->get(), shown, name, nullptr,
+                                      nullptr);
                 if (e.IsError()) return e;
                 nuvbase::NoteLaidOutLink(dir->get(), name);
                 left.push_front(name);

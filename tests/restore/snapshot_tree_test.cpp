@@ -155,6 +155,41 @@ TEST_P(SnapshotTreeTest, AVolumeMountedInsideAnotherComesFromItsOwnSnapshot) {
     EXPECT_EQ("SNAP\n", ReadFile(one));
 }
 
+// Names of one symbolic link, FIFO, socket or device node stay one inode, as
+// `cp -a` keeps them; so do a regular file's. The directory that holds them
+// is the restore's one entry (on every road one batch).
+TEST_P(SnapshotTreeTest, NamesOfOneInodeOfEveryKindStayOneInode) {
+    std::string const a = MakeVolume("a");
+    WriteFile(a + "/marker-a", "a\n");
+    MakeDir(a + "/kinds");
+    WriteFile(a + "/kinds/file", "one file\n");
+    SnapJob job = Snapshot({a});
+    std::string const copy = CopyHolding("marker-a");
+    ASSERT_FALSE(copy.empty());
+    // The snapshot's entries of every kind, each with a second name.
+    std::string const kinds = copy + "/kinds";
+    ASSERT_EQ(0, symlink("../PG_VERSION", (kinds + "/link").c_str()));
+    ASSERT_EQ(0, mkfifo((kinds + "/fifo").c_str(), 0640));
+    ASSERT_EQ(0, mknod((kinds + "/socket").c_str(), S_IFSOCK | 0600, 0));
+    ASSERT_EQ(0, mknod((kinds + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)));
+    for (char const* name : {"file", "link", "fifo", "socket", "null"}) {
+        std::string const first = kinds + "/" + name;
+        ASSERT_EQ(0, lchown(first.c_str(), kPostgres, kPostgres)) << name;
+        ASSERT_EQ(0, linkat(AT_FDCWD, first.c_str(), AT_FDCWD, (first + "-2").c_str(), 0)) << name;
+    }
+    auto const want = Reference(kinds);
+    for (char const* name : {"file", "link", "fifo", "socket", "null"})
+        ASSERT_NE(std::string::npos, want.at(std::string(name) + "-2").find("one file with "))
+            << "cp -a keeps " << name << "'s names one inode";
+
+    std::string const dest = m_root.base() + "/restored/kinds";
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "fresh" : "again over it");
+        ASSERT_EQ(0, RestoreBy(job, a, {{a + "/kinds", dest}}));
+        EXPECT_EQ("", nuvcopytest::Differences(want, nuvcopytest::Describe(dest)));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, SnapshotTreeTest, ::testing::Values(Road::Partial, Road::Streams, Road::Full),
                          PrintRoad);
 

@@ -105,10 +105,11 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 //   (maybe a hard link of a file elsewhere) is never written, and a copy that
 //   fails leaves the old entry whole and no partial file behind.
 // - Kinds, owners, modes, times (links' too), extended attributes, ACLs and
-//   holes are kept; files that are hard links of one another in the snapshot
-//   stay hard links among the files `session` restores (copies where the
-//   destination cannot link them); symbolic links are copied as links, never
-//   followed; directories with their content.
+//   holes are kept; names of one inode in the snapshot (file, symbolic
+//   link, FIFO, socket, device node) stay one inode among the entries
+//   `session` restores (copies where the destination cannot link them);
+//   symbolic links are copied as links, never followed; directories with
+//   their content.
 // - An entry below a directory that cannot be restored does not stop the
 //   others: the rest is restored and the error names each entry that was not.
 // `session` (may be null) is shared by the copies of one batch.
