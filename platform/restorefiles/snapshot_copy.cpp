@@ -130,14 +130,20 @@ struct CopySession::State {
     std::string parentReal;
     bool rootChecked = false;
     std::string root;  // the state root, resolved
-    // Directories made above entries, with what they take at the end.
+    // Directories made above entries, with what they take at the end. The
+    // last kMadeHeld keep their parent open; the older ones are found again
+    // by the parent's real path and the made directory's identity.
     struct Made {
-        SharedFd dir;  // the directory that holds it
+        SharedFd dir;  // the directory that holds it (null: let go)
         std::string name;
         std::string shown;
-        struct stat st;
+        struct stat st;       // the snapshot's directory
+        std::string parent;   // the real path of `dir`
+        dev_t dev = 0;        // the made directory
+        ino_t ino = 0;
     };
     std::deque<Made> made;
+    size_t madeOpenFrom = 0;  // made[i] for i below it let `dir` go
     std::vector<std::string> finishFailures;
     // The snapshot directory of the last source resolved, by its path as
     // asked, and where it lies in the snapshots.
@@ -155,7 +161,7 @@ struct CopySession::State {
 namespace {
 
 using State = CopySession::State;
-constexpr size_t kMadeHeld = 512;     // made directories waiting for their times
+constexpr size_t kMadeHeld = 512;     // made directories that keep their parent open
 constexpr size_t kLinkDirsHeld = 256;  // directories held open for hard links
 
 // The source side: an entry of a snapshot, reached by descriptor.
@@ -590,13 +596,13 @@ CFzError TakeFromSnapshot(State& s, SharedFd const& parent, std::string const& s
     if (!S_ISDIR(st.st_mode)) return CFzError::Success();
     e = nuvbase::KeepMetadataAt(from.dir->get(), from.name, parent->get(), name, st, nuvsuite::JoinPath(shown, name));
     if (e.IsError()) return e;
-    s.made.push_back(State::Made{parent, name, nuvsuite::JoinPath(shown, name), st});
-    while (s.made.size() > kMadeHeld) {
-        State::Made const& m = s.made.front();
-        CFzError t = nuvbase::KeepTimesAt(m.dir->get(), m.name, m.st, m.shown);
-        if (t.IsError()) s.finishFailures.push_back(t.AsString());
-        s.made.pop_front();
-    }
+    struct stat made;
+    if (::fstatat(parent->get(), name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail(errno, "cannot look at", nuvsuite::JoinPath(shown, name));
+    s.made.push_back(State::Made{parent, name, nuvsuite::JoinPath(shown, name), st, shown, made.st_dev, made.st_ino});
+    // Its times wait for the end of the batch, whatever comes below it; the
+    // oldest let their parent's descriptor go.
+    while (s.made.size() - s.madeOpenFrom > kMadeHeld) s.made[s.madeOpenFrom++].dir.reset();
     return CFzError::Success();
 }
 
@@ -799,12 +805,35 @@ CFzError CopySession::finish() {
     std::vector<std::string> failures;
     failures.swap(s.finishFailures);
     // The deepest last: a directory's times are set after those below it.
+    SharedFd parent;  // the parent opened again last, and its path
+    std::string parentPath;
     while (!s.made.empty()) {
         State::Made const& m = s.made.back();
-        CFzError e = nuvbase::KeepTimesAt(m.dir->get(), m.name, m.st, m.shown);
-        if (e.IsError()) failures.push_back(e.AsString());
+        SharedFd dir = m.dir;
+        if (!dir && parentPath == m.parent && parent) dir = parent;
+        if (!dir) {
+            // Walked again as the copy walks; the directory must be the one made.
+            std::string why;
+            int const fd = nuvbase::OpenDirectoryGuarded(m.parent, false, 0, &why);
+            if (fd < 0) {
+                failures.push_back("cannot reach [" + m.shown + "] to set its times: " + why);
+                s.made.pop_back();
+                continue;
+            }
+            parent = dir = std::make_shared<Fd>(fd);
+            parentPath = m.parent;
+        }
+        struct stat now;
+        if (::fstatat(dir->get(), m.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != m.dev ||
+            now.st_ino != m.ino) {
+            failures.push_back("[" + m.shown + "] is no longer the directory the restore made: its times are not set");
+        } else {
+            CFzError e = nuvbase::KeepTimesAt(dir->get(), m.name, m.st, m.shown);
+            if (e.IsError()) failures.push_back(e.AsString());
+        }
         s.made.pop_back();
     }
+    s.madeOpenFrom = 0;
     s.parentFd.reset();
     s.parent.clear();
     s.claims.clear();

@@ -190,6 +190,36 @@ TEST_P(SnapshotTreeTest, NamesOfOneInodeOfEveryKindStayOneInode) {
     }
 }
 
+// A restore of many files, each in a directory of its own that the restore
+// makes: every made directory ends with the snapshot's times, the first made
+// as the last, set after everything below it was written.
+TEST_P(SnapshotTreeTest, EveryDirectoryMadeAboveRestoredFilesTakesTheSnapshotsTimes) {
+    std::string const a = MakeVolume("a");
+    WriteFile(a + "/marker-a", "a\n");
+    MakeDir(a + "/many");
+    int const kDirectories = 600;  // more than the directories a batch holds open
+    std::vector<std::string> names;
+    for (int i = 0; i < kDirectories; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "d%04d", i);
+        names.push_back(name);
+        MakeDir(a + "/many/" + name);
+        WriteFile(a + "/many/" + name + "/f", std::string("file of ") + name + "\n");
+    }
+    SnapJob job = Snapshot({a});
+    std::string const copy = CopyHolding("marker-a");
+    ASSERT_FALSE(copy.empty());
+    // Times of the snapshot's directories that a made directory cannot have by chance.
+    ASSERT_EQ(0, std::system(("find '" + copy + "/many' -type d -exec touch -d @978307200 {} +").c_str()));
+    auto const want = Reference(copy + "/many");
+
+    std::string const dest = m_root.base() + "/restored";
+    std::vector<std::pair<std::string, std::string>> files;
+    for (auto const& n : names) files.push_back({a + "/many/" + n + "/f", dest + "/many/" + n + "/f"});
+    ASSERT_EQ(0, RestoreBy(job, a, files, 1));
+    EXPECT_EQ("", nuvcopytest::Differences(want, nuvcopytest::Describe(dest + "/many")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, SnapshotTreeTest, ::testing::Values(Road::Partial, Road::Streams, Road::Full),
                          PrintRoad);
 

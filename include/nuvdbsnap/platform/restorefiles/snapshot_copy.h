@@ -99,7 +99,7 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 //   and writes nothing. Missing ones are made and take the owner, mode,
 //   extended attributes and times of the snapshot's directory at the same
 //   level above the source (0700 and the restorer's owner where the snapshot
-//   has none).
+//   has none); the times when the batch ends (`session`'s finish).
 // - Each entry is made under a temporary name of its own in its directory
 //   and renamed over the old name when complete: an inode the name held
 //   (maybe a hard link of a file elsewhere) is never written, and a copy that
