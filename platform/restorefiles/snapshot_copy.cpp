@@ -765,14 +765,10 @@ std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::strin
 }
 
 std::string StripComponents(std::string const& path, int level) {
-    std::vector<std::string> parts;
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        if (slash == std::string::npos) slash = path.size();
-        if (slash > pos) parts.push_back(path.substr(pos, slash - pos));
-        pos = slash + 1;
-    }
+    // The components the path names, "." dropped and ".." taken back as the
+    // snapshot is read: what is left never climbs out of the directory it is
+    // put under.
+    std::vector<std::string> const parts = Lexical(path);
     if (parts.empty()) return "";
     size_t skip = level < 0 ? 0 : static_cast<size_t>(level);
     if (skip >= parts.size()) skip = parts.size() - 1;

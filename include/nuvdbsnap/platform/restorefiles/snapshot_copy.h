@@ -30,7 +30,9 @@ std::vector<MountedVolume> MountedVolumes(SMVolSnapInfo const& record);
 std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::string const& source);
 
 // `path` without its first `level` components ("/a/b/c", 1 -> "b/c"); the
-// base name when level reaches it.
+// base name when level reaches it. The components are those the path names
+// ("." dropped, ".." taking back the one before it, as a source is read out
+// of the snapshot): the result never holds "." or "..".
 std::string StripComponents(std::string const& path, int level);
 
 struct CopyCounts {
