@@ -155,7 +155,7 @@ struct CopySession::State {
     int aclDirFd = -1;
     bool aclDirInherits = true;
     std::string holder = "a restore";  // named to a restore refused by a claim
-    std::vector<std::unique_ptr<nuvbase::TreeClaim>> claims;
+    std::unique_ptr<nuvbase::TreeClaim> claim;  // every tree the batch writes, one claim file
 };
 
 namespace {
@@ -832,7 +832,7 @@ CFzError CopySession::finish() {
     s.madeOpenFrom = 0;
     s.parentFd.reset();
     s.parent.clear();
-    s.claims.clear();
+    s.claim.reset();
     if (failures.empty()) return CFzError::Success();
     std::string text;
     for (auto const& f : failures) text += (text.empty() ? "" : "; ") + f;
@@ -874,17 +874,12 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
     }
     std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(s.parentReal, name), s.root);
     if (!refused.empty()) return Refused(to, refused);
-    // The tree this entry writes is claimed for the batch: a directory
-    // itself, a file its directory.
+    // The tree this entry writes is claimed for the batch, in the batch's one
+    // claim: a directory itself, a file its directory.
     std::string const tree = S_ISDIR(st.st_mode) ? nuvsuite::JoinPath(s.parentReal, name) : s.parentReal;
-    bool covered = false;
-    for (auto const& c : s.claims) covered = covered || IsComponentPrefix(c->path(), tree);
-    if (!covered) {
-        std::unique_ptr<nuvbase::TreeClaim> claim(new nuvbase::TreeClaim);
-        std::string why;
-        if (!claim->take(tree, s.holder, &why)) return Fail(EBUSY, why, to);
-        s.claims.push_back(std::move(claim));
-    }
+    if (!s.claim) s.claim.reset(new nuvbase::TreeClaim);
+    std::string why;
+    if (!s.claim->take(tree, s.holder, &why)) return Fail(EBUSY, why, to);
     Failures failures;
     e = CopyEntry(from.dir->get(), from.name, from.shown, from.logical, st, s.parentFd->get(), parent, s.parentReal,
                   name, s, counts, failures);
