@@ -172,30 +172,37 @@ struct SourceEntry {
     std::string logical;  // its path on the volumes, links on the way resolved
 };
 
-// The source paths of the volumes the batch knows of: the copy's, those
-// found on the way and every volume of the job.
-std::vector<std::string> KnownVolumes(State const& s) {
-    std::vector<std::string> out;
+// True when `f` holds for the source path of a volume the batch knows of:
+// the copy's, those found on the way and every volume of the job.
+template <class F>
+bool AnyVolume(State const& s, F const& f) {
     if (s.volumes != nullptr)
-        for (MountedVolume const& v : *s.volumes) out.push_back(Trimmed(v.sourcePath));
-    for (MountedVolume const& v : s.found) out.push_back(Trimmed(v.sourcePath));
-    for (std::string const& v : s.jobVolumes) out.push_back(Trimmed(v));
-    return out;
+        for (MountedVolume const& v : *s.volumes)
+            if (f(v.sourcePath)) return true;
+    for (MountedVolume const& v : s.found)
+        if (f(v.sourcePath)) return true;
+    for (std::string const& v : s.jobVolumes)
+        if (f(v)) return true;
+    return false;
 }
 
 // True when a volume of the job is mounted at `path` (a mount point below
-// another volume's: its entries are that volume's).
+// another volume's: its entries are that volume's). Asked for every file:
+// nothing is copied.
 bool VolumeAt(State const& s, std::string const& path) {
-    for (std::string const& v : KnownVolumes(s))
-        if (v == path) return true;
-    return false;
+    return AnyVolume(s, [&](std::string const& v) {
+        size_t n = v.size();
+        while (n > 1 && v[n - 1] == '/') --n;
+        return n == path.size() && v.compare(0, n, path) == 0;
+    });
 }
 
 // True when a volume of the job is mounted somewhere below `path`.
 bool VolumeBelow(State const& s, std::string const& path) {
-    for (std::string const& v : KnownVolumes(s))
-        if (v != path && IsComponentPrefix(path, v)) return true;
-    return false;
+    return AnyVolume(s, [&](std::string const& v) {
+        std::string const t = Trimmed(v);
+        return t != path && IsComponentPrefix(path, t);
+    });
 }
 
 // Resolves `source` within the snapshots: every component but the last is
