@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -257,11 +258,11 @@ TreeClaim::~TreeClaim() {
 bool TreeClaim::take(std::string const& path, std::string const& holder, std::string* error) {
     // A tree it holds holds the path: the path or one of its ancestors.
     if (!m_held.empty())
-        for (std::string at = path;;) {
-            if (m_held.count(at) != 0) return true;
+        for (std::string_view at = path;;) {
+            if (m_held.find(at) != m_held.end()) return true;
             size_t const slash = at.rfind('/');
-            if (slash == std::string::npos || at == "/") break;
-            at = slash == 0 ? "/" : at.substr(0, slash);
+            if (slash == std::string_view::npos || at == "/") break;
+            at = slash == 0 ? std::string_view("/") : at.substr(0, slash);
         }
     std::string const folder = Folder();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {

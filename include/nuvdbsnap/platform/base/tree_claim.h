@@ -17,6 +17,7 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,7 +47,7 @@ public:
 
 private:
     std::vector<std::string> m_paths;
-    std::set<std::string> m_held;  // the same, to look up
+    std::set<std::string, std::less<>> m_held;  // the same, to look up
     std::string m_file;
     int m_fd = -1;
 };
