@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -61,11 +62,12 @@ bool ClaimFiles(std::string const& folder, std::vector<std::string>* names) {
     return true;
 }
 
-// What a claim file says: "<pid> <start time>\n<path>\n<holder>".
+// What a claim file says: "<pid> <start time>\n<path>\n<holder>", then a
+// line for each further tree of the same claim.
 struct Claim {
     pid_t pid = 0;
     unsigned long long start = 0;  // 0: not recorded
-    std::string path;
+    std::vector<std::string> paths;
     std::string holder;
 };
 
@@ -82,8 +84,15 @@ bool ParseClaim(std::string const& text, Claim* out) {
     if (*end != '\0') return false;
     out->pid = static_cast<pid_t>(pid);
     out->start = start;
-    out->path = text.substr(a + 1, b - a - 1);
-    out->holder = text.substr(b + 1);
+    out->paths.assign(1, text.substr(a + 1, b - a - 1));
+    size_t const c = text.find('\n', b + 1);
+    out->holder = text.substr(b + 1, c == std::string::npos ? std::string::npos : c - b - 1);
+    for (size_t at = c; at != std::string::npos && at + 1 < text.size();) {
+        size_t const next = text.find('\n', at + 1);
+        std::string const more = text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+        if (!more.empty()) out->paths.push_back(more);
+        at = next;
+    }
     return true;
 }
 
@@ -210,21 +219,25 @@ bool Look(std::string const& file, Claim* claim, int* removed, std::string* erro
         s.pid = claim->pid;
         s.start = claim->start;
         s.root = nuvsuite::ResolvedStateRoot();
-        int const tree = OpenClaimedTree(claim->path);
-        if (tree >= 0) {
-            SweepDirectory(tree, claim->path, s);
-        } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
-            Note(s, "cannot open", claim->path);  // gone or replaced by a link: nothing of it to sweep
-        }
-        *removed += s.removed;
-        if (!s.error.empty()) {
-            drop = false;
-            if (error->empty())
-                *error = "the temporary files of " + claim->holder + " (process " + std::to_string(claim->pid) +
-                         ") under [" + claim->path + "] are not all swept: " + s.error;
-        } else if (s.removed > 0) {
-            EvDebug::DebugLvl(nullptr, 1, kTag, "removed %d temporary files of %s (process %d, gone) under [%s]",
-                              s.removed, claim->holder.c_str(), static_cast<int>(claim->pid), claim->path.c_str());
+        for (std::string const& path : claim->paths) {
+            s.removed = 0;
+            s.error.clear();
+            int const tree = OpenClaimedTree(path);
+            if (tree >= 0) {
+                SweepDirectory(tree, path, s);
+            } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
+                Note(s, "cannot open", path);  // gone or replaced by a link: nothing of it to sweep
+            }
+            *removed += s.removed;
+            if (!s.error.empty()) {
+                drop = false;
+                if (error->empty())
+                    *error = "the temporary files of " + claim->holder + " (process " + std::to_string(claim->pid) +
+                             ") under [" + path + "] are not all swept: " + s.error;
+            } else if (s.removed > 0) {
+                EvDebug::DebugLvl(nullptr, 1, kTag, "removed %d temporary files of %s (process %d, gone) under [%s]",
+                                  s.removed, claim->holder.c_str(), static_cast<int>(claim->pid), path.c_str());
+            }
         }
     }
     if (drop) ::unlink(file.c_str());
@@ -243,7 +256,14 @@ TreeClaim::~TreeClaim() {
 }
 
 bool TreeClaim::take(std::string const& path, std::string const& holder, std::string* error) {
-    if (m_fd >= 0) return true;
+    // A tree it holds holds the path: the path or one of its ancestors.
+    if (!m_held.empty())
+        for (std::string_view at = path;;) {
+            if (m_held.find(at) != m_held.end()) return true;
+            size_t const slash = at.rfind('/');
+            if (slash == std::string_view::npos || at == "/") break;
+            at = slash == 0 ? std::string_view("/") : at.substr(0, slash);
+        }
     std::string const folder = Folder();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         *error = "cannot make [" + folder + "]: " + std::strerror(errno);
@@ -265,12 +285,26 @@ bool TreeClaim::take(std::string const& path, std::string const& holder, std::st
         int removed = 0;
         std::string unswept;  // left for a later sweep: this restore writes its own names only
         if (!Look(folder + "/" + name, &held, &removed, &unswept) || held.pid == self) continue;
-        if (Holds(held.path, path) || Holds(path, held.path)) {
-            *error = "the destination [" + path + "] is being restored by " + held.holder + " (process " +
-                     std::to_string(held.pid) + ", destination [" + held.path + "]): refused";
-            errno = EBUSY;
+        for (std::string const& p : held.paths)
+            if (Holds(p, path) || Holds(path, p)) {
+                *error = "the destination [" + path + "] is being restored by " + held.holder + " (process " +
+                         std::to_string(held.pid) + ", destination [" + p + "]): refused";
+                errno = EBUSY;
+                return false;
+            }
+    }
+    if (m_fd >= 0) {
+        // One more tree of the same claim: a line of its file.
+        std::string const line = "\n" + path;
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0 ||
+            ::pwrite(m_fd, line.data(), line.size(), st.st_size) != static_cast<ssize_t>(line.size())) {
+            *error = "cannot write the claim [" + m_file + "]: " + std::strerror(errno);
             return false;
         }
+        m_paths.push_back(path);
+        m_held.insert(path);
+        return true;
     }
     static std::atomic<unsigned> count{0};
     std::string const file = folder + "/" + std::to_string(self) + "-" + std::to_string(++count) + kSuffix;
@@ -289,7 +323,8 @@ bool TreeClaim::take(std::string const& path, std::string const& holder, std::st
     }
     m_fd = fd;
     m_file = file;
-    m_path = path;
+    m_paths.assign(1, path);
+    m_held.insert(path);
     return true;
 }
 

@@ -268,6 +268,13 @@ int JZRestoreFiles::waitForCompletion() {
     // the archive file that holds its snapshot is mounted as well.
     session.setVolumeFinder(
         [this](std::string const& path, nuvrestorefiles::MountedVolume* out) { return mountVolumeOf(path, out); });
+    // So may a volume of the snap job mounted inside this one.
+    SMVolSnapInfo job;
+    if (snapJobVolumes(&job)) {
+        std::vector<std::string> paths;
+        for (auto const& v : job.volumes()) paths.push_back(v.getSourcePath());
+        session.setJobVolumes(std::move(paths));
+    }
     for (Pending const& p : m_pending) {
         std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
@@ -306,18 +313,22 @@ int JZRestoreFiles::waitForCompletion() {
     return 0;
 }
 
-bool JZRestoreFiles::mountVolumeOf(std::string const& path, nuvrestorefiles::MountedVolume* out) {
-    // The snap job of the open archive file, and the archive file of its
-    // volume that holds the path.
+bool JZRestoreFiles::snapJobVolumes(SMVolSnapInfo* job) {
+    // The snap job of the open archive file.
     JZSnapClientAPI client;
     SMVolSnapInfo open;
     open.setArchFileId(static_cast<int>(m_openKey.archFileId));
     open.setBrannoxId(static_cast<int>(m_openKey.brannoxId));
     if (!client.getVolumeSnaps(open) || open.volumes().empty()) return false;
+    job->setSnapJobId(open.volumes().front().getJobId());
+    job->setBrannoxId(static_cast<int>(m_openKey.brannoxId));
+    return job->getSnapJobId() > 0 && client.getVolumeSnaps(*job);
+}
+
+bool JZRestoreFiles::mountVolumeOf(std::string const& path, nuvrestorefiles::MountedVolume* out) {
+    // The archive file of the snap job's volume that holds the path.
     SMVolSnapInfo job;
-    job.setSnapJobId(open.volumes().front().getJobId());
-    job.setBrannoxId(static_cast<int>(m_openKey.brannoxId));
-    if (job.getSnapJobId() <= 0 || !client.getVolumeSnaps(job)) return false;
+    if (!snapJobVolumes(&job)) return false;
     std::vector<nuvrestorefiles::MountedVolume> all;
     std::map<std::string, int> archFileOf;
     for (auto const& v : job.volumes()) {

@@ -114,6 +114,8 @@ MountedVolume const* VolumeHolding(std::vector<MountedVolume> const& volumes, st
 struct CopySession::State {
     std::vector<MountedVolume> found;  // volumes the finder gave
     VolumeFinder finder;
+    std::vector<std::string> jobVolumes;                 // source paths of every volume of the job
+    std::vector<MountedVolume> const* volumes = nullptr;  // those of the copy under way
     struct First {
         SharedFd dir;      // destination directory of the first name
         std::string name;  // the first name there
@@ -128,30 +130,38 @@ struct CopySession::State {
     std::string parentReal;
     bool rootChecked = false;
     std::string root;  // the state root, resolved
-    // Directories made above entries, with what they take at the end.
+    // Directories made above entries, with what they take at the end. The
+    // last kMadeHeld keep their parent open; the older ones are found again
+    // by the parent's real path and the made directory's identity.
     struct Made {
-        SharedFd dir;  // the directory that holds it
+        SharedFd dir;  // the directory that holds it (null: let go)
         std::string name;
         std::string shown;
-        struct stat st;
+        struct stat st;       // the snapshot's directory
+        std::string parent;   // the real path of `dir`
+        dev_t dev = 0;        // the made directory
+        ino_t ino = 0;
     };
     std::deque<Made> made;
+    size_t madeOpenFrom = 0;  // made[i] for i below it let `dir` go
     std::vector<std::string> finishFailures;
-    // The snapshot directory of the last source resolved, by its logical path.
+    // The snapshot directory of the last source resolved, by its path as
+    // asked, and where it lies in the snapshots.
     std::string sourceParent;
     std::shared_ptr<Fd> sourceParentFd;
     std::string sourceParentShown;
+    std::string sourceParentLogical;
     // Whether the last destination directory gives new entries ACLs (a default ACL).
     int aclDirFd = -1;
     bool aclDirInherits = true;
     std::string holder = "a restore";  // named to a restore refused by a claim
-    std::vector<std::unique_ptr<nuvbase::TreeClaim>> claims;
+    std::unique_ptr<nuvbase::TreeClaim> claim;  // every tree the batch writes, one claim file
 };
 
 namespace {
 
 using State = CopySession::State;
-constexpr size_t kMadeHeld = 512;     // made directories waiting for their times
+constexpr size_t kMadeHeld = 512;     // made directories that keep their parent open
 constexpr size_t kLinkDirsHeld = 256;  // directories held open for hard links
 
 // The source side: an entry of a snapshot, reached by descriptor.
@@ -159,7 +169,41 @@ struct SourceEntry {
     SharedFd dir;      // its directory (path-only)
     std::string name;  // its name there ("." for a volume's root)
     std::string shown;  // its path under the mount, for messages
+    std::string logical;  // its path on the volumes, links on the way resolved
 };
+
+// True when `f` holds for the source path of a volume the batch knows of:
+// the copy's, those found on the way and every volume of the job.
+template <class F>
+bool AnyVolume(State const& s, F const& f) {
+    if (s.volumes != nullptr)
+        for (MountedVolume const& v : *s.volumes)
+            if (f(v.sourcePath)) return true;
+    for (MountedVolume const& v : s.found)
+        if (f(v.sourcePath)) return true;
+    for (std::string const& v : s.jobVolumes)
+        if (f(v)) return true;
+    return false;
+}
+
+// True when a volume of the job is mounted at `path` (a mount point below
+// another volume's: its entries are that volume's). Asked for every file:
+// nothing is copied.
+bool VolumeAt(State const& s, std::string const& path) {
+    return AnyVolume(s, [&](std::string const& v) {
+        size_t n = v.size();
+        while (n > 1 && v[n - 1] == '/') --n;
+        return n == path.size() && v.compare(0, n, path) == 0;
+    });
+}
+
+// True when a volume of the job is mounted somewhere below `path`.
+bool VolumeBelow(State const& s, std::string const& path) {
+    return AnyVolume(s, [&](std::string const& v) {
+        std::string const t = Trimmed(v);
+        return t != path && IsComponentPrefix(path, t);
+    });
+}
 
 // Resolves `source` within the snapshots: every component but the last is
 // walked by descriptor from the mount of the volume that holds it; a link on
@@ -173,8 +217,9 @@ CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::strin
     if (slash != std::string::npos && slash > 0 && s.sourceParentFd && source.compare(0, slash, s.sourceParent) == 0 &&
         s.sourceParent.size() == slash) {
         std::string const name = source.substr(slash + 1);
-        if (!name.empty() && name != "." && name != "..") {
-            *out = SourceEntry{s.sourceParentFd, name, nuvsuite::JoinPath(s.sourceParentShown, name)};
+        std::string const logical = nuvsuite::JoinPath(s.sourceParentLogical, name);
+        if (!name.empty() && name != "." && name != ".." && !VolumeAt(s, logical)) {
+            *out = SourceEntry{s.sourceParentFd, name, nuvsuite::JoinPath(s.sourceParentShown, name), logical};
             return CFzError::Success();
         }
     }
@@ -187,6 +232,8 @@ CFzError Resolve(std::vector<MountedVolume> const& volumes, State& s, std::strin
         s.sourceParent = source.substr(0, slash);
         s.sourceParentFd = out->dir;
         s.sourceParentShown = out->shown.substr(0, out->shown.size() - name.size() - 1);
+        s.sourceParentLogical = out->logical.substr(0, out->logical.rfind('/'));
+        if (s.sourceParentLogical.empty()) s.sourceParentLogical = "/";
     }
     return e;
 }
@@ -201,7 +248,13 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
         MountedVolume const* v = VolumeHolding(volumes, logical);
         MountedVolume const* f = VolumeHolding(s.found, logical);
         if (f != nullptr && (v == nullptr || Trimmed(f->sourcePath).size() > Trimmed(v->sourcePath).size())) v = f;
-        if (v == nullptr && s.finder) {
+        // A volume of the job mounted inside the one found holds the path:
+        // its own snapshot gives it.
+        bool inner = false;
+        for (std::string const& j : s.jobVolumes)
+            inner = inner || (IsComponentPrefix(Trimmed(j), logical) &&
+                              (v == nullptr || Trimmed(j).size() > Trimmed(v->sourcePath).size()));
+        if ((v == nullptr || inner) && s.finder) {
             MountedVolume more;
             if (s.finder(logical, &more) && !more.mountPath.empty()) {
                 s.found.push_back(more);
@@ -218,7 +271,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
         if (dir->get() < 0) return Fail(errno, "cannot open the snapshot's mount", v->mountPath);
         std::string shown = v->mountPath;
         if (parts.size() == top) {
-            *out = SourceEntry{dir, ".", shown};
+            *out = SourceEntry{dir, ".", shown, logical};
             return CFzError::Success();
         }
         bool restarted = false;
@@ -247,7 +300,7 @@ CFzError ResolveWalk(std::vector<MountedVolume> const& volumes, State& s, std::s
             shown = at;
         }
         if (restarted) continue;
-        *out = SourceEntry{dir, parts.back(), nuvsuite::JoinPath(shown, parts.back())};
+        *out = SourceEntry{dir, parts.back(), nuvsuite::JoinPath(shown, parts.back()), logical};
         return CFzError::Success();
     }
     return Fail(ELOOP, "too many links in the snapshot on the way to", source);
@@ -266,9 +319,9 @@ struct Failures {
     void add(CFzError const& e) { texts.push_back(e.AsString()); }
 };
 
-CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                   int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name, State& s,
-                   CopyCounts* counts, Failures& failures);
+CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, std::string const& srcLogical,
+                   struct stat const& st, int dstDir, std::string const& dir, std::string const& dirReal,
+                   std::string const& name, State& s, CopyCounts* counts, Failures& failures);
 
 int OpenSource(int srcDir, std::string const& name, int flags) {
     int fd = ::openat(srcDir, name.c_str(), flags | O_NOATIME | O_NOFOLLOW | O_CLOEXEC);
@@ -276,18 +329,19 @@ int OpenSource(int srcDir, std::string const& name, int flags) {
     return fd;
 }
 
-// Another name of a file restored before in this batch: a hard link of it.
+// Another name of an inode restored before in this batch (a file, link,
+// FIFO, socket or device node, as `cp -a` keeps them): a hard link of it.
 // False when there is none, it changed since, or the destination cannot link
 // it here (another file system, too many links, no hard links): then a copy.
 bool LinkToFirst(State& s, struct stat const& st, int dirFd, std::string const& dir, std::string const& name,
                  CFzError* result) {
-    if (st.st_nlink < 2) return false;
+    if (st.st_nlink < 2 || S_ISDIR(st.st_mode)) return false;
     auto found = s.linked.find({st.st_dev, st.st_ino});
     if (found == s.linked.end()) return false;
     State::First const& first = found->second;
     struct stat now;
-    if (::fstatat(first.dir->get(), first.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode) ||
-        now.st_dev != first.dev || now.st_ino != first.ino)
+    if (::fstatat(first.dir->get(), first.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (now.st_mode & S_IFMT) != (st.st_mode & S_IFMT) || now.st_dev != first.dev || now.st_ino != first.ino)
         return false;
     CFzError e = nuvbase::PlaceHardLinkAt(dirFd, dir, name, first.dir->get(), first.name);
     if (e.IsError()) {
@@ -301,7 +355,7 @@ bool LinkToFirst(State& s, struct stat const& st, int dirFd, std::string const& 
 }
 
 void NoteFirst(State& s, struct stat const& st, int dirFd, std::string const& name) {
-    if (st.st_nlink < 2) return;
+    if (st.st_nlink < 2 || S_ISDIR(st.st_mode)) return;
     struct stat made;
     if (::fstatat(dirFd, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0) return;
     // The directory's descriptor is shared by the first names in it.
@@ -384,8 +438,16 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     return CFzError::Success();
 }
 
+// A symbolic link; with `s`, another name of a link restored before in the
+// batch is linked to it.
 CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                  int dstDir, std::string const& dir, std::string const& name, CopyCounts* counts) {
+                  int dstDir, std::string const& dir, std::string const& name, State* s, CopyCounts* counts) {
+    CFzError linked;
+    if (s != nullptr && LinkToFirst(*s, st, dstDir, dir, name, &linked)) {
+        if (linked.IsError()) return linked;
+        if (counts) counts->files += 1;
+        return CFzError::Success();
+    }
     std::string target;
     if (!nuvbase::ReadLinkAt(srcDir, srcName, &target)) return Fail(errno, "cannot read the link", srcShown);
     std::string const to = nuvsuite::JoinPath(dir, name);
@@ -393,12 +455,19 @@ CFzError CopyLink(int srcDir, std::string const& srcName, std::string const& src
         dstDir, dir, name, [&](std::string const& temp) { return ::symlinkat(target.c_str(), dstDir, temp.c_str()); },
         [&](std::string const& temp) { return nuvbase::KeepMetadataAt(srcDir, srcName, dstDir, temp, st, to); });
     if (e.IsError()) return e;
+    if (s != nullptr) NoteFirst(*s, st, dstDir, name);
     if (counts) counts->files += 1;
     return CFzError::Success();
 }
 
 CFzError CopySpecial(int srcDir, std::string const& srcName, struct stat const& st, int dstDir,
-                     std::string const& dir, std::string const& name, CopyCounts* counts) {
+                     std::string const& dir, std::string const& name, State& s, CopyCounts* counts) {
+    CFzError linked;
+    if (LinkToFirst(s, st, dstDir, dir, name, &linked)) {
+        if (linked.IsError()) return linked;
+        if (counts) counts->files += 1;
+        return CFzError::Success();
+    }
     std::string const to = nuvsuite::JoinPath(dir, name);
     CFzError made;
     CFzError e = nuvbase::PlaceAt(
@@ -410,6 +479,7 @@ CFzError CopySpecial(int srcDir, std::string const& srcName, struct stat const& 
         [&](std::string const& temp) { return nuvbase::KeepMetadataAt(srcDir, srcName, dstDir, temp, st, to); });
     if (made.IsError()) return made;
     if (e.IsError()) return e;
+    NoteFirst(s, st, dstDir, name);
     if (counts) counts->files += 1;
     return CFzError::Success();
 }
@@ -424,9 +494,10 @@ std::string RealOf(int fd, std::string const& guess) {
 
 bool Related(std::string const& a, std::string const& b) { return IsComponentPrefix(a, b) || IsComponentPrefix(b, a); }
 
-CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                       int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name,
-                       State& s, CopyCounts* counts, Failures& failures) {
+CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const& srcShown,
+                       std::string const& srcLogical, struct stat const& st, int dstDir, std::string const& dir,
+                       std::string const& dirReal, std::string const& name, State& s, CopyCounts* counts,
+                       Failures& failures) {
     std::string const to = nuvsuite::JoinPath(dir, name);
     struct stat old {};
     bool made = false;
@@ -466,12 +537,26 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
     while (struct dirent* e = ::readdir(d))
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     ::closedir(d);
+    // A volume of the job mounted below: its mount point's entries are its own.
+    bool const nested = VolumeBelow(s, srcLogical);
     for (std::string const& n : names) {
-        std::string const childShown = nuvsuite::JoinPath(srcShown, n);
+        std::string childShown = nuvsuite::JoinPath(srcShown, n);
+        std::string const childLogical = nuvsuite::JoinPath(srcLogical, n);
         struct stat cst;
         if (::fstatat(list, n.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
             failures.add(Fail(errno, "no such entry in the snapshot", childShown));
             continue;
+        }
+        SourceEntry inner;
+        if (nested && S_ISDIR(cst.st_mode) && VolumeAt(s, childLogical)) {
+            static std::vector<MountedVolume> const none;
+            CFzError r = Resolve(s.volumes != nullptr ? *s.volumes : none, s, childLogical, &inner);
+            if (!r.IsError()) r = StatOf(inner, &cst);
+            if (r.IsError()) {
+                failures.add(r);
+                continue;
+            }
+            childShown = inner.shown;
         }
         if (nearState) {
             std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(subReal, n), s.root);
@@ -480,7 +565,10 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
                 continue;
             }
         }
-        CFzError e = CopyEntry(list, n, childShown, cst, sub, to, subReal, n, s, counts, failures);
+        CFzError e = inner.dir ? CopyEntry(inner.dir->get(), inner.name, childShown, childLogical, cst, sub, to, subReal,
+                                           n, s, counts, failures)
+                               : CopyEntry(list, n, childShown, childLogical, cst, sub, to, subReal, n, s, counts,
+                                           failures);
         if (e.IsError()) failures.add(e);
         if (S_ISDIR(cst.st_mode)) s.aclDirFd = -1;  // a descriptor below was closed
     }
@@ -488,18 +576,19 @@ CFzError CopyDirectory(int srcDir, std::string const& srcName, std::string const
     return nuvbase::KeepMetadata(list, sub, st, to);
 }
 
-CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, struct stat const& st,
-                   int dstDir, std::string const& dir, std::string const& dirReal, std::string const& name, State& s,
-                   CopyCounts* counts, Failures& failures) {
+CFzError CopyEntry(int srcDir, std::string const& srcName, std::string const& srcShown, std::string const& srcLogical,
+                   struct stat const& st, int dstDir, std::string const& dir, std::string const& dirReal,
+                   std::string const& name, State& s, CopyCounts* counts, Failures& failures) {
     switch (st.st_mode & S_IFMT) {
         case S_IFREG: return CopyRegular(srcDir, srcName, srcShown, st, dstDir, dir, name, s, counts);
-        case S_IFLNK: return CopyLink(srcDir, srcName, srcShown, st, dstDir, dir, name, counts);
+        case S_IFLNK: return CopyLink(srcDir, srcName, srcShown, st, dstDir, dir, name, &s, counts);
         case S_IFDIR:
-            return CopyDirectory(srcDir, srcName, srcShown, st, dstDir, dir, dirReal, name, s, counts, failures);
+            return CopyDirectory(srcDir, srcName, srcShown, srcLogical, st, dstDir, dir, dirReal, name, s, counts,
+                                 failures);
         case S_IFIFO:
         case S_IFSOCK:
         case S_IFCHR:
-        case S_IFBLK: return CopySpecial(srcDir, srcName, st, dstDir, dir, name, counts);
+        case S_IFBLK: return CopySpecial(srcDir, srcName, st, dstDir, dir, name, s, counts);
         default: return Fail(EINVAL, "an entry of unknown kind", srcShown);
     }
 }
@@ -514,13 +603,13 @@ CFzError TakeFromSnapshot(State& s, SharedFd const& parent, std::string const& s
     if (!S_ISDIR(st.st_mode)) return CFzError::Success();
     e = nuvbase::KeepMetadataAt(from.dir->get(), from.name, parent->get(), name, st, nuvsuite::JoinPath(shown, name));
     if (e.IsError()) return e;
-    s.made.push_back(State::Made{parent, name, nuvsuite::JoinPath(shown, name), st});
-    while (s.made.size() > kMadeHeld) {
-        State::Made const& m = s.made.front();
-        CFzError t = nuvbase::KeepTimesAt(m.dir->get(), m.name, m.st, m.shown);
-        if (t.IsError()) s.finishFailures.push_back(t.AsString());
-        s.made.pop_front();
-    }
+    struct stat made;
+    if (::fstatat(parent->get(), name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail(errno, "cannot look at", nuvsuite::JoinPath(shown, name));
+    s.made.push_back(State::Made{parent, name, nuvsuite::JoinPath(shown, name), st, shown, made.st_dev, made.st_ino});
+    // Its times wait for the end of the batch, whatever comes below it; the
+    // oldest let their parent's descriptor go.
+    while (s.made.size() - s.madeOpenFrom > kMadeHeld) s.made[s.madeOpenFrom++].dir.reset();
     return CFzError::Success();
 }
 
@@ -582,7 +671,8 @@ CFzError ReachParent(std::vector<MountedVolume> const& volumes, State& s, std::s
                                !StatOf(from, &was).IsError();
             if (known && inPlace && S_ISLNK(was.st_mode)) {
                 // Laid out as the snapshot holds it, then followed below.
-                CFzError e = CopyLink(from.dir->get(), from.name, from.shown, was, dir->get(), shown, name, nullptr);
+                CFzError e = CopyLink(from.dir->get(), from.name, from.shown, was, dir->get(), shown, name, nullptr,
+                                      nullptr);
                 if (e.IsError()) return e;
                 nuvbase::NoteLaidOutLink(dir->get(), name);
                 left.push_front(name);
@@ -682,14 +772,10 @@ std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::strin
 }
 
 std::string StripComponents(std::string const& path, int level) {
-    std::vector<std::string> parts;
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        if (slash == std::string::npos) slash = path.size();
-        if (slash > pos) parts.push_back(path.substr(pos, slash - pos));
-        pos = slash + 1;
-    }
+    // The components the path names, "." dropped and ".." taken back as the
+    // snapshot is read: what is left never climbs out of the directory it is
+    // put under.
+    std::vector<std::string> const parts = Lexical(path);
     if (parts.empty()) return "";
     size_t skip = level < 0 ? 0 : static_cast<size_t>(level);
     if (skip >= parts.size()) skip = parts.size() - 1;
@@ -715,20 +801,45 @@ void CopySession::setVolumeFinder(VolumeFinder finder) { m_state->finder = std::
 
 void CopySession::setHolder(std::string const& holder) { m_state->holder = holder; }
 
+void CopySession::setJobVolumes(std::vector<std::string> sourcePaths) { m_state->jobVolumes = std::move(sourcePaths); }
+
 CFzError CopySession::finish() {
     State& s = *m_state;
     std::vector<std::string> failures;
     failures.swap(s.finishFailures);
     // The deepest last: a directory's times are set after those below it.
+    SharedFd parent;  // the parent opened again last, and its path
+    std::string parentPath;
     while (!s.made.empty()) {
         State::Made const& m = s.made.back();
-        CFzError e = nuvbase::KeepTimesAt(m.dir->get(), m.name, m.st, m.shown);
-        if (e.IsError()) failures.push_back(e.AsString());
+        SharedFd dir = m.dir;
+        if (!dir && parentPath == m.parent && parent) dir = parent;
+        if (!dir) {
+            // Walked again as the copy walks; the directory must be the one made.
+            std::string why;
+            int const fd = nuvbase::OpenDirectoryGuarded(m.parent, false, 0, &why);
+            if (fd < 0) {
+                failures.push_back("cannot reach [" + m.shown + "] to set its times: " + why);
+                s.made.pop_back();
+                continue;
+            }
+            parent = dir = std::make_shared<Fd>(fd);
+            parentPath = m.parent;
+        }
+        struct stat now;
+        if (::fstatat(dir->get(), m.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != m.dev ||
+            now.st_ino != m.ino) {
+            failures.push_back("[" + m.shown + "] is no longer the directory the restore made: its times are not set");
+        } else {
+            CFzError e = nuvbase::KeepTimesAt(dir->get(), m.name, m.st, m.shown);
+            if (e.IsError()) failures.push_back(e.AsString());
+        }
         s.made.pop_back();
     }
+    s.madeOpenFrom = 0;
     s.parentFd.reset();
     s.parent.clear();
-    s.claims.clear();
+    s.claim.reset();
     if (failures.empty()) return CFzError::Success();
     std::string text;
     for (auto const& f : failures) text += (text.empty() ? "" : "; ") + f;
@@ -739,6 +850,7 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
                  CopyCounts* counts, CopySession* session) {
     CopySession local;
     State& s = session != nullptr ? session->state() : local.state();
+    s.volumes = &volumes;
     size_t const last = to.rfind('/');
     if (to.empty() || to[0] != '/' || last + 1 >= to.size())
         return Fail(EINVAL, "not an absolute path of a file", to);
@@ -769,20 +881,15 @@ CFzError CopyOut(std::vector<MountedVolume> const& volumes, std::string const& s
     }
     std::string const refused = nuvsuite::SuiteStateIn(nuvsuite::JoinPath(s.parentReal, name), s.root);
     if (!refused.empty()) return Refused(to, refused);
-    // The tree this entry writes is claimed for the batch: a directory
-    // itself, a file its directory.
+    // The tree this entry writes is claimed for the batch, in the batch's one
+    // claim: a directory itself, a file its directory.
     std::string const tree = S_ISDIR(st.st_mode) ? nuvsuite::JoinPath(s.parentReal, name) : s.parentReal;
-    bool covered = false;
-    for (auto const& c : s.claims) covered = covered || IsComponentPrefix(c->path(), tree);
-    if (!covered) {
-        std::unique_ptr<nuvbase::TreeClaim> claim(new nuvbase::TreeClaim);
-        std::string why;
-        if (!claim->take(tree, s.holder, &why)) return Fail(EBUSY, why, to);
-        s.claims.push_back(std::move(claim));
-    }
+    if (!s.claim) s.claim.reset(new nuvbase::TreeClaim);
+    std::string why;
+    if (!s.claim->take(tree, s.holder, &why)) return Fail(EBUSY, why, to);
     Failures failures;
-    e = CopyEntry(from.dir->get(), from.name, from.shown, st, s.parentFd->get(), parent, s.parentReal, name, s,
-                  counts, failures);
+    e = CopyEntry(from.dir->get(), from.name, from.shown, from.logical, st, s.parentFd->get(), parent, s.parentReal,
+                  name, s, counts, failures);
     if (!e.IsError() && failures.texts.empty()) {
         if (session == nullptr) return local.finish();
         return CFzError::Success();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -229,6 +230,51 @@ TEST_P(HolderTest, OnlyAGoneHoldersFilesAreSwept) {
 }
 
 void PrintTo(HolderCase const& c, std::ostream* os) { *os << c.what; }
+
+// One claim of several trees (a batch writing side by side): one claim file;
+// while its holder runs, a restore of another process into any of its trees,
+// below or above one, is refused naming that tree; once the holder is
+// killed, the sweep takes its temporary names from every tree, then the claim.
+TEST_F(TreeClaimTest, OneClaimOfSeveralTreesIsOneFileAndIsSweptWhole) {
+    std::vector<std::string> const trees = {MakeDir(m_root.base() + "/one"), MakeDir(m_root.base() + "/two"),
+                                            MakeDir(m_root.base() + "/three")};
+    MakeDir(trees[1] + "/below");
+    std::string const file = m_root.base() + "/file";  // the temporary names, as their holder wrote them
+    nuvtest::PipeSignal ready;
+    pid_t const child = nuvtest::StartChild([&] {
+        nuvbase::TreeClaim claim;
+        std::string error;
+        for (std::string const& tree : {trees[0], trees[1], trees[2], trees[1] + "/below"})
+            if (!claim.take(tree, "restore job 7", &error)) return 1;
+        if (claim.paths() != trees) return 1;  // a tree below one it holds is held already
+        std::string names;
+        for (std::string const& tree : trees) {
+            std::string const path = tree + "/" + nuvbase::ReplacementName("f");
+            WriteFile(path, "half\n");
+            names += path + "\n";
+        }
+        WriteFile(file, names);
+        ready.Send();
+        for (;;) pause();
+    });
+    ready.CloseWrite();
+    ASSERT_TRUE(ready.Wait());
+    EXPECT_EQ(1, ClaimFiles());
+    for (std::string const& tree : {trees[0], trees[1] + "/below", trees[2], m_root.base()}) {
+        nuvbase::TreeClaim other;
+        std::string error;
+        EXPECT_FALSE(other.take(tree, "restore job 8", &error)) << tree;
+        EXPECT_NE(std::string::npos, error.find("restore job 7")) << error;
+    }
+    Kill(child);
+    int swept = -1;
+    CFzError e = nuvbase::SweepAbandonedClaims(&swept);
+    EXPECT_FALSE(e.IsError()) << e.AsString();
+    EXPECT_EQ(3, swept);
+    std::istringstream names(ReadFile(file));
+    for (std::string path; std::getline(names, path);) EXPECT_FALSE(Exists(path)) << path;
+    EXPECT_EQ(0, ClaimFiles());
+}
 
 INSTANTIATE_TEST_SUITE_P(Holders, HolderTest,
                          ::testing::Values(HolderCase{"a running restore", Holder::Running, false},

@@ -202,6 +202,61 @@ TEST_P(RoadTreeTest, TheWholeDirectoryIsCpOfTheSnapshot) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, RoadTreeTest, ::testing::Values(Road::Partial, Road::Streams, Road::Full), PrintRoad);
 
+// A link the restore lays out (the tablespace's, missing on the live side)
+// met again by later entries of the same restore. In place: the
+// pg_tblspc directory restored as an entry puts the snapshot's link there
+// again, and a tablespace file after it goes through that link to the
+// tablespace; every file is the snapshot's. Out of place: the data directory
+// brings the link to the live tablespace along; a tablespace file after it is
+// not written through that link (named), and the live tablespace is untouched.
+struct LaidOutCase {
+    Road road;
+    bool inPlace;
+};
+
+void PrintTo(LaidOutCase const& c, std::ostream* os) { *os << Name(c.road) << (c.inPlace ? " in place" : " out of place"); }
+
+class LaidOutLinkTest : public DatabaseTreeTest, public ::testing::WithParamInterface<LaidOutCase> {};
+
+TEST_P(LaidOutLinkTest, IsFollowedOnlyWhereTheSnapshotPutsIt) {
+    LaidOutCase const& c = GetParam();
+    char const kSecondFile[] = "pg_tblspc/16385/PG_16_202307071/5/16387";
+    WriteFile(m_snapTs + "/" + std::string(kSecondFile).substr(std::strlen("pg_tblspc/")), "SNAP second\n");
+    ASSERT_EQ(0, lchown((m_snapTs + "/" + std::string(kSecondFile).substr(std::strlen("pg_tblspc/"))).c_str(),
+                        kPostgres, kPostgres));
+    std::string const liveTs = m_ts + "/16385/PG_16_202307071/5/16386";
+    if (c.inPlace) {
+        ASSERT_EQ(0, RestoreBy(c.road, {{m_data + "/" + kTablespaceFile, m_data + "/" + kTablespaceFile},
+                                        {m_data + "/pg_tblspc", m_data + "/pg_tblspc"},
+                                        {m_data + "/" + kSecondFile, m_data + "/" + kSecondFile}}));
+        struct stat st;
+        ASSERT_EQ(0, lstat((m_data + "/pg_tblspc/16385").c_str(), &st));
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        EXPECT_EQ(kPostgres, st.st_uid);
+        char target[4096];
+        ssize_t const n = readlink((m_data + "/pg_tblspc/16385").c_str(), target, sizeof target);
+        EXPECT_EQ(m_ts + "/16385", std::string(target, n > 0 ? static_cast<size_t>(n) : 0));
+        EXPECT_EQ("SNAP\n", ReadFile(liveTs));
+        EXPECT_EQ("SNAP second\n", ReadFile(m_ts + "/16385/PG_16_202307071/5/16387"));
+        return;
+    }
+    std::string const dest = m_root.base() + "/restored";
+    auto const before = nuvcopytest::Describe(m_ts);
+    std::vector<std::pair<std::string, std::string>> files =
+        c.road == Road::Full ? std::vector<std::pair<std::string, std::string>>{{m_data, dest}} : Entries(dest);
+    files.push_back({m_data + "/" + kSecondFile, dest + "/" + kSecondFile});
+    EXPECT_NE(0, RestoreBy(c.road, files)) << "the tablespace file is not written through the live link";
+    EXPECT_EQ("", nuvcopytest::Differences(before, nuvcopytest::Describe(m_ts))) << "the live tablespace is untouched";
+    EXPECT_EQ("LIVE\n", ReadFile(liveTs));
+    EXPECT_FALSE(Exists(m_ts + "/16385/PG_16_202307071/5/16387"));
+    EXPECT_EQ("SNAP table\n", ReadFile(dest + "/base/5/16384")) << "the other entries are restored";
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, LaidOutLinkTest,
+                         ::testing::Values(LaidOutCase{Road::Partial, true}, LaidOutCase{Road::Partial, false},
+                                           LaidOutCase{Road::Streams, true}, LaidOutCase{Road::Streams, false},
+                                           LaidOutCase{Road::Full, true}, LaidOutCase{Road::Full, false}));
+
 // One road after another into one destination: the tree of a restore into an
 // empty destination, or the entry in the way named and the rest restored.
 TEST_F(DatabaseTreeTest, RestoresOneAfterAnotherIntoOneDestination) {

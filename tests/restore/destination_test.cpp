@@ -8,6 +8,7 @@
 
 #include "nuvdbsnap/platform/base/placed_files.h"
 #include "nuvdbsnap/platform/base/process.h"
+#include "nuvdbsnap/platform/base/tree_claim.h"
 #include "nuvdbsnap/platform/jobmgr/jobclient.h"
 #include "nuvdbsnap/platform/suite/suite.h"
 
@@ -475,6 +476,59 @@ TEST_P(RoadTest, AKilledRestoresTemporaryFilesAreSweptByTheNextSuiteCommand) {
     std::vector<nuvsuite::CatRow> rows;
     ASSERT_FALSE(nuvsuite::Catalogue::Instance().Query("SELECT count(*) FROM sm_mounts", {}, &rows).IsError());
     EXPECT_EQ(0, nuvsuite::AsInt(rows.at(0)[0]));
+}
+
+// A batch (one run of the restore-files client, one run of the file-restore
+// program, one stream) claims the trees it writes with one claim file,
+// however many directories its entries go to; another restore into any of
+// them is refused meanwhile, and the claim goes with the batch.
+TEST_P(RoadTest, ABatchClaimsItsTreesWithOneClaimFile) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    std::string const hold = MakeDir(m_root.base() + "/hold");
+    std::string const dest = m_root.base() + "/dest";
+    // Entries into directories side by side, each a tree of its own; the last held once written.
+    std::vector<std::pair<std::string, std::string>> const files = {{"base/1/1259", "one/1259"},
+                                                                    {"g/pg_control", "two/pg_control"},
+                                                                    {"PG_VERSION", "three/four/PG_VERSION"},
+                                                                    {"base/1/2608", "five/2608"}};
+    nuvsuite::AddFault("restorefiles", "hold", 0, hold, 1, "written " + dest + "/five/2608");
+    pid_t const child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        StartRestoreJob();
+        ArchFileInfo af = WholeVolume(job, a, "");
+        af.dataFiles.clear();
+        for (auto const& f : files) {
+            DataFileInfo df;
+            df.srcPath = a + "/" + f.first;
+            df.destPath = dest + "/" + f.second;
+            af.dataFiles.push_back(df);
+        }
+        std::map<int, std::list<ArchFileInfo>> streams{{0, {af}}};  // one stream with them all
+        _exit(RunRoad(GetParam(), job, af, streams) == 0 ? 0 : 1);
+    }
+    for (int i = 0; i < 6000 && !Exists(hold + "/held"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool const reached = Exists(hold + "/held");
+    std::vector<std::string> const held = Claims();
+    // Another restore into one of the trees, meanwhile.
+    std::string why;
+    bool refused = false;
+    {
+        nuvbase::TreeClaim other;
+        refused = !other.take(dest + "/three/four", "restore job 99", &why);
+    }
+    WriteFile(hold + "/release", "");
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(reached) << "the restore never wrote its last file";
+    EXPECT_EQ(1u, held.size()) << Name(GetParam()) << ": " << held.size() << " claim files for one batch";
+    EXPECT_TRUE(refused) << "another restore into a claimed tree";
+    EXPECT_NE(std::string::npos, why.find(dest + "/three/four")) << why;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(Claims().empty());
+    for (auto const& f : files)
+        EXPECT_EQ(SnapTree(a, job).at(f.first), "f:" + ReadFile(dest + "/" + f.second)) << f.second;
 }
 
 // The file-restore program, held inside its run, ends with the restore that

@@ -155,6 +155,52 @@ INSTANTIATE_TEST_SUITE_P(Partial, StripTest,
                          ::testing::Values(StripCase{0, "a/base/1/1259"}, StripCase{1, "base/1/1259"},
                                            StripCase{3, "1259"}, StripCase{9, "1259"}));
 
+// A source path as a multiplexed restore hands it over (not made physical),
+// with ".." components: the strip level takes components of the path the
+// snapshot gives, so the destination never climbs out of the directory the
+// arrays name, and nothing is written beside it.
+struct ClimbCase {
+    char const* source;   // below the volume
+    int strip;            // levels below the volume's parent
+    char const* expected;  // below the destination directory
+    char const* beside;   // where a climbing destination would have written, below the test's base
+};
+
+void PrintTo(ClimbCase const& c, std::ostream* os) { *os << c.source << " strip " << c.strip; }
+
+class StripClimbTest : public PartialRestoreTest, public ::testing::WithParamInterface<ClimbCase> {};
+
+TEST_P(StripClimbTest, NeverClimbsOutOfTheDestination) {
+    std::string const a = MakeVolume("a");
+    SnapJob job = Snapshot({a});
+    StartRestoreJob();
+    std::string const out = m_root.base() + "/arrays";
+    std::string const src = a + "/base";
+    char const* srcPaths[] = {src.c_str(), nullptr};
+    char const* destPaths[] = {out.c_str(), nullptr};
+    int const parentLevels = static_cast<int>(std::count(m_root.base().begin(), m_root.base().end(), '/'));
+    NuvSnapRestore restore(m_event.get(), nuvsuite::LocalMangledHostName(), nuvsuite::LocalMangledHostName(), "",
+                           srcPaths, 1, destPaths, 1, 0x8, m_restoreJob, 0, 125, 2, 0, nullptr, nullptr, m_clientId,
+                           false, parentLevels + GetParam().strip, false, m_ctrl.get());
+    ASSERT_EQ(1, restore.Init(m_ctrl.get()));
+    std::list<ArchFileInfo> list{OneFile(job, a, GetParam().source, "")};
+    JzRstInitParams params;  // the arrays, as the restore object hands them over
+    params.srcPaths = const_cast<char**>(srcPaths);
+    params.numSrcPaths = 1;
+    params.destPaths = const_cast<char**>(destPaths);
+    params.numDestPaths = 1;
+    ASSERT_EQ(0, restore.restoreData(job.jobId, true, list, params, nullptr, nullptr, "DBRestoreFromMultiplexedBackup=1"));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(out + "/" + GetParam().expected));
+    EXPECT_FALSE(Exists(m_root.base() + "/" + GetParam().beside)) << "written outside the destination";
+    for (auto const& e : Tree(out)) EXPECT_EQ(std::string::npos, e.first.find("..")) << e.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(Partial, StripClimbTest,
+                         ::testing::Values(ClimbCase{"base/1/../1/1259", 3, "1259", "1/1259"},
+                                           ClimbCase{"base/../base/1/1259", 2, "1/1259", "base/1/1259"},
+                                           ClimbCase{"base/1/../../base/1/1259", 4, "1259", "base/1/1259"},
+                                           ClimbCase{"base/1/./../1/1259", 4, "1259", "1/1259"}));
+
 // A failing step of the partial road and its code.
 struct PartialFailure {
     char const* name;

@@ -1,7 +1,7 @@
 // Trees as a restore must give them back: a description of every entry (kind,
 // mode, owner, modification time - links' and directories' too -, content or
 // target or device number, extended attributes with ACLs, and which names
-// are one file), walked by descriptor so that paths longer than PATH_MAX work;
+// are one inode, of any kind), walked by descriptor so that paths longer than PATH_MAX work;
 // and the helpers that build such trees the same way.
 #pragma once
 
@@ -77,14 +77,17 @@ inline void DescribeAt(int dir, std::string const& rel, std::map<std::string, st
         if (S_ISREG(st.st_mode)) {
             text += " size " + std::to_string(st.st_size) + " data " +
                     std::to_string(std::hash<std::string>()(Content(dir, n)));
-            auto f = first.emplace(std::make_pair(st.st_dev, st.st_ino), r);
-            if (st.st_nlink > 1) text += " one file with " + f.first->second;
         } else if (S_ISLNK(st.st_mode)) {
             char buf[8192];
             ssize_t const k = readlinkat(dir, n.c_str(), buf, sizeof buf);
             text += " -> " + std::string(buf, k > 0 ? static_cast<size_t>(k) : 0);
         } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
             text += " dev " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            // Names of one inode of any kind (`cp -a` keeps them one).
+            auto f = first.emplace(std::make_pair(st.st_dev, st.st_ino), r);
+            if (st.st_nlink > 1) text += " one file with " + f.first->second;
         }
         text += Xattrs(dir, n);
         out[r] = text;

@@ -2,8 +2,10 @@
 // a second restore whose destination is the same tree, lies below it or
 // above it is refused and told who holds it. Claims are lock files under
 // StatePath("locks")/claims, each held with flock(2) by its process and
-// naming it ("<pid> <start time>\n<path>\n<holder>"). Claims of one process
-// never exclude each other (the streams of one restore).
+// naming it ("<pid> <start time>\n<path>\n<holder>", then a line for each
+// further tree the claim took). One claim holds every tree of its batch in
+// one file. Claims of one process never exclude each other (the streams of
+// one restore).
 //
 // A claim whose holder is gone (no flock on it, and no process runs with its
 // pid and start time: a pid taken again is another process) was left by a
@@ -15,7 +17,10 @@
 
 #include "nuvdbsnap/foundation/error.h"
 
+#include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace nuvbase {
 
@@ -27,15 +32,22 @@ public:
     ~TreeClaim();  // releases the claim
 
     // Claims the tree `path` (absolute, resolved) for `holder` (who is
-    // named to a refused restore). False when another process holds a claim
-    // related to it: *error names the destination and that holder; or when
-    // the claim cannot be written (*error says why).
+    // named to a refused restore); a claim already held takes it as one more
+    // tree in its file (nothing when a tree it holds holds it). False when
+    // another process holds a claim related to it: *error names the
+    // destination and that holder; or when the claim cannot be written
+    // (*error says why).
     bool take(std::string const& path, std::string const& holder, std::string* error);
     bool held() const { return m_fd >= 0; }
-    std::string const& path() const { return m_path; }
+    std::string const& path() const {  // the tree taken first ("" before any)
+        static std::string const none;
+        return m_paths.empty() ? none : m_paths.front();
+    }
+    std::vector<std::string> const& paths() const { return m_paths; }  // the trees claimed, first taken first
 
 private:
-    std::string m_path;
+    std::vector<std::string> m_paths;
+    std::set<std::string, std::less<>> m_held;  // the same, to look up
     std::string m_file;
     int m_fd = -1;
 };

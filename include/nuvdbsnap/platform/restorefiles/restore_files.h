@@ -88,6 +88,8 @@ private:
     // Mounts the snapshot of the snap job's volume that holds `path` (the
     // archive file of that volume, held until the mounts are released).
     bool mountVolumeOf(std::string const& path, nuvrestorefiles::MountedVolume* out);
+    // The volumes of the open archive file's snap job; false when they cannot be told.
+    bool snapJobVolumes(SMVolSnapInfo* job);
 
     std::string m_focusClient;
     JZJobCtrlClient* m_jobCtrl = nullptr;

@@ -30,7 +30,9 @@ std::vector<MountedVolume> MountedVolumes(SMVolSnapInfo const& record);
 std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::string const& source);
 
 // `path` without its first `level` components ("/a/b/c", 1 -> "b/c"); the
-// base name when level reaches it.
+// base name when level reaches it. The components are those the path names
+// ("." dropped, ".." taking back the one before it, as a source is read out
+// of the snapshot): the result never holds "." or "..".
 std::string StripComponents(std::string const& path, int level);
 
 struct CopyCounts {
@@ -39,7 +41,8 @@ struct CopyCounts {
 };
 
 // Finds (and may mount) the job's volume whose source path holds `path` when
-// none of the volumes a copy was given holds it; false when none does.
+// none of the volumes a copy was given holds it, or a volume of the job
+// mounted inside theirs does; false when none does.
 using VolumeFinder = std::function<bool(std::string const& path, MountedVolume* out)>;
 
 // The state that the copies of one batch share: the volumes found on the
@@ -53,6 +56,12 @@ public:
     CopySession& operator=(CopySession const&) = delete;
     ~CopySession();  // ends the batch (see finish) when that was not done
     void setVolumeFinder(VolumeFinder finder);
+    // The source paths of every volume of the snap job. A volume mounted
+    // inside another (its mount point a directory of the other) gives what
+    // lies below its mount point, from its own snapshot (found through the
+    // VolumeFinder when the copy was not given it); the volumes a copy is
+    // given count as well.
+    void setJobVolumes(std::vector<std::string> sourcePaths);
     // Who the batch is, as a restore refused by its claims is told ("restore
     // job 12"). The batch claims the trees it writes (nuvbase::TreeClaim)
     // until it ends: a restore of another process into the same tree, one
@@ -92,16 +101,17 @@ std::string EntryDestination(std::string const& source, std::string const& dest)
 //   and writes nothing. Missing ones are made and take the owner, mode,
 //   extended attributes and times of the snapshot's directory at the same
 //   level above the source (0700 and the restorer's owner where the snapshot
-//   has none).
+//   has none); the times when the batch ends (`session`'s finish).
 // - Each entry is made under a temporary name of its own in its directory
 //   and renamed over the old name when complete: an inode the name held
 //   (maybe a hard link of a file elsewhere) is never written, and a copy that
 //   fails leaves the old entry whole and no partial file behind.
 // - Kinds, owners, modes, times (links' too), extended attributes, ACLs and
-//   holes are kept; files that are hard links of one another in the snapshot
-//   stay hard links among the files `session` restores (copies where the
-//   destination cannot link them); symbolic links are copied as links, never
-//   followed; directories with their content.
+//   holes are kept; names of one inode in the snapshot (file, symbolic
+//   link, FIFO, socket, device node) stay one inode among the entries
+//   `session` restores (copies where the destination cannot link them);
+//   symbolic links are copied as links, never followed; directories with
+//   their content.
 // - An entry below a directory that cannot be restored does not stop the
 //   others: the rest is restored and the error names each entry that was not.
 // `session` (may be null) is shared by the copies of one batch.
