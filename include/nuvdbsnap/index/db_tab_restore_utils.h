@@ -111,20 +111,24 @@ public:
         m_dbTableInfo = tables;
         tsList = tablespaces;
     }
-    std::vector<DbTableInfo> const& dependencyOrder() const { return m_dbTableInfoDep; }
-    std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const { return tblSpaceDepGraph; }
+    std::vector<DbTableInfo> const& dependencyOrder() const;
+    std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const;
     std::string const& dirChangeFileName() const { return m_dirChangeFile; }
 
 private:
-    // Tables with dependency information, in the order they were met (a new
-    // dependency before the table that named it), and their dependencies.
-    struct DepNode {
-        DbTableInfo table;
-        std::vector<size_t> dependsOn;
-    };
+    // Every table the rows or the selection name gets a node id, found by hash.
+    // Nodes with dependency information are linked in the order they were met
+    // (a new dependency right before the table that named it).
+    static constexpr uint32_t kNone = UINT32_MAX;
+    uint32_t FindTable(std::string const& database, std::string const& schema, std::string const& table,
+                       uint64_t hash) const;
+    uint32_t InternTable(DbTableInfo const& table);
     size_t FindOrAddNode(DbTableInfo const& table, size_t before);
     void OrderDependencies();
     bool FilteredOut(std::string const& path) const;
+    // The tablespace names of a database, found by hash (ids per database and name).
+    uint32_t FindTableSpace(uint32_t database, char const* name, size_t size, uint64_t hash) const;
+    uint32_t InternTableSpace(uint32_t database, char const* name, size_t size);
 
     EvEvent* m_event;
     int64_t m_jobId = 0;
@@ -137,20 +141,39 @@ private:
     int32_t m_brannoxId = 0;
     bool m_writeOnly = false;
     std::vector<DbTableInfo>* m_dbTableInfo = nullptr;
-    std::vector<DbTableInfo> m_dbTableInfoDep;
     std::vector<DbTableSpaceInfo>* tsList = nullptr;
-    std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;
     std::vector<std::string> m_filterPaths;
 
-    std::vector<DepNode> m_nodes;
-    std::list<size_t> m_metOrder;                                   // node ids in the order met
-    std::vector<std::list<size_t>::iterator> m_metPos;              // each node's place in m_metOrder
-    std::unordered_map<std::string, size_t> m_nodeByKey;
+    // Tables: parallel arrays by node id.
+    std::vector<DbTableInfo> m_tables;
+    std::vector<uint64_t> m_tableHash;
+    std::vector<uint32_t> m_tableSlots;                 // open addressing: node id or kNone
+    std::vector<uint32_t> m_metPrev, m_metNext;          // the order met, kNone outside it
+    std::vector<char> m_inGraph;                         // has dependency information
+    std::vector<char> m_selected;                        // in the caller's selection
+    uint32_t m_metHead = kNone, m_metTail = kNone;
+    size_t m_graphNodes = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> m_dependsOn;   // (table, the table it depends on), as met
+    std::vector<uint32_t> m_order;                       // node ids in dependency order
     bool m_orderDirty = false;
-    std::unordered_map<std::string, size_t> m_graphByDatabase;   // index into tblSpaceDepGraph
+    mutable std::vector<DbTableInfo> m_dbTableInfoDep;   // m_order listed when looked at
+    mutable bool m_depListed = true;
+
+    // Tablespaces: names by (database, name), edges as met.
+    struct TableSpaceEdge {
+        uint32_t database, parent, child;
+    };
+    std::vector<std::string> m_graphDatabases;           // in the order met
+    std::unordered_map<std::string, uint32_t> m_graphByDatabase;
+    std::vector<std::string> m_spaceNames;
+    std::vector<uint32_t> m_spaceDatabase;
+    std::vector<uint64_t> m_spaceHash;
+    std::vector<uint32_t> m_spaceSlots;
+    std::vector<TableSpaceEdge> m_spaceEdges;
+    mutable std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;   // m_spaceEdges sorted in when looked at
+    mutable size_t m_spaceEdgesInGraph = 0;
 
     // Which tables of the caller's selection are known (rows append each table once).
-    std::unordered_set<std::string> m_selectedKeys;
     size_t m_selectedSynced = 0;
     std::vector<DbTableInfo> const* m_selectedFor = nullptr;
 };
