@@ -21,30 +21,47 @@ uint64_t Combine(uint64_t h, uint64_t part) {
     return ((h << 31) | (h >> 33)) ^ part;
 }
 
+// The finaliser of MurmurHash3: every bit of the result depends on every bit of h.
+uint64_t Finish(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return h ^ (h >> 33);
+}
+
 uint64_t TableHash(std::string const& database, std::string const& schema, std::string const& table) {
     uint64_t h = HashOf(database.data(), database.size());
     h = Combine(h, HashOf(schema.data(), schema.size()));
     h = Combine(h, HashOf(table.data(), table.size()));
-    return h * kMix;
+    return Finish(h);
 }
 
 uint64_t SpaceHash(uint32_t database, char const* name, size_t size) {
-    return Combine(database, HashOf(name, size)) * kMix;
+    return Finish(Combine(database, HashOf(name, size)));
 }
 
-// Open addressing over a power-of-two array of ids, half full at most.
-size_t Slot(uint64_t hash, size_t slots) { return static_cast<size_t>(hash >> 20) & (slots - 1); }
+// Open addressing over a power-of-two array, half full at most: each slot
+// holds the high half of the hash beside the id, so a probe reads the entry
+// it finds only when that half matches.
+constexpr uint64_t kEmpty = UINT64_MAX;
+uint64_t Entry(uint64_t hash, uint32_t id) { return (hash & 0xFFFFFFFF00000000ull) | id; }
+bool Matches(uint64_t entry, uint64_t hash) { return (entry ^ hash) >> 32 == 0; }
+uint32_t IdOf(uint64_t entry) { return static_cast<uint32_t>(entry); }
 
-template <typename Hashes>
-void Grow(std::vector<uint32_t>& slots, Hashes const& hashes, size_t count) {
+void Place(std::vector<uint64_t>& slots, uint64_t hash, uint32_t id) {
+    size_t const mask = slots.size() - 1;
+    size_t s = hash & mask;
+    while (slots[s] != kEmpty) s = (s + 1) & mask;
+    slots[s] = Entry(hash, id);
+}
+
+void Grow(std::vector<uint64_t>& slots, std::vector<uint64_t> const& hashes) {
+    size_t const count = hashes.size();
     if (count * 2 < slots.size()) return;
     size_t size = slots.empty() ? 1024 : slots.size() * 2;
-    slots.assign(size, UINT32_MAX);
-    for (size_t id = 0; id < count; ++id) {
-        size_t s = Slot(hashes[id], size);
-        while (slots[s] != UINT32_MAX) s = (s + 1) & (size - 1);
-        slots[s] = static_cast<uint32_t>(id);
-    }
+    slots.assign(size, kEmpty);
+    for (size_t id = 0; id + 1 < count; ++id) Place(slots, hashes[id], static_cast<uint32_t>(id));
 }
 
 // A set of ranks taken smallest first: a bit per rank and a summary bit per
@@ -103,14 +120,16 @@ uint32_t DbTabRestoreUtils::FindTable(std::string const& database, std::string c
                                       std::string const& table, uint64_t hash) const {
     if (m_tableSlots.empty()) return kNone;
     size_t const mask = m_tableSlots.size() - 1;
-    for (size_t s = Slot(hash, m_tableSlots.size());; s = (s + 1) & mask) {
-        uint32_t const id = m_tableSlots[s];
-        if (id == kNone) return kNone;
-        DbTableInfo const& t = m_tables[id];
-        if (m_tableHash[id] == hash && t.table == table && t.schema == schema && t.database == database) return id;
+    for (size_t s = hash & mask;; s = (s + 1) & mask) {
+        uint64_t const entry = m_tableSlots[s];
+        if (entry == kEmpty) return kNone;
+        if (!Matches(entry, hash)) continue;
+        DbTableInfo const& t = m_tables[IdOf(entry)];
+        if (t.table == table && t.schema == schema && t.database == database) return IdOf(entry);
     }
 }
 
+// The node of a table, added when new (every id added after the last is placed).
 uint32_t DbTabRestoreUtils::InternTable(DbTableInfo const& table) {
     uint64_t const hash = TableHash(table.database, table.schema, table.table);
     uint32_t id = FindTable(table.database, table.schema, table.table, hash);
@@ -118,30 +137,24 @@ uint32_t DbTabRestoreUtils::InternTable(DbTableInfo const& table) {
     id = static_cast<uint32_t>(m_tables.size());
     m_tables.push_back(table);
     m_tableHash.push_back(hash);
-    m_metPrev.push_back(kNone);
-    m_metNext.push_back(kNone);
-    m_inGraph.push_back(0);
-    m_selected.push_back(0);
-    Grow(m_tableSlots, m_tableHash, m_tables.size());
-    size_t const mask = m_tableSlots.size() - 1;
-    size_t s = Slot(hash, m_tableSlots.size());
-    while (m_tableSlots[s] != kNone && m_tableSlots[s] != id) s = (s + 1) & mask;
-    m_tableSlots[s] = id;
+    m_nodes.emplace_back();
+    Grow(m_tableSlots, m_tableHash);
+    Place(m_tableSlots, hash, id);
     return id;
 }
 
 size_t DbTabRestoreUtils::FindOrAddNode(DbTableInfo const& table, size_t before) {
     uint32_t const id = InternTable(table);
-    if (m_inGraph[id]) return id;
-    m_inGraph[id] = 1;
+    if (m_nodes[id].inGraph) return id;
+    m_nodes[id].inGraph = true;
     ++m_graphNodes;
     // A dependency met for the first time goes right before the table that named it.
-    uint32_t const next = before < m_tables.size() && m_inGraph[before] ? static_cast<uint32_t>(before) : kNone;
-    uint32_t const prev = next == kNone ? m_metTail : m_metPrev[next];
-    m_metPrev[id] = prev;
-    m_metNext[id] = next;
-    (prev == kNone ? m_metHead : m_metNext[prev]) = id;
-    (next == kNone ? m_metTail : m_metPrev[next]) = id;
+    uint32_t const next = before < m_nodes.size() && m_nodes[before].inGraph ? static_cast<uint32_t>(before) : kNone;
+    uint32_t const prev = next == kNone ? m_metTail : m_nodes[next].prev;
+    m_nodes[id].prev = prev;
+    m_nodes[id].next = next;
+    (prev == kNone ? m_metHead : m_nodes[prev].next) = id;
+    (next == kNone ? m_metTail : m_nodes[next].prev) = id;
     m_orderDirty = true;
     return id;
 }
@@ -156,7 +169,7 @@ void DbTabRestoreUtils::OrderDependencies() {
     size_t const n = m_tables.size();
     std::vector<uint32_t> rank(n, kNone), byRank;
     byRank.reserve(m_graphNodes);
-    for (uint32_t id = m_metHead; id != kNone; id = m_metNext[id]) {
+    for (uint32_t id = m_metHead; id != kNone; id = m_nodes[id].next) {
         rank[id] = static_cast<uint32_t>(byRank.size());
         byRank.push_back(id);
     }
@@ -276,12 +289,13 @@ std::vector<DbTableInfo> const& DbTabRestoreUtils::dependencyOrder() const {
 uint32_t DbTabRestoreUtils::FindTableSpace(uint32_t database, char const* name, size_t size, uint64_t hash) const {
     if (m_spaceSlots.empty()) return kNone;
     size_t const mask = m_spaceSlots.size() - 1;
-    for (size_t s = Slot(hash, m_spaceSlots.size());; s = (s + 1) & mask) {
-        uint32_t const id = m_spaceSlots[s];
-        if (id == kNone) return kNone;
+    for (size_t s = hash & mask;; s = (s + 1) & mask) {
+        uint64_t const entry = m_spaceSlots[s];
+        if (entry == kEmpty) return kNone;
+        if (!Matches(entry, hash)) continue;
+        uint32_t const id = IdOf(entry);
         std::string const& known = m_spaceNames[id];
-        if (m_spaceHash[id] == hash && m_spaceDatabase[id] == database && known.size() == size &&
-            std::memcmp(known.data(), name, size) == 0)
+        if (m_spaceDatabase[id] == database && known.size() == size && std::memcmp(known.data(), name, size) == 0)
             return id;
     }
 }
@@ -294,11 +308,8 @@ uint32_t DbTabRestoreUtils::InternTableSpace(uint32_t database, char const* name
     m_spaceNames.emplace_back(name, size);
     m_spaceDatabase.push_back(database);
     m_spaceHash.push_back(hash);
-    Grow(m_spaceSlots, m_spaceHash, m_spaceNames.size());
-    size_t const mask = m_spaceSlots.size() - 1;
-    size_t s = Slot(hash, m_spaceSlots.size());
-    while (m_spaceSlots[s] != kNone && m_spaceSlots[s] != id) s = (s + 1) & mask;
-    m_spaceSlots[s] = id;
+    Grow(m_spaceSlots, m_spaceHash);
+    Place(m_spaceSlots, hash, id);
     return id;
 }
 
@@ -397,7 +408,7 @@ int DbTabRestoreUtils::MakeTableListSelfContained() {
     std::vector<uint32_t> selected(m_tables.size(), 0);   // how often each ordered table was selected
     for (DbTableInfo const& t : *m_dbTableInfo) {
         uint32_t const id = FindTable(t.database, t.schema, t.table, TableHash(t.database, t.schema, t.table));
-        if (id != kNone && m_inGraph[id]) ++selected[id];
+        if (id != kNone && m_nodes[id].inGraph) ++selected[id];
     }
     m_dbTableInfo->clear();
     m_selectedFor = nullptr;

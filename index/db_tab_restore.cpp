@@ -353,15 +353,15 @@ int DbTabRestoreUtils::FetchIndexInfoCallBack(FetchIndexInfoResp* batch) {
         }
         entry->tablespaces.insert(rest);
         if (m_selectedFor != m_dbTableInfo || m_selectedSynced > m_dbTableInfo->size()) {
-            std::fill(m_selected.begin(), m_selected.end(), 0);
+            for (NodeState& node : m_nodes) node.selected = false;
             m_selectedSynced = 0;
             m_selectedFor = m_dbTableInfo;
         }
         for (; m_selectedSynced < m_dbTableInfo->size(); ++m_selectedSynced)
-            m_selected[InternTable((*m_dbTableInfo)[m_selectedSynced])] = 1;
+            m_nodes[InternTable((*m_dbTableInfo)[m_selectedSynced])].selected = true;
         uint32_t const id = InternTable(table);
-        if (!m_selected[id]) {
-            m_selected[id] = 1;
+        if (!m_nodes[id].selected) {
+            m_nodes[id].selected = true;
             m_dbTableInfo->push_back(std::move(table));
             ++m_selectedSynced;
         }

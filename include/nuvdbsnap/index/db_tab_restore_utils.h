@@ -145,12 +145,15 @@ private:
     std::vector<std::string> m_filterPaths;
 
     // Tables: parallel arrays by node id.
+    struct NodeState {
+        uint32_t prev = kNone, next = kNone;   // the order met, kNone outside it
+        bool inGraph = false;                  // has dependency information
+        bool selected = false;                 // in the caller's selection
+    };
     std::vector<DbTableInfo> m_tables;
     std::vector<uint64_t> m_tableHash;
-    std::vector<uint32_t> m_tableSlots;                 // open addressing: node id or kNone
-    std::vector<uint32_t> m_metPrev, m_metNext;          // the order met, kNone outside it
-    std::vector<char> m_inGraph;                         // has dependency information
-    std::vector<char> m_selected;                        // in the caller's selection
+    std::vector<uint64_t> m_tableSlots;                  // open addressing: hash's high half and node id
+    std::vector<NodeState> m_nodes;
     uint32_t m_metHead = kNone, m_metTail = kNone;
     size_t m_graphNodes = 0;
     std::vector<std::pair<uint32_t, uint32_t>> m_dependsOn;   // (table, the table it depends on), as met
@@ -168,7 +171,7 @@ private:
     std::vector<std::string> m_spaceNames;
     std::vector<uint32_t> m_spaceDatabase;
     std::vector<uint64_t> m_spaceHash;
-    std::vector<uint32_t> m_spaceSlots;
+    std::vector<uint64_t> m_spaceSlots;
     std::vector<TableSpaceEdge> m_spaceEdges;
     mutable std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;   // m_spaceEdges sorted in when looked at
     mutable size_t m_spaceEdgesInGraph = 0;
