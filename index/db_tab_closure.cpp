@@ -135,7 +135,7 @@ uint32_t DbTabRestoreUtils::InternTable(DbTableInfo const& table) {
     uint32_t id = FindTable(table.database, table.schema, table.table, hash);
     if (id != kNone) return id;
     id = static_cast<uint32_t>(m_tables.size());
-    m_tables.push_back(table);
+    m_tables.emplace_back(table);
     m_tableHash.push_back(hash);
     m_nodes.emplace_back();
     Grow(m_tableSlots, m_tableHash);

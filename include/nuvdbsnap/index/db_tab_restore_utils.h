@@ -19,6 +19,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class EvEvent;
@@ -145,12 +146,31 @@ private:
     std::vector<std::string> m_filterPaths;
 
     // Tables: parallel arrays by node id.
+    // Grows by fixed blocks: what it holds never moves.
+    template <typename T>
+    class Blocks {
+    public:
+        T& operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
+        T const& operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
+        size_t size() const { return m_size; }
+        template <typename... Args>
+        void emplace_back(Args&&... args) {
+            if ((m_size >> kShift) == m_blocks.size()) m_blocks.emplace_back(new T[kBlock]);
+            m_blocks[m_size >> kShift][m_size & kMask] = T(std::forward<Args>(args)...);
+            ++m_size;
+        }
+
+    private:
+        static constexpr size_t kShift = 12, kBlock = size_t(1) << kShift, kMask = kBlock - 1;
+        std::vector<std::unique_ptr<T[]>> m_blocks;
+        size_t m_size = 0;
+    };
     struct NodeState {
         uint32_t prev = kNone, next = kNone;   // the order met, kNone outside it
         bool inGraph = false;                  // has dependency information
         bool selected = false;                 // in the caller's selection
     };
-    std::vector<DbTableInfo> m_tables;
+    Blocks<DbTableInfo> m_tables;
     std::vector<uint64_t> m_tableHash;
     std::vector<uint64_t> m_tableSlots;                  // open addressing: hash's high half and node id
     std::vector<NodeState> m_nodes;
@@ -168,7 +188,7 @@ private:
     };
     std::vector<std::string> m_graphDatabases;           // in the order met
     std::unordered_map<std::string, uint32_t> m_graphByDatabase;
-    std::vector<std::string> m_spaceNames;
+    Blocks<std::string> m_spaceNames;
     std::vector<uint32_t> m_spaceDatabase;
     std::vector<uint64_t> m_spaceHash;
     std::vector<uint64_t> m_spaceSlots;
