@@ -30,11 +30,21 @@ uint64_t Finish(uint64_t h) {
     return h ^ (h >> 33);
 }
 
-uint64_t TableHash(std::string const& database, std::string const& schema, std::string const& table) {
-    uint64_t h = HashOf(database.data(), database.size());
-    h = Combine(h, HashOf(schema.data(), schema.size()));
-    h = Combine(h, HashOf(table.data(), table.size()));
-    return Finish(h);
+uint64_t KeyHash(std::string const& key) { return Finish(HashOf(key.data(), key.size())); }
+
+// A length in a key: seven bits a byte, the last byte without its high bit.
+void AppendLength(std::string* key, size_t n) {
+    for (; n >= 0x80; n >>= 7) key->push_back(static_cast<char>(0x80 | (n & 0x7F)));
+    key->push_back(static_cast<char>(n));
+}
+
+size_t ReadLength(std::string const& key, size_t* pos) {
+    size_t n = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        unsigned char const c = static_cast<unsigned char>(key[(*pos)++]);
+        n |= static_cast<size_t>(c & 0x7F) << shift;
+        if ((c & 0x80) == 0) return n;
+    }
 }
 
 uint64_t SpaceHash(uint32_t database, char const* name, size_t size) {
@@ -116,26 +126,47 @@ void Buckets(Pairs const& pairs, size_t keys, First first, Second second, std::v
 
 }  // namespace
 
-uint32_t DbTabRestoreUtils::FindTable(std::string const& database, std::string const& schema,
-                                      std::string const& table, uint64_t hash) const {
+void DbTabRestoreUtils::KeyOf(DbTableInfo const& table, std::string* key) {
+    key->clear();
+    AppendLength(key, table.database.size());
+    key->append(table.database);
+    AppendLength(key, table.schema.size());
+    key->append(table.schema);
+    key->append(table.table);
+}
+
+DbTableInfo DbTabRestoreUtils::TableOf(uint32_t id) const {
+    std::string const& key = m_keys[id];
+    DbTableInfo table;
+    size_t pos = 0;
+    size_t n = ReadLength(key, &pos);
+    table.database.assign(key, pos, n);
+    pos += n;
+    n = ReadLength(key, &pos);
+    table.schema.assign(key, pos, n);
+    pos += n;
+    table.table.assign(key, pos, std::string::npos);
+    return table;
+}
+
+uint32_t DbTabRestoreUtils::FindTable(std::string const& key, uint64_t hash) const {
     if (m_tableSlots.empty()) return kNone;
     size_t const mask = m_tableSlots.size() - 1;
     for (size_t s = hash & mask;; s = (s + 1) & mask) {
         uint64_t const entry = m_tableSlots[s];
         if (entry == kEmpty) return kNone;
-        if (!Matches(entry, hash)) continue;
-        DbTableInfo const& t = m_tables[IdOf(entry)];
-        if (t.table == table && t.schema == schema && t.database == database) return IdOf(entry);
+        if (Matches(entry, hash) && m_keys[IdOf(entry)] == key) return IdOf(entry);
     }
 }
 
 // The node of a table, added when new (every id added after the last is placed).
 uint32_t DbTabRestoreUtils::InternTable(DbTableInfo const& table) {
-    uint64_t const hash = TableHash(table.database, table.schema, table.table);
-    uint32_t id = FindTable(table.database, table.schema, table.table, hash);
+    KeyOf(table, &m_key);
+    uint64_t const hash = KeyHash(m_key);
+    uint32_t id = FindTable(m_key, hash);
     if (id != kNone) return id;
-    id = static_cast<uint32_t>(m_tables.size());
-    m_tables.emplace_back(table);
+    id = static_cast<uint32_t>(m_keys.size());
+    m_keys.emplace_back(m_key);
     m_tableHash.push_back(hash);
     m_nodes.emplace_back();
     Grow(m_tableSlots, m_tableHash);
@@ -166,7 +197,7 @@ void DbTabRestoreUtils::OrderDependencies() {
     // (Kahn's order, the ready groups kept by the rank they were met at):
     // every table comes after the tables it depends on, the others keep the
     // order they were met in, and the members of a cycle keep theirs.
-    size_t const n = m_tables.size();
+    size_t const n = m_keys.size();
     std::vector<uint32_t> rank(n, kNone), byRank;
     byRank.reserve(m_graphNodes);
     for (uint32_t id = m_metHead; id != kNone; id = m_nodes[id].next) {
@@ -262,7 +293,7 @@ void DbTabRestoreUtils::OrderDependencies() {
         uint32_t const g = groupAtRank[r];
         uint32_t const size = memberStart[g + 1] - memberStart[g];
         if (size > 1) {
-            DbTableInfo const& t = m_tables[members[memberStart[g]]];
+            DbTableInfo const t = TableOf(members[memberStart[g]]);
             EvDebug::Debug(m_event, "DbTabRestoreUtils::MakeTableListSelfContained",
                            "%zu tables depend on each other in a cycle (first [%s] [%s] [%s]): they keep the order "
                            "they were met in",
@@ -280,7 +311,7 @@ std::vector<DbTableInfo> const& DbTabRestoreUtils::dependencyOrder() const {
     if (!m_depListed) {
         m_dbTableInfoDep.clear();
         m_dbTableInfoDep.reserve(m_order.size());
-        for (uint32_t id : m_order) m_dbTableInfoDep.push_back(m_tables[id]);
+        for (uint32_t id : m_order) m_dbTableInfoDep.push_back(TableOf(id));
         m_depListed = true;
     }
     return m_dbTableInfoDep;
@@ -405,15 +436,17 @@ int DbTabRestoreUtils::MakeTableListSelfContained() {
         EvDebug::Error(m_event, tag, "no table selection to order: GetBrowsePaths did not run");
         return 0;
     }
-    std::vector<uint32_t> selected(m_tables.size(), 0);   // how often each ordered table was selected
+    std::vector<uint32_t> selected(m_keys.size(), 0);   // how often each ordered table was selected
     for (DbTableInfo const& t : *m_dbTableInfo) {
-        uint32_t const id = FindTable(t.database, t.schema, t.table, TableHash(t.database, t.schema, t.table));
+        KeyOf(t, &m_key);
+        uint32_t const id = FindTable(m_key, KeyHash(m_key));
         if (id != kNone && m_nodes[id].inGraph) ++selected[id];
     }
     m_dbTableInfo->clear();
     m_selectedFor = nullptr;
     for (uint32_t id : m_order) {
-        DbTableInfo const& t = m_tables[id];
+        if (selected[id] == 0) continue;
+        DbTableInfo const t = TableOf(id);
         for (uint32_t i = 0; i < selected[id]; ++i) {
             m_dbTableInfo->push_back(t);
             EvDebug::Debug(m_event, tag, "List :  [%s] [%s] [%s] ", t.database.c_str(), t.schema.c_str(),

@@ -175,6 +175,7 @@ struct Model {
 }  // namespace
 
 TEST(DbTabOrderGraph, OrderOfNonTrivialGraphs) {
+    std::string const kLongDb(300, 'd'), kLongSchema(130, 's');
     struct Case {
         char const* name;
         std::vector<Step> steps;
@@ -208,6 +209,11 @@ TEST(DbTabOrderGraph, OrderOfNonTrivialGraphs) {
          {{{DepRow("d/s/p", {}), DepRow("d/s/q", {}), DepRow("d/s/r", {})}, {"d/s/p", "d/s/q", "d/s/r"}},
           {{DepRow("d/s/p", {"d/s/r"}), DepRow("d/s/q", {"d/s/p"})}, {}}},
          {"d/s/r", "d/s/p", "d/s/q"}},
+        {"names of every length, one a prefix of another",
+         {{{DepRow(kLongDb + "/s/t", {kLongDb + "/" + kLongSchema + "/t", "d/s/" + kLongDb}),
+            DepRow("d/s/" + kLongDb, {"d/s/" + kLongDb.substr(0, 200)}), DepRow(kLongDb + "/" + kLongSchema + "/t", {})},
+           {kLongDb + "/s/t", kLongDb + "/" + kLongSchema + "/t", "d/s/" + kLongDb, "d/s/" + kLongDb.substr(0, 200)}}},
+         {kLongDb + "/" + kLongSchema + "/t", "d/s/" + kLongDb.substr(0, 200), "d/s/" + kLongDb, kLongDb + "/s/t"}},
     };
     for (auto const& k : cases) {
         SCOPED_TRACE(k.name);

@@ -121,8 +121,9 @@ private:
     // Nodes with dependency information are linked in the order they were met
     // (a new dependency right before the table that named it).
     static constexpr uint32_t kNone = UINT32_MAX;
-    uint32_t FindTable(std::string const& database, std::string const& schema, std::string const& table,
-                       uint64_t hash) const;
+    static void KeyOf(DbTableInfo const& table, std::string* key);
+    DbTableInfo TableOf(uint32_t id) const;
+    uint32_t FindTable(std::string const& key, uint64_t hash) const;
     uint32_t InternTable(DbTableInfo const& table);
     size_t FindOrAddNode(DbTableInfo const& table, size_t before);
     void OrderDependencies();
@@ -170,7 +171,8 @@ private:
         bool inGraph = false;                  // has dependency information
         bool selected = false;                 // in the caller's selection
     };
-    Blocks<DbTableInfo> m_tables;
+    Blocks<std::string> m_keys;   // a table's key: database and schema, each after its length, then the table
+    std::string m_key;            // the key being looked up
     std::vector<uint64_t> m_tableHash;
     std::vector<uint64_t> m_tableSlots;                  // open addressing: hash's high half and node id
     std::vector<NodeState> m_nodes;
