@@ -9,6 +9,7 @@
 #include "nuvdbsnap/platform/msg/messages.h"
 #include "nuvdbsnap/platform/msg/xml_decoder.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -44,8 +45,6 @@ bool ParseRow(std::string const& path, char sep, size_t count, std::vector<std::
     *rest = path.substr(pos + 1);
     return true;
 }
-
-std::string Key(DbTableInfo const& t) { return t.database + '\0' + t.schema + '\0' + t.table; }
 
 }  // namespace
 
@@ -308,8 +307,8 @@ int DbTabRestoreUtils::FetchIndexInfoCallBack(FetchIndexInfoResp* batch) {
                     EvDebug::Debug(m_event, tag, "Depends On [%s] [%s] [%s]", dep.database.c_str(), dep.table.c_str(),
                                    dep.schema.c_str());
                     if (dep == table) continue;
-                    size_t id = FindOrAddNode(dep, current);
-                    m_nodes[current].dependsOn.push_back(id);
+                    size_t const id = FindOrAddNode(dep, current);
+                    m_dependsOn.push_back({static_cast<uint32_t>(current), static_cast<uint32_t>(id)});
                 }
             }
             std::vector<CNMessageBase>* refs = decoded->getlistobject<CNMessageBase>(2, 2, false);
@@ -354,14 +353,16 @@ int DbTabRestoreUtils::FetchIndexInfoCallBack(FetchIndexInfoResp* batch) {
         }
         entry->tablespaces.insert(rest);
         if (m_selectedFor != m_dbTableInfo || m_selectedSynced > m_dbTableInfo->size()) {
-            m_selectedKeys.clear();
+            for (NodeState& node : m_nodes) node.selected = false;
             m_selectedSynced = 0;
             m_selectedFor = m_dbTableInfo;
         }
         for (; m_selectedSynced < m_dbTableInfo->size(); ++m_selectedSynced)
-            m_selectedKeys.insert(Key((*m_dbTableInfo)[m_selectedSynced]));
-        if (m_selectedKeys.insert(Key(table)).second) {
-            m_dbTableInfo->push_back(table);
+            m_nodes[InternTable((*m_dbTableInfo)[m_selectedSynced])].selected = true;
+        uint32_t const id = InternTable(table);
+        if (!m_nodes[id].selected) {
+            m_nodes[id].selected = true;
+            m_dbTableInfo->push_back(std::move(table));
             ++m_selectedSynced;
         }
     }

@@ -19,6 +19,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class EvEvent;
@@ -111,20 +112,25 @@ public:
         m_dbTableInfo = tables;
         tsList = tablespaces;
     }
-    std::vector<DbTableInfo> const& dependencyOrder() const { return m_dbTableInfoDep; }
-    std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const { return tblSpaceDepGraph; }
+    std::vector<DbTableInfo> const& dependencyOrder() const;
+    std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const;
     std::string const& dirChangeFileName() const { return m_dirChangeFile; }
 
 private:
-    // Tables with dependency information, in the order they were met (a new
-    // dependency before the table that named it), and their dependencies.
-    struct DepNode {
-        DbTableInfo table;
-        std::vector<size_t> dependsOn;
-    };
+    // Every table the rows or the selection name gets a node id, found by hash.
+    // Nodes with dependency information are linked in the order they were met
+    // (a new dependency right before the table that named it).
+    static constexpr uint32_t kNone = UINT32_MAX;
+    static void KeyOf(DbTableInfo const& table, std::string* key);
+    DbTableInfo TableOf(uint32_t id) const;
+    uint32_t FindTable(std::string const& key, uint64_t hash) const;
+    uint32_t InternTable(DbTableInfo const& table);
     size_t FindOrAddNode(DbTableInfo const& table, size_t before);
     void OrderDependencies();
     bool FilteredOut(std::string const& path) const;
+    // The tablespace names of a database, found by hash (ids per database and name).
+    uint32_t FindTableSpace(uint32_t database, char const* name, size_t size, uint64_t hash) const;
+    uint32_t InternTableSpace(uint32_t database, char const* name, size_t size);
 
     EvEvent* m_event;
     int64_t m_jobId = 0;
@@ -137,20 +143,62 @@ private:
     int32_t m_brannoxId = 0;
     bool m_writeOnly = false;
     std::vector<DbTableInfo>* m_dbTableInfo = nullptr;
-    std::vector<DbTableInfo> m_dbTableInfoDep;
     std::vector<DbTableSpaceInfo>* tsList = nullptr;
-    std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;
     std::vector<std::string> m_filterPaths;
 
-    std::vector<DepNode> m_nodes;
-    std::list<size_t> m_metOrder;                                   // node ids in the order met
-    std::vector<std::list<size_t>::iterator> m_metPos;              // each node's place in m_metOrder
-    std::unordered_map<std::string, size_t> m_nodeByKey;
+    // Tables: parallel arrays by node id.
+    // Grows by fixed blocks: what it holds never moves.
+    template <typename T>
+    class Blocks {
+    public:
+        T& operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
+        T const& operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
+        size_t size() const { return m_size; }
+        template <typename... Args>
+        void emplace_back(Args&&... args) {
+            if ((m_size >> kShift) == m_blocks.size()) m_blocks.emplace_back(new T[kBlock]);
+            m_blocks[m_size >> kShift][m_size & kMask] = T(std::forward<Args>(args)...);
+            ++m_size;
+        }
+
+    private:
+        static constexpr size_t kShift = 12, kBlock = size_t(1) << kShift, kMask = kBlock - 1;
+        std::vector<std::unique_ptr<T[]>> m_blocks;
+        size_t m_size = 0;
+    };
+    struct NodeState {
+        uint32_t prev = kNone, next = kNone;   // the order met, kNone outside it
+        bool inGraph = false;                  // has dependency information
+        bool selected = false;                 // in the caller's selection
+    };
+    Blocks<std::string> m_keys;   // a table's key: database and schema, each after its length, then the table
+    std::string m_key;            // the key being looked up
+    std::vector<uint64_t> m_tableHash;
+    std::vector<uint64_t> m_tableSlots;                  // open addressing: hash's high half and node id
+    std::vector<NodeState> m_nodes;
+    uint32_t m_metHead = kNone, m_metTail = kNone;
+    size_t m_graphNodes = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> m_dependsOn;   // (table, the table it depends on), as met
+    std::vector<uint32_t> m_order;                       // node ids in dependency order
     bool m_orderDirty = false;
-    std::unordered_map<std::string, size_t> m_graphByDatabase;   // index into tblSpaceDepGraph
+    mutable std::vector<DbTableInfo> m_dbTableInfoDep;   // m_order listed when looked at
+    mutable bool m_depListed = true;
+
+    // Tablespaces: names by (database, name), edges as met.
+    struct TableSpaceEdge {
+        uint32_t database, parent, child;
+    };
+    std::vector<std::string> m_graphDatabases;           // in the order met
+    std::unordered_map<std::string, uint32_t> m_graphByDatabase;
+    Blocks<std::string> m_spaceNames;
+    std::vector<uint32_t> m_spaceDatabase;
+    std::vector<uint64_t> m_spaceHash;
+    std::vector<uint64_t> m_spaceSlots;
+    std::vector<TableSpaceEdge> m_spaceEdges;
+    mutable std::vector<DbTableSpaceRelInfo> tblSpaceDepGraph;   // m_spaceEdges sorted in when looked at
+    mutable size_t m_spaceEdgesInGraph = 0;
 
     // Which tables of the caller's selection are known (rows append each table once).
-    std::unordered_set<std::string> m_selectedKeys;
     size_t m_selectedSynced = 0;
     std::vector<DbTableInfo> const* m_selectedFor = nullptr;
 };
