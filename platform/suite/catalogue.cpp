@@ -192,7 +192,10 @@ struct Catalogue::Impl {
             path.clear();
             return refused;
         }
-        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        // Every use of the connection and its statements is under `mutex`:
+        // SQLite's own lock per call would only be taken again.
+        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
         if (rc != SQLITE_OK) {
             CFzError e = SqliteError(rc, "open", newPath);
             if (db) sqlite3_close_v2(db);
@@ -392,7 +395,9 @@ struct Catalogue::Impl {
             else if (auto const* d = std::get_if<double>(&v)) rc = sqlite3_bind_double(stmt, idx, *d);
             else {
                 std::string const& s = std::get<std::string>(v);
-                rc = sqlite3_bind_text64(stmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                // The parameters outlive the statement's run: every caller resets
+                // (or finalizes) the statement before they go.
+                rc = sqlite3_bind_text64(stmt, idx, s.data(), s.size(), SQLITE_STATIC, SQLITE_UTF8);
             }
             if (rc != SQLITE_OK) return SqliteError(rc, "bind", sql);
         }
