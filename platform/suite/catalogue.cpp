@@ -210,7 +210,10 @@ struct Catalogue::Impl {
             Close();
             return e;
         }
-        e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // Temporary storage in memory: a statement's journal (a statement of
+        // many rows keeps one) never goes through a file of its own. Set
+        // before any temporary object is made (setting it drops them).
+        e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY;");
         if (e.IsError()) {
             Close();
             return e;
