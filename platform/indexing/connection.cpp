@@ -230,6 +230,9 @@ struct IndexingConnection::Impl {
             " entries = (SELECT COUNT(*) FROM idx_entries WHERE run_id = ?) WHERE id = ?",
             {std::string(status), int64_t(time(nullptr)), runId, runId});
         open = false;
+        // The run's pages go into the catalogue file once, now, by the run
+        // that wrote them.
+        Catalogue::Instance().Checkpoint();
     }
 };
 
@@ -286,6 +289,7 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
         return -1;
     }
     d = Impl();
+    cat.DeferCheckpoints();
     d.runId = runId;
     d.jobId = job.id;
     d.open = true;

@@ -43,6 +43,8 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 constexpr size_t kStatementCacheLimit = 256;
+constexpr int kCheckpointPages = 1000;           // SQLite's own
+constexpr int kDeferredCheckpointPages = 16384;  // 64 MiB of log at most
 
 bool OnlySpaceOrSemicolons(char const* text) {
     for (; text && *text; ++text) {
@@ -621,6 +623,20 @@ CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
     }
     impl.AnnounceFaultChange();
     return CFzError::Success();
+}
+
+void Catalogue::DeferCheckpoints() {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    if (m_impl->EnsureCurrent().IsError()) return;
+    (void)sqlite3_wal_autocheckpoint(m_impl->db, kDeferredCheckpointPages);
+}
+
+void Catalogue::Checkpoint() {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    if (m_impl->EnsureCurrent().IsError()) return;
+    (void)sqlite3_wal_autocheckpoint(m_impl->db, kCheckpointPages);
+    if (m_impl->depth == 0)
+        (void)sqlite3_wal_checkpoint_v2(m_impl->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 std::string const& Catalogue::path() const {
