@@ -113,6 +113,8 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
     std::string lastName;
     std::unordered_set<std::string> sentParents;
     JzFileHeader header;
+    // Working texts of the loop, reused from file to file.
+    std::string name, parent, renamed;
     for (size_t i = 0; i < listed.size(); ++i) {
         std::string const& path = *listed[i];
         bool const isStatable = i < statable;
@@ -122,15 +124,15 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
             auto id = m_pathToVolumeId.find(path);
             if ((id != m_pathToVolumeId.end() ? id->second : 0) != volume.getSMVolumeId()) continue;
         }
-        std::string examined = path;
+        std::string const* examinedPath = &path;  // the file examined for this path
         if (useCustomized) {
             auto other = customized->find(path);
             if (other != customized->end()) {
-                examined = other->second;
-                EvDebug::DebugLvl(ev, 5, kTag, "statFile for %s - %s", path.c_str(), examined.c_str());
+                examinedPath = &other->second;
+                EvDebug::DebugLvl(ev, 5, kTag, "statFile for %s - %s", path.c_str(), examinedPath->c_str());
             }
         }
-        std::string name = path;
+        name.assign(path);
         if (isStatable && run.fileNameMap != nullptr) {
             auto mapped = run.fileNameMap->find(path);
             if (mapped == run.fileNameMap->end()) {
@@ -143,10 +145,12 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
         bool const tableView = path.compare(0, 9, "/TblView/") == 0;
         if (isStatable && run.statFiles && !tableView && run.fileNameMap != nullptr && run.appType != kAppTypePostgreSql &&
             name == path) {
-            examined = path.substr(path.rfind('/') + 1);
-            for (char& c : examined)
+            renamed.assign(path, path.rfind('/') + 1, std::string::npos);
+            for (char& c : renamed)
                 if (c == '~') c = '/';
+            examinedPath = &renamed;
         }
+        std::string const& examined = *examinedPath;
 
         errno = 0;
         struct stat fileStat;
@@ -188,7 +192,7 @@ int NuvSnapUtilDb::indexVolume(NuvContentRun& run, SMVolumeInfo const& volume) {
             size_t const next = name.find('/', start + 1);
             if (next == std::string::npos) break;
             start = next;
-            std::string const parent = name.substr(0, next);
+            parent.assign(name, 0, next);
             if (parent.empty() || sentParents.count(parent) != 0) continue;
             if (!NuvMakeHeader(header, parent, true, 10, run.startTime)) {
                 EvDebug::Error(ev, kTag, "index name [%s] does not fit the file header", parent.c_str());

@@ -148,23 +148,67 @@ std::string WithoutTrailingSlash(std::string text) {
     return text;
 }
 
-struct DirCloser {
-    void operator()(DIR* dir) const {
-        if (dir != nullptr) closedir(dir);
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) close(fd);
     }
 };
 
-// One directory of the listing, open on `dir` (named `directory`); its
+// The entries of one open directory, read a buffer at a time straight from
+// its descriptor (no stream to set up per directory: the listing opens one
+// per directory of the tree). The buffer is the walk's own for this depth.
+class EntryReader {
+public:
+    static constexpr size_t kBufferSize = 32 * 1024;
+
+    EntryReader(int fd, char* buffer) : m_fd(fd), m_buffer(buffer) {}
+
+    // The next entry; null at the end (errno 0) or on a failed read (errno set).
+    struct dirent64 const* Next() {
+        if (m_pos >= m_end) {
+            ssize_t const n = getdents64(m_fd, m_buffer, kBufferSize);
+            if (n <= 0) {
+                if (n == 0) errno = 0;
+                return nullptr;
+            }
+            m_pos = 0;
+            m_end = static_cast<size_t>(n);
+        }
+        auto const* entry = reinterpret_cast<struct dirent64 const*>(m_buffer + m_pos);
+        m_pos += entry->d_reclen;
+        return entry;
+    }
+
+private:
+    int m_fd;
+    char* m_buffer;
+    size_t m_pos = 0;
+    size_t m_end = 0;
+};
+
+// One read buffer per depth of the walk, made when the walk first gets there.
+struct ReadBuffers {
+    std::vector<std::unique_ptr<char[]>> levels;
+
+    char* At(size_t depth) {
+        if (levels.size() <= depth) levels.resize(depth + 1);
+        if (!levels[depth]) levels[depth].reset(new char[EntryReader::kBufferSize]);
+        return levels[depth].get();
+    }
+};
+
+// One directory of the listing, open on `fd` (named `directory`); its
 // subdirectories are opened relative to it. Each entry's type comes from the
 // directory read; only where the file system does not give it is the entry
 // examined (on the directory's descriptor, links not followed). An entry that
 // vanished after the directory was read is left out.
-int ListDirectory(EvEvent& ev, DIR* dir, std::string const& directory, std::list<std::string>& out,
-                  std::string const& prefix) {
-    int const fd = dirfd(dir);
+int ListDirectory(EvEvent& ev, int fd, std::string const& directory, std::list<std::string>& out,
+                  std::string const& prefix, ReadBuffers& buffers, size_t depth) {
+    EntryReader reader(fd, buffers.At(depth));
     for (;;) {
         errno = 0;
-        struct dirent* entry = readdir(dir);  // reentrant on one stream of our own
+        struct dirent64 const* entry = reader.Next();
         if (entry == nullptr) {
             if (errno != 0) {
                 int const error = errno;
@@ -191,23 +235,18 @@ int ListDirectory(EvEvent& ev, DIR* dir, std::string const& directory, std::list
             continue;
         }
         std::string const full = Under(directory, name);
-        int const subFd = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int openError = subFd < 0 ? errno : 0;
+        FdCloser sub{openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        int const openError = sub.fd < 0 ? errno : 0;
         if (openError == ENOENT) continue;  // vanished since the directory was read
-        std::unique_ptr<DIR, DirCloser> sub(subFd >= 0 ? fdopendir(subFd) : nullptr);
-        if (subFd >= 0 && !sub) {
-            openError = errno;
-            close(subFd);
-        }
         std::string const subPrefix = prefix.empty() ? std::string() : Under(prefix, name);
         EvDebug::Debug(&ev, kListTag, "dirname = [%s], srcPath = [%s]", full.c_str(), subPrefix.c_str());
         out.push_back(subPrefix.empty() ? full : subPrefix);
         int rc = 0;
-        if (!sub) {
+        if (sub.fd < 0) {
             EvDebug::Debug(&ev, kListTag, "Failed to open directory [%s] , errno =%d", full.c_str(), openError);
             rc = -1;
         } else {
-            rc = ListDirectory(ev, sub.get(), full, out, subPrefix);
+            rc = ListDirectory(ev, sub.fd, full, out, subPrefix, buffers, depth + 1);
         }
         if (rc != 0) {
             EvDebug::Debug(&ev, kListTag, "Failed to ReadFilesFromDir on %s", full.c_str());
@@ -231,10 +270,11 @@ int DBSnapBackup::ReadFilesFromDir(std::string const& directory, std::list<std::
         return -1;
     }
     out.push_back(WithoutTrailingSlash(prefix.empty() ? directory : prefix));
-    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
-    if (!dir) {
+    FdCloser dir{open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) {
         EvDebug::Debug(&ev, kListTag, "Failed to open directory [%s] , errno =%d", directory.c_str(), errno);
         return -1;
     }
-    return ListDirectory(ev, dir.get(), directory, out, prefix);
+    ReadBuffers buffers;
+    return ListDirectory(ev, dir.fd, directory, out, prefix, buffers, 0);
 }

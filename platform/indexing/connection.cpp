@@ -54,9 +54,14 @@ struct CallSummary {
     std::string last;
 };
 
-char const kUpsertEntry[] =
+// The upsert of entries: one row, or kRowsPerUpsert rows in one statement
+// (rows are taken in order, so a path given twice is updated as by two
+// statements).
+char const kUpsertEntryHead[] =
     "INSERT INTO idx_entries(run_id, path, parent, is_dir, size, mtime, sequence, brannox_id, group_id, afile_id,"
-    " guid, parent_guid, version_guid, component_guid) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+    " guid, parent_guid, version_guid, component_guid) VALUES";
+char const kUpsertEntryRow[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+char const kUpsertEntryTail[] =
     " ON CONFLICT(run_id, path) DO UPDATE SET is_dir = excluded.is_dir, size = excluded.size,"
     " mtime = excluded.mtime, sequence = excluded.sequence, brannox_id = excluded.brannox_id,"
     " group_id = excluded.group_id, afile_id = excluded.afile_id,"
@@ -64,6 +69,17 @@ char const kUpsertEntry[] =
     " parent_guid = CASE WHEN parent_guid = '' THEN excluded.parent_guid ELSE parent_guid END,"
     " version_guid = CASE WHEN version_guid = '' THEN excluded.version_guid ELSE version_guid END,"
     " component_guid = CASE WHEN component_guid = '' THEN excluded.component_guid ELSE component_guid END";
+constexpr size_t kEntryColumns = 14;
+constexpr size_t kRowsPerUpsert = 32;  // 448 parameters, within every SQLite's limit
+
+std::string UpsertEntries(size_t rows) {
+    std::string sql = kUpsertEntryHead;
+    for (size_t i = 0; i < rows; ++i) {
+        if (i != 0) sql += ", ";
+        sql += kUpsertEntryRow;
+    }
+    return sql + kUpsertEntryTail;
+}
 
 // A slot that holds a value keeps it; an absent or empty slot is filled.
 char const kFillMetadata[] =
@@ -128,20 +144,51 @@ struct IndexingConnection::Impl {
         }
     }
 
+    // An entry's row of upsert parameters; its texts are moved in, the path
+    // only copied when `keepPath` (its metadata needs it after).
+    void EntryParams(PendingEntry& e, CatValue* p, bool keepPath) const {
+        p[0] = runId;
+        if (keepPath) p[1] = e.path;
+        else p[1] = std::move(e.path);
+        p[2] = std::move(e.parent);
+        p[3] = e.isDir;
+        p[4] = e.size;
+        p[5] = e.mtime;
+        p[6] = e.sequence;
+        p[7] = int64_t(e.afile.brannoxId);
+        p[8] = int64_t(e.afile.archGroupId);
+        p[9] = int64_t(e.afile.archFileId);
+        p[10] = std::move(e.guid);
+        p[11] = std::move(e.parentGuid);
+        p[12] = std::move(e.versionGuid);
+        p[13] = std::move(e.componentGuid);
+    }
+
     // The batch's entries, in the order they were sent; the batch is spent
-    // (its texts are moved into the statements' parameters).
+    // (its texts are moved into the statements' parameters). Entries without
+    // metadata go kRowsPerUpsert to a statement; an entry with metadata, and
+    // the last entries of a batch, one to a statement (its metadata rows need
+    // its row id).
     CFzError WriteBatch() {
-        static std::string const upsertEntry(kUpsertEntry), newMetadata(kNewMetadata), fillMetadata(kFillMetadata);
+        static std::string const upsertEntry = UpsertEntries(1), upsertEntries = UpsertEntries(kRowsPerUpsert),
+                                 newMetadata(kNewMetadata), fillMetadata(kFillMetadata);
         Catalogue& cat = Catalogue::Instance();
         JournalCalls();
-        std::vector<CatValue> params;
-        for (PendingEntry& e : batch) {
-            int64_t const before = cat.LastInsertId();
+        std::vector<CatValue> params(kEntryColumns), rows(kEntryColumns * kRowsPerUpsert);
+        for (size_t i = 0; i < batch.size();) {
+            size_t plain = 0;
+            while (plain < kRowsPerUpsert && i + plain < batch.size() && batch[i + plain].metadata.empty()) ++plain;
+            if (plain == kRowsPerUpsert) {
+                for (size_t r = 0; r < plain; ++r) EntryParams(batch[i + r], &rows[r * kEntryColumns], false);
+                CFzError err = cat.Exec(upsertEntries, rows);
+                if (err.IsError()) return err;
+                i += plain;
+                continue;
+            }
+            PendingEntry& e = batch[i++];
             bool const withMetadata = !e.metadata.empty();
-            params.assign({runId, withMetadata ? CatValue(e.path) : CatValue(std::move(e.path)), std::move(e.parent),
-                           e.isDir, e.size, e.mtime, e.sequence, int64_t(e.afile.brannoxId),
-                           int64_t(e.afile.archGroupId), int64_t(e.afile.archFileId), std::move(e.guid),
-                           std::move(e.parentGuid), std::move(e.versionGuid), std::move(e.componentGuid)});
+            int64_t const before = withMetadata ? cat.LastInsertId() : 0;
+            EntryParams(e, params.data(), withMetadata);
             CFzError err = cat.Exec(upsertEntry, params);
             if (err.IsError()) return err;
             if (!withMetadata) continue;
@@ -183,6 +230,9 @@ struct IndexingConnection::Impl {
             " entries = (SELECT COUNT(*) FROM idx_entries WHERE run_id = ?) WHERE id = ?",
             {std::string(status), int64_t(time(nullptr)), runId, runId});
         open = false;
+        // The run's pages go into the catalogue file once, now, by the run
+        // that wrote them.
+        Catalogue::Instance().Checkpoint();
     }
 };
 
@@ -239,6 +289,7 @@ int IndexingConnection::initialize(unsigned long brannoxId, unsigned long appId,
         return -1;
     }
     d = Impl();
+    cat.DeferCheckpoints();
     d.runId = runId;
     d.jobId = job.id;
     d.open = true;
@@ -306,7 +357,9 @@ int IndexingConnection::sendFileInfo(JzFileHeader* header, unsigned long long se
     if (header == nullptr) return -1;
     size_t nameLength = strnlen(header->name, JzFileHeader::kNameSize);
     if (nameLength == 0 || nameLength >= JzFileHeader::kNameSize) return -1;
-    std::string path = nuvindexing::TrimPath(std::string(header->name, nameLength));
+    // The name without trailing slashes (as TrimPath gives it), copied once.
+    while (nameLength > 1 && header->name[nameLength - 1] == '/') --nameLength;
+    std::string path(header->name, nameLength);
     d.scratch.assign("seq=");
     d.scratch += std::to_string(sequence);
     d.scratch += " path=";
@@ -331,6 +384,7 @@ int IndexingConnection::sendFileInfo(JzFileHeader* header, unsigned long long se
     d.versionGuid.clear();
     d.componentGuid.clear();
     d.pendingMeta.clear();
+    if (d.batch.capacity() < kBatchEntries) d.batch.reserve(kBatchEntries);
     d.batch.push_back(std::move(e));
     if (d.batch.size() >= kBatchEntries) {
         CFzError err = d.Flush();

@@ -43,6 +43,8 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 constexpr size_t kStatementCacheLimit = 256;
+constexpr int kCheckpointPages = 1000;           // SQLite's own
+constexpr int kDeferredCheckpointPages = 16384;  // 64 MiB of log at most
 
 bool OnlySpaceOrSemicolons(char const* text) {
     for (; text && *text; ++text) {
@@ -192,7 +194,10 @@ struct Catalogue::Impl {
             path.clear();
             return refused;
         }
-        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        // Every use of the connection and its statements is under `mutex`:
+        // SQLite's own lock per call would only be taken again.
+        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
         if (rc != SQLITE_OK) {
             CFzError e = SqliteError(rc, "open", newPath);
             if (db) sqlite3_close_v2(db);
@@ -207,7 +212,10 @@ struct Catalogue::Impl {
             Close();
             return e;
         }
-        e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // Temporary storage in memory: a statement's journal (a statement of
+        // many rows keeps one) never goes through a file of its own. Set
+        // before any temporary object is made (setting it drops them).
+        e = ExecScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY;");
         if (e.IsError()) {
             Close();
             return e;
@@ -392,7 +400,9 @@ struct Catalogue::Impl {
             else if (auto const* d = std::get_if<double>(&v)) rc = sqlite3_bind_double(stmt, idx, *d);
             else {
                 std::string const& s = std::get<std::string>(v);
-                rc = sqlite3_bind_text64(stmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                // The parameters outlive the statement's run: every caller resets
+                // (or finalizes) the statement before they go.
+                rc = sqlite3_bind_text64(stmt, idx, s.data(), s.size(), SQLITE_STATIC, SQLITE_UTF8);
             }
             if (rc != SQLITE_OK) return SqliteError(rc, "bind", sql);
         }
@@ -613,6 +623,20 @@ CFzError Catalogue::Transaction(std::function<CFzError()> const& fn) {
     }
     impl.AnnounceFaultChange();
     return CFzError::Success();
+}
+
+void Catalogue::DeferCheckpoints() {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    if (m_impl->EnsureCurrent().IsError()) return;
+    (void)sqlite3_wal_autocheckpoint(m_impl->db, kDeferredCheckpointPages);
+}
+
+void Catalogue::Checkpoint() {
+    std::lock_guard<ForkSafeRecursiveLock> lock(m_impl->mutex);
+    if (m_impl->EnsureCurrent().IsError()) return;
+    (void)sqlite3_wal_autocheckpoint(m_impl->db, kCheckpointPages);
+    if (m_impl->depth == 0)
+        (void)sqlite3_wal_checkpoint_v2(m_impl->db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 std::string const& Catalogue::path() const {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/mman.h>
@@ -101,15 +102,31 @@ std::string EnvironmentKey() {
     return key;
 }
 
+// Whether the environment still gives the key `key` was made from, read in
+// place (a per-entry call asks). A set JZ_SUITE_ROOT alone names the root:
+// the others are not read then.
+bool SameEnvironment(std::string const& key) {
+    size_t pos = 0;
+    for (char const* name : {"JZ_SUITE_ROOT", "XDG_STATE_HOME", "HOME"}) {
+        char const* value = std::getenv(name);
+        size_t const length = value ? std::strlen(value) : 0;
+        if (key.size() < pos + length + 1 || key.compare(pos, length, value ? value : "", length) != 0 ||
+            key[pos + length] != '\n')
+            return false;
+        if (pos == 0 && length != 0) return true;
+        pos += length + 1;
+    }
+    return pos == key.size();
+}
+
 // This process's changes of the fault table, for when the shared counter cannot be mapped.
 std::atomic<uint64_t> s_localEpoch{0};
 
 // The calling thread's view of the current state root's counter (null when unmappable).
 StampView& CurrentView() {
     StampView& view = t_view;
-    std::string key = EnvironmentKey();
-    if (key != view.envKey || !view.counter) {
-        view.envKey = key;
+    if (!view.counter || !SameEnvironment(view.envKey)) {
+        view.envKey = EnvironmentKey();
         view.Point(CataloguePath());
     }
     return view;

@@ -55,6 +55,32 @@ TEST_F(ListingTest, ListsTheTreeInPreOrderWithoutEnteringLinks) {
     ExpectPreOrder(out);
 }
 
+// Directories larger than one read of their entries, at several depths, each
+// with directories of its own after many files: every entry is listed once.
+TEST_F(ListingTest, ListsLargeDirectoriesAtEveryDepth) {
+    std::string const big = MakeDir(m_root.base() + "/big");
+    std::set<std::string> want{big};
+    std::string dir = big;
+    for (int depth = 0; depth < 3; ++depth) {
+        for (int i = 0; i < 1500; ++i) {
+            std::string const file = dir + "/a-file-with-a-long-name-" + std::to_string(i);
+            WriteFile(file, "");
+            want.insert(file);
+        }
+        for (char const* sub : {"one", "two"}) {
+            want.insert(MakeDir(dir + "/" + sub));
+            WriteFile(dir + "/" + sub + "/f", "");
+            want.insert(dir + "/" + sub + "/f");
+        }
+        dir += "/two";
+    }
+    std::list<std::string> out;
+    ASSERT_EQ(0, DBSnapBackup::ReadFilesFromDir(big, out, ""));
+    EXPECT_EQ(want.size(), out.size()) << "each entry once";
+    EXPECT_EQ(want, std::set<std::string>(out.begin(), out.end()));
+    ExpectPreOrder(out);
+}
+
 TEST_F(ListingTest, APrefixReplacesTheDirectoryPart) {
     std::list<std::string> out;
     ASSERT_EQ(0, DBSnapBackup::ReadFilesFromDir(m_tree + "/sub", out, "/src/"));

@@ -3,6 +3,9 @@
 #include "nuvdbsnap/platform/suite/catalogue.h"
 
 #include <csignal>
+#include <cstdio>
+#include <iterator>
+#include <map>
 #include <unistd.h>
 
 using namespace nuvtest;
@@ -66,6 +69,67 @@ TEST_F(IndexTest, MetadataSlotsAreFilledNeverErased) {
     EXPECT_EQ(8u, entries[1].sequence);
     EXPECT_EQ(40u, entries[0].archFileId);
     EXPECT_EQ(3u, entries[0].archGroupId);
+}
+
+// A large run is written many entries to a statement: what is read back is
+// what one entry at a time gives, whatever the place of a path sent again or
+// of an entry with metadata among the others.
+TEST_F(IndexTest, LargeRunReadsAsSentOneByOne) {
+    struct Sending {
+        int file;          // /db/fNNN
+        uint64_t seq;
+        uint64_t size;
+        char const* meta;  // an OS path sent before the entry, or null
+    };
+    std::vector<Sending> sent;
+    for (int i = 0; i < 150; ++i) sent.push_back({i, uint64_t(i + 1), 1, nullptr});
+    std::vector<Sending> const again[] = {
+        {{5, 500, 2, nullptr}},                                  // within the first entries' statement
+        {{40, 501, 3, "/data/forty"}, {41, 502, 4, nullptr}},    // metadata among plain entries
+        {{3, 503, 5, "/data/three"}},                            // a path sent before takes metadata
+        {{140, 504, 6, nullptr}, {149, 505, 7, nullptr}},        // among the last entries of the run
+    };
+    size_t const at[] = {10, 45, 80, 148};
+    size_t offset = 0;
+    for (size_t k = 0; k < std::size(at); ++k) {
+        sent.insert(sent.begin() + static_cast<long>(at[k] + offset), again[k].begin(), again[k].end());
+        offset += again[k].size();
+    }
+    std::map<std::string, Sending> last;
+    std::map<std::string, std::string> firstMeta;
+    auto name = [](int file) {
+        char text[16];
+        std::snprintf(text, sizeof text, "/db/f%03d", file);
+        return std::string(text);
+    };
+    IndexingConnection c;
+    Open(c);
+    for (Sending const& s : sent) {
+        if (s.meta != nullptr) {
+            ASSERT_EQ(0, Meta(c, kIdxMetaOsPath, s.meta));
+            firstMeta.emplace(name(s.file), s.meta);
+        }
+        ASSERT_EQ(0, Send(c, name(s.file), false, s.seq, s.size));
+        last[name(s.file)] = s;
+    }
+    ASSERT_EQ(0, c.backupDone(1));
+
+    std::vector<nuvindexing::IndexEntry> entries;
+    ASSERT_FALSE(nuvindexing::BrowseIndex(kAppId, 0, "/db", &entries).IsError());
+    ASSERT_EQ(last.size(), entries.size());
+    using Meta = std::vector<std::pair<uint32_t, std::string>>;
+    for (auto const& e : entries) {
+        SCOPED_TRACE(e.path);
+        auto const found = last.find(e.path);
+        ASSERT_NE(last.end(), found);
+        EXPECT_EQ(found->second.seq, e.sequence) << "the last sending wins";
+        EXPECT_EQ(found->second.size, e.size);
+        EXPECT_EQ(40u, e.archFileId);
+        auto const meta = firstMeta.find(e.path);
+        Meta const expected = meta == firstMeta.end() ? Meta{} : Meta{{kIdxMetaOsPath, meta->second}};
+        EXPECT_EQ(expected, e.metadata);
+    }
+    EXPECT_EQ(static_cast<int64_t>(last.size()), nuvindexing::ListRuns(m_job.id)[0].entries);
 }
 
 TEST_F(IndexTest, MetadataRecordsAreChecked) {

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -264,3 +265,26 @@ TEST_F(CatalogueTest, ConcurrentReadModifyWriteFromProcessesAndThreadsLosesNothi
 }
 
 }  // namespace
+
+// A writer of much in many transactions leaves the log to be copied into the
+// catalogue file once, when its work ends; after that the log is copied
+// every 1000 pages again.
+TEST_F(CatalogueTest, DeferredCheckpointsCopyTheLogOnceWhenTheWorkEnds) {
+    Catalogue& cat = Catalogue::Instance();
+    cat.Checkpoint();
+    auto const fileSize = [&] { return static_cast<long long>(std::filesystem::file_size(cat.path())); };
+    std::string const value(400 * 1024, 'v');
+    auto const write = [&](int transactions) {
+        for (int i = 0; i < transactions; ++i)
+            ASSERT_FALSE(cat.Exec("INSERT INTO widgets(name, v) VALUES(?, ?)", {std::to_string(i), value}).IsError());
+    };
+    long long const before = fileSize();
+    cat.DeferCheckpoints();
+    write(12);  // some 1200 pages
+    EXPECT_EQ(before, fileSize()) << "nothing copied on the way";
+    cat.Checkpoint();
+    long long const copied = fileSize();
+    EXPECT_GE(copied, before + 12 * 400 * 1024) << "all copied when the work ends";
+    write(12);
+    EXPECT_GT(fileSize(), copied) << "copied every 1000 pages again";
+}

@@ -60,6 +60,15 @@ public:
     // work, and nothing is committed before the outer call ends.
     [[nodiscard]] CFzError Transaction(std::function<CFzError()> const& fn);
 
+    // For a writer of much in many transactions: the write-ahead log is
+    // copied into the catalogue file once, by Checkpoint() when the work
+    // ends, not every 1000 pages on the way (until then only past 16384).
+    void DeferCheckpoints();
+    // Copies what the write-ahead log holds into the catalogue file, as far
+    // as no reader still needs it (never waits), and copies every 1000 pages
+    // again from then on.
+    void Checkpoint();
+
     std::string const& path() const;  // the open catalogue file, "" when none
 
 private:
