@@ -7,19 +7,11 @@
 #include "nuvdbsnap/platform/base/log.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
 namespace {
 
-constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
-
 uint64_t HashOf(char const* p, size_t n) { return std::hash<std::string_view>{}(std::string_view(p, n)); }
-
-uint64_t Combine(uint64_t h, uint64_t part) {
-    h *= kMix;
-    return ((h << 31) | (h >> 33)) ^ part;
-}
 
 // The finaliser of MurmurHash3: every bit of the result depends on every bit of h.
 uint64_t Finish(uint64_t h) {
@@ -47,9 +39,6 @@ size_t ReadLength(std::string const& key, size_t* pos) {
     }
 }
 
-uint64_t SpaceHash(uint32_t database, char const* name, size_t size) {
-    return Finish(Combine(database, HashOf(name, size)));
-}
 
 // Open addressing over a power-of-two array, half full at most: each slot
 // holds the high half of the hash beside the id, so a probe reads the entry
@@ -317,27 +306,36 @@ std::vector<DbTableInfo> const& DbTabRestoreUtils::dependencyOrder() const {
     return m_dbTableInfoDep;
 }
 
-uint32_t DbTabRestoreUtils::FindTableSpace(uint32_t database, char const* name, size_t size, uint64_t hash) const {
+void DbTabRestoreUtils::SpaceKeyOf(uint32_t database, char const* name, size_t size, std::string* key) {
+    key->clear();
+    AppendLength(key, database);
+    key->append(name, size);
+}
+
+std::string DbTabRestoreUtils::SpaceNameOf(uint32_t id) const {
+    std::string const& key = m_spaceKeys[id];
+    size_t pos = 0;
+    (void)ReadLength(key, &pos);
+    return key.substr(pos);
+}
+
+uint32_t DbTabRestoreUtils::FindTableSpace(std::string const& key, uint64_t hash) const {
     if (m_spaceSlots.empty()) return kNone;
     size_t const mask = m_spaceSlots.size() - 1;
     for (size_t s = hash & mask;; s = (s + 1) & mask) {
         uint64_t const entry = m_spaceSlots[s];
         if (entry == kEmpty) return kNone;
-        if (!Matches(entry, hash)) continue;
-        uint32_t const id = IdOf(entry);
-        std::string const& known = m_spaceNames[id];
-        if (m_spaceDatabase[id] == database && known.size() == size && std::memcmp(known.data(), name, size) == 0)
-            return id;
+        if (Matches(entry, hash) && m_spaceKeys[IdOf(entry)] == key) return IdOf(entry);
     }
 }
 
 uint32_t DbTabRestoreUtils::InternTableSpace(uint32_t database, char const* name, size_t size) {
-    uint64_t const hash = SpaceHash(database, name, size);
-    uint32_t id = FindTableSpace(database, name, size, hash);
+    SpaceKeyOf(database, name, size, &m_spaceKey);
+    uint64_t const hash = KeyHash(m_spaceKey);
+    uint32_t id = FindTableSpace(m_spaceKey, hash);
     if (id != kNone) return id;
-    id = static_cast<uint32_t>(m_spaceNames.size());
-    m_spaceNames.emplace_back(name, size);
-    m_spaceDatabase.push_back(database);
+    id = static_cast<uint32_t>(m_spaceKeys.size());
+    m_spaceKeys.emplace_back(m_spaceKey);
     m_spaceHash.push_back(hash);
     Grow(m_spaceSlots, m_spaceHash);
     Place(m_spaceSlots, hash, id);
@@ -375,7 +373,7 @@ std::vector<DbTableSpaceRelInfo> const& DbTabRestoreUtils::tableSpaceGraph() con
         tblSpaceDepGraph.push_back(DbTableSpaceRelInfo{m_graphDatabases[d], {}});
     for (; m_spaceEdgesInGraph < m_spaceEdges.size(); ++m_spaceEdgesInGraph) {
         TableSpaceEdge const& e = m_spaceEdges[m_spaceEdgesInGraph];
-        tblSpaceDepGraph[e.database].edges[m_spaceNames[e.parent]].insert(m_spaceNames[e.child]);
+        tblSpaceDepGraph[e.database].edges[SpaceNameOf(e.parent)].insert(SpaceNameOf(e.child));
     }
     return tblSpaceDepGraph;
 }
@@ -393,9 +391,9 @@ int DbTabRestoreUtils::MakeTableSpaceListSelfContained() {
     // with the walk, and every name already selected is stamped first, so a
     // child reached unstamped is new to the selection.
     std::vector<uint32_t> childStart, children;
-    Buckets(m_spaceEdges, m_spaceNames.size(), [](TableSpaceEdge const& e) { return e.parent; },
+    Buckets(m_spaceEdges, m_spaceKeys.size(), [](TableSpaceEdge const& e) { return e.parent; },
             [](TableSpaceEdge const& e) { return e.child; }, &childStart, &children);
-    std::vector<uint32_t> stamp(m_spaceNames.size(), 0), work;
+    std::vector<uint32_t> stamp(m_spaceKeys.size(), 0), work;
     uint32_t walk = 0;
     for (uint32_t db = 0; db < m_graphDatabases.size(); ++db) {
         std::string const& database = m_graphDatabases[db];
@@ -405,8 +403,8 @@ int DbTabRestoreUtils::MakeTableSpaceListSelfContained() {
             ++walk;
             work.clear();
             for (std::string const& name : selection.tablespaces) {
-                uint32_t const id =
-                    FindTableSpace(db, name.data(), name.size(), SpaceHash(db, name.data(), name.size()));
+                SpaceKeyOf(db, name.data(), name.size(), &m_spaceKey);
+                uint32_t const id = FindTableSpace(m_spaceKey, KeyHash(m_spaceKey));
                 if (id == kNone || stamp[id] == walk) continue;
                 stamp[id] = walk;
                 work.push_back(id);
@@ -418,7 +416,7 @@ int DbTabRestoreUtils::MakeTableSpaceListSelfContained() {
                     uint32_t const c = children[k];
                     if (stamp[c] == walk) continue;
                     stamp[c] = walk;
-                    selection.tablespaces.insert(m_spaceNames[c]);
+                    selection.tablespaces.insert(SpaceNameOf(c));
                     work.push_back(c);
                 }
             }

@@ -129,7 +129,9 @@ private:
     void OrderDependencies();
     bool FilteredOut(std::string const& path) const;
     // The tablespace names of a database, found by hash (ids per database and name).
-    uint32_t FindTableSpace(uint32_t database, char const* name, size_t size, uint64_t hash) const;
+    static void SpaceKeyOf(uint32_t database, char const* name, size_t size, std::string* key);
+    std::string SpaceNameOf(uint32_t id) const;
+    uint32_t FindTableSpace(std::string const& key, uint64_t hash) const;
     uint32_t InternTableSpace(uint32_t database, char const* name, size_t size);
 
     EvEvent* m_event;
@@ -190,8 +192,8 @@ private:
     };
     std::vector<std::string> m_graphDatabases;           // in the order met
     std::unordered_map<std::string, uint32_t> m_graphByDatabase;
-    Blocks<std::string> m_spaceNames;
-    std::vector<uint32_t> m_spaceDatabase;
+    Blocks<std::string> m_spaceKeys;   // a tablespace's key: its database's index, then its name
+    std::string m_spaceKey;            // the key being looked up
     std::vector<uint64_t> m_spaceHash;
     std::vector<uint64_t> m_spaceSlots;
     std::vector<TableSpaceEdge> m_spaceEdges;
