@@ -112,6 +112,7 @@ public:
         m_dbTableInfo = tables;
         tsList = tablespaces;
     }
+    // Both are listed when first looked at after a change (one thread at a time).
     std::vector<DbTableInfo> const& dependencyOrder() const;
     std::vector<DbTableSpaceRelInfo> const& tableSpaceGraph() const;
     std::string const& dirChangeFileName() const { return m_dirChangeFile; }
@@ -148,7 +149,6 @@ private:
     std::vector<DbTableSpaceInfo>* tsList = nullptr;
     std::vector<std::string> m_filterPaths;
 
-    // Tables: parallel arrays by node id.
     // Grows by fixed blocks: what it holds never moves.
     template <typename T>
     class Blocks {
@@ -173,6 +173,7 @@ private:
         bool inGraph = false;                  // has dependency information
         bool selected = false;                 // in the caller's selection
     };
+    // Tables: arrays by node id.
     Blocks<std::string> m_keys;   // a table's key: database and schema, each after its length, then the table
     std::string m_key;            // the key being looked up
     std::vector<uint64_t> m_tableHash;
