@@ -255,15 +255,15 @@ std::vector<Resolved> ResolvePhysicalPaths(std::vector<std::list<ArchFileInfo>*>
     std::vector<Resolved> out(items.size());
     auto work = [&](size_t from, size_t to) {
         nuvsuite::JournalBatch batch;
+        PhysicalPathBatch paths;  // the files of a directory come together: it is resolved once
         for (size_t i = from; i < to; ++i) {
             Item const& item = items[i];
             if (NuvSymLink::m_mountSrcTransMap.empty()) {
-                std::vector<std::string> visited;
-                out[i].ok = UnixSymbolicLink::getPhysicalPath(*item.given, out[i].path, visited, true, true);
+                out[i].ok = paths.getPhysicalPath(*item.given, out[i].path);
             } else {
-                out[i].ok = UnixSymbolicLink::getPhysicalPath(*item.given, out[i].path, NuvSymLink::m_mountSrcTransMap,
-                                                              static_cast<long long>(item.af->snapJobId),
-                                                              static_cast<int>(item.af->brannoxId));
+                out[i].ok = paths.getPhysicalPath(*item.given, out[i].path, NuvSymLink::m_mountSrcTransMap,
+                                                  static_cast<long long>(item.af->snapJobId),
+                                                  static_cast<int>(item.af->brannoxId));
             }
         }
     };

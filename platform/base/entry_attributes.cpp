@@ -2,6 +2,7 @@
 #include "nuvdbsnap/platform/base/entry_attributes.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -178,6 +179,43 @@ CFzError KeepMetadataAt(int srcDir, std::string const& srcName, int dstDir, std:
         if (rc != 0) return Failed(FZ_LOC, err, "Cannot set the mode of", what);
     }
     return KeepTimesAt(dstDir, dstName, st, what);
+}
+
+int ProcessUmask() {
+    int const fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        ssize_t const n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    size_t const at = text.find("\nUmask:");
+    if (at == std::string::npos) return -1;
+    char* end = nullptr;
+    long const mask = std::strtol(text.c_str() + at + 7, &end, 8);
+    if (end == text.c_str() + at + 7 || mask < 0 || mask > 0777) return -1;
+    return static_cast<int>(mask);
+}
+
+NewFileOwner NewFilesOf(int dirFd) {
+    NewFileOwner owner;
+    int const mask = ProcessUmask();
+    struct stat dir;
+    if (mask < 0 || ::fstat(dirFd, &dir) != 0 || !S_ISDIR(dir.st_mode)) return owner;
+    owner.uid = ::geteuid();
+    owner.gid = (dir.st_mode & S_ISGID) != 0 ? dir.st_gid : ::getegid();
+    owner.umask = static_cast<mode_t>(mask);
+    owner.known = true;
+    return owner;
+}
+
+bool MadeAsOwnFile(NewFileOwner const& owner, struct stat const& st) {
+    return owner.known && (st.st_mode & 07000) == 0 && (st.st_mode & owner.umask & 0777) == 0 &&
+           st.st_uid == owner.uid && st.st_gid == owner.gid;
 }
 
 CFzError KeepTimesAt(int dirFd, std::string const& name, struct stat const& st, std::string const& what) {

@@ -125,6 +125,14 @@ CFzError FileDataCopier::Copy(int src, int dst, uint64_t size, std::string const
     return CFzError::Success();
 }
 
+CFzError FileDataCopier::Copy(int src, int dst, struct stat const& st, std::string const& what) {
+    uint64_t const size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    if (static_cast<uint64_t>(st.st_blocks) * 512 < size) return Copy(src, dst, size, what);
+    // Every byte up to the size is written, so the copy has its size; a source
+    // that ends early fails in the range copy.
+    return CopyRange(src, dst, 0, static_cast<off_t>(size), size, what);
+}
+
 CFzError FileDataCopier::CopyRange(int src, int dst, off_t from, off_t to, uint64_t size, std::string const& what) {
     while (from < to) {
         size_t const want = static_cast<size_t>(to - from);

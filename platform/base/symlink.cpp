@@ -93,13 +93,9 @@ bool Resolve(std::string const& path, std::string& physical) {
     }
 }
 
-}  // namespace
-
-bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
-                                       std::map<std::string, std::string> const& transMap, long long jobId,
-                                       int flag) {
-    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
-    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
+// The path with the longest key of transMap that is a component prefix of it
+// replaced by its value.
+std::string Translated(std::string const& path, std::map<std::string, std::string> const& transMap) {
     std::string translated = path;
     size_t best = 0;
     for (auto const& entry : transMap) {
@@ -114,13 +110,55 @@ bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& phy
             best = entry.first.size();
         }
     }
-    return Resolve(translated, physical);
+    return translated;
+}
+
+}  // namespace
+
+bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
+                                       std::map<std::string, std::string> const& transMap, long long jobId,
+                                       int flag) {
+    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
+    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
+    return Resolve(Translated(path, transMap), physical);
 }
 
 bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
                                        std::vector<std::string>& /*visited*/, bool, bool) {
     if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", path)) return false;
     return Resolve(path, physical);
+}
+
+bool PhysicalPathBatch::getPhysicalPath(std::string const& path, std::string& physical) {
+    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", path)) return false;
+    return resolve(path, physical);
+}
+
+bool PhysicalPathBatch::getPhysicalPath(std::string const& path, std::string& physical,
+                                        std::map<std::string, std::string> const& transMap, long long jobId,
+                                        int flag) {
+    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
+    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
+    return resolve(Translated(path, transMap), physical);
+}
+
+bool PhysicalPathBatch::resolve(std::string const& path, std::string& physical) {
+    size_t const slash = path.rfind('/');
+    if (path.empty() || path[0] != '/' || slash == 0 || slash + 1 >= path.size()) return Resolve(path, physical);
+    std::string const name = path.substr(slash + 1);
+    struct stat st;
+    if (name == "." || name == ".." || ::fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISLNK(st.st_mode))
+        return Resolve(path, physical);  // a link, or what is missing: walked as a single path is
+    if (m_realDir.empty() || path.compare(0, slash, m_dir) != 0 || m_dir.size() != slash) {
+        std::string const dir = path.substr(0, slash);
+        std::string real;
+        if (!RealPath(dir, &real)) return Resolve(path, physical);
+        m_dir = dir;
+        m_realDir = real;
+    }
+    physical = nuvsuite::JoinPath(m_realDir, name);
+    return true;
 }
 
 namespace {

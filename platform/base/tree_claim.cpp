@@ -9,6 +9,8 @@
 #include "nuvdbsnap/platform/suite/suite.h"
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +50,26 @@ std::string ReadAll(int fd) {
 }
 
 std::string Folder() { return nuvsuite::StatePath("locks") + "/claims"; }
+
+// The claim files this process wrote and holds, by name: its own claims never
+// exclude each other, so a take passes them by without reading them.
+std::mutex& OwnMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::set<std::string>& OwnClaims() {
+    static std::set<std::string> names;
+    return names;
+}
+
+// True for a claim file of this process (its name starts with this process's
+// pid; a forked child's parent's claims are not its own).
+bool IsOwnClaim(std::string const& name, std::string const& selfPrefix) {
+    if (name.compare(0, selfPrefix.size(), selfPrefix) != 0) return false;
+    std::lock_guard<std::mutex> guard(OwnMutex());
+    return OwnClaims().count(name) != 0;
+}
 
 // The claim files of the folder; false (errno set) when it cannot be read.
 bool ClaimFiles(std::string const& folder, std::vector<std::string>* names) {
@@ -253,6 +275,8 @@ TreeClaim::~TreeClaim() {
     (void)guard.lock();
     ::unlink(m_file.c_str());
     ::close(m_fd);
+    std::lock_guard<std::mutex> own(OwnMutex());
+    OwnClaims().erase(m_file.substr(m_file.rfind('/') + 1));
 }
 
 bool TreeClaim::take(std::string const& path, std::string const& holder, std::string* error) {
@@ -280,7 +304,9 @@ bool TreeClaim::take(std::string const& path, std::string const& holder, std::st
         *error = "cannot read [" + folder + "]: " + std::strerror(errno);
         return false;
     }
+    std::string const selfPrefix = std::to_string(self) + "-";
     for (std::string const& name : names) {
+        if (IsOwnClaim(name, selfPrefix)) continue;
         Claim held;
         int removed = 0;
         std::string unswept;  // left for a later sweep: this restore writes its own names only
@@ -307,7 +333,8 @@ bool TreeClaim::take(std::string const& path, std::string const& holder, std::st
         return true;
     }
     static std::atomic<unsigned> count{0};
-    std::string const file = folder + "/" + std::to_string(self) + "-" + std::to_string(++count) + kSuffix;
+    std::string const own = selfPrefix + std::to_string(++count) + kSuffix;
+    std::string const file = folder + "/" + own;
     int const fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         *error = "cannot write the claim [" + file + "]: " + std::strerror(errno);
@@ -325,6 +352,8 @@ bool TreeClaim::take(std::string const& path, std::string const& holder, std::st
     m_file = file;
     m_paths.assign(1, path);
     m_held.insert(path);
+    std::lock_guard<std::mutex> ownGuard(OwnMutex());
+    OwnClaims().insert(own);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "nuvdbsnap/platform/jobmgr/jobctrl.h"
 #include "nuvdbsnap/platform/jobmgr/rsttask.h"
 #include "nuvdbsnap/platform/snapmgr/snap_client.h"
+#include "nuvdbsnap/platform/suite/path_text.h"
 
 #include <cstring>
 #include <list>
@@ -87,9 +88,9 @@ std::string KeyText(ArchiveFileId_t const& key) {
 bool nuvrestorefiles::IsRootDirectory(std::string const& path) {
     if (path.empty() || path[0] != '/') return false;
     size_t depth = 0;
-    for (std::string const& part : FXString::Split(path, "/")) {
-        if (part == ".") continue;
-        if (part == "..")
+    for (nuvsuite::PathStep const step : nuvsuite::PathComponents(path)) {
+        if (step.name == ".") continue;
+        if (step.name == "..")
             depth = depth > 0 ? depth - 1 : 0;
         else
             ++depth;
@@ -276,9 +277,8 @@ int JZRestoreFiles::waitForCompletion() {
         session.setJobVolumes(std::move(paths));
     }
     for (Pending const& p : m_pending) {
-        std::string from = nuvrestorefiles::PathInSnapshot(m_volumes, p.source);
         std::string to = destinationOf(p.source, p.dest.c_str());
-        if (from.empty()) {
+        if (!nuvrestorefiles::OnAVolume(m_volumes, p.source)) {
             failed("[" + p.source + "] lies on no volume of archive file " + KeyText(m_openKey));
             continue;
         }

@@ -154,6 +154,7 @@ struct CopySession::State {
     // Whether the last destination directory gives new entries ACLs (a default ACL).
     int aclDirFd = -1;
     bool aclDirInherits = true;
+    nuvbase::NewFileOwner aclDirOwner;  // what a file made there gets
     std::string holder = "a restore";  // named to a restore refused by a claim
     std::unique_ptr<nuvbase::TreeClaim> claim;  // every tree the batch writes, one claim file
 };
@@ -390,20 +391,28 @@ bool Inherits(State& s, int dirFd) {
     std::string const self = "/proc/self/fd/" + std::to_string(dirFd);
     ssize_t const n = ::getxattr(self.c_str(), "system.posix_acl_default", nullptr, 0);
     s.aclDirInherits = n >= 0 || (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP);
+    s.aclDirOwner = s.aclDirInherits ? nuvbase::NewFileOwner() : nuvbase::NewFilesOf(dirFd);
     return s.aclDirInherits;
+}
+
+// True when a file made in the directory last looked at by Inherits with the
+// permission bits of `st` has its owner, group and mode from the start.
+bool MadeAsItIs(State const& s, struct stat const& st) {
+    return !s.aclDirInherits && nuvbase::MadeAsOwnFile(s.aclDirOwner, st);
 }
 
 // A regular file's owner, extended attributes, mode and times, as
 // nuvbase::KeepMetadata gives them, without the calls that change nothing: a
 // file without attributes in a directory without a default ACL has none to
-// copy or remove.
-CFzError KeepFileMetadata(int in, int out, struct stat const& st, bool inherits, std::string const& to) {
+// copy or remove, and a file made with its owner, group and mode (`asItIs`)
+// takes its times only.
+CFzError KeepFileMetadata(int in, int out, struct stat const& st, bool inherits, bool asItIs, std::string const& to) {
     if (inherits) return nuvbase::KeepMetadata(in, out, st, to);
     ssize_t const listed = ::flistxattr(in, nullptr, 0);
     if (listed != 0) return nuvbase::KeepMetadata(in, out, st, to);
-    if (::fchown(out, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    if (!asItIs && ::fchown(out, st.st_uid, st.st_gid) != 0 && errno != EPERM)
         return Fail(errno, "Cannot set the owner of", to);
-    if (::fchmod(out, st.st_mode & 07777) != 0) return Fail(errno, "Cannot set the mode of", to);
+    if (!asItIs && ::fchmod(out, st.st_mode & 07777) != 0) return Fail(errno, "Cannot set the mode of", to);
     struct timespec const times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out, times) != 0) return Fail(errno, "Cannot set the times of", to);
     return CFzError::Success();
@@ -421,10 +430,13 @@ CFzError CopyRegular(int srcDir, std::string const& srcName, std::string const& 
     if (in < 0) return Fail(errno, "cannot open the snapshot's file", srcShown);
     std::string const to = nuvsuite::JoinPath(dir, name);
     bool const inherits = Inherits(s, dstDir);
-    CFzError e = nuvbase::PlaceFileAt(dstDir, dir, name, 0600, [&](int out) {
-        CFzError c = s.data.Copy(in, out, static_cast<uint64_t>(st.st_size), to);
+    // A file the restoring user owns is made with its mode; any other is
+    // made private to that user until its owner and mode are set.
+    bool const asItIs = MadeAsItIs(s, st);
+    CFzError e = nuvbase::PlaceFileAt(dstDir, dir, name, asItIs ? (st.st_mode & 0777) : 0600, [&](int out) {
+        CFzError c = s.data.Copy(in, out, st, to);
         if (c.IsError()) return c;
-        c = KeepFileMetadata(in, out, st, inherits, to);
+        c = KeepFileMetadata(in, out, st, inherits, asItIs, to);
         if (!c.IsError()) HoldWhereFaulted("restorefiles", "written " + to);  // a test's hold: the file not yet in place
         return c;
     });
@@ -769,6 +781,19 @@ std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::strin
     std::string rest = src == "/" ? source.substr(1) : source.substr(src.size());
     if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
     return rest.empty() ? best->mountPath : best->mountPath + "/" + rest;
+}
+
+bool OnAVolume(std::vector<MountedVolume> const& volumes, std::string const& source) {
+    for (MountedVolume const& v : volumes) {
+        size_t end = v.sourcePath.size();
+        while (end > 1 && v.sourcePath[end - 1] == '/') --end;
+        bool const holds = end == 1 && v.sourcePath[0] == '/'
+                               ? !source.empty() && source[0] == '/'
+                               : source.compare(0, end, v.sourcePath, 0, end) == 0 &&
+                                     (source.size() == end || source[end] == '/');
+        if (holds) return true;
+    }
+    return false;
 }
 
 std::string StripComponents(std::string const& path, int level) {

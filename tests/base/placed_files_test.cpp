@@ -13,6 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 using nuvtest::Exists;
@@ -222,6 +225,56 @@ TEST_F(PlacedFilesTest, TheDataCopyKeepsHoles) {
     close(out);
 }
 
+// A copy by the source's status: every byte and the size as the source has
+// them, holes kept where the source has holes.
+struct StatusCopyCase {
+    char const* name;
+    off_t size;                              // the source's length
+    std::vector<std::pair<off_t, off_t>> data;  // written ranges (offset, length)
+    bool sparse;                             // the copy must keep the holes
+};
+
+void PrintTo(StatusCopyCase const& c, std::ostream* os) { *os << c.name; }
+
+class StatusCopyTest : public PlacedFilesTest, public ::testing::WithParamInterface<StatusCopyCase> {};
+
+TEST_P(StatusCopyTest, TheCopyIsTheSourceHolesKept) {
+    StatusCopyCase const& c = GetParam();
+    std::string const from = Dir() + "/source", to = Dir() + "/copy";
+    int in = open(from.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(in, 0);
+    char fill = 'a';
+    for (auto const& [at, length] : c.data) {
+        std::string const bytes(static_cast<size_t>(length), fill++);
+        ASSERT_EQ(length, pwrite(in, bytes.data(), bytes.size(), at));
+    }
+    ASSERT_EQ(0, ftruncate(in, c.size));
+    struct stat st;
+    ASSERT_EQ(0, fstat(in, &st));
+    int out = open(to.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    nuvbase::FileDataCopier copier;
+    CFzError const e = copier.Copy(in, out, st, from);
+    struct stat got;
+    ASSERT_EQ(0, fstat(out, &got));
+    close(in);
+    close(out);
+    ASSERT_FALSE(e.IsError()) << e.AsString();
+    EXPECT_EQ(c.size, got.st_size);
+    EXPECT_EQ(ReadFile(from), ReadFile(to));
+    if (c.sparse) EXPECT_LT(got.st_blocks * 512, c.size / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, StatusCopyTest,
+    ::testing::Values(StatusCopyCase{"Empty", 0, {}, false}, StatusCopyCase{"OneBlock", 4096, {{0, 4096}}, false},
+                      StatusCopyCase{"PartOfABlock", 1000, {{0, 1000}}, false},
+                      StatusCopyCase{"DenseAcrossBlocks", 3 * 4096 + 17, {{0, 3 * 4096 + 17}}, false},
+                      StatusCopyCase{"HoleBetween", 16 << 20, {{0, 4096}, {(16 << 20) - 4096, 4096}}, true},
+                      StatusCopyCase{"HoleAtTheEnd", 16 << 20, {{0, 4096}}, true},
+                      StatusCopyCase{"HoleAtTheStart", 16 << 20, {{(16 << 20) - 4096, 4096}}, true}),
+    [](auto const& info) { return std::string(info.param.name); });
+
 // A source that ends before its recorded size fails the copy and names the
 // file; a hole up to that size, or a source longer than it, does not.
 struct ShortCase {
@@ -245,23 +298,33 @@ TEST_P(ShortSourceTest, ASourceShorterThanRecordedIsAnError) {
     ASSERT_EQ(0, ftruncate(in, c.sourceSize));
     int out = open(to.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(out, 0);
-    nuvbase::FileDataCopier copier;
-    CFzError const e = copier.Copy(in, out, static_cast<uint64_t>(c.recorded), from);
-    struct stat st;
-    ASSERT_EQ(0, fstat(out, &st));
+    // By the recorded size, and by a status taken before the source was cut
+    // (its blocks covering the recorded size: a dense file, copied unsearched).
+    for (bool byStatus : {false, true}) {
+        SCOPED_TRACE(byStatus ? "by status" : "by size");
+        ASSERT_EQ(0, ftruncate(out, 0));
+        nuvbase::FileDataCopier copier;
+        struct stat taken {};
+        taken.st_size = c.recorded;
+        taken.st_blocks = (c.recorded + 511) / 512;
+        CFzError const e = byStatus ? copier.Copy(in, out, taken, from)
+                                    : copier.Copy(in, out, static_cast<uint64_t>(c.recorded), from);
+        struct stat st;
+        ASSERT_EQ(0, fstat(out, &st));
+        if (!c.fails) {
+            ASSERT_FALSE(e.IsError()) << e.AsString();
+            EXPECT_EQ(c.recorded, st.st_size);
+            continue;
+        }
+        ASSERT_TRUE(e.IsError());
+        EXPECT_NE(std::string::npos, e.AsString().find("[" + from + "] ends at " + std::to_string(c.sourceSize) +
+                                                       " bytes, before its recorded size of " +
+                                                       std::to_string(c.recorded) + " bytes"))
+            << e.AsString();
+        EXPECT_LT(st.st_size, c.recorded);  // never made up with zeros
+    }
     close(in);
     close(out);
-    if (!c.fails) {
-        ASSERT_FALSE(e.IsError()) << e.AsString();
-        EXPECT_EQ(c.recorded, st.st_size);
-        return;
-    }
-    ASSERT_TRUE(e.IsError());
-    EXPECT_NE(std::string::npos, e.AsString().find("[" + from + "] ends at " + std::to_string(c.sourceSize) +
-                                                   " bytes, before its recorded size of " +
-                                                   std::to_string(c.recorded) + " bytes"))
-        << e.AsString();
-    EXPECT_LT(st.st_size, c.recorded);  // never made up with zeros
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, ShortSourceTest,

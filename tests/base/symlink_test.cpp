@@ -9,6 +9,7 @@
 #include <pwd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,72 @@ TEST_F(SymlinkTest, ObeysTheFaultTable) {
     std::vector<std::string> visited;
     std::string physical;
     EXPECT_FALSE(UnixSymbolicLink::getPhysicalPath(m_base + "/link", physical, visited, true, true));
+}
+
+// A batch gives every path of a list what a call of its own gives, in the
+// list's order (a directory's files after each other, and not), each path
+// journalled as its own call.
+TEST_F(SymlinkTest, ABatchGivesEachPathWhatItsOwnCallGives) {
+    ASSERT_EQ(0, mkdir((m_base + "/real/sub").c_str(), 0755));
+    for (char const* f : {"/real/f1", "/real/f2", "/real/f3", "/real/sub/f"}) {
+        FILE* out = std::fopen((m_base + f).c_str(), "w");
+        ASSERT_NE(nullptr, out);
+        std::fclose(out);
+    }
+    ASSERT_EQ(0, symlink("f1", (m_base + "/real/flink").c_str()));
+    ASSERT_EQ(0, symlink("sub", (m_base + "/real/dlink").c_str()));
+    ASSERT_EQ(0, symlink("../elsewhere", (m_base + "/real/dangling").c_str()));
+    struct Case {
+        std::string path;
+        std::string physical;  // "" when it fails
+    };
+    std::string const b = m_base;
+    Case const cases[] = {
+        {b + "/link/f1", b + "/real/f1"},
+        {b + "/link/f2", b + "/real/f2"},
+        {b + "/real/f3", b + "/real/f3"},
+        {b + "/link/f3", b + "/real/f3"},
+        {b + "/link/flink", b + "/real/f1"},
+        {b + "/link/dlink", b + "/real/sub"},
+        {b + "/link/dlink/f", b + "/real/sub/f"},
+        {b + "/link/sub/f", b + "/real/sub/f"},
+        {b + "/link/f2", b + "/real/f2"},
+        {b + "/link/missing", b + "/real/missing"},
+        {b + "/link/dangling", b + "/real/dangling"},  // a dangling link is kept as written
+        {b + "/link/.", b + "/real"},
+        {b + "/link/..", b},
+        {b + "/link/sub/../f1", b + "/real/f1"},
+        {b + "/link//f2", b + "/real/f2"},
+        {b + "/link/f1/", ""},
+        {b + "/link", b + "/real"},
+        {"/", "/"},
+        {"relative/f", ""},
+        {"", ""},
+    };
+    size_t const before = nuvsuite::ReadJournal("symlink", "UnixSymbolicLink::getPhysicalPath").size();
+    PhysicalPathBatch batch;
+    std::vector<std::string> visited;
+    for (Case const& c : cases) {
+        std::string single, batched;
+        bool const singleOk = UnixSymbolicLink::getPhysicalPath(c.path, single, visited, true, true);
+        bool const batchOk = batch.getPhysicalPath(c.path, batched);
+        EXPECT_EQ(singleOk, batchOk) << c.path;
+        if (singleOk && batchOk) EXPECT_EQ(single, batched) << c.path;
+        if (!c.physical.empty()) EXPECT_EQ(c.physical, batched) << c.path;
+    }
+    EXPECT_EQ(before + 2 * (sizeof cases / sizeof cases[0]),
+              nuvsuite::ReadJournal("symlink", "UnixSymbolicLink::getPhysicalPath").size());
+    // With translations, as the single call translates.
+    std::map<std::string, std::string> map{{"/src", "/elsewhere"}, {"/src/db/", b + "/link/"}};
+    for (std::string const path : {"/src/db/f1", "/src/db/f2", "/src/dbx/f", "/src/db/flink"}) {
+        std::string single, batched;
+        ASSERT_TRUE(UnixSymbolicLink::getPhysicalPath(path, single, map, 5, 2)) << path;
+        ASSERT_TRUE(batch.getPhysicalPath(path, batched, map, 5, 2)) << path;
+        EXPECT_EQ(single, batched) << path;
+    }
+    nuvsuite::AddFault("symlink", "UnixSymbolicLink::getPhysicalPath", 5, "no links today", -1);
+    std::string physical;
+    EXPECT_FALSE(batch.getPhysicalPath(b + "/link/f1", physical)) << "a batch obeys the fault table for every path";
 }
 
 // The layout of a file restored to its place, against a real snapshot of a

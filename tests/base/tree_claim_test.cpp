@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
@@ -283,5 +285,63 @@ INSTANTIATE_TEST_SUITE_P(Holders, HolderTest,
                                                       true},
                                            HolderCase{"a killed restore whose tree is now a link",
                                                       Holder::KilledAndTreeMadeALink, false}));
+
+}  // namespace
+
+namespace {
+
+// A claim taken by this process, and who claims a related tree next: this
+// process's claims never exclude each other; another process (a forked
+// child too, which inherits what this process knows of its claims) is
+// refused while the claim is held.
+struct NextClaimCase {
+    char const* what;
+    char const* next;   // the tree claimed next, below the first ("" the same)
+    bool child;         // claimed by a forked child
+    bool released;      // the first claim let go before
+    bool taken;
+};
+
+void PrintTo(NextClaimCase const& c, std::ostream* os) { *os << c.what; }
+
+class NextClaimTest : public TreeClaimTest, public ::testing::WithParamInterface<NextClaimCase> {};
+
+TEST_P(NextClaimTest, OnlyThisProcesssOwnClaimsArePassedBy) {
+    NextClaimCase const& c = GetParam();
+    std::string const tree = MakeDir(m_root.base() + "/dest");
+    std::string const next = c.next[0] == '\0' ? tree : MakeDir(tree + "/" + c.next);
+    auto first = std::make_unique<nuvbase::TreeClaim>();
+    std::string error;
+    ASSERT_TRUE(first->take(tree, "restore job 1", &error)) << error;
+    if (c.released) first.reset();
+    bool taken = false;
+    if (c.child) {
+        pid_t const child = nuvtest::StartChild([&] {
+            nuvbase::TreeClaim claim;
+            std::string why;
+            return claim.take(next, "restore job 2", &why) ? 0 : 3;
+        });
+        taken = nuvtest::WaitChild(child) == 0;
+    } else {
+        nuvbase::TreeClaim claim;
+        taken = claim.take(next, "restore job 1", &error);
+    }
+    EXPECT_EQ(c.taken, taken) << error;
+    EXPECT_EQ(c.released ? 0 : 1, ClaimFiles()) << "a claim goes when it is let go";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, NextClaimTest,
+    ::testing::Values(NextClaimCase{"this process, the same tree", "", false, false, true},
+                      NextClaimCase{"this process, a tree below", "base", false, false, true},
+                      NextClaimCase{"a forked child, the same tree", "", true, false, false},
+                      NextClaimCase{"a forked child, a tree below", "base", true, false, false},
+                      NextClaimCase{"a forked child, once the claim was let go", "", true, true, true}),
+    [](auto const& info) {
+        std::string name;
+        for (char const* p = info.param.what; *p != '\0'; ++p)
+            if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+        return name;
+    });
 
 }  // namespace

@@ -345,6 +345,65 @@ TEST_F(CopyOutTest, MadeParentsTakeTheSnapshotsDirectories) {
     EXPECT_EQ(0u, st.st_uid);
 }
 
+// Files of the restoring user (root here) are made with their mode; what the
+// umask or a set-group-ID destination directory would change is set after,
+// as it is for other owners' files.
+struct OwnFileCase {
+    char const* name;
+    mode_t mode;
+    uid_t uid, gid;
+    mode_t umask;
+    gid_t setGroupDir;  // the destination directory is set-group-ID with this group (0: a plain directory)
+};
+
+void PrintTo(OwnFileCase const& c, std::ostream* os) { *os << c.name; }
+
+class OwnFileTest : public CopyOutTest, public ::testing::WithParamInterface<OwnFileCase> {};
+
+TEST_P(OwnFileTest, AFileComesBackWithItsOwnerGroupModeAndData) {
+    OwnFileCase const& c = GetParam();
+    int const top = open(m_snap.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(top, 0);
+    int const dir = DirAt(top, "own", 0755, 0);
+    FileAt(dir, "file", "the restoring user's file\n", c.mode, c.uid);
+    Must(fchownat(dir, "file", c.uid, c.gid, 0) == 0 && fchmodat(dir, "file", c.mode, 0) == 0, "own file");
+    close(dir);
+    close(top);
+    std::string const dest = MakeDir(m_root.base() + "/restored");
+    if (c.setGroupDir != 0) {
+        Must(chown(dest.c_str(), 0, c.setGroupDir) == 0 && chmod(dest.c_str(), 02775) == 0, "set-group-ID " + dest);
+    }
+    mode_t const was = umask(c.umask);
+    CFzError const e = CopyOut(m_volumes, m_live + "/own/file", dest + "/file", nullptr);
+    umask(was);
+    ASSERT_FALSE(e.IsError()) << e.AsString();
+    struct stat want, got;
+    ASSERT_EQ(0, stat((m_snap + "/own/file").c_str(), &want));
+    ASSERT_EQ(0, stat((dest + "/file").c_str(), &got));
+    EXPECT_EQ(want.st_mode & 07777, got.st_mode & 07777);
+    EXPECT_EQ(want.st_uid, got.st_uid);
+    EXPECT_EQ(want.st_gid, got.st_gid);
+    EXPECT_EQ(want.st_mtim.tv_sec, got.st_mtim.tv_sec);
+    EXPECT_EQ(want.st_mtim.tv_nsec, got.st_mtim.tv_nsec);
+    EXPECT_EQ("the restoring user's file\n", ReadFile(dest + "/file"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CopyOut, OwnFileTest,
+    ::testing::Values(OwnFileCase{"RootsFile", 0644, 0, 0, 022, 0},
+                      OwnFileCase{"ReadOnly", 0444, 0, 0, 022, 0},
+                      OwnFileCase{"NoPermissionAtAll", 0, 0, 0, 022, 0},
+                      OwnFileCase{"BitsTheUmaskTakes", 0666, 0, 0, 022, 0},
+                      OwnFileCase{"BitsAWideUmaskTakes", 0750, 0, 0, 077, 0},
+                      OwnFileCase{"SetUserId", 04755, 0, 0, 022, 0},
+                      OwnFileCase{"SetGroupId", 02755, 0, 0, 022, 0},
+                      OwnFileCase{"Sticky", 01644, 0, 0, 022, 0},
+                      OwnFileCase{"AnotherGroup", 0640, 0, kDbUser, 022, 0},
+                      OwnFileCase{"AnotherOwner", 0640, kDbUser, 0, 022, 0},
+                      OwnFileCase{"RootsGroupInASetGroupIdDirectory", 0644, 0, 0, 022, kDbUser},
+                      OwnFileCase{"TheSetGroupIdDirectorysGroup", 0644, 0, kDbUser, 022, kDbUser}),
+    [](auto const& info) { return std::string(info.param.name); });
+
 // Temporary names are their writer's own: a gone writer's are removed, a
 // living writer's are left alone.
 TEST_F(CopyOutTest, OnlyTemporaryNamesOfGoneWritersAreRemoved) {

@@ -50,6 +50,28 @@ namespace nuvbase {
 [[nodiscard]] CFzError KeepMetadataAt(int srcDir, std::string const& srcName, int dstDir, std::string const& dstName,
                                       struct stat const& st, std::string const& what);
 
+// What a regular file this process makes in a directory gets from the
+// start, without a default ACL there (a directory with one gives its own
+// mode: the caller passes it by): the process's effective user, the
+// directory's group when it is set-group-ID and the process's effective
+// group else, and the mode asked for less the process's umask.
+struct NewFileOwner {
+    bool known = false;  // false when the umask or the directory cannot be told
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t umask = 0;
+};
+NewFileOwner NewFilesOf(int dirFd);
+
+// True when a file made as `owner` says with the permission bits of `st` has
+// the owner, group and mode of `st` already: nothing to set but the times.
+// False for set-ID and sticky bits (KeepMetadata sets them after the owner).
+bool MadeAsOwnFile(NewFileOwner const& owner, struct stat const& st);
+
+// The process's umask as the kernel reports it (/proc/self/status), read
+// without changing it; -1 when it cannot be told.
+int ProcessUmask();
+
 // Times only (access, modification) of `st` onto `name` of `dirFd`, not followed.
 [[nodiscard]] CFzError KeepTimesAt(int dirFd, std::string const& name, struct stat const& st,
                                    std::string const& what);

@@ -2,7 +2,8 @@
 // writes into its destination.
 //
 // - FileDataCopier copies a file's data extents only (SEEK_DATA/SEEK_HOLE),
-//   with copy_file_range, else read/write: holes stay holes.
+//   with copy_file_range, else read/write: holes stay holes. A file whose
+//   blocks cover its size has no holes: its data is copied whole, unsearched.
 // - OpenDirectoryGuarded opens a directory path component by component from
 //   "/" (or from a directory descriptor), with path-only descriptors, never
 //   through a symbolic link unless root owns the link or this process laid it
@@ -43,6 +44,10 @@ public:
     // that ends before `size` (shorter than recorded, or cut during the copy)
     // fails the copy (EIO): it is never made up with zeros.
     [[nodiscard]] CFzError Copy(int src, int dst, uint64_t size, std::string const& what);
+    // The same for a source whose status `st` was taken (its size is the size
+    // copied): a file whose blocks cover its size is dense and copied as one
+    // range, without looking for holes; any other as above.
+    [[nodiscard]] CFzError Copy(int src, int dst, struct stat const& st, std::string const& what);
 
 private:
     CFzError CopyRange(int src, int dst, off_t from, off_t to, uint64_t size, std::string const& what);

@@ -67,3 +67,22 @@ public:
     static bool getPhysicalPath(std::string const& path, std::string& physical, std::vector<std::string>& visited,
                                 bool, bool);
 };
+
+// The physical paths of one pass over a list of paths (a restore's files),
+// each as UnixSymbolicLink::getPhysicalPath gives it and journalled and
+// faulted as its own call of it: a path whose last component is no symbolic
+// link is its directory's physical path and its name, and the files of one
+// directory, coming one after another, have their directory resolved once.
+// A batch lives for one pass: a directory's link changed meanwhile is not
+// seen, as a list resolved path by path sees each path as it stood then.
+class PhysicalPathBatch {
+public:
+    bool getPhysicalPath(std::string const& path, std::string& physical);
+    bool getPhysicalPath(std::string const& path, std::string& physical,
+                         std::map<std::string, std::string> const& transMap, long long jobId, int flag);
+
+private:
+    bool resolve(std::string const& path, std::string& physical);
+    std::string m_dir;      // the last directory resolved, as the paths name it
+    std::string m_realDir;  // its physical path
+};

@@ -29,6 +29,9 @@ std::vector<MountedVolume> MountedVolumes(SMVolSnapInfo const& record);
 // longest source path that is a component prefix); "" when none holds it.
 std::string PathInSnapshot(std::vector<MountedVolume> const& volumes, std::string const& source);
 
+// True when a volume of `volumes` holds `source` (PathInSnapshot gives a path).
+bool OnAVolume(std::vector<MountedVolume> const& volumes, std::string const& source);
+
 // `path` without its first `level` components ("/a/b/c", 1 -> "b/c"); the
 // base name when level reaches it. The components are those the path names
 // ("." dropped, ".." taking back the one before it, as a source is read out
