@@ -192,7 +192,11 @@ struct Catalogue::Impl {
             path.clear();
             return refused;
         }
-        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        // The connection is only ever used under the catalogue's own mutex:
+        // SQLite's per-call locking of it would be a second lock on every
+        // step and column read.
+        int rc = sqlite3_open_v2(newPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
         if (rc != SQLITE_OK) {
             CFzError e = SqliteError(rc, "open", newPath);
             if (db) sqlite3_close_v2(db);
