@@ -94,8 +94,6 @@ Field& Field::operator=(Field&& other) noexcept {
     return *this;
 }
 
-Field::~Field() { release(); }
-
 void Field::release() noexcept {
     switch (kind) {
         case kInt64: break;
