@@ -15,9 +15,8 @@
 #include "nuvdbsnap/platform/msg/index_clients.h"
 
 #include <deque>
-#include <memory_resource>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -27,6 +26,65 @@ char const kMetaTag[] =
     "std::list<_IndexMetaDataInfo>&)";
 
 bool StartsWith(std::string const& text, std::string const& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+// The paths a query has seen: an open-addressed table of the paths' hashes
+// and places (the texts stay where their owner keeps them), kept at most half
+// full.
+class PathsSeen {
+public:
+    // Makes room for `more` paths beyond those held.
+    void reserve(size_t more) {
+        size_t want = 16;
+        while (want < 2 * (m_count + more)) want *= 2;
+        if (want > m_slots.size()) grow(want);
+    }
+    // True when the path was not held (it is held now).
+    bool insert(std::string_view path) {
+        reserve(1);
+        uint32_t const hash = Hash(path);
+        Slot& slot = find(hash, path);
+        if (slot.text != nullptr) return false;
+        slot = {path.data(), hash, static_cast<uint32_t>(path.size())};
+        ++m_count;
+        return true;
+    }
+    // The held path's place replaced by an equal text's.
+    void rebind(std::string_view path, std::string_view same) {
+        Slot& slot = find(Hash(path), path);
+        if (slot.text != nullptr) slot.text = same.data();
+    }
+
+private:
+    struct Slot {
+        char const* text = nullptr;   // null: a free slot
+        uint32_t hash = 0;
+        uint32_t size = 0;
+    };
+    static uint32_t Hash(std::string_view path) {
+        size_t const h = std::hash<std::string_view>()(path);
+        return static_cast<uint32_t>(h ^ (h >> 32));
+    }
+    // The slot holding the path, else the free slot where it goes. Paths
+    // longer than 4 GiB do not occur (a path's length is bounded far below).
+    Slot& find(uint32_t hash, std::string_view path) {
+        size_t const mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.text == nullptr ||
+                (slot.hash == hash && slot.size == path.size() && std::string_view(slot.text, slot.size) == path))
+                return slot;
+        }
+    }
+    void grow(size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(m_slots);
+        for (Slot const& slot : old)
+            if (slot.text != nullptr) find(slot.hash, std::string_view(slot.text, slot.size)) = slot;
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_count = 0;
+};
 
 }  // namespace
 
@@ -40,22 +98,17 @@ struct DBPathTranslator::BrowseQuery {
 
     // An item is classified once per query. The paths of the answer being
     // classified are looked up where the answer holds them; before the next
-    // browse replaces the answer, they are kept as copies. The set's nodes
-    // are let go of together, with the query.
-    std::pmr::monotonic_buffer_resource classifiedNodes;
-    std::pmr::unordered_set<std::string_view> classified{&classifiedNodes};
+    // browse replaces the answer, they are kept as copies.
+    PathsSeen classified;
     std::vector<std::string_view> ofThisAnswer;
     std::deque<std::string> ofEarlierAnswers;
     bool firstClassification(std::string const& path) {
-        if (!classified.insert(path).second) return false;
+        if (!classified.insert(path)) return false;
         ofThisAnswer.push_back(path);
         return true;
     }
     void keepClassifiedPaths() {
-        for (std::string_view path : ofThisAnswer) {
-            classified.erase(path);
-            classified.insert(ofEarlierAnswers.emplace_back(path));
-        }
+        for (std::string_view path : ofThisAnswer) classified.rebind(path, ofEarlierAnswers.emplace_back(path));
         ofThisAnswer.clear();
     }
 };
@@ -251,7 +304,7 @@ int DBPathTranslator::runBrowsePasses(BrowseQuery& query, bool& v1Cycle) {
                     CNMessageBase* block = response.getObjectAccessor(6, 9, false);
                     auto* items = block ? block->getlistobject<databrowse::BrowseData>(3, 6, false) : nullptr;
                     if (items == nullptr) continue;
-                    query.classified.reserve(query.classified.size() + items->size());
+                    query.classified.reserve(items->size());
                     for (auto item = items->begin(); item != items->end(); ++item) classifyBrowseItem(item, query);
                 }
                 break;

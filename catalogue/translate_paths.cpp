@@ -9,6 +9,7 @@
 #include "nuvdbsnap/platform/snapmgr/sm_vol_snap_info.h"
 
 #include <cerrno>
+#include <string_view>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -246,8 +247,10 @@ CFzError DBPathTranslator::convertOracleImageCopyBCDToSrcBCD(std::string& bcd) {
 bool DBPathTranslator::shouldSkipFileIfNotFound(std::string& path) {
     if (!Db2(m_appType)) return false;
     (void)FXPath::RemoveTrailingDelimiter(path);
-    std::string const base = CFzPath::GetBaseName(path).str();
-    auto endsWith = [&](std::string const& suffix) {
+    // The name after the last '/', looked at where the path holds it.
+    std::string_view base(path);
+    if (size_t const slash = base.rfind('/'); slash != std::string_view::npos) base.remove_prefix(slash + 1);
+    auto endsWith = [&](std::string_view suffix) {
         return base.size() >= suffix.size() && base.compare(base.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
     if (!base.empty() && base[0] == 'S' && endsWith(".LOG")) return true;

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -94,7 +95,19 @@ struct LineHead {
     long tid = 0;
     time_t second = -1;
     struct tm local;
+    char stamp[32];          // "yyyy-mm-dd hh:mm:ss." of `second`
+    size_t stampLength = 0;
+    char ids[48];            // " <pid> <thread id> "
+    size_t idsLength = 0;
 };
+
+// Appends n as decimal digits.
+template <class Integer>
+void AppendNumber(std::string& line, Integer n) {
+    char digits[24];
+    auto const made = std::to_chars(digits, digits + sizeof digits, n);
+    line.append(digits, static_cast<size_t>(made.ptr - digits));
+}
 
 LineHead& ThreadHead() {
     (void)WriterMutex();   // its fork handlers bump the generation
@@ -104,11 +117,14 @@ LineHead& ThreadHead() {
         head.generation = generation;
         head.pid = static_cast<int>(getpid());
         head.tid = static_cast<long>(syscall(SYS_gettid));
+        int const n = snprintf(head.ids, sizeof head.ids, " %d %ld ", head.pid, head.tid);
+        head.idsLength = n > 0 ? static_cast<size_t>(n) : 0;
     }
     return head;
 }
 
-// The head of a line: time, pid, thread, job id, level and tag.
+// The head of a line: time, pid, thread, job id, level and tag. The date and
+// the ids are formatted once (a second, a thread), the rest per line.
 void StartLine(std::string& line, int level, char const* tag, uint64_t jobId) {
     LineHead& head = ThreadHead();
     struct timeval tv;
@@ -116,21 +132,56 @@ void StartLine(std::string& line, int level, char const* tag, uint64_t jobId) {
     if (tv.tv_sec != head.second) {
         localtime_r(&tv.tv_sec, &head.local);
         head.second = tv.tv_sec;
+        struct tm const& t = head.local;
+        int const n = snprintf(head.stamp, sizeof head.stamp, "%04d-%02d-%02d %02d:%02d:%02d.", t.tm_year + 1900,
+                               t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+        head.stampLength = n > 0 ? static_cast<size_t>(n) : 0;
     }
-    struct tm const& t = head.local;
-    char text[160];
-    int n = snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %d %ld %llu %d [", t.tm_year + 1900,
-                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<long>(tv.tv_usec / 1000),
-                     head.pid, head.tid, static_cast<unsigned long long>(jobId), level);
+    long const ms = static_cast<long>(tv.tv_usec / 1000);
+    char const millis[3] = {static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                            static_cast<char>('0' + ms % 10)};
     line.reserve(512);
-    line.assign(text, n > 0 ? static_cast<size_t>(n) : 0);
+    line.assign(head.stamp, head.stampLength);
+    line.append(millis, 3);
+    line.append(head.ids, head.idsLength);
+    AppendNumber(line, static_cast<unsigned long long>(jobId));
+    line += ' ';
+    AppendNumber(line, level);
+    line += " [";
     if (tag) line += tag;
     line += "] ";
 }
 
+// A format whose only conversions are plain "%s" (and "%%"): its texts are
+// appended as they are, with no printf. False, with nothing appended, for
+// any other format.
+bool AppendTexts(std::string& line, char const* format, va_list ap) {
+    for (char const* f = format; *f != '\0'; ++f)
+        if (*f == '%' && f[1] != 's' && f[1] != '%') return false;
+        else if (*f == '%') ++f;
+    va_list copy;
+    va_copy(copy, ap);
+    char const* literal = format;
+    for (char const* f = format; *f != '\0'; ++f) {
+        if (*f != '%') continue;
+        line.append(literal, static_cast<size_t>(f - literal));
+        ++f;
+        if (*f == '%') {
+            line += '%';
+        } else {
+            char const* text = va_arg(copy, char const*);
+            line += text != nullptr ? text : "(null)";
+        }
+        literal = f + 1;
+    }
+    line += literal;
+    va_end(copy);
+    return true;
+}
+
 // Appends the formatted text to a line (nothing for a null format).
 void AppendFormatted(std::string& line, char const* format, va_list ap) {
-    if (format == nullptr) return;
+    if (format == nullptr || AppendTexts(line, format, ap)) return;
     size_t const at = line.size();
     size_t room = line.capacity() > at + 256 ? line.capacity() - at : 256;
     for (;;) {

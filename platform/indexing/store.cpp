@@ -87,7 +87,12 @@ void FillEntry(CatRow const& r, JobsOfRuns const& jobs, IndexEntry* e) {
     e->runId = AsInt(r[1]);
     auto job = jobs.find(e->runId);
     e->jobId = job == jobs.end() ? 0 : job->second;
-    e->path = AsText(r[2]);
+    // The path is taken into the entry's own text (its room is reused row
+    // after row).
+    if (std::string const* path = std::get_if<std::string>(&r[2]))
+        e->path.assign(*path);
+    else
+        e->path = AsText(r[2]);
     e->isDir = AsInt(r[3]) != 0;
     e->size = static_cast<uint64_t>(AsInt(r[4]));
     e->time = AsInt(r[5]);

@@ -94,8 +94,6 @@ Field& Field::operator=(Field&& other) noexcept {
     return *this;
 }
 
-Field::~Field() { release(); }
-
 void Field::release() noexcept {
     switch (kind) {
         case kInt64: break;
@@ -259,7 +257,9 @@ nuvmsg::Field& CNMessageBase::put(nuvmsg::Field field) {
     }
     std::size_t const at = static_cast<std::size_t>(it - m_fields.begin());
     std::size_t const most = m_rows != nullptr ? m_rows->mostFields.load(std::memory_order_relaxed) : 0;
-    if (m_fields.capacity() == 0) m_fields.reserve(std::max<std::size_t>(2, most));
+    // Room for as many fields as a message of the type held at most (two for
+    // a type not seen with any yet): a message that holds one field takes one.
+    if (m_fields.capacity() == 0) m_fields.reserve(most != 0 ? most : 2);
     nuvmsg::Field& stored = *m_fields.insert(m_fields.begin() + static_cast<std::ptrdiff_t>(at), std::move(field));
     if (m_rows != nullptr && m_fields.size() > most && m_fields.size() <= CNMessageTypeRows::kMostFieldsKept)
         m_rows->mostFields.store(static_cast<std::uint8_t>(m_fields.size()), std::memory_order_relaxed);

@@ -8,6 +8,7 @@
 #include <set>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "nuvdbsnap/platform/msg/messages.h"
 
@@ -46,9 +47,14 @@ std::uint64_t typeKey(int family, int number) {
            static_cast<std::uint32_t>(number);
 }
 
+// Types numbered below this are also found in a table of their family,
+// without hashing: a message is made per item of an answer.
+constexpr int kFlatNumbers = 4096;
+
 struct Index {
     std::unordered_map<std::uint32_t, std::size_t> byTag;
     std::unordered_map<std::uint64_t, CNMessageTypeRows> byType;
+    std::array<std::vector<CNMessageTypeRows const*>, 256> byFamily;   // [family][number], numbers below kFlatNumbers
 };
 
 Index const& index() {
@@ -63,6 +69,14 @@ Index const& index() {
         for (CNMessageFieldInfo const& field : CNMessageRegistry::fields()) {
             auto it = idx.byType.find(typeKey(field.family, field.number));
             if (it != idx.byType.end()) it->second.fields.push_back(&field);   // else validate() reports it
+        }
+        for (auto const& [key, rows] : idx.byType) {
+            auto const family = static_cast<std::uint32_t>(key >> 32);
+            auto const number = static_cast<std::uint32_t>(key);
+            if (family >= idx.byFamily.size() || number >= static_cast<std::uint32_t>(kFlatNumbers)) continue;
+            auto& numbers = idx.byFamily[family];
+            if (numbers.size() <= number) numbers.resize(number + 1, nullptr);
+            numbers[number] = &rows;
         }
         return idx;
     }();
@@ -99,6 +113,10 @@ CNMessageTypeInfo const* CNMessageRegistry::findByTag(std::uint32_t tagId) {
 
 CNMessageTypeRows const* CNMessageRegistry::rowsOf(int family, int number) {
     auto const& idx = index();
+    if (family >= 0 && static_cast<std::size_t>(family) < idx.byFamily.size() && number >= 0 && number < kFlatNumbers) {
+        auto const& numbers = idx.byFamily[static_cast<std::size_t>(family)];
+        return static_cast<std::size_t>(number) < numbers.size() ? numbers[static_cast<std::size_t>(number)] : nullptr;
+    }
     auto it = idx.byType.find(typeKey(family, number));
     return it == idx.byType.end() ? nullptr : &it->second;
 }

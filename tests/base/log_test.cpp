@@ -91,6 +91,33 @@ TEST_F(LogTest, ALineCarriesPidThreadJobLevelTagAndTheTextVerbatim) {
     EXPECT_EQ(lines[3].text, "ends with a line feed");
 }
 
+// Formats of texts alone are written as printf writes them.
+TEST_F(LogTest, FormatsOfTextsAreWrittenAsPrintfWritesThem) {
+    struct Case {
+        char const* format;
+        char const* first;
+        char const* second;
+        std::string text;
+    };
+    std::vector<Case> const cases = {
+        {"Postgres path [%s]", "/data/pg/base/1", "", "Postgres path [/data/pg/base/1]"},
+        {"%s%s", "a", "b", "ab"},
+        {"[%s] %s", "", "%s%d", "[] %s%d"},
+        {"100%% of %s, %%s", "x", "", "100% of x, %s"},
+        {"no conversion at all", "", "", "no conversion at all"},
+        {"[%5s|%-3s]", "ab", "c", "[   ab|c  ]"},     // widths go to printf
+        {"%.2s %s", "abc", "d", "ab d"},
+        {"null [%s]", nullptr, "", "null [(null)]"},
+    };
+    for (Case const& c : cases) g_ptrLogWriter->Write(0, "fmt", 0, c.format, c.first, c.second);
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(lines[i].text, cases[i].text) << cases[i].format;
+        EXPECT_EQ(lines[i].tag, "fmt");
+    }
+}
+
 TEST_F(LogTest, TheLevelGatesLinesAndErrorsAlwaysPass) {
     struct Case {
         char const* setting;  // EventManager / nDebugLevel, or null

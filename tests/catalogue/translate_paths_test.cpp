@@ -219,6 +219,17 @@ TEST(TranslateChecks, LogEntitiesAndDb2Names) {
     std::string log = "/db2/S0000001.LOG/";
     EXPECT_TRUE(t.shouldSkipFileIfNotFound(log));
     EXPECT_EQ("/db2/S0000001.LOG", log);
+    // Only the name after the last '/' counts.
+    struct Case {
+        char const* path;
+        bool skipped;
+    };
+    for (Case const c : {Case{"S0000002.LOG", true}, Case{"/db2/S.LOG//", true}, Case{"/db2/xS0000002.LOG", false},
+                         Case{"/db2/S0000002.LOG.bak", false}, Case{"/S0000002/LOG", false}, Case{"/", false},
+                         Case{"", false}, Case{"/db2/x.db2FSLock/data", false}}) {
+        std::string path = c.path;
+        EXPECT_EQ(c.skipped, t.shouldSkipFileIfNotFound(path)) << c.path;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <typeinfo>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +35,31 @@ TEST(MessageRegistry, EveryTagCarriesItsFamilyInTheTopByte) {
         EXPECT_EQ(type.hasClass, type.create != nullptr);
         if (type.hasClass) {
             EXPECT_NE(typeid(*made), typeid(CNMessageBase));
+        }
+    }
+}
+
+// A type the table does not hold is found nowhere, whatever its numbers.
+TEST(MessageRegistry, ATypeTheTableDoesNotHoldIsNotFound) {
+    auto held = [](int family, int number) {
+        for (auto const& type : CNMessageRegistry::types())
+            if (type.family == family && type.number == number) return true;
+        return false;
+    };
+    std::vector<std::pair<int, int>> probes = {{-1, 0}, {0, -1}, {256, 0}, {1000, 1}, {100, 4095}, {100, 4096},
+                                               {100, 100000}, {255, 0}};
+    for (auto const& type : CNMessageRegistry::types()) {
+        probes.emplace_back(type.family, type.number + 1);
+        probes.emplace_back(type.family, type.number - 1);
+    }
+    for (auto const& [family, number] : probes) {
+        if (held(family, number)) continue;
+        SCOPED_TRACE(std::to_string(family) + "," + std::to_string(number));
+        EXPECT_EQ(CNMessageRegistry::findByType(family, number), nullptr);
+        EXPECT_EQ(CNMessageRegistry::rowsOf(family, number), nullptr);
+        if (family >= 0 && number >= 0) {
+            EXPECT_EQ(CNMessageBase(family, number).getTagName(),
+                      "CNMessage(" + std::to_string(family) + "," + std::to_string(number) + ")");
         }
     }
 }

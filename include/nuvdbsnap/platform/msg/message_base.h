@@ -63,7 +63,10 @@ public:
     Field& operator=(Field&& other) noexcept;
     Field(Field const&) = delete;
     Field& operator=(Field const&) = delete;
-    ~Field();
+    // A field of an integer (or moved from) owns nothing: most go here.
+    ~Field() {
+        if (kind != kInt64) release();
+    }
 
     // Values by kind; a value of another kind reads as 0, "", null or empty.
     std::int64_t intValue() const { return kind == kInt64 ? m_value.number : 0; }
