@@ -430,6 +430,17 @@ int JzProcess::wait(int pid, int timeoutMs, bool killFirst) {
     if (killFirst) kill(pid, SIGKILL);
     using Clock = std::chrono::steady_clock;
     auto const deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // A bounded wait sleeps on the child's process descriptor, which becomes
+    // readable as it ends, rather than looking again every few milliseconds.
+    struct ProcessFd {
+        int fd = -1;
+        ~ProcessFd() {
+            if (fd >= 0) ::close(fd);
+        }
+    } child;
+#ifdef SYS_pidfd_open
+    if (timeoutMs > 0) child.fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#endif
     for (;;) {
         int status = 0;
         pid_t w = waitpid(pid, &status, timeoutMs < 0 ? 0 : WNOHANG);
@@ -439,8 +450,16 @@ int JzProcess::wait(int pid, int timeoutMs, bool killFirst) {
             return -1;
         }
         if (w < 0 && errno != EINTR) return -1;
-        if (w == 0 && Clock::now() >= deadline) return -2;
-        if (w == 0) usleep(5000);
+        if (w != 0) continue;
+        auto const now = Clock::now();
+        if (now >= deadline) return -2;
+        if (child.fd < 0) {
+            usleep(5000);
+            continue;
+        }
+        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        struct pollfd ended = {child.fd, POLLIN, 0};
+        (void)::poll(&ended, 1, static_cast<int>(left));
     }
 }
 
