@@ -107,13 +107,7 @@ protected:
 
     // The whole data directory's entries, each to dest/<entry> (streams deal them).
     std::vector<std::pair<std::string, std::string>> Entries(std::string const& dest) {
-        std::vector<std::pair<std::string, std::string>> out;
-        DIR* d = opendir(m_snapData.c_str());
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                out.push_back({m_data + "/" + e->d_name, dest + "/" + e->d_name});
-        closedir(d);
-        return out;
+        return EntriesOf(m_snapData, m_data, dest);
     }
 
     std::map<std::string, std::string> Reference(std::string const& from) {

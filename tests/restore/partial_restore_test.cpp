@@ -11,6 +11,34 @@ namespace {
 
 class PartialRestoreTest : public RestoreTest {
 protected:
+    // Volume "a" snapped, a restore job started, and a restore object over the
+    // arrays {a/base} -> {<base>/arrays} that takes the volume's parent's
+    // components and `strip` more off every source path (0 keeps
+    // "a/base/1/1259").
+    struct Arrays {
+        std::string volume, src, out;
+        char const* srcPaths[2] = {nullptr, nullptr};
+        char const* destPaths[2] = {nullptr, nullptr};
+        SnapJob job;
+        std::unique_ptr<NuvSnapRestore> restore;
+    };
+    std::unique_ptr<Arrays> ArraysOnOneVolume(int strip) {
+        auto r = std::make_unique<Arrays>();
+        r->volume = MakeVolume("a");
+        r->job = Snapshot({r->volume});
+        StartRestoreJob();
+        r->src = r->volume + "/base";
+        r->out = m_root.base() + "/arrays";
+        r->srcPaths[0] = r->src.c_str();
+        r->destPaths[0] = r->out.c_str();
+        int const parentLevels = static_cast<int>(std::count(m_root.base().begin(), m_root.base().end(), '/'));
+        r->restore = std::make_unique<NuvSnapRestore>(
+            m_event.get(), nuvsuite::LocalMangledHostName(), nuvsuite::LocalMangledHostName(), "", r->srcPaths, 1,
+            r->destPaths, 1, 0x8, m_restoreJob, 0, 125, 2, 0, nullptr, nullptr, m_clientId, false, parentLevels + strip,
+            false, m_ctrl.get());
+        return r;
+    }
+
     ArchFileInfo OneFile(SnapJob const& job, std::string const& volume, std::string const& rel,
                          std::string const& dest) {
         ArchFileInfo af = WholeVolume(job, volume, "");
@@ -132,23 +160,11 @@ struct StripCase {
 class StripTest : public PartialRestoreTest, public ::testing::WithParamInterface<StripCase> {};
 
 TEST_P(StripTest, ArraysAndStripLevelGiveTheDestination) {
-    std::string const a = MakeVolume("a");
-    SnapJob job = Snapshot({a});
-    StartRestoreJob();
-    std::string const out = m_root.base() + "/arrays";
-    std::string const src = a + "/base";
-    char const* srcPaths[] = {src.c_str(), nullptr};
-    char const* destPaths[] = {out.c_str(), nullptr};
-    // Components of the volume's parent, so that 0 extra levels keep "a/base/1/1259".
-    int const parentLevels = static_cast<int>(std::count(m_root.base().begin(), m_root.base().end(), '/'));
-    int const strip = parentLevels + GetParam().strip;
-    NuvSnapRestore restore(m_event.get(), nuvsuite::LocalMangledHostName(), nuvsuite::LocalMangledHostName(), "",
-                           srcPaths, 1, destPaths, 1, 0x8, m_restoreJob, 0, 125, 2, 0, nullptr, nullptr, m_clientId,
-                           false, strip, false, m_ctrl.get());
-    ASSERT_EQ(1, restore.Init(m_ctrl.get()));
-    std::list<ArchFileInfo> list{OneFile(job, a, "base/1/1259", "")};
-    ASSERT_EQ(0, restore.restoreData(job.jobId, true, list, nullptr, nullptr));
-    EXPECT_EQ("pg_class rows of a\n", ReadFile(out + "/" + GetParam().expected));
+    auto arrays = ArraysOnOneVolume(GetParam().strip);
+    ASSERT_EQ(1, arrays->restore->Init(m_ctrl.get()));
+    std::list<ArchFileInfo> list{OneFile(arrays->job, arrays->volume, "base/1/1259", "")};
+    ASSERT_EQ(0, arrays->restore->restoreData(arrays->job.jobId, true, list, nullptr, nullptr));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(arrays->out + "/" + GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Partial, StripTest,
@@ -171,28 +187,19 @@ void PrintTo(ClimbCase const& c, std::ostream* os) { *os << c.source << " strip 
 class StripClimbTest : public PartialRestoreTest, public ::testing::WithParamInterface<ClimbCase> {};
 
 TEST_P(StripClimbTest, NeverClimbsOutOfTheDestination) {
-    std::string const a = MakeVolume("a");
-    SnapJob job = Snapshot({a});
-    StartRestoreJob();
-    std::string const out = m_root.base() + "/arrays";
-    std::string const src = a + "/base";
-    char const* srcPaths[] = {src.c_str(), nullptr};
-    char const* destPaths[] = {out.c_str(), nullptr};
-    int const parentLevels = static_cast<int>(std::count(m_root.base().begin(), m_root.base().end(), '/'));
-    NuvSnapRestore restore(m_event.get(), nuvsuite::LocalMangledHostName(), nuvsuite::LocalMangledHostName(), "",
-                           srcPaths, 1, destPaths, 1, 0x8, m_restoreJob, 0, 125, 2, 0, nullptr, nullptr, m_clientId,
-                           false, parentLevels + GetParam().strip, false, m_ctrl.get());
-    ASSERT_EQ(1, restore.Init(m_ctrl.get()));
-    std::list<ArchFileInfo> list{OneFile(job, a, GetParam().source, "")};
+    auto arrays = ArraysOnOneVolume(GetParam().strip);
+    ASSERT_EQ(1, arrays->restore->Init(m_ctrl.get()));
+    std::list<ArchFileInfo> list{OneFile(arrays->job, arrays->volume, GetParam().source, "")};
     JzRstInitParams params;  // the arrays, as the restore object hands them over
-    params.srcPaths = const_cast<char**>(srcPaths);
+    params.srcPaths = const_cast<char**>(arrays->srcPaths);
     params.numSrcPaths = 1;
-    params.destPaths = const_cast<char**>(destPaths);
+    params.destPaths = const_cast<char**>(arrays->destPaths);
     params.numDestPaths = 1;
-    ASSERT_EQ(0, restore.restoreData(job.jobId, true, list, params, nullptr, nullptr, "DBRestoreFromMultiplexedBackup=1"));
-    EXPECT_EQ("pg_class rows of a\n", ReadFile(out + "/" + GetParam().expected));
+    ASSERT_EQ(0, arrays->restore->restoreData(arrays->job.jobId, true, list, params, nullptr, nullptr,
+                                              "DBRestoreFromMultiplexedBackup=1"));
+    EXPECT_EQ("pg_class rows of a\n", ReadFile(arrays->out + "/" + GetParam().expected));
     EXPECT_FALSE(Exists(m_root.base() + "/" + GetParam().beside)) << "written outside the destination";
-    for (auto const& e : Tree(out)) EXPECT_EQ(std::string::npos, e.first.find("..")) << e.first;
+    for (auto const& e : Tree(arrays->out)) EXPECT_EQ(std::string::npos, e.first.find("..")) << e.first;
 }
 
 INSTANTIATE_TEST_SUITE_P(Partial, StripClimbTest,

@@ -15,11 +15,13 @@
 #include "nuvdbsnap/platform/suite/service_call.h"
 #include "nuvdbsnap/restore.h"
 
+#include <cstring>
 #include <dirent.h>
 #include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace nuvrestoretest {
 
@@ -61,6 +63,20 @@ inline void ListTree(std::string const& root, std::string const& rel, std::map<s
             out[r] = "f:" + ReadFile(p);
         }
     }
+}
+
+// The entries of directory `dir` (its "." and ".." left out), each as
+// `source`/<entry> to `dest`/<entry>: a whole tree handed over entry by entry.
+inline std::vector<std::pair<std::string, std::string>> EntriesOf(std::string const& dir, std::string const& source,
+                                                                  std::string const& dest) {
+    std::vector<std::pair<std::string, std::string>> out;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            out.push_back({source + "/" + e->d_name, dest + "/" + e->d_name});
+    closedir(d);
+    return out;
 }
 
 inline std::map<std::string, std::string> Tree(std::string const& root) {

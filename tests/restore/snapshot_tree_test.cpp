@@ -76,13 +76,7 @@ protected:
     std::vector<std::pair<std::string, std::string>> Whole(std::string const& volume, std::string const& copy,
                                                            std::string const& dest) {
         if (GetParam() == Road::Full) return {{volume, dest}};
-        std::vector<std::pair<std::string, std::string>> out;
-        DIR* d = opendir(copy.c_str());
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                out.push_back({volume + "/" + e->d_name, dest + "/" + e->d_name});
-        closedir(d);
-        return out;
+        return EntriesOf(copy, volume, dest);
     }
 
     // `cp -a` of `from`, described.
