@@ -55,6 +55,19 @@ void Place(std::vector<uint64_t>& slots, uint64_t hash, uint32_t id) {
     slots[s] = Entry(hash, id);
 }
 
+// The id `key` holds in `slots` (its texts in `keys`), or `none`.
+template <class Keys>
+uint32_t Find(std::vector<uint64_t> const& slots, Keys const& keys, std::string const& key, uint64_t hash,
+              uint32_t none) {
+    if (slots.empty()) return none;
+    size_t const mask = slots.size() - 1;
+    for (size_t s = hash & mask;; s = (s + 1) & mask) {
+        uint64_t const entry = slots[s];
+        if (entry == kEmpty) return none;
+        if (Matches(entry, hash) && keys[IdOf(entry)] == key) return IdOf(entry);
+    }
+}
+
 void Grow(std::vector<uint64_t>& slots, std::vector<uint64_t> const& hashes) {
     size_t const count = hashes.size();
     if (count * 2 < slots.size()) return;
@@ -139,13 +152,7 @@ DbTableInfo DbTabRestoreUtils::TableOf(uint32_t id) const {
 }
 
 uint32_t DbTabRestoreUtils::FindTable(std::string const& key, uint64_t hash) const {
-    if (m_tableSlots.empty()) return kNone;
-    size_t const mask = m_tableSlots.size() - 1;
-    for (size_t s = hash & mask;; s = (s + 1) & mask) {
-        uint64_t const entry = m_tableSlots[s];
-        if (entry == kEmpty) return kNone;
-        if (Matches(entry, hash) && m_keys[IdOf(entry)] == key) return IdOf(entry);
-    }
+    return Find(m_tableSlots, m_keys, key, hash, kNone);
 }
 
 // The node of a table, added when new (every id added after the last is placed).
@@ -320,13 +327,7 @@ std::string DbTabRestoreUtils::SpaceNameOf(uint32_t id) const {
 }
 
 uint32_t DbTabRestoreUtils::FindTableSpace(std::string const& key, uint64_t hash) const {
-    if (m_spaceSlots.empty()) return kNone;
-    size_t const mask = m_spaceSlots.size() - 1;
-    for (size_t s = hash & mask;; s = (s + 1) & mask) {
-        uint64_t const entry = m_spaceSlots[s];
-        if (entry == kEmpty) return kNone;
-        if (Matches(entry, hash) && m_spaceKeys[IdOf(entry)] == key) return IdOf(entry);
-    }
+    return Find(m_spaceSlots, m_spaceKeys, key, hash, kNone);
 }
 
 uint32_t DbTabRestoreUtils::InternTableSpace(uint32_t database, char const* name, size_t size) {

@@ -113,13 +113,19 @@ std::string Translated(std::string const& path, std::map<std::string, std::strin
     return translated;
 }
 
+// The service's call for `path` under a translation map, journalled and
+// checked against the fault table; false when a fault fails it.
+bool EnterTranslatedCall(std::string const& path, long long jobId, int flag) {
+    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
+    return nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args);
+}
+
 }  // namespace
 
 bool UnixSymbolicLink::getPhysicalPath(std::string const& path, std::string& physical,
                                        std::map<std::string, std::string> const& transMap, long long jobId,
                                        int flag) {
-    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
-    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
+    if (!EnterTranslatedCall(path, jobId, flag)) return false;
     return Resolve(Translated(path, transMap), physical);
 }
 
@@ -137,8 +143,7 @@ bool PhysicalPathBatch::getPhysicalPath(std::string const& path, std::string& ph
 bool PhysicalPathBatch::getPhysicalPath(std::string const& path, std::string& physical,
                                         std::map<std::string, std::string> const& transMap, long long jobId,
                                         int flag) {
-    std::string const args = path + " job=" + std::to_string(jobId) + " flag=" + std::to_string(flag);
-    if (!nuvsuite::EnterCall("symlink", "UnixSymbolicLink::getPhysicalPath", args)) return false;
+    if (!EnterTranslatedCall(path, jobId, flag)) return false;
     return resolve(Translated(path, transMap), physical);
 }
 
